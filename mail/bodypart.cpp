@@ -1,0 +1,80 @@
+#include "mail/bodypart.h"
+
+#include "search/FastStrings.h"
+
+#include <stdexcept>
+
+namespace quillmend {
+
+TByteRange MessageRange(const TEmail& email) { return {email.StartOffset, email.EndOffset}; }
+
+TByteRange BodyPart(const TEmail& email)
+{
+  if (email.BodyOffset == 0)
+    return MessageRange(email);
+  return {email.BodyOffset, email.EndOffset};
+}
+
+std::string ReadRange(TRangeReader& reader, TByteRange range, std::size_t limit)
+{
+  std::string text;
+  text.reserve(static_cast<std::size_t>(std::min<std::int64_t>(range.Length(), static_cast<std::int64_t>(limit))));
+  reader.Read(range, [&](std::string_view piece) {
+    text.append(piece.substr(0, limit - text.size()));
+    return text.size() < limit;
+  });
+  return text;
+}
+
+TKeywordFilter::TKeywordFilter(std::string keyword) : FKeyword(std::move(keyword))
+{
+  if (FKeyword.empty())
+    throw std::invalid_argument("BufferLen is 0");
+}
+
+bool TKeywordFilter::Matches(TRangeReader& reader, TByteRange range)
+{
+  // FCarry holds the last keyword-length-minus-one bytes read so far: a match that spans two pieces
+  // starts there and ends in the first bytes of the next piece.
+  const std::size_t overlap = FKeyword.size() - 1;
+  bool found = false;
+  FCarry.clear();
+  reader.Read(range, [&](std::string_view piece) {
+    if (!FCarry.empty()) {
+      FJoint.assign(FCarry).append(piece.substr(0, overlap));
+      found = FindText(FKeyword, FJoint, false, 1, true) > 0;
+    }
+    found = found || FindText(FKeyword, piece, false, 1, true) > 0;
+    if (piece.size() >= overlap) {
+      FCarry.assign(piece.substr(piece.size() - overlap));
+    } else {
+      FCarry.append(piece);
+      FCarry.erase(0, FCarry.size() > overlap ? FCarry.size() - overlap : 0);
+    }
+    return !found;
+  });
+  return found;
+}
+
+std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, const TEmailArray& emails,
+                                      const std::string& keyword, TScanObserver* observer)
+{
+  TObserverSession session(observer);
+  TObserverFeed feed(observer);
+  TKeywordFilter filter(keyword);
+  TMailboxFile file(mailbox);
+  TRangeReader reader(file);
+  std::vector<std::size_t> kept;
+  const std::int64_t end = emails.empty() ? 0 : emails.back().EndOffset;
+  for (std::size_t i = 0; i < emails.size(); ++i) {
+    if (filter.Matches(reader, BodyPart(emails[i])))
+      kept.push_back(i);
+    if (feed.Active()) {
+      feed.Progress(end > 0 ? static_cast<int>(emails[i].EndOffset * 100 / end) : 100);
+      feed.Idle();
+    }
+  }
+  return kept;
+}
+
+}  // namespace quillmend

@@ -1,0 +1,92 @@
+#pragma once
+// Reading a message's bytes back from its mailbox: the ranges a record stands for, a reader that
+// serves them in bounded chunks, and the keyword filter that the window and the command line share.
+
+#include "mail/Globals.h"
+#include "mail/files.h"
+#include "mail/scanobserver.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillmend {
+
+struct TByteRange {
+  std::int64_t Begin = 0;
+  std::int64_t End = 0;  // one past the last byte
+  std::int64_t Length() const { return End > Begin ? End - Begin : 0; }
+};
+
+// The whole message, separator line included: what an export writes.
+TByteRange MessageRange(const TEmail& email);
+
+// What the filter searches and the preview shows: from the blank line that ends the header block to
+// the end of the message. A message whose header block never closed has no body of its own, so its
+// body part is its whole range (never the bytes of the messages before it).
+TByteRange BodyPart(const TEmail& email);
+
+// Serves ranges of one open mailbox in pieces of at most the chunk size. Ranges read in increasing
+// order come out of one buffer, so a pass over many small messages costs one read per chunk.
+class TRangeReader {
+public:
+  explicit TRangeReader(const TMailboxFile& file, std::size_t chunk = std::size_t{1} << 20)
+      : FFile(file), FChunk(chunk), FBuffer(std::make_unique<char[]>(chunk))
+  {
+  }
+
+  // Calls sink(std::string_view piece) -> bool for consecutive pieces of range until it returns
+  // false or the range is done. Returns the bytes delivered: fewer than range.Length() when the file
+  // now ends earlier (it shrank since the scan). Throws TFileError when the file cannot be read.
+  template <class Sink>
+  std::int64_t Read(TByteRange range, Sink&& sink)
+  {
+    std::int64_t at = range.Begin;
+    while (at < range.End) {
+      if (at < FStart || at >= FStart + FCount) {
+        FStart = at;
+        FCount = static_cast<std::int64_t>(FFile.ReadAt(at, FBuffer.get(), FChunk));
+        if (FCount == 0)
+          break;
+      }
+      const std::int64_t stop = std::min(range.End, FStart + FCount);
+      const std::string_view piece(FBuffer.get() + (at - FStart), static_cast<std::size_t>(stop - at));
+      at = stop;
+      if (!sink(piece))
+        break;
+    }
+    return at - range.Begin;
+  }
+
+private:
+  const TMailboxFile& FFile;
+  std::size_t FChunk;
+  std::unique_ptr<char[]> FBuffer;
+  std::int64_t FStart = 0;
+  std::int64_t FCount = 0;
+};
+
+// At most limit bytes of range; fewer when the file ends first.
+std::string ReadRange(TRangeReader& reader, TByteRange range, std::size_t limit);
+
+// Whether keyword occurs in a range, in any letter case; a match that spans two pieces is found.
+class TKeywordFilter {
+public:
+  explicit TKeywordFilter(std::string keyword);  // throws std::invalid_argument for an empty keyword
+  bool Matches(TRangeReader& reader, TByteRange range);
+
+private:
+  std::string FKeyword;
+  std::string FCarry;
+  std::string FJoint;
+};
+
+// Indexes of the records whose body part holds keyword, in array order. Throws TFileError.
+std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, const TEmailArray& emails,
+                                      const std::string& keyword, TScanObserver* observer = nullptr);
+
+}  // namespace quillmend

@@ -1,0 +1,51 @@
+#pragma once
+// Turns a mailbox file into its message records. Every line beginning "From ???@??? " starts a
+// message wherever it stands, so messages the mail client no longer lists are found too.
+
+#include "mail/Globals.h"
+#include "mail/scanobserver.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace quillmend {
+
+// One header line split into name and value.
+struct TRPCField {
+  bool IsField = false;
+  std::string Name;   // before the first colon
+  std::string Value;  // from the space after the colon up to, not including, the line's CR LF
+
+  friend bool operator==(const TRPCField&, const TRPCField&) = default;
+};
+
+class TEmailParser {
+public:
+  // Offset of the first occurrence of pattern at or after startOffset, or -1 when the file ends
+  // first. Opens the file for this one call. Throws TFileError when it cannot be opened.
+  static std::int64_t LocatePattern(std::string_view pattern, const std::filesystem::path& fileName,
+                                    std::int64_t startOffset);
+
+  // line ends with CR LF, exactly as read from the mailbox.
+  static TRPCField SplitHeaderLine(std::string_view line);
+
+  // Copy of email with From, To, Subject or Date replaced when the field's name is one of them.
+  static TEmail SetHeaderField(const TRPCField& field, TEmail email);
+
+  // The first 13 bytes are exactly "From ???@??? ".
+  static bool IsMessageStart(std::string_view line);
+
+  // Scans the mailbox in one sequential pass. Line ends are the first CR LF at or after a line's
+  // start; bytes after the file's last CR LF start no line, but belong to the last message. emails
+  // is assigned only when the scan completes. Throws TFileError.
+  static void ParseFile(const std::filesystem::path& fileName, TEmailArray& emails,
+                        TScanObserver* observer = nullptr);
+};
+
+// The bar value for a line starting at lineStart in a file of size bytes: 100 / size * lineStart in
+// extended precision, rounded half to even.
+int ScanProgress(std::int64_t lineStart, std::int64_t size);
+
+}  // namespace quillmend

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "mail/Globals.h"
+#include "mail/scanobserver.h"
+
+#include <filesystem>
+
+namespace quillmend {
+
+// The loader the window and the command-line tool use: one scan of one mailbox.
+class TEudorafile {
+public:
+  void LoadEmails(const std::filesystem::path& fileName, TEmailArray& emails, TScanObserver* observer = nullptr);
+};
+
+}  // namespace quillmend

@@ -1,0 +1,146 @@
+#include "mail/files.h"
+
+#include <cerrno>
+#include <system_error>
+
+#ifdef _WIN32
+#  ifndef NOMINMAX
+#    define NOMINMAX
+#  endif
+#  include <windows.h>
+#else
+#  include <fcntl.h>
+#  include <sys/stat.h>
+#  include <unistd.h>
+#endif
+
+namespace quillmend {
+
+namespace fs = std::filesystem;
+
+std::string PathText(const fs::path& path)
+{
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+std::string FileErrorMessage(const char* what, const fs::path& path, const std::string& reason)
+{
+  std::error_code ec;
+  fs::path full = fs::absolute(path, ec);
+  if (ec)
+    full = path;
+  return std::string(what) + " \"" + PathText(full) + "\". " + reason;
+}
+
+#ifdef _WIN32
+
+std::string LastSystemError()
+{
+  const DWORD code = GetLastError();
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  if (n == 0 || !text)
+    return "System error " + std::to_string(code);
+  std::wstring wide(text, n);
+  LocalFree(text);
+  while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ' || wide.back() == L'.'))
+    wide.pop_back();
+  return PathText(fs::path(wide));
+}
+
+TMailboxFile::TMailboxFile(const fs::path& path) : FPath(path)
+{
+  FHandle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (FHandle == INVALID_HANDLE_VALUE)
+    throw TFileError(FileErrorMessage("Cannot open file", path, LastSystemError()));
+}
+
+TMailboxFile::~TMailboxFile() { CloseHandle(FHandle); }
+
+std::int64_t TMailboxFile::Size() const
+{
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(FHandle, &size))
+    throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
+  return size.QuadPart;
+}
+
+std::size_t TMailboxFile::ReadAt(std::int64_t offset, char* buffer, std::size_t count) const
+{
+  std::size_t done = 0;
+  while (done < count) {
+    OVERLAPPED at{};
+    const std::int64_t where = offset + static_cast<std::int64_t>(done);
+    at.Offset = static_cast<DWORD>(where & 0xFFFFFFFF);
+    at.OffsetHigh = static_cast<DWORD>(where >> 32);
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(FHandle, buffer + done, want, &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF)
+        break;
+      throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
+    }
+    if (got == 0)
+      break;
+    done += got;
+  }
+  return done;
+}
+
+#else
+
+std::string LastSystemError() { return std::system_category().message(errno); }
+
+TMailboxFile::TMailboxFile(const fs::path& path) : FPath(path)
+{
+  // Non-blocking only for the open itself, so that a FIFO with the right name cannot hang the scan.
+  FFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (FFd < 0)
+    throw TFileError(FileErrorMessage("Cannot open file", path, LastSystemError()));
+  struct stat st {};
+  if (::fstat(FFd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+    const std::string reason = S_ISDIR(st.st_mode) ? std::system_category().message(EISDIR) : "Not a regular file";
+    ::close(FFd);
+    throw TFileError(FileErrorMessage("Cannot open file", path, reason));
+  }
+  ::fcntl(FFd, F_SETFL, ::fcntl(FFd, F_GETFL) & ~O_NONBLOCK);
+#  ifdef POSIX_FADV_SEQUENTIAL
+  ::posix_fadvise(FFd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#  endif
+}
+
+TMailboxFile::~TMailboxFile() { ::close(FFd); }
+
+std::int64_t TMailboxFile::Size() const
+{
+  struct stat st {};
+  if (::fstat(FFd, &st) != 0)
+    throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
+  if (S_ISBLK(st.st_mode))
+    return static_cast<std::int64_t>(::lseek(FFd, 0, SEEK_END));
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+std::size_t TMailboxFile::ReadAt(std::int64_t offset, char* buffer, std::size_t count) const
+{
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::pread(FFd, buffer + done, count - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    if (got < 0) {
+      if (errno == EINTR)
+        continue;
+      throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
+    }
+    if (got == 0)
+      break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+#endif
+
+}  // namespace quillmend
