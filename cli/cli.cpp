@@ -1,0 +1,190 @@
+#include "cli/cli.h"
+
+#include "cli/commands.h"
+#include "mail/bodypart.h"
+#include "mail/eudora.h"
+
+#include <algorithm>
+#include <charconv>
+#include <exception>
+
+#ifndef QUILLMEND_VERSION
+#  define QUILLMEND_VERSION "5.0"
+#endif
+
+namespace quillmend::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quillmend-cli COMMAND ...\n"
+    "Finds every message in Eudora mailbox files (*.mbx), also those the mail client no longer shows.\n"
+    "\n"
+    "Commands:\n"
+    "  list MAILBOX [--keyword WORD] [--format table|tsv|json]\n"
+    "      One row per message in file order: index, date, from, to, subject.\n"
+    "      tsv: index, start, body and end offsets, then the four header values as bytes,\n"
+    "      with \\\\ \\t \\r \\n \\0 escaped. --keyword keeps the messages whose body holds WORD.\n"
+    "  show MAILBOX N\n"
+    "      Writes the body of message N as it stands in the file.\n"
+    "  export MAILBOX FOLDER [--keyword WORD] [--messages 0,3,7-12]\n"
+    "      Writes each message to FOLDER/RecoveredEmail<N>.eml, MSG_FLAG_EXPUNGED turned into\n"
+    "      MSG_FLAG_MARKED. Exit status 0 only when every file was written.\n"
+    "  find [ROOT...]\n"
+    "      Prints the path of every *.mbx below the roots, or on every fixed drive.\n"
+    "\n"
+    "Options: --help, --version. Exit status: 0 done, 1 failed, 2 bad command line.\n";
+
+}  // namespace
+
+TArgs::TArgs(const std::vector<std::string>& words, const std::vector<std::string>& optionNames)
+{
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (word.size() > 2 && word.starts_with("--")) {
+      const std::size_t equals = word.find('=');
+      const std::string name = word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      if (std::find(optionNames.begin(), optionNames.end(), name) == optionNames.end())
+        throw TUsageError("unknown option --" + name);
+      if (equals != std::string::npos)
+        FOptions.emplace_back(name, word.substr(equals + 1));
+      else if (i + 1 < words.size())
+        FOptions.emplace_back(name, words[++i]);
+      else
+        throw TUsageError("option --" + name + " needs a value");
+    } else {
+      FPositionals.push_back(word);
+    }
+  }
+}
+
+std::optional<std::string> TArgs::Option(const std::string& name) const
+{
+  std::optional<std::string> value;
+  for (const auto& [n, v] : FOptions)
+    if (n == name)
+      value = v;
+  return value;
+}
+
+void TArgs::ExpectPositionals(std::size_t least, std::size_t most) const
+{
+  if (FPositionals.size() < least)
+    throw TUsageError("missing arguments");
+  if (FPositionals.size() > most)
+    throw TUsageError("unexpected argument \"" + FPositionals[most] + "\"");
+}
+
+void TTerminalProgress::Draw(int percent)
+{
+  constexpr int kWidth = 30;
+  const int filled = std::clamp(percent, 0, 100) * kWidth / 100;
+  FErr << '\r' << FTitle << " [" << std::string(static_cast<std::size_t>(filled), '#')
+       << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << percent << "%" << std::flush;
+}
+
+void TTerminalProgress::Closed()
+{
+  FErr << '\r' << std::string(FTitle.size() + 40, ' ') << '\r' << std::flush;
+}
+
+std::optional<TTerminalProgress> ProgressFor(const TCommand& command, const char* title)
+{
+  if (!command.ShowProgress)
+    return std::nullopt;
+  return std::optional<TTerminalProgress>(std::in_place, command.Err, title);
+}
+
+std::filesystem::path PathFromArg(const std::string& utf8)
+{
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+TEmailArray Scan(const TCommand& command, const std::filesystem::path& mailbox)
+{
+  auto bar = ProgressFor(command, "Scanning");
+  TEmailArray emails;
+  TEudorafile().LoadEmails(mailbox, emails, Observer(bar));
+  return emails;
+}
+
+std::vector<std::size_t> Select(const TCommand& command, const std::filesystem::path& mailbox,
+                                const TEmailArray& emails, const std::optional<std::string>& keyword)
+{
+  if (keyword) {
+    if (keyword->empty())
+      throw TUsageError("the keyword is empty");
+    auto bar = ProgressFor(command, "Filtering");
+    return FilterEmails(mailbox, emails, *keyword, Observer(bar));
+  }
+  std::vector<std::size_t> all(emails.size());
+  for (std::size_t i = 0; i < all.size(); ++i)
+    all[i] = i;
+  return all;
+}
+
+std::vector<std::size_t> ParseMessageList(const std::string& text)
+{
+  auto number = [&](std::string_view part) {
+    std::size_t value = 0;
+    const auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), value);
+    if (part.empty() || ec != std::errc() || end != part.data() + part.size())
+      throw TUsageError("cannot read the message list \"" + text + "\"");
+    return value;
+  };
+  std::vector<std::size_t> indexes;
+  std::string_view rest = text;
+  while (!rest.empty() || indexes.empty()) {
+    const std::size_t comma = rest.find(',');
+    const std::string_view item = rest.substr(0, comma);
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    const std::size_t dash = item.find('-');
+    const std::size_t first = number(item.substr(0, dash));
+    const std::size_t last = dash == std::string_view::npos ? first : number(item.substr(dash + 1));
+    if (last < first)
+      throw TUsageError("cannot read the message list \"" + text + "\"");
+    for (std::size_t i = first; i <= last; ++i)
+      indexes.push_back(i);
+    if (comma == std::string_view::npos)
+      break;
+  }
+  return indexes;
+}
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress)
+{
+  if (args.empty()) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  const std::string& name = args.front();
+  if (name == "--help" || name == "-h" || name == "help") {
+    out << kUsage;
+    return kExitOk;
+  }
+  if (name == "--version") {
+    out << "quillmend-cli " << QUILLMEND_VERSION << "\n";
+    return kExitOk;
+  }
+  const TCommand command{std::vector<std::string>(args.begin() + 1, args.end()), out, err, showProgress};
+  try {
+    if (name == "list")
+      return RunList(command);
+    if (name == "show")
+      return RunShow(command);
+    if (name == "export")
+      return RunExport(command);
+    if (name == "find")
+      return RunFind(command);
+    throw TUsageError("unknown command \"" + name + "\"");
+  } catch (const TUsageError& e) {
+    err << "quillmend-cli: " << e.what() << "\nTry 'quillmend-cli --help'.\n";
+    return kExitUsage;
+  } catch (const std::exception& e) {
+    out.flush();
+    err << "quillmend-cli: " << e.what() << "\n";
+    return kExitFailure;
+  }
+}
+
+}  // namespace quillmend::cli
