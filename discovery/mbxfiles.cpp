@@ -1,1 +1,670 @@
 #include "discovery/mbxfiles.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+
+#include <fstream>
+#include <sstream>
+#endif
+#endif
+
+namespace quillmend {
+
+namespace {
+
+constexpr std::string_view kMailMask = "*.mbx";
+
+}  // namespace
+
+TmbxFiles::TmbxFiles(TIdleCallback idle, TRootsProvider roots) : FIdle(std::move(idle)), FRoots(std::move(roots)) {}
+
+const std::vector<std::filesystem::path>& TmbxFiles::FindMailFiles()
+{
+  const std::vector<std::filesystem::path> roots = FRoots ? FRoots() : GetFixedDrives();
+  for (const auto& root : roots)
+    SearchFolder(root, kMailMask, true);
+  return FFileList;
+}
+
+#ifdef _WIN32
+
+namespace {
+
+// Entries with this attribute are volume labels; winnt.h has no name for it.
+constexpr DWORD kVolumeLabel = 0x8;
+
+std::wstring Widen(std::string_view text)
+{
+  if (text.empty())
+    return {};
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+  if (size > 0)
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  return wide;
+}
+
+// The system's own wording, as a message box would show it: no trailing full stop or line break.
+std::string SystemMessage(DWORD code)
+{
+  char* text = nullptr;
+  const DWORD size =
+      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  std::string message = (size != 0 && text != nullptr) ? std::string(text, size) : std::string();
+  if (text != nullptr)
+    LocalFree(text);
+  while (!message.empty()) {
+    const auto last = static_cast<unsigned char>(message.back());
+    if (last > ' ' && last != '.' && last != 0x7F)
+      break;
+    message.pop_back();
+  }
+  return message;
+}
+
+// Paths near MAX_PATH only open in their \\?\ form; the result keeps the form the listing built.
+std::wstring ApiPath(const std::wstring& path)
+{
+  if (path.size() < 240 || path.rfind(L"\\\\?\\", 0) == 0)
+    return path;
+  std::wstring native = path;
+  for (wchar_t& c : native)
+    if (c == L'/')
+      c = L'\\';
+  if (native.rfind(L"\\\\", 0) == 0)
+    return L"\\\\?\\UNC\\" + native.substr(2);
+  if (native.size() > 2 && native[1] == L':' && native[2] == L'\\')
+    return L"\\\\?\\" + native;
+  return path;
+}
+
+class TFindHandle {
+public:
+  explicit TFindHandle(HANDLE handle) : FHandle(handle) {}
+  TFindHandle(const TFindHandle&) = delete;
+  TFindHandle& operator=(const TFindHandle&) = delete;
+  ~TFindHandle()
+  {
+    if (FHandle != INVALID_HANDLE_VALUE)
+      FindClose(FHandle);
+  }
+  explicit operator bool() const { return FHandle != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const { return FHandle; }
+
+private:
+  HANDLE FHandle;
+};
+
+HANDLE FindFirst(const std::wstring& pattern, WIN32_FIND_DATAW& data, bool directoriesOnly)
+{
+  return FindFirstFileExW(ApiPath(pattern).c_str(), FindExInfoBasic, &data,
+                          directoriesOnly ? FindExSearchLimitToDirectories : FindExSearchNameMatch, nullptr,
+                          FIND_FIRST_EX_LARGE_FETCH);
+}
+
+bool IsDotOrDotDot(const wchar_t* name)
+{
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+// Junctions and directory symbolic links point at folders found elsewhere (or at their own
+// parents), so they are not entered; other reparse points, such as cloud-synced folders, are.
+bool IsFolderLink(const WIN32_FIND_DATAW& data)
+{
+  return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (data.dwReserved0 & 0x20000000u) != 0;
+}
+
+}  // namespace
+
+class TmbxFiles::TSearch {
+public:
+  TSearch(TmbxFiles& owner, std::string_view mask) : FOwner(owner), FMask(Widen(mask)) {}
+
+  void Run(const std::filesystem::path& folder, bool recurse) { Walk(folder.native(), recurse); }
+
+private:
+  void Idle()
+  {
+    if (FOwner.FIdle)
+      FOwner.FIdle();
+  }
+
+  void Walk(std::wstring base, bool recurse)
+  {
+    if (base.empty())
+      return;
+    if (base.back() != L'\\' && base.back() != L'/')
+      base.push_back(L'\\');
+
+    WIN32_FIND_DATAW data;
+    {
+      TFindHandle files(FindFirst(base + FMask, data, false));
+      if (files) {
+        do {
+          Idle();
+          if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            FOwner.FFileList.emplace_back(base + data.cFileName);
+        } while (FindNextFileW(files.Get(), &data));
+      }
+    }
+    if (!recurse)
+      return;
+
+    // Names first, handle closed, then the descent: deep trees hold one handle at a time.
+    std::vector<std::wstring> folders;
+    {
+      TFindHandle entries(FindFirst(base + L"*.*", data, true));
+      if (entries) {
+        do {
+          Idle();
+          const DWORD attributes = data.dwFileAttributes;
+          if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & (FILE_ATTRIBUTE_SYSTEM | kVolumeLabel)) != 0)
+            continue;
+          if (IsDotOrDotDot(data.cFileName) || IsFolderLink(data))
+            continue;
+          folders.emplace_back(data.cFileName);
+        } while (FindNextFileW(entries.Get(), &data));
+      }
+    }
+    for (const std::wstring& name : folders)
+      Walk(base + name, true);
+  }
+
+  TmbxFiles& FOwner;
+  std::wstring FMask;
+};
+
+std::vector<std::filesystem::path> TmbxFiles::GetFixedDrives()
+{
+  constexpr DWORD kBufferLength = 129;
+  char buffer[kBufferLength + 1] = {};
+  const DWORD length = GetLogicalDriveStringsA(kBufferLength, buffer);
+  std::vector<std::filesystem::path> drives;
+  if (length == 0)
+    return drives;
+  if (length > kBufferLength)
+    throw std::runtime_error(SystemMessage(ERROR_OUTOFMEMORY));
+  // Four characters a root: "C:\" and its terminating zero.
+  for (const char* root = buffer; root + 3 < buffer + kBufferLength && *root != '\0'; root += 4) {
+    const std::string text(root, 3);
+    if (GetDriveTypeA(text.c_str()) == DRIVE_FIXED && DriveReady(text))
+      drives.emplace_back(text);
+  }
+  return drives;
+}
+
+bool TmbxFiles::DriveReady(const std::filesystem::path& root)
+{
+  // A drive that is not ready must not bring up the system's "insert a disk" box.
+  const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+  struct TRestoreMode {
+    UINT Mode;
+    ~TRestoreMode() { SetErrorMode(Mode); }
+  } restoreMode{previousMode};
+
+  const DWORD size = GetCurrentDirectoryW(0, nullptr);
+  std::wstring saved(size, L'\0');
+  const DWORD written = size != 0 ? GetCurrentDirectoryW(size, saved.data()) : 0;
+  saved.resize(written < size ? written : 0);
+
+  const bool entered = SetCurrentDirectoryW(root.c_str()) != 0;
+  if (!saved.empty() && SetCurrentDirectoryW(saved.c_str()) == 0)
+    throw std::filesystem::filesystem_error("Cannot return to the current directory", std::filesystem::path(saved),
+                                            std::make_error_code(std::errc::io_error));
+  return entered;
+}
+
+#else  // POSIX
+
+namespace {
+
+char Lower(char c)
+{
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// '*' stands for any run of characters, '?' for one; letter case is ignored.
+bool WildcardMatch(std::string_view name, std::string_view mask)
+{
+  constexpr std::size_t npos = std::string_view::npos;
+  std::size_t n = 0, m = 0, starMask = npos, starName = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && mask[m] == '*') {
+      starMask = m++;
+      starName = n;
+    } else if (m < mask.size() && (mask[m] == '?' || Lower(mask[m]) == Lower(name[n]))) {
+      ++m;
+      ++n;
+    } else if (starMask != npos) {
+      m = starMask + 1;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == '*')
+    ++m;
+  return m == mask.size();
+}
+
+// "*.mbx" is a suffix test on the name's bytes; other masks go through the general matcher.
+class TMatcher {
+public:
+  explicit TMatcher(std::string_view mask) : FMask(mask)
+  {
+    FSuffixOnly = !mask.empty() && mask[0] == '*' && mask.find_first_of("*?", 1) == std::string_view::npos;
+    if (FSuffixOnly)
+      for (char c : mask.substr(1))
+        FSuffix.push_back(Lower(c));
+  }
+
+  bool operator()(std::string_view name) const
+  {
+    if (!FSuffixOnly)
+      return WildcardMatch(name, FMask);
+    if (name.size() < FSuffix.size())
+      return false;
+    const char* tail = name.data() + (name.size() - FSuffix.size());
+    for (std::size_t i = 0; i < FSuffix.size(); ++i)
+      if (Lower(tail[i]) != FSuffix[i])
+        return false;
+    return true;
+  }
+
+private:
+  std::string FMask;
+  std::string FSuffix;
+  bool FSuffixOnly = false;
+};
+
+class TFd {
+public:
+  explicit TFd(int fd = -1) : FFd(fd) {}
+  TFd(TFd&& other) noexcept : FFd(std::exchange(other.FFd, -1)) {}
+  TFd& operator=(TFd&&) = delete;
+  ~TFd() { Reset(); }
+  void Reset()
+  {
+    if (FFd >= 0)
+      ::close(FFd);
+    FFd = -1;
+  }
+  int Get() const { return FFd; }
+  explicit operator bool() const { return FFd >= 0; }
+
+private:
+  int FFd;
+};
+
+// Beyond this depth a folder's descriptor is closed before its subfolders are searched, and they
+// are opened by full path instead: deep trees cannot run the process out of descriptors.
+constexpr std::size_t kMaxOpenDirs = 64;
+
+// Where a folder lives: the search never leaves the file system (and, where the kernel says, the
+// mount) that it started on.
+struct TPlace {
+  dev_t Dev = 0;
+  std::uint64_t Mount = 0;
+  bool HasMount = false;
+  bool IsDir = false;
+};
+
+bool Locate(int dirFd, const char* name, int flags, TPlace& place)
+{
+#if defined(__linux__) && defined(STATX_TYPE)
+  struct statx info;
+  if (::statx(dirFd, name, flags | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_MNT_ID, &info) != 0)
+    return false;
+  place.Dev = makedev(info.stx_dev_major, info.stx_dev_minor);
+  place.HasMount = (info.stx_mask & STATX_MNT_ID) != 0;
+  place.Mount = place.HasMount ? info.stx_mnt_id : 0;
+  place.IsDir = S_ISDIR(info.stx_mode);
+  return true;
+#else
+  struct stat info;
+  if (::fstatat(dirFd, name, &info, flags) != 0)
+    return false;
+  place.Dev = info.st_dev;
+  place.IsDir = S_ISDIR(info.st_mode);
+  return true;
+#endif
+}
+
+}  // namespace
+
+class TmbxFiles::TSearch {
+public:
+  TSearch(TmbxFiles& owner, std::string_view mask) : FOwner(owner), FMatch(mask) {}
+
+  void Run(const std::filesystem::path& folder, bool recurse)
+  {
+    FRecurse = recurse;
+    FPath = folder.native();
+    if (FPath.empty())
+      return;
+    // The starting folder itself may be a link (find /home/me/mail-link); nothing below it is followed.
+    TFd dir(::open(FPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir || !Locate(dir.Get(), "", AT_EMPTY_PATH, FRoot))
+      return;
+    if (FPath.back() != '/')
+      FPath.push_back('/');
+    Walk(std::move(dir), 1);
+  }
+
+private:
+  enum class TKind { Other, File, Folder };
+
+  // One pass over the folder: matching files go to the list at once, subfolder names are kept for
+  // the descent that follows.
+  void Walk(TFd dir, std::size_t depth)
+  {
+    const std::size_t namesStart = FNames.size();
+    ForEachEntry(dir.Get(), [&](const char* name, std::size_t length, unsigned char type) {
+      if (FOwner.FIdle)
+        FOwner.FIdle();
+      TKind kind = TKind::Other;
+      if (type == DT_REG)
+        kind = TKind::File;
+      else if (type == DT_DIR)
+        kind = TKind::Folder;
+      else if (type == DT_UNKNOWN) {
+        struct stat info;
+        if (::fstatat(dir.Get(), name, &info, AT_SYMLINK_NOFOLLOW) == 0)
+          kind = S_ISREG(info.st_mode) ? TKind::File : S_ISDIR(info.st_mode) ? TKind::Folder : TKind::Other;
+      }
+      if (kind == TKind::File && FMatch(std::string_view(name, length))) {
+        std::string path;
+        path.reserve(FPath.size() + length);
+        path.append(FPath).append(name, length);
+        FOwner.FFileList.emplace_back(std::move(path));
+      } else if (kind == TKind::Folder && FRecurse) {
+        FNames.append(name, length);
+        FNames.push_back('\0');
+      }
+    });
+    if (!FRecurse)
+      return;
+
+    if (depth >= kMaxOpenDirs)
+      dir.Reset();
+    const std::size_t pathSize = FPath.size();
+    for (std::size_t at = namesStart; at < FNames.size();) {
+      const std::size_t length = std::strlen(FNames.c_str() + at);
+      FPath.append(FNames, at, length);
+      at += length + 1;
+      TFd child = OpenFolder(dir.Get(), FPath.c_str() + pathSize);
+      if (child) {
+        FPath.push_back('/');
+        Walk(std::move(child), depth + 1);
+      }
+      FPath.resize(pathSize);
+    }
+    FNames.resize(namesStart);
+  }
+
+  // Opens a subfolder of the folder at FPath; name ends FPath. Links, other file systems and
+  // mounts below the starting one are left alone: a listed root below is searched on its own turn.
+  TFd OpenFolder(int parent, const char* name)
+  {
+    const int at = parent >= 0 ? parent : AT_FDCWD;
+    const char* where = parent >= 0 ? name : FPath.c_str();
+    TPlace place;
+    if (!Locate(at, where, AT_SYMLINK_NOFOLLOW, place) || !place.IsDir || place.Dev != FRoot.Dev)
+      return TFd();
+    if (place.HasMount && FRoot.HasMount && place.Mount != FRoot.Mount)
+      return TFd();
+    return TFd(::openat(at, where, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  }
+
+#if defined(__linux__)
+  // getdents64 straight into one buffer shared by the whole walk: each folder is read to the end
+  // before any subfolder is opened.
+  template <typename TEach>
+  void ForEachEntry(int fd, TEach&& each)
+  {
+    constexpr std::size_t kBufferSize = 64 * 1024;
+    if (!FBuffer)
+      FBuffer = std::make_unique<char[]>(kBufferSize);
+    // struct linux_dirent64: u64 inode, s64 offset, u16 record length, u8 type, then the name.
+    constexpr std::size_t kLengthAt = 16, kTypeAt = 18, kNameAt = 19;
+    for (;;) {
+      const long got = ::syscall(SYS_getdents64, fd, FBuffer.get(), kBufferSize);
+      if (got <= 0)
+        return;
+      for (long pos = 0; pos < got;) {
+        const char* record = FBuffer.get() + pos;
+        std::uint16_t recordLength;
+        std::memcpy(&recordLength, record + kLengthAt, sizeof recordLength);
+        if (recordLength == 0)
+          return;
+        pos += recordLength;
+        const char* name = record + kNameAt;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+          continue;
+        each(name, std::strlen(name), static_cast<unsigned char>(record[kTypeAt]));
+      }
+    }
+  }
+#else
+  template <typename TEach>
+  void ForEachEntry(int fd, TEach&& each)
+  {
+    const int own = ::dup(fd);
+    if (own < 0)
+      return;
+    DIR* stream = ::fdopendir(own);
+    if (stream == nullptr) {
+      ::close(own);
+      return;
+    }
+    while (const dirent* entry = ::readdir(stream)) {
+      const char* name = entry->d_name;
+      if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+        continue;
+      each(name, std::strlen(name), static_cast<unsigned char>(entry->d_type));
+    }
+    ::closedir(stream);
+  }
+#endif
+
+  TmbxFiles& FOwner;
+  TMatcher FMatch;
+  bool FRecurse = true;
+  TPlace FRoot;
+  std::string FPath;   // the folder being listed, ending in '/'
+  std::string FNames;  // subfolder names still to search on the current branch, each ending in '\0'
+  std::unique_ptr<char[]> FBuffer;
+};
+
+#if defined(__linux__)
+
+namespace {
+
+struct TMount {
+  unsigned Major = 0, Minor = 0;
+  std::string Root;   // the folder of the file system that is mounted
+  std::string Point;  // where it is mounted
+  std::string Type;
+  std::string Source;
+};
+
+// mountinfo writes space, tab, newline and backslash in names as \ooo.
+std::string Unescape(const std::string& field)
+{
+  std::string text;
+  text.reserve(field.size());
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3' &&
+        field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
+      text.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0')));
+      i += 3;
+    } else {
+      text.push_back(field[i]);
+    }
+  }
+  return text;
+}
+
+std::vector<TMount> ReadMountTable()
+{
+  std::vector<TMount> mounts;
+  std::ifstream table("/proc/self/mountinfo");
+  std::string line;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, device, root, point, options, word;
+    if (!(fields >> id >> parent >> device >> root >> point >> options))
+      continue;
+    while (fields >> word && word != "-") {
+    }
+    TMount mount;
+    if (word != "-" || !(fields >> mount.Type >> mount.Source))
+      continue;
+    if (std::sscanf(device.c_str(), "%u:%u", &mount.Major, &mount.Minor) != 2)
+      continue;
+    mount.Root = Unescape(root);
+    mount.Point = Unescape(point);
+    mount.Source = Unescape(mount.Source);
+    mounts.push_back(std::move(mount));
+  }
+  return mounts;
+}
+
+bool IsDiskFileSystem(const std::string& type)
+{
+  // fuseblk is ntfs-3g and friends: FUSE, but over a local block device.
+  static const char* const kTypes[] = {"ext2",  "ext3",  "ext4", "xfs",      "btrfs", "bcachefs", "vfat",
+                                       "msdos", "exfat", "ntfs", "ntfs3",    "fuseblk", "f2fs",   "jfs",
+                                       "reiserfs", "zfs", "nilfs2", "hfs", "hfsplus", "ufs"};
+  for (const char* known : kTypes)
+    if (type == known)
+      return true;
+  return false;
+}
+
+bool ReadsOne(const std::string& file)
+{
+  std::ifstream in(file);
+  char c = 0;
+  return in.get(c) && c == '1';
+}
+
+// Whether the block device under a mount is removable media, as far as sysfs says.
+bool IsRemovable(const TMount& mount)
+{
+  unsigned major = mount.Major, minor = mount.Minor;
+  if (major == 0 && mount.Source.rfind("/dev/", 0) == 0) {
+    // btrfs and others report an anonymous device number; the source names the real one.
+    struct stat info;
+    if (::stat(mount.Source.c_str(), &info) != 0 || !S_ISBLK(info.st_mode))
+      return false;
+    major = ::major(info.st_rdev);
+    minor = ::minor(info.st_rdev);
+  }
+  if (major == 0)
+    return false;
+  const std::string device = "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+  std::error_code error;
+  if (std::filesystem::exists(device + "/removable", error))
+    return ReadsOne(device + "/removable");
+  // A partition: the flag is on the whole disk, its parent in sysfs.
+  return std::filesystem::exists(device + "/partition", error) && ReadsOne(device + "/../removable");
+}
+
+bool IsWithin(const std::string& inner, const std::string& outer)
+{
+  if (outer == "/")
+    return !inner.empty() && inner[0] == '/';
+  return inner.size() >= outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
+         (inner.size() == outer.size() || inner[outer.size()] == '/');
+}
+
+}  // namespace
+
+std::vector<std::filesystem::path> TmbxFiles::GetFixedDrives()
+{
+  const std::vector<TMount> mounts = ReadMountTable();
+  std::vector<const TMount*> listed;
+  for (std::size_t i = 0; i < mounts.size(); ++i) {
+    const TMount& mount = mounts[i];
+    // Only the last mount at a place is visible there.
+    bool covered = false;
+    for (std::size_t j = i + 1; j < mounts.size() && !covered; ++j)
+      covered = mounts[j].Point == mount.Point;
+    if (covered)
+      continue;
+    // The root file system counts whatever it is: in a container it is an overlay.
+    if (mount.Point != "/" && (!IsDiskFileSystem(mount.Type) || IsRemovable(mount)))
+      continue;
+    // The same file system folder mounted again (bind mounts) would give every mailbox twice;
+    // the walk of the first one reaches it. btrfs subvolumes have device numbers of their own, so
+    // there the walk stops at them and only an exact repeat is left out.
+    bool repeated = false;
+    for (const TMount* seen : listed) {
+      if (seen->Major != mount.Major || seen->Minor != mount.Minor)
+        continue;
+      if (seen->Root == mount.Root || (mount.Type != "btrfs" && IsWithin(mount.Root, seen->Root)))
+        repeated = true;
+    }
+    if (repeated || !DriveReady(mount.Point))
+      continue;
+    listed.push_back(&mount);
+  }
+  std::vector<std::filesystem::path> roots;
+  for (const TMount* mount : listed)
+    roots.emplace_back(mount->Point);
+  if (roots.empty() && DriveReady("/"))
+    roots.emplace_back("/");
+  return roots;
+}
+
+#else
+
+std::vector<std::filesystem::path> TmbxFiles::GetFixedDrives()
+{
+  std::vector<std::filesystem::path> roots;
+  if (DriveReady("/"))
+    roots.emplace_back("/");
+  return roots;
+}
+
+#endif
+
+bool TmbxFiles::DriveReady(const std::filesystem::path& root)
+{
+  // Opening the folder answers the question without touching the current directory.
+  TFd dir(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return static_cast<bool>(dir);
+}
+
+#endif
+
+void TmbxFiles::SearchFolder(const std::filesystem::path& folder, std::string_view mask, bool recurse)
+{
+  TSearch(*this, mask).Run(folder, recurse);
+}
+
+}  // namespace quillmend

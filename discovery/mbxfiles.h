@@ -32,6 +32,8 @@ public:
   static bool DriveReady(const std::filesystem::path& root);
 
 private:
+  class TSearch;  // one SearchFolder call's walk; defined with the platform code
+
   TIdleCallback FIdle;
   TRootsProvider FRoots;
   std::vector<std::filesystem::path> FFileList;
