@@ -1,0 +1,42 @@
+#include "app/application.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+// The icons live in a static library, whose resources are not registered by themselves.
+static void InitResources() { Q_INIT_RESOURCE(icons); }
+
+namespace quillmend {
+
+void InitApplication()
+{
+  // The name, not the display name: a display name would be appended to every window caption.
+  QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
+  QCoreApplication::setApplicationVersion(QStringLiteral("5.0"));
+  InitResources();
+}
+
+QFont WindowFont()
+{
+  QFont font;
+  // Arial's metrics come closest to the bitmap face where neither Microsoft face exists.
+  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+                    QStringLiteral("Liberation Sans")});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  return font;
+}
+
+QString WithFullStop(const QString& message)
+{
+  if (!message.isEmpty() && message.back() > QLatin1Char('.'))
+    return message + QLatin1Char('.');
+  return message;
+}
+
+QString HelpPagePath()
+{
+  return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help.html"));
+}
+
+}  // namespace quillmend

@@ -1,0 +1,27 @@
+#pragma once
+// Program-wide settings of the window layer: the application's title, the font the windows use,
+// where the help page is, and how the general error box words a message.
+
+#include <QFont>
+#include <QString>
+
+namespace quillmend {
+
+inline constexpr char kApplicationTitle[] = "Quillmend";
+inline constexpr char kWindowCaption[] = "Quillmend v5.0";
+
+// Sets the application's title; called once, right after the QApplication is made.
+void InitApplication();
+
+// "MS Sans Serif" at 8 points (11 pixels); where that face is missing the platform's sans-serif
+// stands in at the same size.
+QFont WindowFont();
+
+// The error box's wording: a full stop is appended when the last character sorts after "." (so not
+// after a space, a comma, an exclamation mark or a full stop).
+QString WithFullStop(const QString& message);
+
+// help.html beside the executable, where the build and the installation both put it.
+QString HelpPagePath();
+
+}  // namespace quillmend

@@ -1,0 +1,170 @@
+#include "app/emaillistmodel.h"
+
+#include "app/qttext.h"
+
+#include <QIcon>
+
+namespace quillmend {
+
+namespace {
+
+const char* const kColumnNames[] = {"Item Num", "Date", "From", "To", "Subject"};
+
+const std::string& Field(const TEmail& email, int column)
+{
+  switch (column) {
+  case TEmailListModel::Date:
+    return email.Date;
+  case TEmailListModel::From:
+    return email.From;
+  case TEmailListModel::To:
+    return email.To;
+  default:
+    return email.Subject;
+  }
+}
+
+}  // namespace
+
+TEmailListModel::TEmailListModel(const TEmailArray& emails, QObject* parent) : QAbstractTableModel(parent), FEmails(emails)
+{
+}
+
+void TEmailListModel::BeginRebuild()
+{
+  beginResetModel();
+  FRows.clear();
+}
+
+void TEmailListModel::AddEmailItem(std::size_t index) { FRows.push_back({index, false}); }
+
+void TEmailListModel::EndRebuild() { endResetModel(); }
+
+void TEmailListModel::SetAllChecked(bool checked)
+{
+  if (FRows.empty())
+    return;
+  for (TRow& row : FRows)
+    row.Checked = checked;
+  emit dataChanged(index(0, ItemNum), index(rowCount() - 1, ItemNum), {Qt::CheckStateRole});
+}
+
+QString TEmailListModel::Text(int row, int column) const
+{
+  const std::size_t record = RecordIndex(row);
+  if (column == ItemNum)
+    return QString::number(record);
+  return FromCp1252(Field(FEmails[record], column));
+}
+
+int TEmailListModel::rowCount(const QModelIndex& parent) const
+{
+  return parent.isValid() ? 0 : static_cast<int>(FRows.size());
+}
+
+int TEmailListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+QVariant TEmailListModel::data(const QModelIndex& index, int role) const
+{
+  if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+    return {};
+  switch (role) {
+  case Qt::DisplayRole:
+  case Qt::ToolTipRole:
+    return Text(index.row(), index.column());
+  case Qt::CheckStateRole:
+    if (index.column() == ItemNum)
+      return IsChecked(index.row()) ? Qt::Checked : Qt::Unchecked;
+    return {};
+  case Qt::DecorationRole:
+    if (index.column() == ItemNum)
+      return QIcon(QStringLiteral(":/icons/message.png"));
+    return {};
+  case RecordIndexRole:
+    return QVariant::fromValue<qulonglong>(RecordIndex(index.row()));
+  default:
+    return {};
+  }
+}
+
+bool TEmailListModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+  if (role != Qt::CheckStateRole || index.column() != ItemNum ||
+      !checkIndex(index, CheckIndexOption::IndexIsValid))
+    return false;
+  FRows[static_cast<std::size_t>(index.row())].Checked = value.value<Qt::CheckState>() == Qt::Checked;
+  emit dataChanged(index, index, {Qt::CheckStateRole});
+  return true;
+}
+
+Qt::ItemFlags TEmailListModel::flags(const QModelIndex& index) const
+{
+  if (!index.isValid())
+    return Qt::NoItemFlags;
+  Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+  if (index.column() == ItemNum)
+    result |= Qt::ItemIsUserCheckable;
+  return result;
+}
+
+QVariant TEmailListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+  if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < ColumnCount)
+    return QString::fromLatin1(kColumnNames[section]);
+  return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+TEmailSortProxy::TEmailSortProxy(TEmailListModel& model, QObject* parent) : QSortFilterProxyModel(parent), FModel(model)
+{
+  setDynamicSortFilter(false);
+  FCollator.setCaseSensitivity(Qt::CaseInsensitive);
+  setSourceModel(&model);
+  connect(&model, &QAbstractItemModel::modelReset, this, [this] {
+    FKeys.clear();
+    FKeysColumn = -1;
+  });
+}
+
+void TEmailSortProxy::SortRows(int column, bool ascending)
+{
+  FAscending = ascending;
+  // The order itself lives in CompareRows, so Qt is always asked for "ascending".
+  sort(column, Qt::AscendingOrder);
+}
+
+void TEmailSortProxy::Unsort() { sort(-1); }
+
+int TEmailSortProxy::CompareRows(int row1, int row2, int column) const
+{
+  int d;
+  if (column == TEmailListModel::ItemNum) {
+    const std::size_t a = FModel.RecordIndex(row1);
+    const std::size_t b = FModel.RecordIndex(row2);
+    d = a < b ? -1 : (a > b ? 1 : 0);
+  } else {
+    const auto& keys = SortKeys(column);
+    const int c = keys[static_cast<std::size_t>(row1)].compare(keys[static_cast<std::size_t>(row2)]);
+    d = c < 0 ? -1 : (c > 0 ? 1 : 0);
+  }
+  return FAscending ? d : -d;
+}
+
+bool TEmailSortProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const
+{
+  return CompareRows(left.row(), right.row(), left.column()) < 0;
+}
+
+const std::vector<QCollatorSortKey>& TEmailSortProxy::SortKeys(int column) const
+{
+  if (FKeysColumn != column) {
+    FKeys.clear();
+    const int rows = FModel.rowCount();
+    FKeys.reserve(static_cast<std::size_t>(rows));
+    for (int row = 0; row < rows; ++row)
+      FKeys.push_back(FCollator.sortKey(FModel.Text(row, column)));
+    FKeysColumn = column;
+  }
+  return FKeys;
+}
+
+}  // namespace quillmend

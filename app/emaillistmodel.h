@@ -1,0 +1,82 @@
+#pragma once
+// The message list's model. A row carries only the index of its record in the window's array and its
+// check mark; the texts are decoded from the record when the view asks, so a mailbox of hundreds of
+// thousands of messages lists at once.
+
+#include "mail/Globals.h"
+
+#include <QAbstractTableModel>
+#include <QCollator>
+#include <QCollatorSortKey>
+#include <QSortFilterProxyModel>
+
+#include <cstddef>
+#include <vector>
+
+namespace quillmend {
+
+class TEmailListModel : public QAbstractTableModel {
+  Q_OBJECT
+public:
+  enum TColumn { ItemNum, Date, From, To, Subject, ColumnCount };
+  static constexpr int RecordIndexRole = Qt::UserRole + 1;
+
+  // The rows refer to emails, which must outlive them.
+  explicit TEmailListModel(const TEmailArray& emails, QObject* parent = nullptr);
+
+  // Rows are appended between BeginRebuild and EndRebuild only; the view sees one reset.
+  void BeginRebuild();
+  void AddEmailItem(std::size_t index);  // one row, unchecked, for emails[index]
+  void EndRebuild();
+
+  std::size_t RecordIndex(int row) const { return FRows[static_cast<std::size_t>(row)].Index; }
+  bool IsChecked(int row) const { return FRows[static_cast<std::size_t>(row)].Checked; }
+  void SetAllChecked(bool checked);
+  // The text of a cell as the list shows it.
+  QString Text(int row, int column) const;
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+  struct TRow {
+    std::size_t Index;
+    bool Checked;
+  };
+  const TEmailArray& FEmails;
+  std::vector<TRow> FRows;
+};
+
+// The list's order. Sorts only when told to, never on its own: rows keep their place when checked,
+// and a rebuild lists them in array order again.
+class TEmailSortProxy : public QSortFilterProxyModel {
+  Q_OBJECT
+public:
+  explicit TEmailSortProxy(TEmailListModel& model, QObject* parent = nullptr);
+
+  void SortRows(int column, bool ascending);
+  void Unsort();
+
+  // Negative when source row row1 goes before row2: the record index for "Item Num", otherwise the
+  // cell texts compared by the user's locale without regard to letter case; reversed when descending.
+  int CompareRows(int row1, int row2, int column) const;
+
+protected:
+  bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
+
+private:
+  const std::vector<QCollatorSortKey>& SortKeys(int column) const;
+
+  TEmailListModel& FModel;
+  bool FAscending = false;
+  QCollator FCollator;
+  // Collation keys of one text column, made once per column and list: a sort then compares bytes.
+  mutable std::vector<QCollatorSortKey> FKeys;
+  mutable int FKeysColumn = -1;
+};
+
+}  // namespace quillmend

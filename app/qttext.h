@@ -1,0 +1,23 @@
+#pragma once
+// Crossing between Qt's text and the core's: file paths, and mail bytes in Windows-1252.
+
+#include <QString>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillmend {
+
+// Through UTF-16, so that names outside ASCII survive on Linux and Windows alike.
+QString PathToQString(const std::filesystem::path& path);
+std::filesystem::path QStringToPath(const QString& text);
+
+// Mail bytes as text, read as Windows-1252; a zero byte shows as a visible symbol.
+QString FromCp1252(std::string_view bytes);
+
+// text as Windows-1252 bytes, to search mail for it; nothing when a character has no such byte.
+std::optional<std::string> ToCp1252(const QString& text);
+
+}  // namespace quillmend
