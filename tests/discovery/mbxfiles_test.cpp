@@ -1,0 +1,469 @@
+#include "discovery/mbxfiles.h"
+
+#include "tests/discovery/temp_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace quillmend {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Cat;
+using test::Relative;
+using test::TTempTree;
+using TNames = std::vector<std::string>;
+
+TNames Search(const fs::path& folder, std::string_view mask = "*.mbx", bool recurse = true)
+{
+  TmbxFiles finder({}, [] { return std::vector<fs::path>{}; });
+  finder.SearchFolder(folder, mask, recurse);
+  return Relative(finder.FindMailFiles(), folder);  // over no roots: only hands the list back
+}
+
+TNames Sorted(TNames names)
+{
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool IsMailboxName(const std::string& name)
+{
+  if (name.size() < 4)
+    return false;
+  std::string tail = name.substr(name.size() - 4);
+  for (char& c : tail)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == ".mbx";
+}
+
+// The order rule written out with the standard library: a folder's own mailboxes in listing
+// order, then each subfolder's results in listing order. Links are not followed.
+void ReferenceWalk(const fs::path& folder, const std::string& prefix, TNames& out)
+{
+  std::vector<std::string> subfolders;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::u8string u8name = it->path().filename().u8string();
+    const std::string name(u8name.begin(), u8name.end());
+    if (it->is_symlink())
+      continue;
+    if (it->is_regular_file() && IsMailboxName(name))
+      out.push_back(prefix + name);
+    else if (it->is_directory())
+      subfolders.push_back(name);
+  }
+  for (const auto& name : subfolders)
+    ReferenceWalk(folder / fs::path(std::u8string(name.begin(), name.end())), Cat({prefix, name, "/"}), out);
+}
+
+TNames Reference(const fs::path& root)
+{
+  TNames out;
+  ReferenceWalk(root, "", out);
+  return out;
+}
+
+// Depth-first pre-order, whatever the listing order: below every folder, its own mailboxes come
+// before any of its subfolders', and everything below it stands together.
+::testing::AssertionResult IsPreOrder(const TNames& found)
+{
+  std::map<std::string, std::vector<std::size_t>> below, own;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    const std::string& path = found[i];
+    for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+      below[path.substr(0, slash)].push_back(i);
+    below[""].push_back(i);
+    const std::size_t last = path.rfind('/');
+    own[last == std::string::npos ? "" : path.substr(0, last)].push_back(i);
+  }
+  for (const auto& [folder, indexes] : below) {
+    if (indexes.back() - indexes.front() + 1 != indexes.size())
+      return ::testing::AssertionFailure() << "results below \"" << folder << "\" are split up";
+    const auto& direct = own[folder];
+    for (std::size_t i : indexes)
+      if (!direct.empty() && std::find(direct.begin(), direct.end(), i) == direct.end() && i < direct.back())
+        return ::testing::AssertionFailure() << found[i] << " comes before a mailbox of \"" << folder << "\"";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(MbxFilesSearch, FindsMailboxesAtEveryDepthIgnoringCase)
+{
+  TTempTree tree;
+  struct TCase {
+    const char* path;
+    bool found;
+  };
+  const TCase cases[] = {
+      {"In.mbx", true},
+      {"IN2.MBX", true},
+      {"Out.Mbx", true},
+      {"notes.txt", false},
+      {"mbx", false},
+      {"old.mbx.bak", false},
+      {"x.mb", false},
+      {"a/b/c/deep.mbx", true},
+      {".hidden/inside.mbx", true},
+      {"a/.dotted.mbx", true},
+      {"a/b/readme", false},
+  };
+  TNames expected;
+  for (const TCase& c : cases) {
+    tree.File(c.path);
+    if (c.found)
+      expected.push_back(c.path);
+  }
+  EXPECT_EQ(Sorted(Search(tree.Root())), Sorted(expected));
+}
+
+TEST(MbxFilesSearch, FolderNamedLikeMailboxIsSearchedNotListed)
+{
+  TTempTree tree;
+  tree.File("x.mbx/inner.mbx");
+  tree.Folder("empty.mbx");
+  EXPECT_EQ(Search(tree.Root()), TNames{"x.mbx/inner.mbx"});
+}
+
+TEST(MbxFilesSearch, OwnFilesComeBeforeSubfolders)
+{
+  TTempTree tree;
+  for (const char* path : {"a/b/b1.mbx", "a/a1.mbx", "m1.mbx", "c/c1.mbx", "c/c2.mbx", "m2.mbx", "a/b/e/e.mbx"})
+    tree.File(path);
+  const TNames found = Search(tree.Root());
+  ASSERT_EQ(found.size(), 7u);
+  EXPECT_EQ(Sorted({found[0], found[1]}), (TNames{"m1.mbx", "m2.mbx"}));
+  EXPECT_TRUE(IsPreOrder(found));
+  EXPECT_EQ(found, Reference(tree.Root()));
+}
+
+TEST(MbxFilesSearch, OrderFollowsTheListingOnAMixedTree)
+{
+  TTempTree tree;
+  // A deterministic mix of folders and files at several levels.
+  for (int i = 0; i < 6; ++i)
+    for (int j = 0; j < 5; ++j)
+      for (int k = 0; k < 4; ++k) {
+        const std::string folder = Cat({"f", std::to_string(i), "/g", std::to_string(j)});
+        tree.File(Cat({folder, "/m", std::to_string(k), (i + j + k) % 3 == 0 ? ".MBX" : ".mbx"}));
+        tree.File(Cat({folder, "/note", std::to_string(k), ".txt"}));
+        if ((i * j + k) % 4 == 0)
+          tree.File(Cat({folder, "/h", std::to_string(k), "/x.mbx"}));
+        if (k == 0)
+          tree.File(Cat({"f", std::to_string(i), "/top", std::to_string(j), ".mbx"}));
+      }
+  const TNames found = Search(tree.Root());
+  EXPECT_EQ(found.size(), Reference(tree.Root()).size());
+  EXPECT_TRUE(IsPreOrder(found));
+  EXPECT_EQ(found, Reference(tree.Root()));
+}
+
+TEST(MbxFilesSearch, MaskIsMatchedIgnoringCase)
+{
+  TTempTree tree;
+  for (const char* name : {"IN.MBX", "Out.Mbx", "trash.mbx", "notes.txt", "mbx", "old.mbx.bak"})
+    tree.File(name);
+  tree.File("sub/below.mbx");
+  const struct {
+    const char* mask;
+    TNames expected;
+  } cases[] = {
+      {"*.mbx", {"IN.MBX", "Out.Mbx", "trash.mbx"}},
+      {"*.MBX", {"IN.MBX", "Out.Mbx", "trash.mbx"}},
+      {"in.*", {"IN.MBX"}},
+      {"?n.mbx", {"IN.MBX"}},
+      {"*.txt", {"notes.txt"}},
+      {"*", {"IN.MBX", "Out.Mbx", "mbx", "notes.txt", "old.mbx.bak", "trash.mbx"}},
+      {"nothing.*", {}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Sorted(Search(tree.Root(), c.mask, false)), Sorted(c.expected)) << "mask " << c.mask;
+}
+
+TEST(MbxFilesSearch, WithoutRecursionOnlyTheFolderItself)
+{
+  TTempTree tree;
+  tree.File("top.mbx");
+  tree.File("sub/below.mbx");
+  EXPECT_EQ(Search(tree.Root(), "*.mbx", false), TNames{"top.mbx"});
+  EXPECT_EQ(Search(tree.Root(), "*.mbx", true), (TNames{"top.mbx", "sub/below.mbx"}));
+}
+
+TEST(MbxFilesSearch, MissingFolderAddsNothing)
+{
+  TTempTree tree;
+  EXPECT_TRUE(Search(tree / "missing").empty());
+  EXPECT_TRUE(Search(tree.Root()).empty());
+  EXPECT_TRUE(Search(tree.File("file.mbx")).empty());  // a file is no folder
+}
+
+TEST(MbxFilesSearch, PathsJoinRootAndListedNames)
+{
+  TTempTree tree;
+  tree.File("Sub Folder/Mixed Case.MBX");
+  for (const fs::path& root : {tree.Root(), tree.Root() / ""}) {
+    TmbxFiles finder({}, [] { return std::vector<fs::path>{}; });
+    finder.SearchFolder(root, "*.mbx", true);
+    const auto& found = finder.FindMailFiles();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].native(), (tree.Root() / "Sub Folder" / "Mixed Case.MBX").native());
+  }
+}
+
+TEST(MbxFilesSearch, NonAsciiNamesAreFound)
+{
+  TTempTree tree;
+  const fs::path folder(u8"P\u00f6st");
+  const fs::path file(u8"\u00dcnread \u2709.mbx");
+  tree.File(folder / file);
+  TmbxFiles finder({}, [] { return std::vector<fs::path>{}; });
+  finder.SearchFolder(tree.Root(), "*.mbx", true);
+  const auto& found = finder.FindMailFiles();
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0], tree.Root() / folder / file);
+}
+
+TEST(MbxFilesSearch, UnlistableFolderStopsNothing)
+{
+  TTempTree tree;
+  tree.File("a/a.mbx");
+  tree.File("locked/l.mbx");
+  tree.File("locked/inner/i.mbx");
+  tree.File("z/z.mbx");
+  tree.Lock("locked");
+  const TNames found = Search(tree.Root());
+  EXPECT_NE(std::find(found.begin(), found.end(), "a/a.mbx"), found.end());
+  EXPECT_NE(std::find(found.begin(), found.end(), "z/z.mbx"), found.end());
+
+  // Permission bits do not stop a privileged user (tests may run as root).
+  std::error_code error;
+  fs::directory_iterator probe(tree / "locked", error);
+  if (!error)
+    GTEST_SKIP() << "permission bits do not keep this user out of a folder";
+  EXPECT_EQ(Sorted(found), (TNames{"a/a.mbx", "z/z.mbx"}));
+  EXPECT_TRUE(Search(tree / "locked").empty());
+}
+
+TEST(MbxFilesFindMailFiles, SearchesEveryRootInOrder)
+{
+  TTempTree first, second;
+  first.File("one.mbx");
+  first.File("sub/two.mbx");
+  second.File("three.mbx");
+  TmbxFiles finder({}, [&] { return std::vector<fs::path>{second.Root(), first.Root()}; });
+  const auto& found = finder.FindMailFiles();
+  EXPECT_EQ(found, (std::vector<fs::path>{second / "three.mbx", first / "one.mbx", first / "sub" / "two.mbx"}));
+}
+
+TEST(MbxFilesFindMailFiles, ListBelongsToTheFinderAndGrows)
+{
+  TTempTree tree;
+  tree.File("one.mbx");
+  TmbxFiles finder({}, [&] { return std::vector<fs::path>{tree.Root()}; });
+  const auto* list = &finder.FindMailFiles();
+  EXPECT_EQ(list->size(), 1u);
+  EXPECT_EQ(&finder.FindMailFiles(), list);
+  EXPECT_EQ(list->size(), 2u);  // not emptied first: each search uses a fresh finder
+}
+
+TEST(MbxFilesFindMailFiles, NoRootsNoMailboxes)
+{
+  TmbxFiles finder({}, [] { return std::vector<fs::path>{}; });
+  EXPECT_TRUE(finder.FindMailFiles().empty());
+}
+
+TEST(MbxFilesFindMailFiles, IdleIsCalledForEveryEntry)
+{
+  TTempTree tree;
+  // 4 entries at the top, 3 in sub, 1 in sub/deeper: 8 entries in all.
+  for (const char* path : {"a.mbx", "b.txt", "sub/c.mbx", "sub/d", "sub/deeper/e.mbx"})
+    tree.File(path);
+  tree.Folder("empty");
+  std::size_t calls = 0;
+  TmbxFiles finder([&] { ++calls; }, [&] { return std::vector<fs::path>{tree.Root()}; });
+  EXPECT_EQ(finder.FindMailFiles().size(), 3u);
+#ifdef _WIN32
+  EXPECT_GE(calls, 8u);  // two listings a folder, dot entries included
+#else
+  EXPECT_EQ(calls, 8u);
+#endif
+}
+
+TEST(MbxFilesFindMailFiles, IdleMayStopTheSearchByThrowing)
+{
+  TTempTree tree;
+  tree.File("a/b/c.mbx");
+  TmbxFiles finder([] { throw std::runtime_error("cancelled"); }, [&] { return std::vector<fs::path>{tree.Root()}; });
+  EXPECT_THROW(finder.FindMailFiles(), std::runtime_error);
+}
+
+TEST(MbxFilesDrives, DriveReadyAndSearchKeepTheCurrentDirectory)
+{
+  TTempTree tree;
+  tree.File("a/b.mbx");
+  const fs::path before = fs::current_path();
+  EXPECT_TRUE(TmbxFiles::DriveReady(tree.Root()));
+  EXPECT_EQ(fs::current_path(), before);
+  EXPECT_FALSE(TmbxFiles::DriveReady(tree / "missing"));
+  EXPECT_EQ(fs::current_path(), before);
+  EXPECT_FALSE(TmbxFiles::DriveReady(tree.File("plain.txt")));
+  TmbxFiles finder({}, [&] { return std::vector<fs::path>{tree.Root()}; });
+  EXPECT_EQ(finder.FindMailFiles().size(), 1u);
+  EXPECT_EQ(fs::current_path(), before);
+}
+
+#ifdef _WIN32
+
+TEST(MbxFilesWindows, HiddenAndSystemAttributes)
+{
+  TTempTree tree;
+  const auto hide = [](const fs::path& path, DWORD attributes) {
+    ASSERT_NE(SetFileAttributesW(path.c_str(), attributes), 0);
+  };
+  tree.File("hidden/h.mbx");
+  tree.File("system/s.mbx");
+  hide(tree.File("marked.mbx"), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY);
+  hide(tree / "hidden", FILE_ATTRIBUTE_HIDDEN);
+  hide(tree / "system", FILE_ATTRIBUTE_SYSTEM);
+  EXPECT_EQ(Sorted(Search(tree.Root())), (TNames{"hidden/h.mbx", "marked.mbx"}));
+  SetFileAttributesW((tree / "marked.mbx").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(MbxFilesWindows, FixedDrivesAreDriveRoots)
+{
+  for (const fs::path& root : TmbxFiles::GetFixedDrives()) {
+    const std::wstring text = root.native();
+    ASSERT_EQ(text.size(), 3u);
+    EXPECT_EQ(text.substr(1), L":\\");
+  }
+}
+
+#else
+
+TEST(MbxFilesLinks, LinksAreNeverFollowed)
+{
+  TTempTree tree, outside;
+  outside.File("outside.mbx");
+  outside.File("far/far.mbx");
+  tree.File("in/a.mbx");
+  fs::create_directory_symlink(tree.Root(), tree / "in" / "loop");
+  fs::create_directory_symlink("..", tree / "in" / "up");
+  fs::create_symlink(outside / "outside.mbx", tree / "in" / "link.mbx");
+  fs::create_directory_symlink(outside / "far", tree / "in" / "far");
+  fs::create_symlink(tree / "nowhere", tree / "dangling.mbx");
+  EXPECT_EQ(Search(tree.Root()), TNames{"in/a.mbx"});
+}
+
+TEST(MbxFilesLinks, RootGivenAsLinkIsSearched)
+{
+  TTempTree tree, target;
+  target.File("sub/t.mbx");
+  fs::create_directory_symlink(target.Root(), tree / "link");
+  EXPECT_EQ(Search(tree / "link"), TNames{"sub/t.mbx"});
+}
+
+TEST(MbxFilesSpecial, FifoNamedLikeMailboxIsSkipped)
+{
+  TTempTree tree;
+  ASSERT_EQ(::mkfifo((tree / "pipe.mbx").c_str(), 0600), 0);
+  tree.File("real.mbx");
+  EXPECT_EQ(Search(tree.Root()), TNames{"real.mbx"});
+}
+
+std::size_t OpenDescriptors()
+{
+  std::error_code error;
+  std::size_t count = 0;
+  for (fs::directory_iterator it("/proc/self/fd", error), end; !error && it != end; it.increment(error))
+    ++count;
+  return count;
+}
+
+TEST(MbxFilesDeep, DeepTreeKeepsOrderAndFewDescriptors)
+{
+  TTempTree tree;
+  fs::path folder;
+  for (int depth = 0; depth < 150; ++depth) {
+    if (depth % 10 == 0 || (depth >= 60 && depth <= 70))
+      tree.File(folder / Cat({"f", std::to_string(depth), ".mbx"}));
+    if (depth >= 62 && depth <= 66)
+      tree.File(folder / "side" / "s.mbx");
+    folder /= "d";
+  }
+  tree.File(folder / "bottom.mbx");
+
+  const std::size_t before = OpenDescriptors();
+  std::size_t most = 0;
+  std::size_t entries = 0;
+  TmbxFiles finder(
+      [&] {
+        if (++entries % 4 == 0)
+          most = std::max(most, OpenDescriptors());
+      },
+      [&] { return std::vector<fs::path>{tree.Root()}; });
+  const TNames found = Relative(finder.FindMailFiles(), tree.Root());
+  EXPECT_EQ(found, Reference(tree.Root()));
+  EXPECT_EQ(found.back(), (folder / "bottom.mbx").generic_string());
+  if (before > 0) {
+    EXPECT_LE(most, before + 80);
+  }
+}
+
+// Mount table entries as /proc/self/mountinfo gives them: mount point -> type of the visible mount.
+std::map<std::string, std::string> MountTypes()
+{
+  std::map<std::string, std::string> types;
+  std::ifstream table("/proc/self/mountinfo");
+  std::string line;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string word, point;
+    for (int i = 0; i < 5 && fields >> word; ++i)
+      point = word;
+    while (fields >> word && word != "-") {
+    }
+    if (fields >> word)
+      types[point] = word;
+  }
+  return types;
+}
+
+TEST(MbxFilesDrives, FixedDrivesOnThisMachine)
+{
+  const std::vector<fs::path> roots = TmbxFiles::GetFixedDrives();
+  ASSERT_FALSE(roots.empty());
+  EXPECT_EQ(std::count(roots.begin(), roots.end(), fs::path("/")), 1);
+  EXPECT_EQ(std::set<fs::path>(roots.begin(), roots.end()).size(), roots.size());
+  const auto types = MountTypes();
+  for (const fs::path& root : roots) {
+    EXPECT_TRUE(TmbxFiles::DriveReady(root)) << root;
+    const std::string text = root.string();
+    EXPECT_FALSE(text.rfind("/proc", 0) == 0 || text.rfind("/sys", 0) == 0) << root;
+    const auto type = types.find(text);
+    if (type == types.end() || text == "/")
+      continue;
+    for (const char* never : {"proc", "sysfs", "tmpfs", "devtmpfs", "devpts", "cgroup", "cgroup2", "overlay",
+                              "nfs", "cifs", "squashfs", "iso9660"})
+      EXPECT_NE(type->second, never) << root;
+  }
+}
+
+#endif
+
+}  // namespace
+}  // namespace quillmend
