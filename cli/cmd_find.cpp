@@ -4,22 +4,109 @@
 #include "discovery/mbxfiles.h"
 #include "mail/files.h"
 
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+
 namespace quillmend::cli {
+
+namespace {
+
+// "Searching: 1234 entries, 5 mailboxes", redrawn in place a few times a second and erased at the
+// end, so that only the paths remain on the terminal.
+class TFindProgress {
+public:
+  explicit TFindProgress(std::ostream& err) : FErr(err) {}
+  TFindProgress(const TFindProgress&) = delete;
+  TFindProgress& operator=(const TFindProgress&) = delete;
+  ~TFindProgress() { Erase(); }
+
+  void Watch(const std::vector<std::filesystem::path>& found) { FFound = &found; }
+
+  void Entry()
+  {
+    // The clock is read every so many entries only: a search meets hundreds of thousands.
+    if (++FEntries % 256 != 0)
+      return;
+    const auto now = std::chrono::steady_clock::now();
+    if (FDrawn != 0 && now - FLast < std::chrono::milliseconds(100))
+      return;
+    FLast = now;
+    const std::string line = "Searching: " + std::to_string(FEntries) + " entries, " +
+                             std::to_string(FFound ? FFound->size() : 0) + " mailboxes";
+    FErr << '\r' << line;
+    if (line.size() < FDrawn)
+      FErr << std::string(FDrawn - line.size(), ' ');
+    FErr << std::flush;
+    FDrawn = line.size();
+  }
+
+  void Erase()
+  {
+    if (FDrawn == 0)
+      return;
+    FErr << '\r' << std::string(FDrawn, ' ') << '\r' << std::flush;
+    FDrawn = 0;
+  }
+
+private:
+  std::ostream& FErr;
+  const std::vector<std::filesystem::path>* FFound = nullptr;
+  std::size_t FEntries = 0;
+  std::size_t FDrawn = 0;
+  std::chrono::steady_clock::time_point FLast;
+};
+
+}  // namespace
 
 int RunFind(const TCommand& command)
 {
   const TArgs args(command.Words, {});
   std::vector<std::filesystem::path> roots;
-  for (const std::string& root : args.Positionals())
-    roots.push_back(PathFromArg(root));
-  TmbxFiles::TRootsProvider provider;
-  if (!roots.empty())
-    provider = [&] { return roots; };
-  TmbxFiles finder({}, provider);
-  for (const auto& path : finder.FindMailFiles())
-    command.Out << PathText(path) << "\n";
+  int status = kExitOk;
+  for (const std::string& word : args.Positionals()) {
+    std::filesystem::path root = PathFromArg(word);
+    // A root the user named but that cannot be searched is worth a word; the others still are.
+    if (!TmbxFiles::DriveReady(root)) {
+      command.Err << "quillmend-cli: cannot search \"" << word << "\"\n";
+      status = kExitFailure;
+      continue;
+    }
+    roots.push_back(std::move(root));
+  }
+  if (!args.Positionals().empty() && roots.empty())
+    return status;
+
+  std::optional<TFindProgress> progress;
+  if (command.ShowProgress)
+    progress.emplace(command.Err);
+  TmbxFiles::TIdleCallback idle;
+  if (progress)
+    idle = [&] { progress->Entry(); };
+
+  // The first call runs over no roots and only hands over the finder's list, so that the progress
+  // line can count it while the real search runs.
+  bool primed = false;
+  TmbxFiles finder(idle, [&] {
+    if (!primed) {
+      primed = true;
+      return std::vector<std::filesystem::path>();
+    }
+    return roots.empty() ? TmbxFiles::GetFixedDrives() : roots;
+  });
+  if (progress)
+    progress->Watch(finder.FindMailFiles());
+  else
+    primed = true;
+  const std::vector<std::filesystem::path>& found = finder.FindMailFiles();
+  if (progress)
+    progress->Erase();
+
+  for (const auto& path : found)
+    command.Out << PathText(path) << '\n';
   command.Out.flush();
-  return command.Out ? kExitOk : kExitFailure;
+  return command.Out ? status : kExitFailure;
 }
 
 }  // namespace quillmend::cli
