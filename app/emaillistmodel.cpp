@@ -161,7 +161,8 @@ const std::vector<QCollatorSortKey>& TEmailSortProxy::SortKeys(int column) const
     const int rows = FModel.rowCount();
     FKeys.reserve(static_cast<std::size_t>(rows));
     for (int row = 0; row < rows; ++row)
-      FKeys.push_back(FCollator.sortKey(FModel.Text(row, column)));
+      // Folded first: the C locale's collation would otherwise still tell the cases apart.
+      FKeys.push_back(FCollator.sortKey(FModel.Text(row, column).toCaseFolded()));
     FKeysColumn = column;
   }
   return FKeys;

@@ -7,7 +7,7 @@
 
 namespace quillmend {
 
-TProcessbar::TProcessbar(QProgressBar* bar) : FBar(bar) {}
+TProcessbar::TProcessbar(QProgressBar* bar, QObject* parent) : QThread(parent), FBar(bar) {}
 
 void TProcessbar::Stop() { FStop.release(); }
 
@@ -29,7 +29,7 @@ TfrmWait::~TfrmWait() { StopProcessbar(); }
 
 void TfrmWait::FormCreate()
 {
-  FProcessbar = std::make_unique<TProcessbar>(pbwait);
+  FProcessbar = new TProcessbar(pbwait, this);
   FProcessbar->start();
 }
 
@@ -47,7 +47,7 @@ void TfrmWait::StopProcessbar()
   // Steps already posted are still delivered while waiting; the thread itself never waits on us.
   while (!FProcessbar->wait(QDeadlineTimer(20)))
     QCoreApplication::processEvents();
-  FProcessbar.reset();
+  FProcessbar = nullptr;
 }
 
 }  // namespace quillmend

@@ -7,8 +7,6 @@
 #include <QSemaphore>
 #include <QThread>
 
-#include <memory>
-
 class QProgressBar;
 
 namespace quillmend {
@@ -18,7 +16,7 @@ namespace quillmend {
 class TProcessbar : public QThread {
   Q_OBJECT
 public:
-  explicit TProcessbar(QProgressBar* bar);
+  TProcessbar(QProgressBar* bar, QObject* parent);
   void Stop();  // the thread ends at once instead of finishing its sleep
 
   // One step: the next position, or the minimum after the maximum.
@@ -46,7 +44,7 @@ private:
   void FormCreate();
   void StopProcessbar();
 
-  std::unique_ptr<TProcessbar> FProcessbar;
+  TProcessbar* FProcessbar = nullptr;  // the running thread, a child of the window; none once stopped
 };
 
 }  // namespace quillmend

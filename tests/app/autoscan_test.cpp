@@ -1,0 +1,148 @@
+// Auto Scan on a preset folder tree: the machine's own drives are never searched.
+
+#include "tests/app/fixture.h"
+
+#include "app/wait/waitfrm.h"
+#include "discovery/mbxfiles.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace quillmend::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TAutoScan : public TMainWindowTest {
+protected:
+  void SetUp() override
+  {
+    TMainWindowTest::SetUp();
+    fs::create_directories(Temp.Path() / "Eudora" / "Old");
+    fs::create_directories(Temp.Path() / "Other");
+    Temp.Write("Eudora/In.mbx", "");
+    Temp.Write("Eudora/Out.mbx", "");
+    Temp.Write("Eudora/In.toc", "");
+    Temp.Write("Eudora/Old/Trash.mbx", "");
+    Temp.Write("Other/notes.txt", "");
+    Roots = {Temp.Path() / "Eudora"};
+    Window->SetAutoScanRoots([this] {
+      // Runs inside the search: the wait window is up and the main window takes no input.
+      SearchWindowDisabled = !Window->isEnabled();
+      for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* wait = qobject_cast<TfrmWait*>(top); wait && wait->isVisible()) {
+          Wait = wait;
+          Thread = wait->findChild<QThread*>();
+        }
+      if (Thread)
+        Finished = std::make_unique<QSignalSpy>(Thread.data(), &QThread::finished);
+      return Roots;
+    });
+  }
+  QTreeWidgetItem* AutoScanRoot() { return Child<QTreeWidget>("tvFiles")->topLevelItem(0); }
+  QStringList Found()
+  {
+    QStringList paths;
+    for (int i = 0; i < AutoScanRoot()->childCount(); ++i)
+      paths << AutoScanRoot()->child(i)->text(0);
+    return paths;
+  }
+  QStringList Expected()
+  {
+    QStringList paths;
+    TmbxFiles finder({}, [this] { return Roots; });
+    for (const fs::path& path : finder.FindMailFiles())
+      paths << QDir::toNativeSeparators(ToQString(path));
+    return paths;
+  }
+  void ExpectWaitWindowAndThreadGone()
+  {
+    EXPECT_TRUE(SearchWindowDisabled);
+    EXPECT_TRUE(Window->isEnabled());
+    EXPECT_TRUE(Wait.isNull());
+    EXPECT_TRUE(Thread.isNull());
+    ASSERT_TRUE(Finished);
+    EXPECT_EQ(Finished->count(), 1);
+  }
+
+  std::vector<fs::path> Roots;
+  bool SearchWindowDisabled = false;
+  QPointer<TfrmWait> Wait;
+  QPointer<QThread> Thread;
+  std::unique_ptr<QSignalSpy> Finished;
+};
+
+TEST_F(TAutoScan, FillsTheRootWithEveryMailboxFound)
+{
+  Click("sbAutoScan");
+  const QStringList found = Found();
+  EXPECT_EQ(found, Expected());
+  EXPECT_EQ(found.size(), 3);
+  EXPECT_TRUE(found.contains(QDir::toNativeSeparators(ToQString(Temp.Path() / "Eudora" / "Old" / "Trash.mbx"))));
+  EXPECT_TRUE(AutoScanRoot()->isExpanded());
+  EXPECT_FALSE(AutoScanRoot()->child(0)->icon(0).isNull());
+  ExpectWaitWindowAndThreadGone();
+  EXPECT_TRUE(Ui.Messages.empty());
+}
+
+TEST_F(TAutoScan, ASecondRunReplacesTheFirst)
+{
+  Click("sbAutoScan");
+  ASSERT_EQ(Found().size(), 3);
+  fs::remove(Temp.Path() / "Eudora" / "Out.mbx");
+  Click("sbAutoScan");
+  EXPECT_EQ(Found(), Expected());
+  EXPECT_EQ(Found().size(), 2);
+}
+
+TEST_F(TAutoScan, FindingNothingLeavesTheRootEmptyAndClosedAndTheListAsItWas)
+{
+  Open(InMbx);
+  Roots = {Temp.Path() / "Other"};
+  Click("sbAutoScan");
+  EXPECT_EQ(AutoScanRoot()->childCount(), 0);
+  EXPECT_FALSE(AutoScanRoot()->isExpanded());
+  EXPECT_EQ(RowCount(), 5);
+  ExpectWaitWindowAndThreadGone();
+}
+
+TEST_F(TAutoScan, AFileOpenedAndFoundStandsUnderBothRoots)
+{
+  Open(Temp.Path() / "Eudora" / "In.mbx");
+  Click("sbAutoScan");
+  auto* tree = Child<QTreeWidget>("tvFiles");
+  EXPECT_TRUE(Found().contains(tree->topLevelItem(1)->child(0)->text(0)));
+}
+
+TEST_F(TAutoScan, AFoundNodeLoadsWhenClicked)
+{
+  const auto copy = CopyOfIn();
+  Roots = {Temp.Path()};
+  Click("sbAutoScan");
+  auto* tree = Child<QTreeWidget>("tvFiles");
+  QTreeWidgetItem* node = nullptr;
+  for (int i = 0; i < AutoScanRoot()->childCount(); ++i)
+    if (AutoScanRoot()->child(i)->text(0) == QDir::toNativeSeparators(ToQString(copy)))
+      node = AutoScanRoot()->child(i);
+  ASSERT_NE(node, nullptr);
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, InsideNode(tree->visualItemRect(node)));
+  EXPECT_EQ(RowCount(), 5);
+}
+
+TEST_F(TAutoScan, AFailingSearchEndsInTheErrorBoxWithTheWindowUsable)
+{
+  Window->SetAutoScanRoots([]() -> std::vector<fs::path> { throw std::runtime_error("The drive list is not available"); });
+  Click("sbAutoScan");
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_EQ(Ui.Messages[0].Title, QStringLiteral("Quillmend"));
+  EXPECT_EQ(Ui.Messages[0].Text, QStringLiteral("The drive list is not available."));
+  EXPECT_TRUE(Window->isEnabled());
+  for (QWidget* top : QApplication::topLevelWidgets())
+    EXPECT_EQ(qobject_cast<TfrmWait*>(top), nullptr);
+}
+
+}  // namespace
+}  // namespace quillmend::test

@@ -1,0 +1,154 @@
+// Export Selected: folder choice, probe, the files written and the closing messages.
+
+#include "tests/app/fixture.h"
+
+#include "mail/export.h"
+
+#include <QPushButton>
+
+namespace quillmend::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TExport : public TMainWindowTest {
+protected:
+  void Check(int row)
+  {
+    QAbstractItemModel* model = List()->model();
+    ASSERT_TRUE(model->setData(model->index(row, 0), Qt::Checked, Qt::CheckStateRole));
+  }
+  fs::path Folder(const char* name)
+  {
+    const fs::path folder = Temp.Path() / name;
+    fs::create_directories(folder);
+    return folder;
+  }
+  void ExportTo(const fs::path& folder)
+  {
+    Ui.FolderAnswers.push_back(ToQString(folder));
+    Click("sbSaveEmail");
+  }
+  std::vector<std::string> Files(const fs::path& folder)
+  {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  void ExpectOneMessage(TMessageKind kind, const QString& title, const QString& text)
+  {
+    ASSERT_EQ(Ui.Messages.size(), 1u);
+    EXPECT_EQ(Ui.Messages[0].Kind, kind);
+    EXPECT_EQ(Ui.Messages[0].Title, title);
+    EXPECT_EQ(Ui.Messages[0].Text, text);
+  }
+};
+
+const QString kDone = QStringLiteral("Emails Succesfully Exported To Folder");
+
+TEST_F(TExport, WritesTheCheckedMessagesAndReportsSuccess)
+{
+  Open(InMbx);
+  ClickHeader(4);  // the sort changes the order of writing, not the names
+  Check(0);
+  Check(3);
+  const fs::path folder = Folder("out");
+  ExportTo(folder);
+
+  EXPECT_EQ(Ui.Asked.last(), QStringLiteral("Select Where To Save Recovered Emails"));
+  EXPECT_TRUE(Ui.AllowedNewFolder);
+  ExpectOneMessage(TMessageKind::Information, QStringLiteral("Information"), kDone);
+  const QStringList rows = Column(0);
+  EXPECT_EQ(Files(folder), (std::vector<std::string>{ExportFileName(rows[0].toULongLong()),
+                                                     ExportFileName(rows[3].toULongLong())}));
+  const std::string written = ReadFile(folder / ExportFileName(rows[0].toULongLong()));
+  EXPECT_EQ(written.rfind("From ???@??? ", 0), 0u);
+  EXPECT_TRUE(Window->isEnabled());
+}
+
+TEST_F(TExport, WritesTheMessageBytesWithTheFlagWordTurned)
+{
+  const auto mailbox = Temp.Write("Flag.mbx", std::string("From ???@??? x\r\nX-Flag: msg_flag_expunged\r\n\r\nbody\r\n"));
+  Open(mailbox);
+  Click("sbSelectAll");
+  const fs::path folder = Folder("flag");
+  ExportTo(folder);
+  EXPECT_EQ(ReadFile(folder / "RecoveredEmail0.eml"), "From ???@??? x\r\nX-Flag: MSG_FLAG_MARKED\r\n\r\nbody\r\n");
+}
+
+TEST_F(TExport, NothingCheckedStillProbesAndReportsSuccess)
+{
+  Open(InMbx);
+  const fs::path folder = Folder("none");
+  ExportTo(folder);
+  ExpectOneMessage(TMessageKind::Information, QStringLiteral("Information"), kDone);
+  EXPECT_TRUE(Files(folder).empty());
+}
+
+TEST_F(TExport, AnEmptyListExportsNothingAndReportsSuccess)
+{
+  const fs::path folder = Folder("empty");
+  ExportTo(folder);
+  ExpectOneMessage(TMessageKind::Information, QStringLiteral("Information"), kDone);
+}
+
+TEST_F(TExport, CancellingTheFolderPickerDoesNothing)
+{
+  Open(InMbx);
+  Click("sbSelectAll");
+  Click("sbSaveEmail");
+  EXPECT_EQ(Ui.Asked.last(), QStringLiteral("Select Where To Save Recovered Emails"));
+  EXPECT_TRUE(Ui.Messages.empty());
+}
+
+TEST_F(TExport, AFolderThatCannotBeWrittenGivesTheErrorBox)
+{
+  Open(InMbx);
+  Click("sbSelectAll");
+  ExportTo(Temp.Path() / "no" / "such" / "folder");
+  ExpectOneMessage(TMessageKind::Error, QStringLiteral("Error"),
+                   QStringLiteral("Cannot Write To Output Folder ,Please Select A Writeable Folder"));
+}
+
+TEST_F(TExport, AProbeLeavesAnExistingCheckFileAlone)
+{
+  Open(InMbx);
+  const fs::path folder = Folder("kept");
+  Temp.Write("kept/check.DAT", "mine");
+  ExportTo(folder);
+  EXPECT_EQ(ReadFile(folder / "check.DAT"), "mine");
+  ExpectOneMessage(TMessageKind::Information, QStringLiteral("Information"), kDone);
+}
+
+TEST_F(TExport, FilesThatCannotBeWrittenAreNamedInTheErrorBox)
+{
+  Open(InMbx);
+  Click("sbSelectAll");
+  const fs::path folder = Folder("blocked");
+  fs::create_directories(folder / "RecoveredEmail2.eml" / "inside");  // a folder where the file should go
+  ExportTo(folder);
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Error);
+  EXPECT_EQ(Ui.Messages[0].Title, QStringLiteral("Error"));
+  EXPECT_TRUE(Ui.Messages[0].Text.startsWith(QStringLiteral("1 of 5 emails could not be exported:")));
+  EXPECT_TRUE(Ui.Messages[0].Text.contains(QStringLiteral("RecoveredEmail2.eml: ")));
+  EXPECT_TRUE(fs::exists(folder / "RecoveredEmail4.eml"));
+}
+
+TEST_F(TExport, AMailboxGoneSinceTheScanEndsInTheApplicationErrorBox)
+{
+  const auto copy = CopyOfIn();
+  Open(copy);
+  Click("sbSelectAll");
+  fs::remove(copy);
+  ExportTo(Folder("late"));
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_EQ(Ui.Messages[0].Title, QStringLiteral("Quillmend"));
+  EXPECT_TRUE(Ui.Messages[0].Text.startsWith(QStringLiteral("Cannot open file \"")));
+  EXPECT_TRUE(Window->isEnabled());
+}
+
+}  // namespace
+}  // namespace quillmend::test

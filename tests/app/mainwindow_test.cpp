@@ -1,0 +1,241 @@
+// The main window's controls, layout, tree, Open File, Help and the general error box.
+
+#include "tests/app/fixture.h"
+
+#include "app/application.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace quillmend::test {
+namespace {
+
+using TMainWindow = TMainWindowTest;
+
+TEST_F(TMainWindow, HasItsCaptionAndApplicationTitle)
+{
+  EXPECT_EQ(Window->windowTitle(), QStringLiteral("Quillmend v5.0"));
+  EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Quillmend"));
+}
+
+TEST_F(TMainWindow, ClientAreaIsFixedAt792By552)
+{
+  EXPECT_EQ(Window->centralWidget()->size(), QSize(792, 552));
+  EXPECT_EQ(Window->minimumSize(), Window->maximumSize());
+  EXPECT_FALSE(Window->windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_FALSE(Window->windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
+struct TControl {
+  const char* Name;
+  QRect Geometry;
+  const char* Caption;  // nullptr: the control has none
+};
+
+TEST_F(TMainWindow, ControlsStandWhereTheLayoutPutsThem)
+{
+  const TControl controls[] = {
+      {"sbAutoScan", {8, 8, 100, 89}, "Auto Scan For Files"},
+      {"sbOpenDbx", {112, 8, 100, 89}, "Open File"},
+      {"sbSelectAll", {216, 8, 100, 89}, "Quick Select All"},
+      {"sbDeselectAll", {320, 8, 100, 89}, "Quick Deselect All"},
+      {"sbSaveEmail", {424, 8, 100, 89}, "Export Selected"},
+      {"Filter", {528, 8, 177, 89}, nullptr},
+      {"txtFilter", {8, 32, 161, 21}, nullptr},
+      {"btnApplyFilter", {64, 64, 50, 17}, "Apply"},
+      {"btnClearFilter", {120, 64, 50, 17}, "Clear"},
+      {"tvFiles", {8, 104, 169, 441}, nullptr},
+      {"lvFoundEmails", {184, 104, 601, 273}, nullptr},
+      {"txtmsgbody", {184, 384, 601, 161}, nullptr},
+  };
+  for (const TControl& control : controls) {
+    SCOPED_TRACE(control.Name);
+    QWidget* widget = Child<QWidget>(control.Name);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->geometry(), control.Geometry);
+    if (control.Caption) {
+      EXPECT_EQ(widget->property("text").toString(), QLatin1String(control.Caption));
+    }
+  }
+  EXPECT_EQ(Child<QGroupBox>("Filter")->title(), QStringLiteral("Filter Emails"));
+  EXPECT_EQ(Child<QLabel>("txtFilterLabel")->text(), QStringLiteral("Keyword"));
+  EXPECT_EQ(Child<QLabel>("txtFilterLabel")->buddy(), Child<QLineEdit>("txtFilter"));
+  for (const char* button : {"sbAutoScan", "sbOpenDbx", "sbSelectAll", "sbDeselectAll", "sbSaveEmail"})
+    EXPECT_FALSE(Child<QToolButton>(button)->icon().isNull()) << button;
+}
+
+TEST_F(TMainWindow, ListHasItsColumnsAndNeverSortsByItself)
+{
+  const QStringList names = {"Item Num", "Date", "From", "To", "Subject"};
+  const int widths[] = {65, 150, 200, 200, 500};
+  QHeaderView* header = List()->horizontalHeader();
+  ASSERT_EQ(List()->model()->columnCount(), 5);
+  for (int column = 0; column < 5; ++column) {
+    EXPECT_EQ(List()->model()->headerData(column, Qt::Horizontal).toString(), names[column]);
+    EXPECT_EQ(header->sectionSize(column), widths[column]);
+  }
+  EXPECT_FALSE(List()->isSortingEnabled());
+  EXPECT_FALSE(header->isSortIndicatorShown());
+  EXPECT_TRUE(List()->showGrid());
+  EXPECT_EQ(List()->selectionBehavior(), QAbstractItemView::SelectRows);
+  EXPECT_EQ(List()->editTriggers(), QAbstractItemView::NoEditTriggers);
+}
+
+TEST_F(TMainWindow, TreeStartsWithItsTwoEmptyRoots)
+{
+  auto* tree = Child<QTreeWidget>("tvFiles");
+  ASSERT_EQ(tree->topLevelItemCount(), 2);
+  EXPECT_EQ(tree->topLevelItem(0)->text(0), QStringLiteral("Auto Scan Mail Files"));
+  EXPECT_EQ(tree->topLevelItem(1)->text(0), QStringLiteral("Added Mail Files"));
+  EXPECT_EQ(tree->topLevelItem(0)->childCount(), 0);
+  EXPECT_EQ(tree->topLevelItem(1)->childCount(), 0);
+  EXPECT_EQ(tree->indentation(), 19);
+}
+
+TEST_F(TMainWindow, MenuHoldsExitAndHelpOnF1)
+{
+  auto* menu = Child<QMenuBar>("MainMenu1");
+  const QList<QAction*> menus = menu->actions();
+  ASSERT_EQ(menus.size(), 2);
+  EXPECT_EQ(menus[0]->text(), QStringLiteral("File"));
+  EXPECT_EQ(menus[1]->text(), QStringLiteral("Help"));
+  EXPECT_EQ(Child<QAction>("Exit1")->text(), QStringLiteral("Exit"));
+  EXPECT_EQ(Child<QAction>("mnuHelp")->text(), QStringLiteral("Quillmend Help"));
+  EXPECT_EQ(Child<QAction>("mnuHelp")->shortcut(), QKeySequence(Qt::Key_F1));
+}
+
+TEST_F(TMainWindow, F1OpensTheHelpPageBesideTheProgram)
+{
+  Child<QPlainTextEdit>("txtmsgbody")->setFocus();
+  QTest::keyClick(Window.get(), Qt::Key_F1);
+  ASSERT_EQ(Ui.OpenedUrls.size(), 1u);
+  const QUrl page = Ui.OpenedUrls.front();
+  EXPECT_EQ(page, QUrl::fromLocalFile(HelpPagePath()));
+  EXPECT_TRUE(QFileInfo::exists(page.toLocalFile()));
+  EXPECT_TRUE(Ui.Messages.empty());
+}
+
+TEST_F(TMainWindow, HelpThatNoBrowserTakesEndsInTheErrorBox)
+{
+  Ui.OpenUrlResult = false;
+  Child<QAction>("mnuHelp")->trigger();
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_EQ(Ui.Messages[0].Title, QStringLiteral("Quillmend"));
+  EXPECT_TRUE(Ui.Messages[0].Text.contains(QStringLiteral("help.html")));
+  EXPECT_TRUE(Window->isEnabled());
+}
+
+TEST_F(TMainWindow, ExitClosesTheWindow)
+{
+  Child<QAction>("Exit1")->trigger();
+  EXPECT_FALSE(Window->isVisible());
+}
+
+TEST_F(TMainWindow, OpenFileAddsSelectsAndLoadsTheMailbox)
+{
+  Open(InMbx);
+  EXPECT_EQ(Ui.Asked, QStringList{"Open MSF File"});
+  EXPECT_EQ(Ui.OpenFilter, QStringLiteral("Eudora Mail File (*.mbx)"));
+  auto* tree = Child<QTreeWidget>("tvFiles");
+  QTreeWidgetItem* added = tree->topLevelItem(1);
+  ASSERT_EQ(added->childCount(), 1);
+  EXPECT_EQ(added->child(0)->text(0), QDir::toNativeSeparators(ToQString(InMbx)));
+  EXPECT_FALSE(added->child(0)->icon(0).isNull());
+  EXPECT_TRUE(added->isExpanded());
+  EXPECT_EQ(tree->currentItem(), added->child(0));
+  EXPECT_EQ(RowCount(), 5);
+  EXPECT_EQ(Window->FileName(), added->child(0)->text(0));
+}
+
+TEST_F(TMainWindow, OpeningTheSameFileTwiceAddsTwoNodes)
+{
+  Open(InMbx);
+  Open(InMbx);
+  EXPECT_EQ(Child<QTreeWidget>("tvFiles")->topLevelItem(1)->childCount(), 2);
+  EXPECT_EQ(RowCount(), 5);
+}
+
+TEST_F(TMainWindow, CancellingTheOpenDialogChangesNothing)
+{
+  Click("sbOpenDbx");
+  EXPECT_EQ(Child<QTreeWidget>("tvFiles")->topLevelItem(1)->childCount(), 0);
+  EXPECT_EQ(RowCount(), 0);
+  EXPECT_TRUE(Window->FileName().isEmpty());
+}
+
+TEST_F(TMainWindow, ClickingAFileNodeLoadsItAndARootDoesNothing)
+{
+  Open(InMbx);
+  Open(DataFile("eudora-windows-7.1/Out.mbx"));
+  ASSERT_EQ(RowCount(), 0);
+  auto* tree = Child<QTreeWidget>("tvFiles");
+  const auto clickOn = [&](QTreeWidgetItem* item) {
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, InsideNode(tree->visualItemRect(item)));
+  };
+  clickOn(tree->topLevelItem(1)->child(0));
+  EXPECT_EQ(RowCount(), 5);
+  clickOn(tree->topLevelItem(0));
+  clickOn(tree->topLevelItem(1));
+  EXPECT_EQ(RowCount(), 5);
+  EXPECT_EQ(Window->FileName(), tree->topLevelItem(1)->child(0)->text(0));
+}
+
+struct TFullStopCase {
+  const char* Message;
+  const char* Shown;
+};
+
+TEST(ErrorBoxWording, FullStopFollowsOnlyCharactersAfterIt)
+{
+  const TFullStopCase cases[] = {
+      {"Disk full", "Disk full."},        {"Done.", "Done."},      {"Stop!", "Stop!"},
+      {"a, b,", "a, b,"},                 {"trailing ", "trailing "}, {"x-", "x-"},
+      {"path/", "path/."},                {"count 7", "count 7."}, {"", ""},
+      {"\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9."},
+  };
+  for (const TFullStopCase& c : cases)
+    EXPECT_EQ(WithFullStop(QString::fromUtf8(c.Message)), QString::fromUtf8(c.Shown)) << c.Message;
+}
+
+TEST_F(TMainWindow, AFailedScanKeepsTheMailboxShownBefore)
+{
+  Open(InMbx);
+  const QString shown = Window->FileName();
+  const std::size_t records = Window->Emails().size();
+  const auto gone = Temp.Path() / "gone.mbx";
+  Open(gone);
+
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Error);
+  EXPECT_EQ(Ui.Messages[0].Title, QStringLiteral("Quillmend"));
+  EXPECT_TRUE(Ui.Messages[0].Text.startsWith(QStringLiteral("Cannot open file \"")));
+  EXPECT_TRUE(Ui.Messages[0].Text.contains(ToQString(gone)));
+  EXPECT_TRUE(Ui.Messages[0].Text.endsWith(QLatin1Char('.')));
+  EXPECT_TRUE(Window->isEnabled());
+  EXPECT_EQ(Window->FileName(), shown);
+  EXPECT_EQ(Window->Emails().size(), records);
+  EXPECT_EQ(RowCount(), 5);
+  for (QWidget* top : QApplication::topLevelWidgets())
+    EXPECT_FALSE(top != Window.get() && top->isVisible()) << top->metaObject()->className();
+}
+
+TEST_F(TMainWindow, LoadingAnEmptyPathChangesNothing)
+{
+  Open(InMbx);
+  Window->LoadMailFile(QString());
+  EXPECT_EQ(RowCount(), 5);
+  EXPECT_FALSE(Window->FileName().isEmpty());
+}
+
+}  // namespace
+}  // namespace quillmend::test

@@ -1,0 +1,229 @@
+// The message list: rows, filter, column sort and the two check commands.
+
+#include "tests/app/fixture.h"
+
+#include "app/emaillistmodel.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+
+namespace quillmend::test {
+namespace {
+
+using TMessageList = TMainWindowTest;
+
+const QStringList kSubjects = {" Email Attachment Test", " UT Department of Computer Science Newsletter:  News@UTCS",
+                               " Appointment reminder from Austin Dental Arts", " This is a test", " Another email test"};
+
+TEST_F(TMessageList, RowsCarryTheRecordIndexAndTheHeaderValues)
+{
+  Open(InMbx);
+  ASSERT_EQ(RowCount(), 5);
+  EXPECT_EQ(Column(0), (QStringList{"0", "1", "2", "3", "4"}));
+  EXPECT_EQ(Column(4), kSubjects);
+  const QStringList first = {Column(1)[0], Column(2)[0], Column(3)[0]};
+  EXPECT_EQ(first, (QStringList{" Sun, 12 Dec 2010 23:42:55 -0600", " Jonathan Abbey <jonabbey@arlut.utexas.edu>",
+                                " eudtest@arlut.utexas.edu"}));
+  EXPECT_EQ(Column(2)[2], QStringLiteral(" Austin Dental Arts <dr@smilereminder.com>"));
+  EXPECT_EQ(Checks(), std::vector<bool>(5, false));
+  const QModelIndex caption = List()->model()->index(0, 0);
+  EXPECT_EQ(caption.data(Qt::DecorationRole).userType(), QMetaType::QIcon);
+  EXPECT_TRUE(caption.flags() & Qt::ItemIsUserCheckable);
+  EXPECT_FALSE(caption.flags() & Qt::ItemIsEditable);
+}
+
+TEST_F(TMessageList, AMailboxWithoutMessagesLeavesTheListEmpty)
+{
+  Open(InMbx);
+  Open(DataFile("eudora-windows-7.1/Junk.mbx"));
+  EXPECT_EQ(RowCount(), 0);
+  EXPECT_TRUE(Window->Emails().empty());
+}
+
+TEST_F(TMessageList, HeaderValuesAreReadAsWindows1252)
+{
+  const auto mailbox = Temp.Write("Latin.mbx", std::string("From ???@??? x\r\nSubject: Caf\xe9 \x80 5\r\n\r\nbody\r\n"));
+  Open(mailbox);
+  ASSERT_EQ(RowCount(), 1);
+  EXPECT_EQ(Column(4)[0], QString::fromUtf8(" Caf\xc3\xa9 \xe2\x82\xac 5"));
+}
+
+TEST_F(TMessageList, AfterARebuildTheLastRowIsInView)
+{
+  std::string bytes;
+  for (int i = 0; i < 200; ++i)
+    bytes += "From ???@??? x\r\nSubject: message " + std::to_string(i) + "\r\n\r\nbody\r\n";
+  Open(Temp.Write("Many.mbx", bytes));
+  ASSERT_EQ(RowCount(), 200);
+  QTableView* list = List();
+  const QRect last = list->visualRect(list->model()->index(199, 0));
+  EXPECT_TRUE(list->viewport()->rect().intersects(last));
+  EXPECT_GT(list->verticalScrollBar()->value(), 0);
+}
+
+struct TFilterState {
+  bool KeywordEnabled;
+  bool ApplyEnabled;
+  bool ClearEnabled;
+};
+
+void ExpectFilterState(const TFilterState& state, QLineEdit* keyword, QPushButton* apply, QPushButton* clear)
+{
+  EXPECT_EQ(keyword->isEnabled(), state.KeywordEnabled);
+  EXPECT_EQ(apply->isEnabled(), state.ApplyEnabled);
+  EXPECT_EQ(clear->isEnabled(), state.ClearEnabled);
+}
+
+struct TFilterCase {
+  const char* Keyword;
+  QStringList Rows;
+};
+
+TEST_F(TMessageList, ApplyListsTheMessagesWhoseBodyHoldsTheKeyword)
+{
+  const TFilterCase cases[] = {
+      {"two level attachment", {"0"}},
+      {"ATTACHMENT converted", {"0", "3"}},
+      {"x-HTML", {"1", "2", "4"}},
+      {"Another email test", {}},  // stands only in a Subject line
+      {"no such words anywhere", {}},
+  };
+  Open(InMbx);
+  auto* keyword = Child<QLineEdit>("txtFilter");
+  for (const TFilterCase& c : cases) {
+    SCOPED_TRACE(c.Keyword);
+    keyword->setText(QString::fromLatin1(c.Keyword));
+    Click("btnApplyFilter");
+    EXPECT_EQ(Column(0), c.Rows);
+    EXPECT_EQ(Window->Emails().size(), 5u);
+    Click("btnClearFilter");
+    EXPECT_EQ(RowCount(), 5);
+  }
+  EXPECT_TRUE(Ui.Messages.empty());
+}
+
+TEST_F(TMessageList, FilterControlsFollowTheTwoStates)
+{
+  auto* keyword = Child<QLineEdit>("txtFilter");
+  auto* apply = Child<QPushButton>("btnApplyFilter");
+  auto* clear = Child<QPushButton>("btnClearFilter");
+  const TFilterState off{true, true, false};
+  const TFilterState on{false, false, true};
+
+  ExpectFilterState(off, keyword, apply, clear);
+  Click("btnApplyFilter");  // empty keyword: nothing happens
+  ExpectFilterState(off, keyword, apply, clear);
+
+  // Apply before any mailbox: the controls switch, the list stays empty, the next mailbox is filtered.
+  keyword->setText(QStringLiteral("two level"));
+  Click("btnApplyFilter");
+  ExpectFilterState(on, keyword, apply, clear);
+  EXPECT_EQ(RowCount(), 0);
+  Open(InMbx);
+  EXPECT_EQ(Column(0), QStringList{"0"});
+
+  Click("btnClearFilter");
+  ExpectFilterState(off, keyword, apply, clear);
+  EXPECT_EQ(keyword->text(), QStringLiteral("two level"));
+  EXPECT_EQ(RowCount(), 5);
+}
+
+TEST_F(TMessageList, ApplyWithAnEmptyKeywordKeepsTheList)
+{
+  Open(InMbx);
+  Child<QLineEdit>("txtFilter")->clear();
+  Click("btnApplyFilter");
+  EXPECT_EQ(RowCount(), 5);
+  EXPECT_TRUE(Child<QPushButton>("btnApplyFilter")->isEnabled());
+}
+
+TEST_F(TMessageList, FilterSearchesAnUnclosedHeaderBlockAsTheMessage)
+{
+  // The second message never closes its header block, so its whole range is searched.
+  const auto mailbox = Temp.Write("Open.mbx", std::string("From ???@??? a\r\nSubject: one\r\n\r\nneedle\r\n"
+                                                          "From ???@??? b\r\nSubject: two needle\r\n"));
+  Open(mailbox);
+  Child<QLineEdit>("txtFilter")->setText(QStringLiteral("NEEDLE"));
+  Click("btnApplyFilter");
+  EXPECT_EQ(Column(0), (QStringList{"0", "1"}));
+}
+
+struct TSortStep {
+  int Column;
+  QStringList ItemNums;
+};
+
+class TSortedList : public TMainWindowTest {
+protected:
+  void ExpectSortSequence(const std::vector<TSortStep>& steps)
+  {
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      SCOPED_TRACE(i);
+      ClickHeader(steps[i].Column);
+      EXPECT_EQ(Column(0), steps[i].ItemNums);
+    }
+  }
+};
+
+TEST_F(TSortedList, FirstClickOnItemNumSortsAscendingThenReverses)
+{
+  Open(InMbx);
+  ExpectSortSequence({{0, {"0", "1", "2", "3", "4"}}, {0, {"4", "3", "2", "1", "0"}}, {0, {"0", "1", "2", "3", "4"}}});
+}
+
+TEST_F(TSortedList, FirstClickOnSubjectSortsZToAThenTheDirectionCarriesOver)
+{
+  Open(InMbx);
+  ExpectSortSequence({
+      {4, {"1", "3", "0", "2", "4"}},  // Z to A
+      {4, {"4", "2", "0", "3", "1"}},  // A to Z
+      {2, {"2", "4", "0", "3", "1"}},  // From A to Z; equal senders keep their order
+      {0, {"0", "1", "2", "3", "4"}},  // another column: same direction
+  });
+}
+
+TEST_F(TMessageList, SortIgnoresLetterCaseAndStaysAcrossMailboxes)
+{
+  const auto mailbox = Temp.Write("Case.mbx", std::string("From ???@??? x\r\nSubject: beta\r\n\r\n.\r\n"
+                                                          "From ???@??? x\r\nSubject: Alpha\r\n\r\n.\r\n"
+                                                          "From ???@??? x\r\nSubject: GAMMA\r\n\r\n.\r\n"
+                                                          "From ???@??? x\r\nSubject: alpha2\r\n\r\n.\r\n"));
+  Open(mailbox);
+  ClickHeader(4);
+  EXPECT_EQ(Column(4), (QStringList{" GAMMA", " beta", " alpha2", " Alpha"}));
+  // A rebuild lists the rows in file order again, and the sort state carries on.
+  Open(mailbox);
+  EXPECT_EQ(Column(0), (QStringList{"0", "1", "2", "3"}));
+  ClickHeader(4);
+  EXPECT_EQ(Column(4), (QStringList{" Alpha", " alpha2", " beta", " GAMMA"}));
+}
+
+TEST_F(TMessageList, SortKeepsChecksWithTheirRows)
+{
+  Open(InMbx);
+  QAbstractItemModel* model = List()->model();
+  ASSERT_TRUE(model->setData(model->index(1, 0), Qt::Checked, Qt::CheckStateRole));
+  ClickHeader(4);
+  EXPECT_EQ(Column(0)[0], QStringLiteral("1"));
+  EXPECT_EQ(Checks(), (std::vector<bool>{true, false, false, false, false}));
+}
+
+TEST_F(TMessageList, SelectAllAndDeselectAllSetEveryCheck)
+{
+  Click("sbSelectAll");  // an empty list: nothing to do
+  EXPECT_EQ(RowCount(), 0);
+  Open(InMbx);
+  ClickHeader(3);
+  Click("sbSelectAll");
+  EXPECT_EQ(Checks(), std::vector<bool>(5, true));
+  Click("sbDeselectAll");
+  EXPECT_EQ(Checks(), std::vector<bool>(5, false));
+  // A rebuild starts unchecked.
+  Click("sbSelectAll");
+  Open(InMbx);
+  EXPECT_EQ(Checks(), std::vector<bool>(5, false));
+}
+
+}  // namespace
+}  // namespace quillmend::test

@@ -1,0 +1,104 @@
+// The preview pane and the text it is given.
+
+#include "tests/app/fixture.h"
+
+#include "app/preview.h"
+#include "mail/eudora.h"
+
+#include <QPlainTextEdit>
+
+namespace quillmend::test {
+namespace {
+
+using TPreviewPane = TMainWindowTest;
+
+TEST_F(TPreviewPane, ShowsTheBodyPartOfTheClickedRowOnce)
+{
+  Open(InMbx);
+  ClickRow(3);
+  const QString text = Preview();
+  EXPECT_TRUE(text.startsWith(QStringLiteral("\n<x-flowed>\nThis is a test of sending a web page.\n")));
+  EXPECT_FALSE(text.contains(QStringLiteral("Subject:")));
+  EXPECT_FALSE(text.contains(QLatin1Char('\r')));
+  ClickRow(3);
+  EXPECT_EQ(Preview(), text);
+}
+
+TEST_F(TPreviewPane, ShowsMarkupLiterally)
+{
+  Open(InMbx);
+  ClickRow(1);
+  EXPECT_TRUE(Preview().startsWith(QStringLiteral("\n<x-html>\n<html>\n<head>\n")));
+}
+
+TEST_F(TPreviewPane, AfterASortARowStillShowsItsOwnMessage)
+{
+  Open(InMbx);
+  ClickHeader(4);  // Z to A: message 1 comes first
+  ClickRow(0);
+  EXPECT_TRUE(Preview().startsWith(QStringLiteral("\n<x-html>\n<html>\n<head>\n")));
+}
+
+TEST_F(TPreviewPane, AMailboxDeletedSinceTheScanGivesTheErrorBox)
+{
+  const auto copy = CopyOfIn();
+  Open(copy);
+  ClickRow(0);
+  ASSERT_FALSE(Preview().isEmpty());
+  std::filesystem::remove(copy);
+  ClickRow(2);
+
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_EQ(Ui.Messages[0].Title, QStringLiteral("Quillmend"));
+  EXPECT_TRUE(Ui.Messages[0].Text.startsWith(QStringLiteral("Cannot open file \"") + ToQString(copy)));
+  EXPECT_TRUE(Preview().isEmpty());
+  EXPECT_TRUE(Window->isEnabled());
+  EXPECT_EQ(RowCount(), 5);
+  // The window still works: another mailbox opens.
+  Open(InMbx);
+  ClickRow(0);
+  EXPECT_FALSE(Preview().isEmpty());
+}
+
+TEST(PreviewText, BreaksLinesAtEveryKindOfLineEndAndShowsZeroBytes)
+{
+  TTempDir temp;
+  const auto mailbox =
+      temp.Write("Odd.mbx", std::string("From ???@??? x\r\nSubject: s\r\n\r\nA\rB\nC\r\nD", 38) + std::string("\0E\x80\r\n", 5));
+  TEmailArray emails;
+  TEudorafile().LoadEmails(mailbox, emails);
+  ASSERT_EQ(emails.size(), 1u);
+  EXPECT_EQ(PreviewText(mailbox, emails[0]), QString::fromUtf8("\nA\nB\nC\nD\xe2\x90\x80" "E\xe2\x82\xac\n"));
+}
+
+TEST(PreviewText, ABodyPartOverTheLimitIsCutWithANote)
+{
+  TTempDir temp;
+  const std::string body(100, 'x');
+  const auto mailbox = temp.Write("Big.mbx", "From ???@??? x\r\n\r\n" + body + "\r\n");
+  TEmailArray emails;
+  TEudorafile().LoadEmails(mailbox, emails);
+  ASSERT_EQ(emails.size(), 1u);
+  const QString text = PreviewText(mailbox, emails[0], 40);
+  const QStringList lines = text.split(QLatin1Char('\n'));
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_EQ(lines[0], QString());
+  EXPECT_EQ(lines[1], QString(38, QLatin1Char('x')));
+  // The body part starts at offset 16 (the blank line's CR) and is 104 bytes long.
+  EXPECT_EQ(lines[2], QStringLiteral("[Preview cut: only the first 40 of 104 bytes are shown; the message goes on at file offset 56.]"));
+  EXPECT_FALSE(PreviewText(mailbox, emails[0], 104).contains(QStringLiteral("Preview cut")));
+}
+
+TEST(PreviewText, AMailboxThatShrankShowsWhatIsLeft)
+{
+  TTempDir temp;
+  const auto mailbox = temp.Write("Shrink.mbx", "From ???@??? x\r\n\r\nbody text\r\n");
+  TEmailArray emails;
+  TEudorafile().LoadEmails(mailbox, emails);
+  ASSERT_EQ(emails.size(), 1u);
+  temp.Write("Shrink.mbx", "From ???@??? x\r\n\r\nbo");
+  EXPECT_EQ(PreviewText(mailbox, emails[0]), QStringLiteral("\nbo"));
+}
+
+}  // namespace
+}  // namespace quillmend::test
