@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -26,7 +25,8 @@
 #include <sys/sysmacros.h>
 
 #include <fstream>
-#include <sstream>
+
+#include "discovery/mounttable.h"
 #endif
 #endif
 
@@ -503,68 +503,6 @@ private:
 
 namespace {
 
-struct TMount {
-  unsigned Major = 0, Minor = 0;
-  std::string Root;   // the folder of the file system that is mounted
-  std::string Point;  // where it is mounted
-  std::string Type;
-  std::string Source;
-};
-
-// mountinfo writes space, tab, newline and backslash in names as \ooo.
-std::string Unescape(const std::string& field)
-{
-  std::string text;
-  text.reserve(field.size());
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3' &&
-        field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
-      text.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0')));
-      i += 3;
-    } else {
-      text.push_back(field[i]);
-    }
-  }
-  return text;
-}
-
-std::vector<TMount> ReadMountTable()
-{
-  std::vector<TMount> mounts;
-  std::ifstream table("/proc/self/mountinfo");
-  std::string line;
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string id, parent, device, root, point, options, word;
-    if (!(fields >> id >> parent >> device >> root >> point >> options))
-      continue;
-    while (fields >> word && word != "-") {
-    }
-    TMount mount;
-    if (word != "-" || !(fields >> mount.Type >> mount.Source))
-      continue;
-    if (std::sscanf(device.c_str(), "%u:%u", &mount.Major, &mount.Minor) != 2)
-      continue;
-    mount.Root = Unescape(root);
-    mount.Point = Unescape(point);
-    mount.Source = Unescape(mount.Source);
-    mounts.push_back(std::move(mount));
-  }
-  return mounts;
-}
-
-bool IsDiskFileSystem(const std::string& type)
-{
-  // fuseblk is ntfs-3g and friends: FUSE, but over a local block device.
-  static const char* const kTypes[] = {"ext2",  "ext3",  "ext4", "xfs",      "btrfs", "bcachefs", "vfat",
-                                       "msdos", "exfat", "ntfs", "ntfs3",    "fuseblk", "f2fs",   "jfs",
-                                       "reiserfs", "zfs", "nilfs2", "hfs", "hfsplus", "ufs"};
-  for (const char* known : kTypes)
-    if (type == known)
-      return true;
-  return false;
-}
-
 bool ReadsOne(const std::string& file)
 {
   std::ifstream in(file);
@@ -573,7 +511,7 @@ bool ReadsOne(const std::string& file)
 }
 
 // Whether the block device under a mount is removable media, as far as sysfs says.
-bool IsRemovable(const TMount& mount)
+bool IsRemovable(const mounts::TMount& mount)
 {
   unsigned major = mount.Major, minor = mount.Minor;
   if (major == 0 && mount.Source.rfind("/dev/", 0) == 0) {
@@ -587,55 +525,21 @@ bool IsRemovable(const TMount& mount)
   if (major == 0)
     return false;
   const std::string device = "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
-  std::error_code error;
-  if (std::filesystem::exists(device + "/removable", error))
+  if (::access((device + "/removable").c_str(), F_OK) == 0)
     return ReadsOne(device + "/removable");
   // A partition: the flag is on the whole disk, its parent in sysfs.
-  return std::filesystem::exists(device + "/partition", error) && ReadsOne(device + "/../removable");
-}
-
-bool IsWithin(const std::string& inner, const std::string& outer)
-{
-  if (outer == "/")
-    return !inner.empty() && inner[0] == '/';
-  return inner.size() >= outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
-         (inner.size() == outer.size() || inner[outer.size()] == '/');
+  return ::access((device + "/partition").c_str(), F_OK) == 0 && ReadsOne(device + "/../removable");
 }
 
 }  // namespace
 
 std::vector<std::filesystem::path> TmbxFiles::GetFixedDrives()
 {
-  const std::vector<TMount> mounts = ReadMountTable();
-  std::vector<const TMount*> listed;
-  for (std::size_t i = 0; i < mounts.size(); ++i) {
-    const TMount& mount = mounts[i];
-    // Only the last mount at a place is visible there.
-    bool covered = false;
-    for (std::size_t j = i + 1; j < mounts.size() && !covered; ++j)
-      covered = mounts[j].Point == mount.Point;
-    if (covered)
-      continue;
-    // The root file system counts whatever it is: in a container it is an overlay.
-    if (mount.Point != "/" && (!IsDiskFileSystem(mount.Type) || IsRemovable(mount)))
-      continue;
-    // The same file system folder mounted again (bind mounts) would give every mailbox twice;
-    // the walk of the first one reaches it. btrfs subvolumes have device numbers of their own, so
-    // there the walk stops at them and only an exact repeat is left out.
-    bool repeated = false;
-    for (const TMount* seen : listed) {
-      if (seen->Major != mount.Major || seen->Minor != mount.Minor)
-        continue;
-      if (seen->Root == mount.Root || (mount.Type != "btrfs" && IsWithin(mount.Root, seen->Root)))
-        repeated = true;
-    }
-    if (repeated || !DriveReady(mount.Point))
-      continue;
-    listed.push_back(&mount);
-  }
-  std::vector<std::filesystem::path> roots;
-  for (const TMount* mount : listed)
-    roots.emplace_back(mount->Point);
+  std::ifstream table("/proc/self/mountinfo");
+  const auto points = mounts::FixedMountPoints(mounts::ParseMountInfo(table), IsRemovable,
+                                               [](const std::string& point) { return DriveReady(point); });
+  std::vector<std::filesystem::path> roots(points.begin(), points.end());
+  // Without /proc there is no table; the root file system is still a drive.
   if (roots.empty() && DriveReady("/"))
     roots.emplace_back("/");
   return roots;
