@@ -4,6 +4,10 @@
 
 #include <QIcon>
 
+#include <algorithm>
+#include <numeric>
+#include <unordered_map>
+
 namespace quillmend {
 
 namespace {
@@ -51,11 +55,12 @@ void TEmailListModel::SetAllChecked(bool checked)
 
 QString TEmailListModel::Text(int row, int column) const
 {
-  const std::size_t record = RecordIndex(row);
   if (column == ItemNum)
-    return QString::number(record);
-  return FromCp1252(Field(FEmails[record], column));
+    return QString::number(RecordIndex(row));
+  return FromCp1252(Bytes(row, column));
 }
+
+std::string_view TEmailListModel::Bytes(int row, int column) const { return Field(FEmails[RecordIndex(row)], column); }
 
 int TEmailListModel::rowCount(const QModelIndex& parent) const
 {
@@ -120,8 +125,8 @@ TEmailSortProxy::TEmailSortProxy(TEmailListModel& model, QObject* parent) : QSor
   FCollator.setCaseSensitivity(Qt::CaseInsensitive);
   setSourceModel(&model);
   connect(&model, &QAbstractItemModel::modelReset, this, [this] {
-    FKeys.clear();
-    FKeysColumn = -1;
+    FRanks.clear();
+    FRanksColumn = -1;
   });
 }
 
@@ -142,9 +147,10 @@ int TEmailSortProxy::CompareRows(int row1, int row2, int column) const
     const std::size_t b = FModel.RecordIndex(row2);
     d = a < b ? -1 : (a > b ? 1 : 0);
   } else {
-    const auto& keys = SortKeys(column);
-    const int c = keys[static_cast<std::size_t>(row1)].compare(keys[static_cast<std::size_t>(row2)]);
-    d = c < 0 ? -1 : (c > 0 ? 1 : 0);
+    const std::vector<int>& ranks = Ranks(column);
+    const int a = ranks[static_cast<std::size_t>(row1)];
+    const int b = ranks[static_cast<std::size_t>(row2)];
+    d = a < b ? -1 : (a > b ? 1 : 0);
   }
   return FAscending ? d : -d;
 }
@@ -154,18 +160,41 @@ bool TEmailSortProxy::lessThan(const QModelIndex& left, const QModelIndex& right
   return CompareRows(left.row(), right.row(), left.column()) < 0;
 }
 
-const std::vector<QCollatorSortKey>& TEmailSortProxy::SortKeys(int column) const
+const std::vector<int>& TEmailSortProxy::Ranks(int column) const
 {
-  if (FKeysColumn != column) {
-    FKeys.clear();
-    const int rows = FModel.rowCount();
-    FKeys.reserve(static_cast<std::size_t>(rows));
-    for (int row = 0; row < rows; ++row)
-      // Folded first: the C locale's collation would otherwise still tell the cases apart.
-      FKeys.push_back(FCollator.sortKey(FModel.Text(row, column).toCaseFolded()));
-    FKeysColumn = column;
+  if (FRanksColumn == column)
+    return FRanks;
+  const auto rows = static_cast<std::size_t>(FModel.rowCount());
+  // Mail repeats its senders, recipients and subjects: each distinct value is decoded and collated once.
+  std::unordered_map<std::string_view, int> ids;
+  std::vector<std::string_view> distinct;
+  std::vector<int> idOfRow(rows);
+  for (std::size_t row = 0; row < rows; ++row) {
+    const auto [at, added] = ids.try_emplace(FModel.Bytes(static_cast<int>(row), column), static_cast<int>(distinct.size()));
+    if (added)
+      distinct.push_back(at->first);
+    idOfRow[row] = at->second;
   }
-  return FKeys;
+  std::vector<QCollatorSortKey> keys;
+  keys.reserve(distinct.size());
+  // Folded first: the C locale's collation would otherwise still tell the cases apart.
+  for (const std::string_view text : distinct)
+    keys.push_back(FCollator.sortKey(FromCp1252(text).toCaseFolded()));
+  std::vector<int> order(distinct.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::sort(order.begin(), order.end(), [&](int a, int b) { return keys[a].compare(keys[b]) < 0; });
+  std::vector<int> rankOfId(distinct.size());
+  int rank = 0;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    if (i > 0 && keys[order[i - 1]].compare(keys[order[i]]) != 0)
+      ++rank;
+    rankOfId[order[i]] = rank;
+  }
+  FRanks.resize(rows);
+  for (std::size_t row = 0; row < rows; ++row)
+    FRanks[row] = rankOfId[idOfRow[row]];
+  FRanksColumn = column;
+  return FRanks;
 }
 
 }  // namespace quillmend

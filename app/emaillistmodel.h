@@ -7,10 +7,10 @@
 
 #include <QAbstractTableModel>
 #include <QCollator>
-#include <QCollatorSortKey>
 #include <QSortFilterProxyModel>
 
 #include <cstddef>
+#include <string_view>
 #include <vector>
 
 namespace quillmend {
@@ -34,6 +34,8 @@ public:
   void SetAllChecked(bool checked);
   // The text of a cell as the list shows it.
   QString Text(int row, int column) const;
+  // The header value behind a text column's cell, as the record holds it.
+  std::string_view Bytes(int row, int column) const;
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -69,14 +71,15 @@ protected:
   bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
 
 private:
-  const std::vector<QCollatorSortKey>& SortKeys(int column) const;
+  const std::vector<int>& Ranks(int column) const;
 
   TEmailListModel& FModel;
   bool FAscending = false;
   QCollator FCollator;
-  // Collation keys of one text column, made once per column and list: a sort then compares bytes.
-  mutable std::vector<QCollatorSortKey> FKeys;
-  mutable int FKeysColumn = -1;
+  // Each row's place among the distinct texts of one column in collation order, made once per column
+  // and list: a sort of hundreds of thousands of rows then compares integers, not collation keys.
+  mutable std::vector<int> FRanks;
+  mutable int FRanksColumn = -1;
 };
 
 }  // namespace quillmend
