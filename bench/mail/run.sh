@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Times the scan, the keyword filter and the export on generated mailboxes against wc -l and csplit.
+# Usage: bench/mail/run.sh [BUILD_DIR]     (default: build/bench, configured with benchmarks on)
+# Environment: TMPDIR (where the mailboxes go), QM_BIG (default 1G), QM_EXPORT (default 100M),
+# QM_RUNS (timed runs per command, default 5), QM_SEED (default 1).
+# Figures only: nothing here fails on time.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=${1:-$ROOT/build/bench}
+BIN=$BUILD/bench/mail
+BIG_SIZE=${QM_BIG:-1G}
+EXPORT_SIZE=${QM_EXPORT:-100M}
+RUNS=${QM_RUNS:-5}
+SEED=${QM_SEED:-1}
+
+for tool in "$BIN/quillmend-mailgen" "$BIN/quillmend-mailbench"; do
+  [[ -x $tool ]] || { echo "missing $tool: build it first (ninja -C $BUILD quillmend-mailgen quillmend-mailbench)" >&2; exit 1; }
+done
+command -v hyperfine >/dev/null || { echo "hyperfine is needed" >&2; exit 1; }
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/quillmend-bench.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+BIG=$WORK/big.mbx
+SMALL=$WORK/export.mbx
+OUT=$WORK/out
+
+echo "== generating $BIG_SIZE and $EXPORT_SIZE mailboxes in $WORK (seed $SEED)"
+"$BIN/quillmend-mailgen" --seed "$SEED" --size "$BIG_SIZE" "$BIG"
+"$BIN/quillmend-mailgen" --seed "$SEED" --size "$EXPORT_SIZE" "$SMALL"
+cat "$BIG" "$SMALL" >/dev/null  # into the page cache
+
+HF=(hyperfine --style basic --warmup 1 --runs "$RUNS")
+
+echo "== listing: scan vs wc -l"
+"${HF[@]}" --export-json "$WORK/scan.json" \
+  -n "wc -l" "wc -l $BIG" \
+  -n "scan" "$BIN/quillmend-mailbench scan $BIG"
+
+CLI=$BUILD/cli/quillmend-cli
+if [[ -x $CLI ]]; then
+  echo "== listing through quillmend-cli (tsv to /dev/null)"
+  "${HF[@]}" --export-json "$WORK/cli.json" \
+    -n "wc -l" "wc -l $BIG" \
+    -n "quillmend-cli list" "$CLI list $BIG --format tsv >/dev/null"
+fi
+
+echo "== listing with a keyword: scan + filter vs wc -l"
+# An absent word searches every body part to its end (the worst case); a common one stops early.
+"${HF[@]}" --export-json "$WORK/keyword.json" \
+  -n "wc -l" "wc -l $BIG" \
+  -n "keyword absent" "$BIN/quillmend-mailbench keyword $BIG zanzibar" \
+  -n "keyword common" "$BIN/quillmend-mailbench keyword $BIG invoice"
+
+echo "== exporting every message: export vs csplit"
+"${HF[@]}" --export-json "$WORK/export.json" \
+  --prepare "rm -rf $OUT && mkdir $OUT" \
+  -n "csplit" "csplit -s -z -n 7 -f $OUT/x $SMALL '/^From ???@??? /' '{*}'" \
+  -n "export" "$BIN/quillmend-mailbench export $SMALL $OUT"
+
+echo "== peak memory (max RSS)"
+for args in "scan $BIG" "keyword $BIG zanzibar"; do
+  # shellcheck disable=SC2086
+  /usr/bin/time -f "  $args: %M KiB, %e s" "$BIN/quillmend-mailbench" $args 2>&1 | sed 's/^messages/  messages/'
+done
+rm -rf "$OUT" && mkdir "$OUT"
+/usr/bin/time -f "  export $EXPORT_SIZE: %M KiB, %e s" "$BIN/quillmend-mailbench" export "$SMALL" "$OUT" 2>&1 | sed 's/^messages/  messages/'
+echo "  files: $(find "$OUT" -type f | wc -l)"
+rm -rf "$OUT"
+
+echo "== summary ($RUNS runs each; cpu = user + system, less sensitive to other load on the machine)"
+python3 - "$WORK" <<'PY'
+import json, os, sys
+work = sys.argv[1]
+def load(name):
+    path = os.path.join(work, name + ".json")
+    if not os.path.exists(path):
+        return {}
+    return {r["command"]: r for r in json.load(open(path))["results"]}
+rows = []
+def compare(table, base, cmd, target):
+    t = load(table)
+    if base in t and cmd in t:
+        b, c = t[base], t[cmd]
+        cpu = lambda r: r["user"] + r["system"]
+        rows.append((cmd, c["mean"], c["min"], cpu(c), base, b["mean"], b["min"], cpu(b),
+                     c["mean"] / b["mean"], c["min"] / b["min"], cpu(c) / cpu(b), target))
+compare("scan", "wc -l", "scan", "<= 3x (goal < 2x)")
+compare("cli", "wc -l", "quillmend-cli list", "<= 3x")
+compare("keyword", "wc -l", "keyword absent", "<= 5x")
+compare("keyword", "wc -l", "keyword common", "<= 5x")
+compare("export", "csplit", "export", "<= 1x")
+print(f"{'command':<19}{'mean':>8}{'min':>8}{'cpu':>8}   {'baseline':<8}{'mean':>8}{'min':>8}{'cpu':>8}"
+      f"{'mean':>8}{'min':>7}{'cpu':>7}  target")
+for cmd, cm, cn, cc, base, bm, bn, bc, rm, rn, rc, target in rows:
+    print(f"{cmd:<19}{cm:8.3f}{cn:8.3f}{cc:8.3f}   {base:<8}{bm:8.3f}{bn:8.3f}{bc:8.3f}"
+          f"{rm:7.2f}x{rn:6.2f}x{rc:6.2f}x  {target}")
+print("(seconds; the last three columns are ratios to the baseline)")
+PY
