@@ -31,7 +31,8 @@ constexpr const char* kUsage =
     "      Writes each message to FOLDER/RecoveredEmail<N>.eml, MSG_FLAG_EXPUNGED turned into\n"
     "      MSG_FLAG_MARKED. Exit status 0 only when every file was written.\n"
     "  find [ROOT...]\n"
-    "      Prints the path of every *.mbx below the roots, or on every fixed drive.\n"
+    "      Prints the path of every *.mbx below the roots, or on every fixed drive; exit status 1\n"
+    "      when a named root cannot be searched.\n"
     "\n"
     "Options: --help, --version. Exit status: 0 done, 1 failed, 2 bad command line.\n";
 

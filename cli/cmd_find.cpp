@@ -69,7 +69,12 @@ int RunFind(const TCommand& command)
     std::filesystem::path root = PathFromArg(word);
     // A root the user named but that cannot be searched is worth a word; the others still are.
     if (!TmbxFiles::DriveReady(root)) {
-      command.Err << "quillmend-cli: cannot search \"" << word << "\"\n";
+      std::error_code ec;
+      const auto type = std::filesystem::status(root, ec).type();
+      const std::string reason = type == std::filesystem::file_type::not_found ? "No such file or directory"
+                                 : type != std::filesystem::file_type::directory ? "Not a directory"
+                                                                                   : "Permission denied";
+      command.Err << "quillmend-cli: " << FileErrorMessage("Cannot search folder", root, reason) << "\n";
       status = kExitFailure;
       continue;
     }
@@ -85,20 +90,9 @@ int RunFind(const TCommand& command)
   if (progress)
     idle = [&] { progress->Entry(); };
 
-  // The first call runs over no roots and only hands over the finder's list, so that the progress
-  // line can count it while the real search runs.
-  bool primed = false;
-  TmbxFiles finder(idle, [&] {
-    if (!primed) {
-      primed = true;
-      return std::vector<std::filesystem::path>();
-    }
-    return roots.empty() ? TmbxFiles::GetFixedDrives() : roots;
-  });
+  TmbxFiles finder(idle, [&] { return roots.empty() ? TmbxFiles::GetFixedDrives() : roots; });
   if (progress)
-    progress->Watch(finder.FindMailFiles());
-  else
-    primed = true;
+    progress->Watch(finder.FileList());
   const std::vector<std::filesystem::path>& found = finder.FindMailFiles();
   if (progress)
     progress->Erase();

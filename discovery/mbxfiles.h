@@ -21,6 +21,9 @@ public:
   // subfolders in listing order, depth first. The list belongs to this object.
   const std::vector<std::filesystem::path>& FindMailFiles();
 
+  // What the search has found so far; an idle callback may look at it while the search runs.
+  const std::vector<std::filesystem::path>& FileList() const { return FFileList; }
+
   // Appends the files in folder whose names match mask (letter case ignored) and, when recurse is
   // true, those of every subfolder at any depth. A folder that cannot be listed adds nothing.
   void SearchFolder(const std::filesystem::path& folder, std::string_view mask, bool recurse);
