@@ -6,17 +6,37 @@
 
 #include <QLocale>
 
+#include <string>
+
 namespace quillmend {
+
+namespace {
+
+// A text pane only knows one kind of line break; mail may carry CR LF, a lone CR or a lone LF.
+std::string NormaliseLineBreaks(const std::string& bytes)
+{
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '\r') {
+      out.push_back(bytes[i]);
+      continue;
+    }
+    out.push_back('\n');
+    if (i + 1 < bytes.size() && bytes[i + 1] == '\n')
+      ++i;
+  }
+  return out;
+}
+
+}  // namespace
 
 QString PreviewText(const std::filesystem::path& mailbox, const TEmail& email, std::size_t limit)
 {
   const TMailboxFile file(mailbox);
   TRangeReader reader(file);
   const TByteRange range = BodyPart(email);
-  QString text = FromCp1252(ReadRange(reader, range, limit));
-  // A text pane only knows one kind of line break; mail may carry any of the three.
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  QString text = FromCp1252(NormaliseLineBreaks(ReadRange(reader, range, limit)));
   if (range.Length() > static_cast<std::int64_t>(limit)) {
     const QLocale c = QLocale::c();
     text += QStringLiteral("\n[Preview cut: only the first %1 of %2 bytes are shown; the message goes on at file offset %3.]")

@@ -1,7 +1,7 @@
 // quillmend-app-bench: the main window on a large generated mailbox, without a display.
 //   quillmend-app-bench [--size 1G] [--messages 400000] [--keyword WORD] [--keep FILE]
 // Times LoadMailFile up to the last row in the list, sorts of every row by "Subject" and by "Date",
-// Quick Select All, and Apply with the keyword. The mailbox goes to $TMPDIR and is deleted unless --keep names it
+// Quick Select All, Apply with the keyword, and the preview of a 20 MiB message. The mailbox goes to $TMPDIR and is deleted unless --keep names it
 // (an existing --keep file is used as it is).
 
 #include "app/application.h"
@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTableView>
 
 #include <chrono>
@@ -118,6 +119,25 @@ int main(int argc, char* argv[])
         Seconds([&] { window.findChild<QAbstractButton*>(QStringLiteral("btnApplyFilter"))->click(); });
     Report("Apply (rescan and filter)", apply,
            std::to_string(list->model()->rowCount()) + " rows hold \"" + keyword + "\"");
+
+    // One message of 20 MiB in lines of 76 characters: the preview shows its first 16 MiB.
+    const fs::path huge = mailbox.parent_path() / "quillmend-app-bench-huge.mbx";
+    {
+      std::ofstream out(huge, std::ios::binary);
+      out << "From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: huge\r\n\r\n";
+      const std::string line = std::string(76, 'x') + "\r\n";
+      for (std::int64_t written = 0; written < (std::int64_t{20} << 20); written += static_cast<std::int64_t>(line.size()))
+        out << line;
+    }
+    window.findChild<QAbstractButton*>(QStringLiteral("btnClearFilter"))->click();
+    window.LoadMailFile(QString::fromStdString(huge.string()));
+    const QModelIndex first = list->model()->index(0, 1);
+    list->setCurrentIndex(first);
+    const double preview = Seconds([&] { emit list->clicked(first); });
+    const QString shown = window.findChild<QPlainTextEdit*>(QStringLiteral("txtmsgbody"))->toPlainText();
+    Report("preview of a 20 MiB message", preview,
+           std::to_string(shown.size()) + " characters shown, last line: " + shown.trimmed().section(QLatin1Char('\n'), -1).toStdString());
+    fs::remove(huge);
   } catch (const std::exception& e) {
     std::cerr << e.what() << "\n";
     exitCode = 1;
