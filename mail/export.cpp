@@ -5,6 +5,7 @@
 #include "search/FastStrings.h"
 
 #include <cerrno>
+#include <memory>
 #include <stdexcept>
 #include <system_error>
 
@@ -12,6 +13,8 @@
 #  ifndef NOMINMAX
 #    define NOMINMAX
 #  endif
+// Leaves out commdlg.h, whose FindText macro would rename quillmend::FindText.
+#  define WIN32_LEAN_AND_MEAN
 #  include <windows.h>
 #else
 #  include <fcntl.h>

@@ -7,6 +7,8 @@
 #  ifndef NOMINMAX
 #    define NOMINMAX
 #  endif
+// Leaves out commdlg.h, whose FindText macro would rename quillmend::FindText.
+#  define WIN32_LEAN_AND_MEAN
 #  include <windows.h>
 #else
 #  include <fcntl.h>
