@@ -147,10 +147,17 @@ public:
   void Commit()
   {
     FFile->Close();
+#ifdef _WIN32
+    // Replaces the target in one step, and a failure keeps the system's own reason, which the
+    // runtime's rename would turn into a bare EACCES or EIO.
+    if (!MoveFileExW(FTemp.c_str(), FTarget.c_str(), MOVEFILE_REPLACE_EXISTING))
+      throw TOutputError(LastSystemError());
+#else
     std::error_code ec;
     fs::rename(FTemp, FTarget, ec);
     if (ec)
       throw TOutputError(ec.message());
+#endif
     FFile.reset();
   }
 

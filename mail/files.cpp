@@ -37,20 +37,31 @@ std::string FileErrorMessage(const char* what, const fs::path& path, const std::
 
 #ifdef _WIN32
 
-std::string LastSystemError()
+std::string Utf8FromWide(std::wstring_view text)
 {
-  const DWORD code = GetLastError();
+  if (text.empty())
+    return {};
+  const int wide = static_cast<int>(text.size());
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, utf8.data(), size, nullptr, nullptr);
+  return utf8;
+}
+
+std::string SystemErrorText(int code)
+{
   wchar_t* text = nullptr;
   const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  if (n == 0 || !text)
-    return "System error " + std::to_string(code);
-  std::wstring wide(text, n);
+                                 nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring_view message(text, text ? n : 0);
+  while (!message.empty() && (message.back() <= L' ' || message.back() == L'.' || message.back() == 0x7F))
+    message.remove_suffix(1);
+  std::string utf8 = message.empty() ? "System error " + std::to_string(code) : Utf8FromWide(message);
   LocalFree(text);
-  while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ' || wide.back() == L'.'))
-    wide.pop_back();
-  return PathText(fs::path(wide));
+  return utf8;
 }
+
+std::string LastSystemError() { return SystemErrorText(static_cast<int>(GetLastError())); }
 
 TMailboxFile::TMailboxFile(const fs::path& path) : FPath(path)
 {
@@ -94,7 +105,9 @@ std::size_t TMailboxFile::ReadAt(std::int64_t offset, char* buffer, std::size_t 
 
 #else
 
-std::string LastSystemError() { return std::system_category().message(errno); }
+std::string SystemErrorText(int code) { return std::system_category().message(code); }
+
+std::string LastSystemError() { return SystemErrorText(errno); }
 
 TMailboxFile::TMailboxFile(const fs::path& path) : FPath(path)
 {

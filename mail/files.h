@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace quillmend {
 
@@ -19,8 +20,17 @@ public:
 // "<what> "<full path>". <reason>", as in: Cannot open file "/home/a/In.mbx". No such file or directory
 std::string FileErrorMessage(const char* what, const std::filesystem::path& path, const std::string& reason);
 
-// The system's text for the last failed call (errno, or GetLastError on Windows).
+// The system's text for an error code (an errno value, or a Windows error code on Windows). Windows
+// ends its texts with a full stop and a line break; trailing spaces, controls and full stops are cut.
+std::string SystemErrorText(int code);
+
+// SystemErrorText of the last failed call (errno, or GetLastError on Windows).
 std::string LastSystemError();
+
+#ifdef _WIN32
+// Text from the Windows API (UTF-16) as UTF-8.
+std::string Utf8FromWide(std::wstring_view text);
+#endif
 
 // A path as UTF-8 text, for messages and terminals.
 std::string PathText(const std::filesystem::path& path);

@@ -7,6 +7,10 @@
 
 #include <sstream>
 
+#ifdef _WIN32
+#  include <winerror.h>
+#endif
+
 namespace quillmend {
 namespace {
 
@@ -132,6 +136,12 @@ TEST(Cli, ReportsBadInputWithTheFileAndTheReason)
 {
   const TTempDir dir;
   const std::string missing = PathText(dir.Path() / "gone.mbx");
+#ifdef _WIN32
+  // Windows refuses to open a folder as a file: access denied.
+  const std::string notFound = SystemErrorText(ERROR_FILE_NOT_FOUND), isFolder = SystemErrorText(ERROR_ACCESS_DENIED);
+#else
+  const std::string notFound = "No such file or directory", isFolder = "Is a directory";
+#endif
   const TErrorCase cases[] = {
       {{}, 2, "Usage:"},
       {{"frobnicate"}, 2, "unknown command \"frobnicate\""},
@@ -142,10 +152,10 @@ TEST(Cli, ReportsBadInputWithTheFileAndTheReason)
       {{"list", InMbx(), "--keyword", ""}, 2, "the keyword is empty"},
       {{"show", InMbx(), "x1"}, 2, "\"x1\" is not a message number"},
       {{"export", InMbx(), PathText(dir.Path()), "--messages", "3-1"}, 2, "cannot read the message list \"3-1\""},
-      {{"list", missing}, 1, "Cannot open file \"" + missing + "\". No such file or directory"},
+      {{"list", missing}, 1, "Cannot open file \"" + missing + "\". " + notFound},
       {{"show", InMbx(), "5"}, 1, "No message 5 in \"" + InMbx() + "\": it holds 5 messages"},
       {{"export", InMbx(), PathText(dir.Path()), "--messages", "9"}, 1, "No message 9"},
-      {{"list", PathText(dir.Path())}, 1, "Cannot open file \"" + PathText(dir.Path()) + "\". Is a directory"},
+      {{"list", PathText(dir.Path())}, 1, "Cannot open file \"" + PathText(dir.Path()) + "\". " + isFolder},
   };
   for (const TErrorCase& c : cases) {
     const TResult r = RunCli(c.args);

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#  include <winerror.h>
+#endif
+
 namespace quillmend {
 namespace {
 
@@ -56,7 +60,12 @@ TEST(LocatePattern, MissingFileNamesTheFileAndTheReason)
     TEmailParser::LocatePattern("\r\n", missing, 0);
     FAIL() << "no error";
   } catch (const TFileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + PathText(missing) + "\". No such file or directory");
+#ifdef _WIN32
+    const std::string reason = SystemErrorText(ERROR_FILE_NOT_FOUND);
+#else
+    const std::string reason = "No such file or directory";
+#endif
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + PathText(missing) + "\". " + reason);
   }
 }
 
