@@ -87,13 +87,6 @@ TEST_F(TExport, NothingCheckedStillProbesAndReportsSuccess)
   EXPECT_TRUE(Files(folder).empty());
 }
 
-TEST_F(TExport, AnEmptyListExportsNothingAndReportsSuccess)
-{
-  const fs::path folder = Folder("empty");
-  ExportTo(folder);
-  ExpectOneMessage(TMessageKind::Information, QStringLiteral("Information"), kDone);
-}
-
 TEST_F(TExport, CancellingTheFolderPickerDoesNothing)
 {
   Open(InMbx);

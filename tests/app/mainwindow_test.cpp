@@ -22,14 +22,10 @@ namespace {
 
 using TMainWindow = TMainWindowTest;
 
-TEST_F(TMainWindow, HasItsCaptionAndApplicationTitle)
+TEST_F(TMainWindow, HasItsCaptionTitleAndFixedClientArea)
 {
   EXPECT_EQ(Window->windowTitle(), QStringLiteral("Quillmend v5.0"));
   EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Quillmend"));
-}
-
-TEST_F(TMainWindow, ClientAreaIsFixedAt792By552)
-{
   EXPECT_EQ(Window->centralWidget()->size(), QSize(792, 552));
   EXPECT_EQ(Window->minimumSize(), Window->maximumSize());
   EXPECT_FALSE(Window->windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -91,7 +87,7 @@ TEST_F(TMainWindow, ListHasItsColumnsAndNeverSortsByItself)
   EXPECT_EQ(List()->editTriggers(), QAbstractItemView::NoEditTriggers);
 }
 
-TEST_F(TMainWindow, TreeStartsWithItsTwoEmptyRoots)
+TEST_F(TMainWindow, StartsWithTwoEmptyRootsAndItsMenu)
 {
   auto* tree = Child<QTreeWidget>("tvFiles");
   ASSERT_EQ(tree->topLevelItemCount(), 2);
@@ -100,10 +96,7 @@ TEST_F(TMainWindow, TreeStartsWithItsTwoEmptyRoots)
   EXPECT_EQ(tree->topLevelItem(0)->childCount(), 0);
   EXPECT_EQ(tree->topLevelItem(1)->childCount(), 0);
   EXPECT_EQ(tree->indentation(), 19);
-}
 
-TEST_F(TMainWindow, MenuHoldsExitAndHelpOnF1)
-{
   auto* menu = Child<QMenuBar>("MainMenu1");
   const QList<QAction*> menus = menu->actions();
   ASSERT_EQ(menus.size(), 2);
@@ -227,14 +220,10 @@ TEST_F(TMainWindow, AFailedScanKeepsTheMailboxShownBefore)
   EXPECT_EQ(RowCount(), 5);
   for (QWidget* top : QApplication::topLevelWidgets())
     EXPECT_FALSE(top != Window.get() && top->isVisible()) << top->metaObject()->className();
-}
 
-TEST_F(TMainWindow, LoadingAnEmptyPathChangesNothing)
-{
-  Open(InMbx);
-  Window->LoadMailFile(QString());
+  Window->LoadMailFile(QString());  // an empty path changes nothing either
+  EXPECT_EQ(Window->FileName(), shown);
   EXPECT_EQ(RowCount(), 5);
-  EXPECT_FALSE(Window->FileName().isEmpty());
 }
 
 }  // namespace

@@ -138,15 +138,27 @@ TEST_F(TMessageList, ApplyWithAnEmptyKeywordKeepsTheList)
   EXPECT_TRUE(Child<QPushButton>("btnApplyFilter")->isEnabled());
 }
 
-TEST_F(TMessageList, FilterSearchesAnUnclosedHeaderBlockAsTheMessage)
+TEST_F(TMessageList, KeywordsAreSearchedAsWindows1252Bytes)
 {
-  // The second message never closes its header block, so its whole range is searched.
-  const auto mailbox = Temp.Write("Open.mbx", std::string("From ???@??? a\r\nSubject: one\r\n\r\nneedle\r\n"
-                                                          "From ???@??? b\r\nSubject: two needle\r\n"));
+  // The last message never closes its header block, so its whole range is searched.
+  const auto mailbox = Temp.Write("Kw.mbx", std::string("From ???@??? a\r\nSubject: one\r\n\r\nCAF\xc9 au lait\r\n"
+                                                        "From ???@??? b\r\nSubject: two\r\n\r\nprice \x80 5\r\n"
+                                                        "From ???@??? c\r\nSubject: three needle\r\n"));
+  const TFilterCase cases[] = {
+      {"caf\xc3\xa9", {"0"}},           // é in any letter case
+      {"\xe2\x82\xac 5", {"1"}},        // the euro sign is byte 0x80
+      {"NEEDLE", {"2"}},
+      {"\xe4\xb8\xad", {}},              // no Windows-1252 byte: stands in no mail
+  };
   Open(mailbox);
-  Child<QLineEdit>("txtFilter")->setText(QStringLiteral("NEEDLE"));
-  Click("btnApplyFilter");
-  EXPECT_EQ(Column(0), (QStringList{"0", "1"}));
+  for (const TFilterCase& c : cases) {
+    SCOPED_TRACE(c.Keyword);
+    Child<QLineEdit>("txtFilter")->setText(QString::fromUtf8(c.Keyword));
+    Click("btnApplyFilter");
+    EXPECT_EQ(Column(0), c.Rows);
+    Click("btnClearFilter");
+  }
+  EXPECT_TRUE(Ui.Messages.empty());
 }
 
 struct TSortStep {

@@ -30,8 +30,11 @@ void ExpectWaitLayout(const TWaitForm& form, const TWaitLayout& layout)
   EXPECT_EQ(form.pbwait->objectName(), QStringLiteral("pbwait"));
 }
 
-TEST(ParseWaitWindow, HasItsLayoutAndTheMaximumItWasGiven)
+TEST(WaitWindows, HaveTheirLayoutAndBarRange)
 {
+  TfrmWait wait;
+  ExpectWaitLayout(wait, {"Please Wait.....", 103});
+  EXPECT_EQ(wait.pbwait->maximum(), 100);
   TfrmParseWait form(100);
   ExpectWaitLayout(form, {"Please Wait Scanning File", 122});
   EXPECT_EQ(form.pbwait->maximum(), 100);
@@ -95,13 +98,6 @@ TEST(WaitWindowBar, StepsByOneAndWrapsAfterTheMaximum)
     TProcessbar::Step(bar);
     EXPECT_EQ(bar.value(), c.After) << c.Before;
   }
-}
-
-TEST(WaitWindow, HasItsLayout)
-{
-  TfrmWait form;
-  ExpectWaitLayout(form, {"Please Wait.....", 103});
-  EXPECT_EQ(form.pbwait->maximum(), 100);
 }
 
 TEST(WaitWindow, ItsThreadMovesTheBarUntilTheWindowCloses)
