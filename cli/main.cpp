@@ -3,11 +3,77 @@
 #include <iostream>
 
 #ifdef _WIN32
+#  ifndef NOMINMAX
+#    define NOMINMAX
+#  endif
+#  define WIN32_LEAN_AND_MEAN
+#  include <windows.h>
+#  include <shellapi.h>
+#  include <fcntl.h>
 #  include <io.h>
-#  define isatty _isatty
+
+#  include "mail/files.h"
+
+namespace {
+
+// The narrow argv is in the ANSI code page and loses every letter outside it; the wide command
+// line has them all.
+std::vector<std::string> Arguments()
+{
+  int count = 0;
+  wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> args;
+  for (int i = 1; words && i < count; ++i)
+    args.push_back(quillmend::Utf8FromWide(words[i]));
+  LocalFree(words);
+  return args;
+}
+
+// A console, not a file, a pipe or the NUL device (which _isatty also counts as a terminal).
+bool IsConsole(DWORD stream)
+{
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(stream), &mode) != 0;
+}
+
+// The tool writes UTF-8; a console shows it as such only in that output code page, which is
+// given back at exit because it outlives the process in the console.
+class TUtf8Console {
+public:
+  TUtf8Console() : FPrevious(GetConsoleOutputCP())
+  {
+    if (FPrevious != 0 && FPrevious != CP_UTF8)
+      SetConsoleOutputCP(CP_UTF8);
+  }
+  ~TUtf8Console()
+  {
+    if (FPrevious != 0 && FPrevious != CP_UTF8)
+      SetConsoleOutputCP(FPrevious);
+  }
+  TUtf8Console(const TUtf8Console&) = delete;
+  TUtf8Console& operator=(const TUtf8Console&) = delete;
+
+private:
+  UINT FPrevious;
+};
+
+}  // namespace
+
+int main()
+{
+  // show writes mailbox bytes exactly: no LF turned into CR LF on the way out.
+  _setmode(_fileno(stdout), _O_BINARY);
+  std::ios::sync_with_stdio(false);
+  const TUtf8Console console;
+  const int status = quillmend::cli::run(Arguments(), std::cout, std::cerr, IsConsole(STD_ERROR_HANDLE));
+  std::cout.flush();
+  std::cerr.flush();
+  return status;
+}
+
 #else
+
 #  include <unistd.h>
-#endif
 
 int main(int argc, char** argv)
 {
@@ -15,3 +81,5 @@ int main(int argc, char** argv)
   const std::vector<std::string> args(argv + 1, argv + argc);
   return quillmend::cli::run(args, std::cout, std::cerr, isatty(2) != 0);
 }
+
+#endif
