@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "mail/bodypart.h"
 #include "mail/eudora.h"
+#include "search/codepage.h"
 
 #include <algorithm>
 #include <charconv>
@@ -115,8 +116,13 @@ std::vector<std::size_t> Select(const TCommand& command, const std::filesystem::
   if (keyword) {
     if (keyword->empty())
       throw TUsageError("the keyword is empty");
+    // Typed as UTF-8, searched as the Windows-1252 bytes mail holds; a word that code page cannot
+    // hold matches nothing, as in the window.
+    const std::optional<std::string> bytes = Utf8ToCp1252(*keyword);
+    if (!bytes)
+      return {};
     auto bar = ProgressFor(command, "Filtering");
-    return FilterEmails(mailbox, emails, *keyword, Observer(bar));
+    return FilterEmails(mailbox, emails, *bytes, Observer(bar));
   }
   std::vector<std::size_t> all(emails.size());
   for (std::size_t i = 0; i < all.size(); ++i)

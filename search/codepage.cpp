@@ -1,6 +1,8 @@
 #include "search/codepage.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 namespace quillmend {
 
@@ -28,7 +30,47 @@ void AppendUtf8(std::string& out, char32_t cp)
   }
 }
 
+// One code point from the front of text, or nothing when text does not start with valid UTF-8.
+std::optional<char32_t> NextCodePoint(std::string_view& text)
+{
+  const auto lead = static_cast<std::uint8_t>(text[0]);
+  const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+  if (length == 0 || text.size() < length)
+    return std::nullopt;
+  char32_t cp = length == 1 ? lead : lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<std::uint8_t>(text[k]);
+    if ((next & 0xC0) != 0x80)
+      return std::nullopt;
+    cp = cp << 6 | (next & 0x3F);
+  }
+  constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return std::nullopt;
+  text.remove_prefix(length);
+  return cp;
+}
+
 }  // namespace
+
+std::optional<std::string> Utf8ToCp1252(std::string_view utf8)
+{
+  std::string bytes;
+  for (std::string_view rest = utf8; !rest.empty();) {
+    const std::optional<char32_t> cp = NextCodePoint(rest);
+    if (!cp)
+      return std::string(utf8);
+    if (*cp < 0x80 || (*cp >= 0xA0 && *cp <= 0xFF)) {
+      bytes += static_cast<char>(*cp);
+      continue;
+    }
+    const char16_t* high = std::find(std::begin(kHigh), std::end(kHigh), *cp);
+    if (high == std::end(kHigh))
+      return std::nullopt;
+    bytes += static_cast<char>(0x80 + (high - kHigh));
+  }
+  return bytes;
+}
 
 std::string Cp1252ToUtf8(std::string_view bytes, TNulDisplay nul)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,5 +12,9 @@ enum class TNulDisplay { Keep, VisibleSymbol };
 // the C1 controls of the same value). With VisibleSymbol a zero byte becomes U+2400 so a text view
 // shows it instead of ending the text there.
 std::string Cp1252ToUtf8(std::string_view bytes, TNulDisplay nul = TNulDisplay::Keep);
+
+// UTF-8 text (a typed keyword) as the Windows-1252 bytes mail holds it in; nothing when a character
+// has no byte in that code page. Bytes that are not valid UTF-8 are taken as they stand.
+std::optional<std::string> Utf8ToCp1252(std::string_view utf8);
 
 }  // namespace quillmend

@@ -22,5 +22,18 @@ TEST(Cp1252ToUtf8, ShowsNulOnlyWhenAsked)
   EXPECT_EQ(Cp1252ToUtf8("a\0b"s, TNulDisplay::VisibleSymbol), "a\xe2\x90\x80" "b");
 }
 
+TEST(Utf8ToCp1252, EncodesWhatTheCodePageHoldsAndRefusesTheRest)
+{
+  EXPECT_EQ(Utf8ToCp1252("M\xc3\xbcller \xe2\x82\xac5"), "M\xfcller \x80" "5");
+  EXPECT_EQ(Utf8ToCp1252("\xc2\x81"), "\x81");
+  EXPECT_EQ(Utf8ToCp1252("\xe4\xb8\xad"), std::nullopt);  // a CJK character has no byte
+  EXPECT_EQ(Utf8ToCp1252("caf\xe9"), "caf\xe9") << "bytes that are no UTF-8 stand as they are";
+  EXPECT_EQ(Utf8ToCp1252("\xc0\xaf"), "\xc0\xaf") << "an overlong form is no UTF-8";
+  for (int b = 1; b < 256; ++b) {
+    const std::string byte(1, static_cast<char>(b));
+    EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(byte)), byte) << b;
+  }
+}
+
 }  // namespace
 }  // namespace quillmend
