@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "search/codepage.h"
 
+#include <array>
 #include <cstdio>
 #include <string_view>
 
@@ -10,22 +11,27 @@ namespace quillmend::cli {
 
 namespace {
 
-// Bytes exactly as the record holds them, with the characters that would break a TSV row escaped.
-std::string TsvField(std::string_view bytes)
+// Appends bytes exactly as the record holds them, with the characters that would break a TSV row
+// escaped.
+void AppendTsvField(std::string& row, std::string_view bytes)
 {
-  std::string out;
-  out.reserve(bytes.size());
-  for (const char c : bytes) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\0': out += "\\0"; break;
-      default: out += c;
+  static constexpr auto kEscape = [] {
+    std::array<char, 256> escape{};
+    escape['\\'] = '\\';
+    escape['\t'] = 't';
+    escape['\r'] = 'r';
+    escape['\n'] = 'n';
+    escape[0] = '0';
+    return escape;
+  }();
+  std::size_t run = 0;  // start of the bytes not yet appended
+  for (std::size_t at = 0; at < bytes.size(); ++at) {
+    if (const char escape = kEscape[static_cast<unsigned char>(bytes[at])]) {
+      row.append(bytes.substr(run, at - run)).append({'\\', escape});
+      run = at + 1;
     }
   }
-  return out;
+  row.append(bytes.substr(run));
 }
 
 std::string JsonString(std::string_view bytes)
@@ -113,10 +119,17 @@ int RunList(const TCommand& command)
           << Display(e.Subject) << "\n";
     }
   } else if (format == "tsv") {
+    std::string row;
     for (const std::size_t i : rows) {
       const TEmail& e = emails[i];
-      out << i << '\t' << e.StartOffset << '\t' << e.BodyOffset << '\t' << e.EndOffset << '\t' << TsvField(e.Date)
-          << '\t' << TsvField(e.From) << '\t' << TsvField(e.To) << '\t' << TsvField(e.Subject) << '\n';
+      row.clear();
+      for (const std::int64_t number : {static_cast<std::int64_t>(i), e.StartOffset, e.BodyOffset, e.EndOffset})
+        row.append(std::to_string(number)) += '\t';
+      for (const std::string* value : {&e.Date, &e.From, &e.To})
+        AppendTsvField(row, *value), row += '\t';
+      AppendTsvField(row, e.Subject);
+      row += '\n';
+      out.write(row.data(), static_cast<std::streamsize>(row.size()));
     }
   } else {
     out << "[";

@@ -4,9 +4,13 @@
 #include "search/FastStringFuncs.h"
 #include "search/FastStrings.h"
 
-#include <array>
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -17,32 +21,174 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kSeparator = "From ???@??? ";
-constexpr std::size_t kScanBuffer = std::size_t{1} << 20;
+constexpr std::size_t kScanBuffer = std::size_t{256} << 10;
 
 // A header line changes a record exactly when it begins, in any letter case, with one of these: the
-// name then is the whole text before the first colon, all printable, and a space follows the colon.
-constexpr std::array<std::string_view, 4> kShownFields = {"FROM: ", "TO: ", "SUBJECT: ", "DATE: "};
+// name then is the whole text before the first colon, all printable, and a space follows the colon,
+// so SplitHeaderLine and SetHeaderField would store the rest of the line but its CR LF.
+struct TShownField {
+  std::string_view Prefix;
+  std::string TEmail::*Field;
+};
+constexpr TShownField kShownFields[] = {
+    {"FROM: ", &TEmail::From}, {"TO: ", &TEmail::To}, {"SUBJECT: ", &TEmail::Subject}, {"DATE: ", &TEmail::Date}};
 constexpr std::size_t kLongestShownField = 9;
-
-enum class TFieldCandidate { Yes, No, Undecided };
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-TFieldCandidate ShownFieldCandidate(std::string_view prefix)
+enum class TMatch { Yes, No, TooShort };
+
+// Which shown field a line beginning with prefix sets; TooShort when prefix cannot tell yet.
+TMatch ShownField(std::string_view prefix, const TShownField*& field)
 {
-  bool open = false;
-  for (const std::string_view field : kShownFields) {
-    const std::size_t n = std::min(field.size(), prefix.size());
-    bool same = true;
-    for (std::size_t k = 0; k < n && same; ++k)
-      same = AsciiUpper(prefix[k]) == field[k];
-    if (same && n == field.size())
-      return TFieldCandidate::Yes;
-    open = open || same;
+  if (prefix.empty())
+    return TMatch::TooShort;
+  const char first = AsciiUpper(prefix[0]);
+  if (first != 'F' && first != 'T' && first != 'S' && first != 'D')  // most header lines stop here
+    return TMatch::No;
+  for (const TShownField& candidate : kShownFields) {
+    if (candidate.Prefix[0] != first)
+      continue;
+    const std::size_t n = std::min(candidate.Prefix.size(), prefix.size());
+    for (std::size_t k = 1; k < n; ++k)
+      if (AsciiUpper(prefix[k]) != candidate.Prefix[k])
+        return TMatch::No;
+    field = &candidate;
+    return n == candidate.Prefix.size() ? TMatch::Yes : TMatch::TooShort;
   }
-  return open ? TFieldCandidate::Undecided : TFieldCandidate::No;
+  return TMatch::No;
 }
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// Index of the CR of the first CR LF in data[from, to), or kNone.
+std::size_t FindLineEnd(const char* data, std::size_t from, std::size_t to)
+{
+  for (std::size_t at = from + 1; at < to;) {
+    const auto* lf = static_cast<const char*>(std::memchr(data + at, '\n', to - at));
+    if (!lf)
+      return kNone;
+    const auto j = static_cast<std::size_t>(lf - data);
+    if (data[j - 1] == '\r')
+      return j - 1;
+    at = j + 1;
+  }
+  return kNone;
+}
+
+// Index of the CR LF in front of the first separator line that begins in data[from, to), or kNone.
+// It looks for the at sign, which mail bodies hold far less often than line ends.
+std::size_t FindNextSeparator(const char* data, std::size_t from, std::size_t to)
+{
+  constexpr std::string_view kLineEndAndSeparator = "\r\nFrom ???@??? ";
+  constexpr std::size_t kAt = kLineEndAndSeparator.find('@');
+  if (to - from < kLineEndAndSeparator.size())
+    return kNone;
+  const std::size_t last = to - (kLineEndAndSeparator.size() - kAt);  // the last place its at sign can stand
+  for (std::size_t at = from + kAt; at <= last;) {
+    const auto* sign = static_cast<const char*>(std::memchr(data + at, '@', last + 1 - at));
+    if (!sign)
+      return kNone;
+    const auto k = static_cast<std::size_t>(sign - data);
+    if (std::memcmp(data + k - kAt, kLineEndAndSeparator.data(), kLineEndAndSeparator.size()) == 0)
+      return k - kAt;
+    at = k + 1;
+  }
+  return kNone;
+}
+
+// Index just past the last CR LF in data[from, to), or from when there is none.
+std::size_t LastLineStart(const char* data, std::size_t from, std::size_t to)
+{
+  for (std::size_t j = to; j >= from + 2; --j)
+    if (data[j - 1] == '\n' && data[j - 2] == '\r')
+      return j;
+  return from;
+}
+
+// Reads a file from its start in blocks, one block ahead of its caller on a thread of its own, so that
+// copying the next block out of the system's cache overlaps with scanning this one. A file that
+// shrinks or grows meanwhile is read to the end found.
+class TReadAhead {
+public:
+  TReadAhead(const TMailboxFile& file, std::size_t blockSize)
+      : FFile(file), FBlockSize(blockSize), FBuffers{std::make_unique<char[]>(blockSize), std::make_unique<char[]>(blockSize)},
+        FThread([this] { Run(); })
+  {
+  }
+
+  ~TReadAhead()
+  {
+    {
+      const std::lock_guard lock(FMutex);
+      FStop = true;
+    }
+    FChanged.notify_all();
+    FThread.join();
+  }
+
+  TReadAhead(const TReadAhead&) = delete;
+  TReadAhead& operator=(const TReadAhead&) = delete;
+
+  // The next block, empty at the end of the file; valid until the next call. Rethrows a read error.
+  std::string_view Next()
+  {
+    std::unique_lock lock(FMutex);
+    if (FHanded)
+      FFilled[FConsumer] = false, FConsumer ^= 1;  // the block handed out last is free again
+    FHanded = true;
+    FChanged.notify_all();
+    FChanged.wait(lock, [this] { return FFilled[FConsumer] || FError; });
+    if (FError)
+      std::rethrow_exception(FError);
+    return {FBuffers[FConsumer].get(), FCount[FConsumer]};
+  }
+
+private:
+  void Run()
+  {
+    std::int64_t offset = 0;
+    for (int slot = 0;; slot ^= 1) {
+      {
+        std::unique_lock lock(FMutex);
+        FChanged.wait(lock, [&] { return !FFilled[slot] || FStop; });
+        if (FStop)
+          return;
+      }
+      std::size_t count = 0;
+      try {
+        count = FFile.ReadAt(offset, FBuffers[slot].get(), FBlockSize);
+      } catch (...) {
+        const std::lock_guard lock(FMutex);
+        FError = std::current_exception();
+        FChanged.notify_all();
+        return;
+      }
+      offset += static_cast<std::int64_t>(count);
+      {
+        const std::lock_guard lock(FMutex);
+        FCount[slot] = count;
+        FFilled[slot] = true;
+      }
+      FChanged.notify_all();
+      if (count == 0)
+        return;
+    }
+  }
+
+  const TMailboxFile& FFile;
+  const std::size_t FBlockSize;
+  std::unique_ptr<char[]> FBuffers[2];
+  std::size_t FCount[2] = {0, 0};
+  bool FFilled[2] = {false, false};
+  int FConsumer = 0;
+  bool FHanded = false;
+  bool FStop = false;
+  std::exception_ptr FError;
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+  std::thread FThread;  // last: it starts once everything above is ready
+};
 
 // Builds the records from the lines the reader hands over.
 class TRecordBuilder {
@@ -61,9 +207,11 @@ public:
       FEmails.push_back(std::move(email));
       FInHeaders = true;
     } else if (FInHeaders && whole) {
-      const TRPCField field = TEmailParser::SplitHeaderLine(*whole);
-      if (field.IsField)
-        FEmails.back() = TEmailParser::SetHeaderField(field, std::move(FEmails.back()));
+      const TShownField* field = nullptr;
+      if (ShownField(*whole, field) == TMatch::Yes) {
+        const std::size_t from = field->Prefix.size() - 1;  // the space after the colon
+        FEmails.back().*(field->Field) = whole->substr(from, whole->size() - 2 - from);
+      }
     }
   }
 
@@ -101,6 +249,19 @@ public:
     const int value = ScanProgress(lineStart, FSize);
     FFeed.Progress(value);
     FNextChange = NextChange(lineStart, value);
+  }
+
+  // The lines of data[from, to) were passed over unread (data starts at file offset pos): report the
+  // first line start at or after each offset where the value changes, as if each had been met.
+  void Skipped(const char* data, std::int64_t pos, std::size_t from, std::size_t to)
+  {
+    while (FFeed.Active() && FSize > 0 && FNextChange <= pos + static_cast<std::int64_t>(to)) {
+      const std::size_t at = static_cast<std::size_t>(std::max<std::int64_t>(static_cast<std::int64_t>(from), FNextChange - 2 - pos));
+      const std::size_t lineEnd = FindLineEnd(data, at, to);
+      if (lineEnd == kNone)
+        return;
+      At(pos + static_cast<std::int64_t>(lineEnd) + 2);
+    }
   }
 
   void Idle() { FFeed.Idle(); }
@@ -196,18 +357,13 @@ TEmail TEmailParser::SetHeaderField(const TRPCField& field, TEmail email)
   return email;
 }
 
-bool TEmailParser::IsMessageStart(std::string_view line)
-{
-  return line.substr(0, kSeparator.size()) == kSeparator;
-}
-
 void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TScanObserver* observer)
 {
   TObserverSession session(observer);
   TMailboxFile file(fileName);
   TRecordBuilder records;
   TProgressReporter progress(observer);
-  const auto buffer = std::make_unique<char[]>(kScanBuffer);
+  TReadAhead reader(file, kScanBuffer);
 
   // A line that runs over a refill keeps its bytes from earlier refills in pending: all of them
   // while it may still set a header value, otherwise only as many as classify it.
@@ -217,19 +373,21 @@ void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TSca
   auto keep = [&](std::string_view bytes) {
     if (pendingWhole) {
       pending.append(bytes);
-      if (!records.InHeaders() || ShownFieldCandidate(pending.substr(0, kLongestShownField)) == TFieldCandidate::No) {
+      const TShownField* field = nullptr;
+      if (!records.InHeaders() || ShownField(std::string_view(pending).substr(0, kLongestShownField), field) == TMatch::No) {
         pendingWhole = false;
-        pending.resize(std::min(pending.size(), kSeparator.size()));
+        pending.resize(std::min(pending.size(), kMessageStart.size()));
       }
-    } else if (pending.size() < kSeparator.size()) {
-      pending.append(bytes.substr(0, kSeparator.size() - pending.size()));
+    } else if (pending.size() < kMessageStart.size()) {
+      pending.append(bytes.substr(0, kMessageStart.size() - pending.size()));
     }
   };
 
   std::int64_t pos = 0;  // file offset of buffer[0]
   std::int64_t lineStart = 0;
   for (;;) {
-    const std::size_t n = file.ReadAt(pos, buffer.get(), kScanBuffer);
+    const std::string_view block = reader.Next();
+    const std::size_t n = block.size();
     if (n == 0)
       break;
     progress.SetSize(std::max(file.Size(), pos + static_cast<std::int64_t>(n)));
@@ -237,10 +395,23 @@ void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TSca
       progress.At(0);
     progress.Idle();
 
-    const char* data = buffer.get();
+    const char* data = block.data();
     std::size_t lineFrom = lineStart >= pos ? static_cast<std::size_t>(lineStart - pos) : 0;
     std::size_t search = lineFrom;
-    while (search < n) {
+    for (;;) {
+      // Outside a header block only separator lines matter: jump to the next one, or to the last line
+      // start of the buffer when none begins in it.
+      if (!records.InHeaders() && lineStart >= pos && n - lineFrom >= kMessageStart.size() &&
+          !IsMessageStart(std::string_view(data + lineFrom, kMessageStart.size()))) {
+        const std::size_t hit = FindNextSeparator(data, lineFrom, n);
+        const std::size_t next = hit != kNone ? hit + 2 : LastLineStart(data, lineFrom, n);
+        progress.Skipped(data, pos, lineFrom, next);
+        lineStart = pos + static_cast<std::int64_t>(next);
+        lineFrom = search = next;
+        if (hit == kNone)
+          break;
+      }
+
       const auto* lf = static_cast<const char*>(std::memchr(data + search, '\n', n - search));
       if (!lf)
         break;

@@ -23,6 +23,8 @@ struct TRPCField {
 
 class TEmailParser {
 public:
+  static constexpr std::string_view kMessageStart = "From ???@??? ";
+
   // Offset of the first occurrence of pattern at or after startOffset, or -1 when the file ends
   // first. Opens the file for this one call. Throws TFileError when it cannot be opened.
   static std::int64_t LocatePattern(std::string_view pattern, const std::filesystem::path& fileName,
@@ -35,7 +37,7 @@ public:
   static TEmail SetHeaderField(const TRPCField& field, TEmail email);
 
   // The first 13 bytes are exactly "From ???@??? ".
-  static bool IsMessageStart(std::string_view line);
+  static bool IsMessageStart(std::string_view line) { return line.substr(0, kMessageStart.size()) == kMessageStart; }
 
   // Scans the mailbox in one sequential pass. Line ends are the first CR LF at or after a line's
   // start; bytes after the file's last CR LF start no line, but belong to the last message. emails
