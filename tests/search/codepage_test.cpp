@@ -24,7 +24,7 @@ TEST(Cp1252ToUtf8, ShowsNulOnlyWhenAsked)
 
 TEST(Utf8ToCp1252, EncodesWhatTheCodePageHoldsAndRefusesTheRest)
 {
-  EXPECT_EQ(Utf8ToCp1252("M\xc3\xbcller \xe2\x82\xac5"), "M\xfcller \x80" "5");
+  EXPECT_EQ(Utf8ToCp1252("M\xc3\xbcller \xe2\x82\xac" "5"), "M\xfcller \x80" "5");
   EXPECT_EQ(Utf8ToCp1252("\xc2\x81"), "\x81");
   EXPECT_EQ(Utf8ToCp1252("\xe4\xb8\xad"), std::nullopt);  // a CJK character has no byte
   EXPECT_EQ(Utf8ToCp1252("caf\xe9"), "caf\xe9") << "bytes that are no UTF-8 stand as they are";
