@@ -26,25 +26,21 @@ std::string ReadRange(TRangeReader& reader, TByteRange range, std::size_t limit)
   return text;
 }
 
-TKeywordFilter::TKeywordFilter(std::string keyword) : FKeyword(std::move(keyword))
-{
-  if (FKeyword.empty())
-    throw std::invalid_argument("BufferLen is 0");
-}
+TKeywordFilter::TKeywordFilter(std::string keyword) : FSearcher(keyword, false) {}
 
 bool TKeywordFilter::Matches(TRangeReader& reader, TByteRange range)
 {
   // FCarry holds the last keyword-length-minus-one bytes read so far: a match that spans two pieces
   // starts there and ends in the first bytes of the next piece.
-  const std::size_t overlap = FKeyword.size() - 1;
+  const std::size_t overlap = FSearcher.Length() - 1;
   bool found = false;
   FCarry.clear();
   reader.Read(range, [&](std::string_view piece) {
     if (!FCarry.empty()) {
       FJoint.assign(FCarry).append(piece.substr(0, overlap));
-      found = FindText(FKeyword, FJoint, false, 1, true) > 0;
+      found = FSearcher.Find(FJoint) > 0;
     }
-    found = found || FindText(FKeyword, piece, false, 1, true) > 0;
+    found = found || FSearcher.Find(piece) > 0;
     if (piece.size() >= overlap) {
       FCarry.assign(piece.substr(piece.size() - overlap));
     } else {

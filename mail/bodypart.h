@@ -5,6 +5,7 @@
 #include "mail/Globals.h"
 #include "mail/files.h"
 #include "mail/scanobserver.h"
+#include "search/FastStrings.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -80,7 +81,7 @@ public:
   bool Matches(TRangeReader& reader, TByteRange range);
 
 private:
-  std::string FKeyword;
+  TTextSearcher FSearcher;
   std::string FCarry;
   std::string FJoint;
 };

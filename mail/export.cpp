@@ -188,8 +188,9 @@ void TFlagWordReplacer::Finish(std::string& out)
 
 void TFlagWordReplacer::Process(std::string_view text, std::string& out)
 {
+  static const TTextSearcher flagWord(kFlagWord, false);
   std::size_t done = 0;
-  while (const std::int64_t at = FindText(kFlagWord, text, false, static_cast<std::int64_t>(done) + 1, true)) {
+  while (const std::int64_t at = flagWord.Find(text, static_cast<std::int64_t>(done) + 1)) {
     const auto match = static_cast<std::size_t>(at - 1);
     out.append(text.substr(done, match - done)).append(kFlagReplacement);
     done = match + kFlagWord.size();

@@ -1,5 +1,7 @@
 #include "search/FastStrings.h"
 
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -51,34 +53,6 @@ TFoldTable BuildFoldTable()
 
 inline std::uint8_t Byte(char c) { return static_cast<std::uint8_t>(c); }
 
-// Finds the leftmost match at or after 0-based index from; the shift is taken from the text byte
-// under the pattern's last byte, as Horspool's search does.
-template <bool Fold>
-std::int64_t SearchForward(std::string_view pattern, std::string_view text, std::int64_t from)
-{
-  TShiftTable shift;
-  BuildShiftTable(pattern, Fold, shift);
-  const TFoldTable& fold = FoldTable();
-  auto key = [&fold](char c) -> std::uint8_t { return Fold ? fold[Byte(c)] : Byte(c); };
-
-  const auto m = static_cast<std::int64_t>(pattern.size());
-  const auto n = static_cast<std::int64_t>(text.size());
-  const std::uint8_t last = key(pattern[m - 1]);
-  for (std::int64_t i = from + m - 1; i < n;) {
-    const std::uint8_t under = key(text[i]);
-    if (under == last) {
-      std::int64_t j = m - 2;
-      const std::int64_t base = i - (m - 1);
-      while (j >= 0 && key(text[base + j]) == key(pattern[j]))
-        --j;
-      if (j < 0)
-        return base + 1;
-    }
-    i += shift[under];
-  }
-  return 0;
-}
-
 bool MatchesAt(std::string_view pattern, std::string_view text, std::int64_t at, bool caseSensitive)
 {
   const TFoldTable& fold = FoldTable();
@@ -97,6 +71,119 @@ const TFoldTable& FoldTable()
 {
   static const TFoldTable table = BuildFoldTable();
   return table;
+}
+
+namespace {
+
+// How often a byte stands in mail text, per mille, both letter cases together; a rough English
+// estimate that only has to rank bytes well enough to pick a rare one.
+int MailFrequency(std::uint8_t b)
+{
+  static constexpr int kLetters[26] = {80, 15, 28, 43, 120, 22, 20, 60, 70, 2,  8,  40, 24,
+                                       70, 75, 19, 1,  60, 63, 90, 28, 10, 24, 2, 20, 1};
+  if (b >= 'a' && b <= 'z')
+    return kLetters[b - 'a'];
+  if (b >= 'A' && b <= 'Z')
+    return kLetters[b - 'A'];
+  if (b == ' ')
+    return 150;
+  if (b == '\r' || b == '\n' || b == '=' || b == '.' || b == ',' || (b >= '0' && b <= '9'))
+    return 20;
+  return 2;
+}
+
+constexpr int kRareEnough = 30;  // per mille: beyond this, memchr stops too often to beat shifting
+
+}  // namespace
+
+TTextSearcher::TTextSearcher(std::string_view pattern, bool caseSensitive)
+{
+  TShiftTable shift;
+  BuildShiftTable(pattern, !caseSensitive, shift);
+  const TFoldTable& fold = FoldTable();
+  for (int b = 0; b < 256; ++b) {
+    FKey[b] = caseSensitive ? static_cast<std::uint8_t>(b) : fold[b];
+    FStep[b] = shift[FKey[b]];  // indexed by the raw byte: one lookup less per step
+  }
+  for (const char c : pattern)
+    FPattern += static_cast<char>(FKey[Byte(c)]);
+
+  int rarest = kRareEnough + 1;
+  for (std::size_t k = 0; k < pattern.size(); ++k) {
+    const int frequency = MailFrequency(Byte(pattern[k]));
+    if (frequency < rarest) {
+      rarest = frequency;
+      FAnchor = k;
+    }
+  }
+  if (rarest <= kRareEnough) {
+    for (int b = 0; b < 256; ++b)
+      if (FKey[b] == Byte(FPattern[FAnchor]))
+        FAnchorForms += static_cast<char>(b);
+    if (FAnchorForms.size() > 2)  // more forms than two memchr streams are worth
+      FAnchorForms.clear();
+  }
+}
+
+std::int64_t TTextSearcher::Find(std::string_view text, std::int64_t start) const
+{
+  const std::int64_t from = std::max<std::int64_t>(start, 1) - 1;
+  return FAnchorForms.empty() ? FindByShifts(text, from) : FindByAnchor(text, from);
+}
+
+// Visits every place where the anchor byte stands, in order, in each of its forms, and compares the
+// whole pattern around it: the first that matches is the leftmost match.
+std::int64_t TTextSearcher::FindByAnchor(std::string_view text, std::int64_t from) const
+{
+  const auto m = static_cast<std::int64_t>(FPattern.size());
+  const auto n = static_cast<std::int64_t>(text.size());
+  if (n - from < m)
+    return 0;
+  const char* const first = text.data() + from + FAnchor;  // the anchor of a match at from
+  const char* const end = text.data() + (n - m) + FAnchor + 1;
+  auto next = [end](const char* at, char form) {
+    const auto* found = static_cast<const char*>(std::memchr(at, form, static_cast<std::size_t>(end - at)));
+    return found ? found : end;
+  };
+  const char* nextForm[2] = {next(first, FAnchorForms[0]), FAnchorForms.size() > 1 ? next(first, FAnchorForms[1]) : end};
+  const auto* p = reinterpret_cast<const std::uint8_t*>(FPattern.data());
+  for (;;) {
+    const int which = nextForm[1] < nextForm[0] ? 1 : 0;
+    const char* anchor = nextForm[which];
+    if (anchor == end)
+      return 0;
+    const auto* base = reinterpret_cast<const std::uint8_t*>(anchor) - FAnchor;
+    std::int64_t j = 0;
+    while (j < m && FKey[base[j]] == p[j])
+      ++j;
+    if (j == m)
+      return (reinterpret_cast<const char*>(base) - text.data()) + 1;
+    nextForm[which] = next(anchor + 1, FAnchorForms[static_cast<std::size_t>(which)]);
+  }
+}
+
+// Horspool's search: compare from the right, then shift by the entry of the text byte under the
+// pattern's last byte.
+std::int64_t TTextSearcher::FindByShifts(std::string_view text, std::int64_t from) const
+{
+  const auto m = static_cast<std::int64_t>(FPattern.size());
+  const auto n = static_cast<std::int64_t>(text.size());
+  const auto* t = reinterpret_cast<const std::uint8_t*>(text.data());
+  const auto* p = reinterpret_cast<const std::uint8_t*>(FPattern.data());
+  const std::uint8_t last = p[m - 1];
+  for (std::int64_t i = from + m - 1; i < n;) {
+    const std::uint8_t under = t[i];
+    if (FKey[under] == last) {
+      const std::int64_t base = i - (m - 1);
+      std::int64_t j = m - 2;
+      while (j >= 0 && FKey[t[base + j]] == p[j])
+        --j;
+      if (j < 0)
+        return base + 1;
+    }
+    i += FStep[under];
+  }
+  return 0;
 }
 
 void BuildShiftTable(std::string_view pattern, bool fold, TShiftTable& table)
@@ -122,8 +209,7 @@ std::int64_t FindText(std::string_view pattern, std::string_view text, bool case
   if (start < 1)
     start = 1;
   if (forward)
-    return caseSensitive ? SearchForward<false>(pattern, text, start - 1)
-                         : SearchForward<true>(pattern, text, start - 1);
+    return TTextSearcher(pattern, caseSensitive).Find(text, start);
   // Backward: the last match that begins at or before start.
   for (std::int64_t at = std::min(start, n - m + 1) - 1; at >= 0; --at)
     if (MatchesAt(pattern, text, at, caseSensitive))

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace quillmend {
@@ -21,6 +22,26 @@ TFoldTable Windows1252FoldTable();
 // Horspool shift table for pattern; with fold, indexed by folded byte values.
 // Throws std::invalid_argument("BufferLen is 0") for an empty pattern.
 void BuildShiftTable(std::string_view pattern, bool fold, TShiftTable& table);
+
+// A forward search for one pattern, prepared once and run over many texts: Find gives what FindText
+// gives for the same pattern, text, case rule and start.
+class TTextSearcher {
+public:
+  TTextSearcher(std::string_view pattern, bool caseSensitive);  // throws for an empty pattern
+  std::int64_t Find(std::string_view text, std::int64_t start = 1) const;
+  std::size_t Length() const { return FPattern.size(); }
+
+private:
+  std::int64_t FindByAnchor(std::string_view text, std::int64_t from) const;
+  std::int64_t FindByShifts(std::string_view text, std::int64_t from) const;
+
+  std::string FPattern;                   // as compared: folded when letter case is ignored
+  std::array<std::uint8_t, 256> FKey{};   // a text byte as compared
+  std::array<std::int32_t, 256> FStep{};  // the shift for a text byte, folded or not
+  // A pattern byte that is rare in mail is looked for with memchr, in each form that compares equal.
+  std::size_t FAnchor = 0;
+  std::string FAnchorForms;  // empty: no rare byte, shifts are used
+};
 
 // Position of the first match of pattern in text at or after start (forward), or of the last match
 // beginning at or before start (backward); 0 when there is none. Throws for an empty pattern.
