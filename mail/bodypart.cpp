@@ -15,6 +15,37 @@ TByteRange BodyPart(const TEmail& email)
   return {email.BodyOffset, email.EndOffset};
 }
 
+TRangeReader::TRangeReader(const TMailboxFile& file, std::size_t chunk, TAccess access)
+    : FFile(file), FChunk(chunk), FAccess(access), FBuffer(std::make_unique<char[]>(chunk))
+{
+}
+
+bool TRangeReader::Refill(std::int64_t at)
+{
+  // Forward: go on with the read-ahead while at lies in what it is about to read; start it anew
+  // after a jump, so that a few messages far apart do not read the whole file between them.
+  if (FAccess == TAccess::Forward && !(FAhead && at < FAheadAt)) {
+    if (!FAhead || at >= FAheadAt + 2 * static_cast<std::int64_t>(FChunk)) {
+      FAhead.reset();
+      FAhead = std::make_unique<TReadAhead>(FFile, at, FChunk);
+      FAheadAt = at;
+    }
+    for (;;) {
+      const std::string_view block = FAhead->Next();
+      FData = block.data();
+      FStart = FAheadAt;
+      FCount = static_cast<std::int64_t>(block.size());
+      FAheadAt += FCount;
+      if (FCount == 0 || at < FAheadAt)
+        return FCount > 0;
+    }
+  }
+  FData = FBuffer.get();
+  FStart = at;
+  FCount = static_cast<std::int64_t>(FFile.ReadAt(at, FBuffer.get(), FChunk));
+  return FCount > 0;
+}
+
 std::string ReadRange(TRangeReader& reader, TByteRange range, std::size_t limit)
 {
   std::string text;
@@ -59,7 +90,7 @@ std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, cons
   TObserverFeed feed(observer);
   TKeywordFilter filter(keyword);
   TMailboxFile file(mailbox);
-  TRangeReader reader(file);
+  TRangeReader reader(file, std::size_t{256} << 10, TRangeReader::TAccess::Forward);
   std::vector<std::size_t> kept;
   const std::int64_t end = emails.empty() ? 0 : emails.back().EndOffset;
   for (std::size_t i = 0; i < emails.size(); ++i) {

@@ -32,13 +32,14 @@ TByteRange MessageRange(const TEmail& email);
 TByteRange BodyPart(const TEmail& email);
 
 // Serves ranges of one open mailbox in pieces of at most the chunk size. Ranges read in increasing
-// order come out of one buffer, so a pass over many small messages costs one read per chunk.
+// order come out of one buffer, so a pass over many small messages costs one read per chunk; with
+// TAccess::Forward the next chunk is read ahead on a second thread while this one is used.
 class TRangeReader {
 public:
-  explicit TRangeReader(const TMailboxFile& file, std::size_t chunk = std::size_t{1} << 20)
-      : FFile(file), FChunk(chunk), FBuffer(std::make_unique<char[]>(chunk))
-  {
-  }
+  enum class TAccess { Random, Forward };
+
+  explicit TRangeReader(const TMailboxFile& file, std::size_t chunk = std::size_t{1} << 20,
+                        TAccess access = TAccess::Random);
 
   // Calls sink(std::string_view piece) -> bool for consecutive pieces of range until it returns
   // false or the range is done. Returns the bytes delivered: fewer than range.Length() when the file
@@ -48,14 +49,10 @@ public:
   {
     std::int64_t at = range.Begin;
     while (at < range.End) {
-      if (at < FStart || at >= FStart + FCount) {
-        FStart = at;
-        FCount = static_cast<std::int64_t>(FFile.ReadAt(at, FBuffer.get(), FChunk));
-        if (FCount == 0)
-          break;
-      }
+      if ((at < FStart || at >= FStart + FCount) && !Refill(at))
+        break;
       const std::int64_t stop = std::min(range.End, FStart + FCount);
-      const std::string_view piece(FBuffer.get() + (at - FStart), static_cast<std::size_t>(stop - at));
+      const std::string_view piece(FData + (at - FStart), static_cast<std::size_t>(stop - at));
       at = stop;
       if (!sink(piece))
         break;
@@ -64,9 +61,15 @@ public:
   }
 
 private:
+  bool Refill(std::int64_t at);  // makes the buffer hold at; false at the end of the file
+
   const TMailboxFile& FFile;
   std::size_t FChunk;
+  TAccess FAccess;
   std::unique_ptr<char[]> FBuffer;
+  std::unique_ptr<TReadAhead> FAhead;
+  std::int64_t FAheadAt = 0;  // file offset of the block the read-ahead hands out next
+  const char* FData = nullptr;
   std::int64_t FStart = 0;
   std::int64_t FCount = 0;
 };

@@ -158,4 +158,65 @@ std::size_t TMailboxFile::ReadAt(std::int64_t offset, char* buffer, std::size_t 
 
 #endif
 
+TReadAhead::TReadAhead(const TMailboxFile& file, std::int64_t offset, std::size_t blockSize)
+    : FFile(file), FBlockSize(blockSize), FBuffers{std::make_unique<char[]>(blockSize), std::make_unique<char[]>(blockSize)},
+      FThread([this, offset] { Run(offset); })
+{
+}
+
+TReadAhead::~TReadAhead()
+{
+  {
+    const std::lock_guard lock(FMutex);
+    FStop = true;
+  }
+  FChanged.notify_all();
+  FThread.join();
+}
+
+std::string_view TReadAhead::Next()
+{
+  std::unique_lock lock(FMutex);
+  if (FHanded) {  // the block handed out last is free again
+    FFilled[FConsumer] = false;
+    FConsumer ^= 1;
+  }
+  FHanded = true;
+  FChanged.notify_all();
+  FChanged.wait(lock, [this] { return FFilled[FConsumer] || FError; });
+  if (FError)
+    std::rethrow_exception(FError);
+  return {FBuffers[FConsumer].get(), FCount[FConsumer]};
+}
+
+void TReadAhead::Run(std::int64_t offset)
+{
+  for (int slot = 0;; slot ^= 1) {
+    {
+      std::unique_lock lock(FMutex);
+      FChanged.wait(lock, [&] { return !FFilled[slot] || FStop; });
+      if (FStop)
+        return;
+    }
+    std::size_t count = 0;
+    try {
+      count = FFile.ReadAt(offset, FBuffers[slot].get(), FBlockSize);
+    } catch (...) {
+      const std::lock_guard lock(FMutex);
+      FError = std::current_exception();
+      FChanged.notify_all();
+      return;
+    }
+    offset += static_cast<std::int64_t>(count);
+    {
+      const std::lock_guard lock(FMutex);
+      FCount[slot] = count;
+      FFilled[slot] = true;
+    }
+    FChanged.notify_all();
+    if (count == 0)
+      return;
+  }
+}
+
 }  // namespace quillmend

@@ -2,11 +2,17 @@
 // Files as RAII handles opened for one use. A mailbox is only ever opened for reading, in a mode
 // that lets a running mail client go on reading and writing it.
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <string_view>
 
 namespace quillmend {
@@ -56,6 +62,36 @@ private:
 #else
   int FFd;
 #endif
+};
+
+// Reads a file onwards from an offset in blocks, one block ahead of its caller on a thread of its
+// own, so that copying the next block out of the system's cache overlaps with work on this one. A
+// file that shrinks or grows meanwhile is read to the end found.
+class TReadAhead {
+public:
+  TReadAhead(const TMailboxFile& file, std::int64_t offset, std::size_t blockSize);
+  ~TReadAhead();
+  TReadAhead(const TReadAhead&) = delete;
+  TReadAhead& operator=(const TReadAhead&) = delete;
+
+  // The next block, empty at the end of the file; valid until the next call. Rethrows a read error.
+  std::string_view Next();
+
+private:
+  void Run(std::int64_t offset);
+
+  const TMailboxFile& FFile;
+  const std::size_t FBlockSize;
+  std::unique_ptr<char[]> FBuffers[2];
+  std::size_t FCount[2] = {0, 0};
+  bool FFilled[2] = {false, false};
+  int FConsumer = 0;
+  bool FHanded = false;
+  bool FStop = false;
+  std::exception_ptr FError;
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+  std::thread FThread;  // last: it starts once everything above is ready
 };
 
 }  // namespace quillmend
