@@ -4,6 +4,7 @@
 #include "search/codepage.h"
 
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <string_view>
 
@@ -57,43 +58,32 @@ std::string JsonString(std::string_view bytes)
   return out + "\"";
 }
 
-// A header value for a terminal: decoded, controls as spaces, outer blanks trimmed.
-std::string Display(std::string_view bytes)
+// A header value in a terminal cell: outer blanks trimmed, controls shown as spaces, decoded, and
+// cut to width characters (a cut shows as a final "~") or padded to it; width 0 takes it whole.
+// Windows-1252 has one byte per character, so bytes count characters.
+void AppendCell(std::string& row, std::string_view bytes, std::size_t width)
 {
-  std::string text;
+  static const auto kCharacter = [] {
+    std::array<std::string, 256> utf8;
+    for (int b = 0; b < 256; ++b)
+      utf8[b] = b < 0x20 ? std::string(" ") : Cp1252ToUtf8(std::string(1, static_cast<char>(b)));
+    return utf8;
+  }();
+  auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+  while (!bytes.empty() && blank(bytes.front()))
+    bytes.remove_prefix(1);
+  while (!bytes.empty() && blank(bytes.back()))
+    bytes.remove_suffix(1);
+  const bool cut = width > 0 && bytes.size() > width;
+  if (cut)
+    bytes = bytes.substr(0, width - 1);
   for (const char c : bytes)
-    text += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos)
-    return {};
-  return Cp1252ToUtf8(std::string_view(text).substr(first, text.find_last_not_of(' ') - first + 1));
+    row += kCharacter[static_cast<unsigned char>(c)];
+  if (cut)
+    row += '~';
+  else if (width > bytes.size())
+    row.append(width - bytes.size(), ' ');
 }
-
-// text cut or padded to width characters; a cut shows as a final "~".
-std::string Fit(std::string text, std::size_t width)
-{
-  auto isContinuation = [&](std::size_t at) { return (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80; };
-  std::size_t characters = 0;
-  std::size_t at = 0;
-  while (at < text.size() && characters < width) {
-    ++characters;
-    ++at;
-    while (at < text.size() && isContinuation(at))
-      ++at;
-  }
-  if (at < text.size()) {
-    // Too long: keep width - 1 characters and mark the cut.
-    do
-      --at;
-    while (at > 0 && isContinuation(at));
-    text.resize(at);
-    text += '~';
-  }
-  text.append(width - std::min(width, characters), ' ');
-  return text;
-}
-
-std::string Cell(std::string_view bytes, std::size_t width) { return Fit(Display(bytes), width); }
 
 }  // namespace
 
@@ -109,27 +99,39 @@ int RunList(const TCommand& command)
   const std::vector<std::size_t> rows = Select(command, mailbox, emails, args.Option("keyword"));
 
   std::ostream& out = command.Out;
-  if (format == "table") {
-    out << "Item Num  " << Fit("Date", 31) << "  " << Fit("From", 30) << "  " << Fit("To", 30) << "  Subject\n";
-    for (const std::size_t i : rows) {
-      const TEmail& e = emails[i];
-      std::string number = std::to_string(i);
-      number.insert(0, number.size() < 8 ? 8 - number.size() : 0, ' ');
-      out << number << "  " << Cell(e.Date, 31) << "  " << Cell(e.From, 30) << "  " << Cell(e.To, 30) << "  "
-          << Display(e.Subject) << "\n";
-    }
-  } else if (format == "tsv") {
-    std::string row;
-    for (const std::size_t i : rows) {
-      const TEmail& e = emails[i];
+  // Rows gather in one buffer that goes out in large writes.
+  std::string row;
+  auto flushWhenFull = [&](std::size_t limit = std::size_t{1} << 16) {
+    if (row.size() >= limit) {
+      out.write(row.data(), static_cast<std::streamsize>(row.size()));
       row.clear();
-      for (const std::int64_t number : {static_cast<std::int64_t>(i), e.StartOffset, e.BodyOffset, e.EndOffset})
-        row.append(std::to_string(number)) += '\t';
+    }
+  };
+  if (format == "table") {
+    auto emit = [&](std::string_view number, std::string_view date, std::string_view from, std::string_view to,
+                    std::string_view subject) {
+      row.append(number.size() < 8 ? 8 - number.size() : 0, ' ').append(number) += "  ";
+      AppendCell(row, date, 31), row += "  ";
+      AppendCell(row, from, 30), row += "  ";
+      AppendCell(row, to, 30), row += "  ";
+      AppendCell(row, subject, 0), row += '\n';
+      flushWhenFull();
+    };
+    emit("Item Num", "Date", "From", "To", "Subject");
+    for (const std::size_t i : rows)
+      emit(std::to_string(i), emails[i].Date, emails[i].From, emails[i].To, emails[i].Subject);
+  } else if (format == "tsv") {
+    for (const std::size_t i : rows) {
+      const TEmail& e = emails[i];
+      for (const std::int64_t number : {static_cast<std::int64_t>(i), e.StartOffset, e.BodyOffset, e.EndOffset}) {
+        char digits[24];
+        row.append(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, number).ptr - digits)) += '\t';
+      }
       for (const std::string* value : {&e.Date, &e.From, &e.To})
         AppendTsvField(row, *value), row += '\t';
       AppendTsvField(row, e.Subject);
       row += '\n';
-      out.write(row.data(), static_cast<std::streamsize>(row.size()));
+      flushWhenFull();
     }
   } else {
     out << "[";
@@ -142,6 +144,7 @@ int RunList(const TCommand& command)
     }
     out << (rows.empty() ? "]\n" : "\n]\n");
   }
+  flushWhenFull(0);
   out.flush();
   return out ? kExitOk : kExitFailure;
 }
