@@ -1,4 +1,5 @@
 #include "discovery/mbxfiles.h"
+#include "mail/files.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -64,25 +65,6 @@ std::wstring Widen(std::string_view text)
   if (size > 0)
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
   return wide;
-}
-
-// The system's own wording, as a message box would show it: no trailing full stop or line break.
-std::string SystemMessage(DWORD code)
-{
-  char* text = nullptr;
-  const DWORD size =
-      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-  std::string message = (size != 0 && text != nullptr) ? std::string(text, size) : std::string();
-  if (text != nullptr)
-    LocalFree(text);
-  while (!message.empty()) {
-    const auto last = static_cast<unsigned char>(message.back());
-    if (last > ' ' && last != '.' && last != 0x7F)
-      break;
-    message.pop_back();
-  }
-  return message;
 }
 
 // Paths near MAX_PATH only open in their \\?\ form; the result keeps the form the listing built.
@@ -206,7 +188,7 @@ std::vector<std::filesystem::path> TmbxFiles::GetFixedDrives()
   if (length == 0)
     return drives;
   if (length > kBufferLength)
-    throw std::runtime_error(SystemMessage(ERROR_OUTOFMEMORY));
+    throw std::runtime_error(SystemErrorText(ERROR_OUTOFMEMORY));
   // Four characters a root: "C:\" and its terminating zero.
   for (const char* root = buffer; root + 3 < buffer + kBufferLength && *root != '\0'; root += 4) {
     const std::string text(root, 3);
