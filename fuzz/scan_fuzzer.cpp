@@ -1,6 +1,6 @@
 // The mailbox scan on arbitrary bytes: the records must tile the file as the message record
 // promises, and must equal what a plain line-by-line reading of the same bytes gives. Each input is
-// scanned twice, the second time behind a filler line that puts the scan's 1 MiB refill boundary
+// scanned twice, the second time behind a filler line that puts the scan's 256 KiB refill boundary
 // somewhere inside it, so lines split across two reads are exercised without megabyte inputs.
 // The keyword filter is checked on the way: read in tiny chunks it must agree with one search over
 // each whole body part.
@@ -22,7 +22,7 @@ using namespace quillmend;
 
 namespace {
 
-constexpr std::size_t kRefill = std::size_t{1} << 20;  // the scan's read size
+constexpr std::size_t kRefill = std::size_t{256} << 10;  // the scan's read size
 constexpr std::string_view kSeparator = "From ???@??? ";
 
 class TTempFile {
