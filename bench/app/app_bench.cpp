@@ -1,5 +1,6 @@
 // quillmend-app-bench: the main window on a large generated mailbox, without a display.
 //   quillmend-app-bench [--size 1G] [--messages 400000] [--keyword WORD] [--keep FILE]
+//   quillmend-app-bench --tree DIR      times Auto Scan For Files over DIR alone
 // Times LoadMailFile up to the last row in the list, sorts of every row by "Subject" and by "Date",
 // Quick Select All, Apply with the keyword, and the preview of a 20 MiB message. The mailbox goes to $TMPDIR and is deleted unless --keep names it
 // (an existing --keep file is used as it is).
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableView>
+#include <QTreeWidget>
 
 #include <chrono>
 #include <filesystem>
@@ -68,6 +70,7 @@ int main(int argc, char* argv[])
   options.MessageCount = 400000;
   std::string keyword = "msg_flag_expunged";
   fs::path keep;
+  fs::path tree;
   const QStringList args = QCoreApplication::arguments();
   for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
     const std::string value = args[i + 1].toStdString();
@@ -79,6 +82,20 @@ int main(int argc, char* argv[])
       keyword = value;
     else if (args[i] == "--keep")
       keep = value;
+    else if (args[i] == "--tree")
+      tree = value;
+  }
+
+  if (!tree.empty()) {
+    TConsoleInterface ui;
+    quillmend::TfrmMain window(&ui);
+    window.SetAutoScanRoots([tree] { return std::vector<fs::path>{tree}; });
+    window.show();
+    QCoreApplication::processEvents();
+    auto* files = window.findChild<QTreeWidget*>(QStringLiteral("tvFiles"));
+    const double scan = Seconds([&] { window.findChild<QAbstractButton*>(QStringLiteral("sbAutoScan"))->click(); });
+    Report("Auto Scan For Files", scan, std::to_string(files->topLevelItem(0)->childCount()) + " mailboxes in the tree");
+    return 0;
   }
 
   const fs::path mailbox = keep.empty() ? fs::path(QDir::tempPath().toStdString()) / "quillmend-app-bench.mbx" : keep;

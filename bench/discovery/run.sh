@@ -39,6 +39,12 @@ hyperfine --style basic --warmup 3 --runs "$RUNS" --export-json "$WORK/find.json
   -n "quillmend-cli find" "$CLI find $TREE" \
   -n "findbench (idle callback)" "$BIN/quillmend-findbench $TREE"
 
+APP=$BUILD/bench/app/quillmend-app-bench
+if [[ -x $APP ]]; then
+  echo "== the same through the window's Auto Scan (offscreen)"
+  for _ in 1 2 3; do QT_QPA_PLATFORM=offscreen "$APP" --tree "$TREE" 2>/dev/null; done
+fi
+
 if command -v python3 >/dev/null; then
   python3 - "$WORK/find.json" <<'PY'
 import json, sys

@@ -7,6 +7,8 @@
 
 #include <QPlainTextEdit>
 
+using namespace std::string_literals;
+
 namespace quillmend::test {
 namespace {
 
@@ -57,7 +59,7 @@ TEST(PreviewText, BreaksLinesAtEveryKindOfLineEndAndShowsZeroBytes)
 {
   TTempDir temp;
   const auto mailbox =
-      temp.Write("Odd.mbx", std::string("From ???@??? x\r\nSubject: s\r\n\r\nA\rB\nC\r\nD", 38) + std::string("\0E\x80\r\n", 5));
+      temp.Write("Odd.mbx", "From ???@??? x\r\nSubject: s\r\n\r\nA\rB\nC\r\nD"s + "\0E\x80\r\n"s);
   TEmailArray emails;
   TEudorafile().LoadEmails(mailbox, emails);
   ASSERT_EQ(emails.size(), 1u);

@@ -11,6 +11,8 @@
 #  include <winerror.h>
 #endif
 
+using namespace std::string_literals;
+
 namespace quillmend {
 namespace {
 
@@ -60,10 +62,10 @@ TEST(CliList, TsvGivesEveryRecordExactly)
 TEST(CliList, TsvEscapesTheBytesThatWouldBreakARow)
 {
   const TTempDir dir;
-  const auto box = dir.Write("box.mbx", std::string("From ???@??? \r\nSubject: a\tb\\c\0d\ne\r\r\n\r\n", 40));
+  const auto box = dir.Write("box.mbx", "From ???@??? \r\nSubject: a\tb\\c\0d\ne\r\r\n\r\n"s);
   const TResult r = RunCli({"list", PathText(box), "--format=tsv"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "0\t0\t36\t40\t\t\t\t a\\tb\\\\c\\0d\\ne\\r\n");
+  EXPECT_EQ(r.out, "0\t0\t36\t38\t\t\t\t a\\tb\\\\c\\0d\\ne\\r\n");
 }
 
 TEST(CliList, TableAndJsonDecodeTheHeaderValues)
@@ -98,10 +100,10 @@ TEST(CliList, KeywordKeepsWhatTheFilterKeeps)
 TEST(CliShow, WritesTheBodyPartAsItStands)
 {
   const TTempDir dir;
-  const auto box = dir.Write("box.mbx", std::string("From ???@??? \r\nSubject: s\r\n\r\nline one\r\n\0x\r\nFrom ???@??? \r\n\r\n", 60));
+  const auto box = dir.Write("box.mbx", "From ???@??? \r\nSubject: s\r\n\r\nline one\r\n\0x\r\nFrom ???@??? \r\n\r\n"s);
   const TResult r = RunCli({"show", PathText(box), "0"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, std::string("\r\nline one\r\n\0x\r\n", 16));
+  EXPECT_EQ(r.out, "\r\nline one\r\n\0x\r\n"s);
 }
 
 TEST(CliExport, WritesTheChosenMessagesAndSaysSo)
