@@ -77,8 +77,13 @@ void AppendCell(std::string& row, std::string_view bytes, std::size_t width)
   const bool cut = width > 0 && bytes.size() > width;
   if (cut)
     bytes = bytes.substr(0, width - 1);
-  for (const char c : bytes)
-    row += kCharacter[static_cast<unsigned char>(c)];
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x20 && b < 0x80)
+      row += c;
+    else
+      row += kCharacter[b];
+  }
   if (cut)
     row += '~';
   else if (width > bytes.size())
