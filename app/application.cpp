@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QHash>
 
 // The icons live in a static library, whose resources are not registered by themselves.
 static void InitResources() { Q_INIT_RESOURCE(icons); }
@@ -37,6 +38,15 @@ QString WithFullStop(const QString& message)
 QString HelpPagePath()
 {
   return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help.html"));
+}
+
+const QIcon& AppIcon(const char* name)
+{
+  static QHash<QByteArray, QIcon> icons;
+  auto found = icons.find(name);
+  if (found == icons.end())
+    found = icons.insert(name, QIcon(QStringLiteral(":/icons/") + QLatin1String(name) + QStringLiteral(".png")));
+  return *found;
 }
 
 }  // namespace quillmend

@@ -3,6 +3,7 @@
 // where the help page is, and how the general error box words a message.
 
 #include <QFont>
+#include <QIcon>
 #include <QString>
 
 namespace quillmend {
@@ -20,6 +21,10 @@ QFont WindowFont();
 // The error box's wording: a full stop is appended when the last character sorts after "." (so not
 // after a space, a comma, an exclamation mark or a full stop).
 QString WithFullStop(const QString& message);
+
+// One of the bundled icons (":/icons/<name>.png"), loaded once: every row and node shares it, so
+// its picture is decoded once, not once per item or per repaint.
+const QIcon& AppIcon(const char* name);
 
 // help.html beside the executable, where the build and the installation both put it.
 QString HelpPagePath();

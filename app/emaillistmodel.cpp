@@ -1,8 +1,7 @@
 #include "app/emaillistmodel.h"
 
+#include "app/application.h"
 #include "app/qttext.h"
-
-#include <QIcon>
 
 #include <algorithm>
 #include <numeric>
@@ -83,7 +82,7 @@ QVariant TEmailListModel::data(const QModelIndex& index, int role) const
     return {};
   case Qt::DecorationRole:
     if (index.column() == ItemNum)
-      return QIcon(QStringLiteral(":/icons/message.png"));
+      return AppIcon("message");
     return {};
   case RecordIndexRole:
     return QVariant::fromValue<qulonglong>(RecordIndex(index.row()));

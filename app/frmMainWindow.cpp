@@ -46,8 +46,6 @@ constexpr auto kAutoScanPumpInterval = 20ms;
 // The failure box names this many files at most.
 constexpr std::size_t kFailuresListed = 20;
 
-QIcon Icon(const char* name) { return QIcon(QStringLiteral(":/icons/") + QLatin1String(name) + QStringLiteral(".png")); }
-
 // Keeps the main window disabled for a scope, however the scope ends.
 class TDisabledWindow {
 public:
@@ -65,7 +63,7 @@ QToolButton* SpeedButton(QWidget* parent, const char* name, const QString& capti
   auto* button = new QToolButton(parent);
   button->setObjectName(QLatin1String(name));
   button->setText(caption);
-  button->setIcon(Icon(icon));
+  button->setIcon(AppIcon(icon));
   button->setIconSize(QSize(32, 32));
   button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   button->setGeometry(left, 8, 100, 89);
@@ -203,9 +201,9 @@ void TfrmMain::BuildControls()
 void TfrmMain::FormCreate()
 {
   FAutoScanNode = new QTreeWidgetItem(tvFiles, {QStringLiteral("Auto Scan Mail Files")});
-  FAutoScanNode->setIcon(0, Icon("root"));
+  FAutoScanNode->setIcon(0, AppIcon("root"));
   FAddedNode = new QTreeWidgetItem(tvFiles, {QStringLiteral("Added Mail Files")});
-  FAddedNode->setIcon(0, Icon("root"));
+  FAddedNode->setIcon(0, AppIcon("root"));
   SetFilterControls();
 
   adjustSize();
@@ -243,7 +241,7 @@ void TfrmMain::ShowApplicationError(const QString& message)
 QTreeWidgetItem* TfrmMain::AddFileNode(QTreeWidgetItem* root, const QString& path)
 {
   auto* node = new QTreeWidgetItem(root, {QDir::toNativeSeparators(path)});
-  node->setIcon(0, Icon("mailbox"));
+  node->setIcon(0, AppIcon("mailbox"));
   return node;
 }
 
