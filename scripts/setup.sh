@@ -4,18 +4,29 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
-          qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev ${QUILLMEND_EXTRA_PACKAGES:-})
+          qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev)
+read -r -a extra <<<"${QUILLMEND_EXTRA_PACKAGES:-}"
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
+missing() {
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+mapfile -t needed < <(missing "${packages[@]}")
+mapfile -t needed_extra < <(missing "${extra[@]}")
+if [ ${#needed[@]} -gt 0 ] || [ ${#needed_extra[@]} -gt 0 ]; then
+  echo "Installing: ${needed[*]} ${needed_extra[*]}"
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  export DEBIAN_FRONTEND=noninteractive
+  if [ ${#needed[@]} -gt 0 ]; then
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${needed[@]}" >/dev/null
+  fi
+  # The extra tools (Wine) come with what they recommend, as a desktop installation of them would.
+  if [ ${#needed_extra[@]} -gt 0 ]; then
+    "${sudo_cmd[@]}" apt-get install -y -qq "${needed_extra[@]}" >/dev/null
+  fi
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
