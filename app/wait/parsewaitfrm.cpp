@@ -27,6 +27,7 @@ void TParseWaitObserver::Shown()
 {
   FStarted = std::chrono::steady_clock::now();
   FOpen = true;
+  FForm.SetProgress(0);  // the filter that follows a scan starts its bar again
   ShowWhenDue();
 }
 
