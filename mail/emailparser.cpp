@@ -21,7 +21,7 @@ constexpr std::size_t kScanBuffer = std::size_t{256} << 10;
 
 // A header line changes a record exactly when it begins, in any letter case, with one of these: the
 // name then is the whole text before the first colon, all printable, and a space follows the colon,
-// so SplitHeaderLine and SetHeaderField would store the rest of the line but its CR LF.
+// so SplitHeaderLine and SetHeaderField would store the rest of the line, less its CR LF.
 struct TShownField {
   std::string_view Prefix;
   std::string TEmail::*Field;
