@@ -60,13 +60,17 @@ std::string JsonString(std::string_view bytes)
 
 // A header value in a terminal cell: outer blanks trimmed, controls shown as spaces, decoded, and
 // cut to width characters (a cut shows as a final "~") or padded to it; width 0 takes it whole.
-// Windows-1252 has one byte per character, so bytes count characters.
+// Windows-1252 has one byte per character, so bytes count characters. The bytes that code page
+// leaves undefined decode to C1 controls, which a terminal may act on: they show as U+FFFD.
 void AppendCell(std::string& row, std::string_view bytes, std::size_t width)
 {
   static const auto kCharacter = [] {
     std::array<std::string, 256> utf8;
-    for (int b = 0; b < 256; ++b)
-      utf8[b] = b < 0x20 ? std::string(" ") : Cp1252ToUtf8(std::string(1, static_cast<char>(b)));
+    for (int b = 0; b < 256; ++b) {
+      utf8[b] = b < 0x20 || b == 0x7F ? std::string(" ") : Cp1252ToUtf8(std::string(1, static_cast<char>(b)));
+      if (utf8[b].size() == 2 && utf8[b][0] == '\xC2' && static_cast<unsigned char>(utf8[b][1]) < 0xA0)
+        utf8[b] = "\xEF\xBF\xBD";
+    }
     return utf8;
   }();
   auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
@@ -79,7 +83,7 @@ void AppendCell(std::string& row, std::string_view bytes, std::size_t width)
     bytes = bytes.substr(0, width - 1);
   for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
-    if (b >= 0x20 && b < 0x80)
+    if (b >= 0x20 && b < 0x7F)
       row += c;
     else
       row += kCharacter[b];

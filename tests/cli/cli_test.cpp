@@ -87,6 +87,38 @@ TEST(CliList, TableAndJsonDecodeTheHeaderValues)
   EXPECT_EQ(RunCli({"list", PathText(dir.Write("empty.mbx", "")), "--format", "json"}).out, "[]\n");
 }
 
+// Every byte a header line can hold: the table shows none as a control character, which a
+// terminal would act on, while tsv keeps them all exactly.
+TEST(CliList, TableShowsNoControlCharacter)
+{
+  std::string subject = "a\x81" "b\x8d" "c\x8f\x90\x9d" "d\x1b[31me\x7f" "f";
+  for (int b = 0; b < 256; ++b)
+    if (b != '\r' && b != '\n')
+      subject += static_cast<char>(b);
+  subject += "z";
+  const TTempDir dir;
+  const auto box = dir.Write("box.mbx", "From ???@??? \r\nSubject: " + subject + "\r\n\r\nbody\r\n");
+
+  const TResult table = RunCli({"list", PathText(box)});
+  ASSERT_EQ(table.code, 0) << table.err;
+  const auto lines = Lines(table.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[1].find("a\uFFFDb\uFFFDc\uFFFD\uFFFD\uFFFDd [31me f"), std::string::npos) << lines[1];
+  EXPECT_TRUE(lines[1].ends_with("\u00FFz")) << lines[1];
+  for (std::size_t at = 0; at < table.out.size(); ++at) {
+    const auto b = static_cast<unsigned char>(table.out[at]);
+    EXPECT_TRUE(b >= 0x20 || b == '\n') << "C0 control " << int(b) << " at " << at;
+    EXPECT_NE(b, 0x7F) << "at " << at;
+    if (b == 0xC2 && at + 1 < table.out.size()) {
+      EXPECT_GE(static_cast<unsigned char>(table.out[at + 1]), 0xA0) << "C1 control at " << at;
+    }
+  }
+
+  const TResult tsv = RunCli({"list", PathText(box), "--format", "tsv"});
+  ASSERT_EQ(tsv.code, 0) << tsv.err;
+  EXPECT_NE(tsv.out.find("a\x81" "b\x8d" "c\x8f\x90\x9d" "d\x1b[31me\x7f" "f"), std::string::npos);
+}
+
 TEST(CliList, KeywordKeepsWhatTheFilterKeeps)
 {
   const TResult r = RunCli({"list", InMbx(), "--format", "tsv", "--keyword", "ATTACHMENT converted"});
