@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <exception>
+#include <iterator>
 
 #ifndef QUILLMEND_VERSION
 #  define QUILLMEND_VERSION "5.0"
@@ -35,15 +36,21 @@ constexpr const char* kUsage =
     "      Prints the path of every *.mbx below the roots, or on every fixed drive; exit status 1\n"
     "      when a named root cannot be searched.\n"
     "\n"
-    "Options: --help, --version. Exit status: 0 done, 1 failed, 2 bad command line.\n";
+    "Options: --help (also after a command), --version; every word after \"--\" is an argument.\n"
+    "Exit status: 0 done, 1 failed, 2 bad command line.\n";
 
 }  // namespace
 
 TArgs::TArgs(const std::vector<std::string>& words, const std::vector<std::string>& optionNames)
 {
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
-    if (word.size() > 2 && word.starts_with("--")) {
+    if (!optionsEnded && word == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && word == "--help") {
+      throw THelpWanted();
+    } else if (!optionsEnded && word.size() > 2 && word.starts_with("--")) {
       const std::size_t equals = word.find('=');
       const std::string name = word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
       if (std::find(optionNames.begin(), optionNames.end(), name) == optionNames.end())
@@ -55,6 +62,9 @@ TArgs::TArgs(const std::vector<std::string>& words, const std::vector<std::strin
       else
         throw TUsageError("option --" + name + " needs a value");
     } else {
+      // An empty word would name the current folder, or nothing at all.
+      if (word.empty())
+        throw TUsageError("an empty argument (\"\") names nothing");
       FPositionals.push_back(word);
     }
   }
@@ -117,10 +127,14 @@ std::vector<std::size_t> Select(const TCommand& command, const std::filesystem::
     if (keyword->empty())
       throw TUsageError("the keyword is empty");
     // Typed as UTF-8, searched as the Windows-1252 bytes mail holds; a word that code page cannot
-    // hold matches nothing, as in the window.
+    // hold matches nothing, as in the window, which is said since an empty list alone does not
+    // tell why.
     const std::optional<std::string> bytes = Utf8ToCp1252(*keyword);
-    if (!bytes)
+    if (!bytes) {
+      command.Err << "quillmend-cli: the keyword \"" << *keyword
+                  << "\" has characters that Windows-1252 mail cannot hold; no message matches\n";
       return {};
+    }
     auto bar = ProgressFor(command, "Filtering");
     return FilterEmails(mailbox, emails, *bytes, Observer(bar));
   }
@@ -130,7 +144,7 @@ std::vector<std::size_t> Select(const TCommand& command, const std::filesystem::
   return all;
 }
 
-std::vector<std::size_t> ParseMessageList(const std::string& text)
+TMessageList::TMessageList(const std::string& text)
 {
   auto number = [&](std::string_view part) {
     std::size_t value = 0;
@@ -139,23 +153,45 @@ std::vector<std::size_t> ParseMessageList(const std::string& text)
       throw TUsageError("cannot read the message list \"" + text + "\"");
     return value;
   };
-  std::vector<std::size_t> indexes;
-  std::string_view rest = text;
-  while (!rest.empty() || indexes.empty()) {
+  for (std::string_view rest = text;;) {
     const std::size_t comma = rest.find(',');
     const std::string_view item = rest.substr(0, comma);
-    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
     const std::size_t dash = item.find('-');
     const std::size_t first = number(item.substr(0, dash));
     const std::size_t last = dash == std::string_view::npos ? first : number(item.substr(dash + 1));
     if (last < first)
       throw TUsageError("cannot read the message list \"" + text + "\"");
-    for (std::size_t i = first; i <= last; ++i)
-      indexes.push_back(i);
+    FRanges.push_back({first, last});
     if (comma == std::string_view::npos)
       break;
+    rest.remove_prefix(comma + 1);
   }
-  return indexes;
+  FMerged = FRanges;
+  std::sort(FMerged.begin(), FMerged.end(), [](const TRange& a, const TRange& b) { return a.First < b.First; });
+  std::size_t kept = 0;
+  for (const TRange& range : FMerged) {
+    if (kept > 0 && range.First <= FMerged[kept - 1].Last)
+      FMerged[kept - 1].Last = std::max(FMerged[kept - 1].Last, range.Last);
+    else
+      FMerged[kept++] = range;
+  }
+  FMerged.resize(kept);
+}
+
+std::optional<std::size_t> TMessageList::FirstBeyond(std::size_t count) const
+{
+  for (const TRange& range : FRanges)
+    if (range.Last >= count)
+      return std::max(range.First, count);
+  return std::nullopt;
+}
+
+bool TMessageList::Contains(std::size_t index) const
+{
+  // The last merged range that starts at or before index.
+  const auto after = std::upper_bound(FMerged.begin(), FMerged.end(), index,
+                                      [](std::size_t i, const TRange& range) { return i < range.First; });
+  return after != FMerged.begin() && index <= std::prev(after)->Last;
 }
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress)
@@ -184,6 +220,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (name == "find")
       return RunFind(command);
     throw TUsageError("unknown command \"" + name + "\"");
+  } catch (const THelpWanted&) {
+    out << kUsage;
+    return kExitOk;
   } catch (const TUsageError& e) {
     err << "quillmend-cli: " << e.what() << "\nTry 'quillmend-cli --help'.\n";
     return kExitUsage;

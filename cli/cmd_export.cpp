@@ -4,7 +4,6 @@
 #include "mail/export.h"
 #include "mail/files.h"
 
-#include <algorithm>
 #include <system_error>
 
 namespace quillmend::cli {
@@ -16,16 +15,15 @@ int RunExport(const TCommand& command)
   const auto mailbox = PathFromArg(args.Positionals()[0]);
   const auto folder = PathFromArg(args.Positionals()[1]);
   const auto messages = args.Option("messages");
-  const std::vector<std::size_t> chosen = messages ? ParseMessageList(*messages) : std::vector<std::size_t>();
+  const std::optional<TMessageList> chosen = messages ? std::optional<TMessageList>(*messages) : std::nullopt;
 
   const TEmailArray emails = Scan(command, mailbox);
   std::vector<std::size_t> indexes = Select(command, mailbox, emails, args.Option("keyword"));
-  if (messages) {
-    for (const std::size_t i : chosen)
-      if (i >= emails.size())
-        throw std::runtime_error("No message " + std::to_string(i) + " in \"" + PathText(mailbox) + "\": it holds " +
-                                 std::to_string(emails.size()) + " messages");
-    std::erase_if(indexes, [&](std::size_t i) { return std::find(chosen.begin(), chosen.end(), i) == chosen.end(); });
+  if (chosen) {
+    if (const std::optional<std::size_t> beyond = chosen->FirstBeyond(emails.size()))
+      throw std::runtime_error("No message " + std::to_string(*beyond) + " in \"" + PathText(mailbox) +
+                               "\": it holds " + std::to_string(emails.size()) + " messages");
+    std::erase_if(indexes, [&](std::size_t i) { return !chosen->Contains(i); });
   }
 
   std::error_code ec;

@@ -20,7 +20,11 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// The words of one command: positionals in order, and --name value / --name=value options.
+// --help among a command's options: the usage is printed instead of running the command.
+struct THelpWanted {};
+
+// The words of one command: positionals in order, and --name value / --name=value options; after
+// "--" every word is a positional.
 class TArgs {
 public:
   TArgs(const std::vector<std::string>& words, const std::vector<std::string>& optionNames);
@@ -67,8 +71,22 @@ TEmailArray Scan(const TCommand& command, const std::filesystem::path& mailbox);
 std::vector<std::size_t> Select(const TCommand& command, const std::filesystem::path& mailbox,
                                 const TEmailArray& emails, const std::optional<std::string>& keyword);
 
-// "0,3,7-12" as indexes in the order given; throws TUsageError when it cannot be read.
-std::vector<std::size_t> ParseMessageList(const std::string& text);
+// "0,3,7-12", kept as ranges: a list may name more messages than memory can hold as indexes.
+class TMessageList {
+public:
+  explicit TMessageList(const std::string& text);  // throws TUsageError when it cannot be read
+
+  // The first index, in the order given, that is not below count.
+  std::optional<std::size_t> FirstBeyond(std::size_t count) const;
+  bool Contains(std::size_t index) const;
+
+private:
+  struct TRange {
+    std::size_t First, Last;  // both included
+  };
+  std::vector<TRange> FRanges;  // as given
+  std::vector<TRange> FMerged;  // sorted and disjoint, for Contains
+};
 
 int RunList(const TCommand& command);
 int RunShow(const TCommand& command);

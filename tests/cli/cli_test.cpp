@@ -5,7 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <iostream>
+#include <memory>
 #include <sstream>
+#include <thread>
 
 #ifdef _WIN32
 #  include <winerror.h>
@@ -31,6 +39,33 @@ TResult RunCli(std::vector<std::string> args)
   const int code = cli::run(args, out, err);
   return {code, out.str(), err.str()};
 }
+
+// Runs the tool on a thread of its own. A hung call can be neither stopped nor waited for, so one
+// that does not return in time ends the test program at once, as a failure.
+TResult RunCliWithin(std::vector<std::string> args, std::chrono::seconds limit = std::chrono::seconds(10))
+{
+  auto task = std::make_shared<std::packaged_task<TResult()>>([args] { return RunCli(args); });
+  std::future<TResult> result = task->get_future();
+  std::thread([task] { (*task)(); }).detach();
+  if (result.wait_for(limit) != std::future_status::ready) {
+    std::cerr << "quillmend-cli " << testing::PrintToString(args) << " did not return within " << limit.count()
+              << " s" << std::endl;
+    std::_Exit(EXIT_FAILURE);
+  }
+  return result.get();
+}
+
+// The process's current folder moved to another for one test.
+class TCurrentFolder {
+public:
+  explicit TCurrentFolder(const fs::path& folder) : FPrevious(fs::current_path()) { fs::current_path(folder); }
+  ~TCurrentFolder() { fs::current_path(FPrevious); }
+  TCurrentFolder(const TCurrentFolder&) = delete;
+  TCurrentFolder& operator=(const TCurrentFolder&) = delete;
+
+private:
+  fs::path FPrevious;
+};
 
 std::string InMbx() { return PathText(test::DataFile("eudora-windows-7.1/In.mbx")); }
 
@@ -165,6 +200,113 @@ struct TErrorCase {
   int code;
   std::string errContains;
 };
+
+TEST(CliExport, MessageListsSelectAsSetsInTheOrderOfTheMailbox)
+{
+  const struct {
+    std::string list;
+    std::vector<std::string> written;
+  } cases[] = {
+      {"4,0-1,1", {"RecoveredEmail0.eml", "RecoveredEmail1.eml", "RecoveredEmail4.eml"}},
+      {"2-3,1-2,3", {"RecoveredEmail1.eml", "RecoveredEmail2.eml", "RecoveredEmail3.eml"}},
+      {"0-4,2", {"RecoveredEmail0.eml", "RecoveredEmail1.eml", "RecoveredEmail2.eml", "RecoveredEmail3.eml",
+                 "RecoveredEmail4.eml"}},
+      {"3", {"RecoveredEmail3.eml"}},
+  };
+  for (const auto& c : cases) {
+    const TTempDir dir;
+    const TResult r = RunCli({"export", InMbx(), PathText(dir.Path()), "--messages", c.list});
+    ASSERT_EQ(r.code, 0) << c.list << ": " << r.err;
+    const std::string count = std::to_string(c.written.size());
+    EXPECT_EQ(r.out, "Exported " + count + " of " + count + " messages to \"" + PathText(dir.Path()) + "\"\n");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.Path()))
+      names.push_back(PathText(entry.path().filename()));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, c.written) << c.list;
+  }
+}
+
+// A list is checked against the mailbox as ranges, never spelled out: a huge range costs nothing.
+TEST(CliExport, MessageListsBeyondTheMailboxFailAtOnce)
+{
+  const TTempDir dir;
+  const std::string folder = PathText(dir.Path() / "out");
+  const struct {
+    std::string list;
+    int code;
+    std::string err;
+  } cases[] = {
+      {"18446744073709551615", 1, "No message 18446744073709551615 in \"" + InMbx() + "\": it holds 5 messages"},
+      {"0-100000000", 1, "No message 5 in"},
+      {"0-18446744073709551615", 1, "No message 5 in"},
+      {"1,18446744073709551614-18446744073709551615,7", 1, "No message 18446744073709551614 in"},
+      {"2,9,7", 1, "No message 9 in"},
+      {"18446744073709551616", 2, "cannot read the message list \"18446744073709551616\""},
+      {"0-99999999999999999999", 2, "cannot read the message list"},
+      {"1,", 2, "cannot read the message list"},
+      {"", 2, "cannot read the message list"},
+  };
+  for (const auto& c : cases) {
+    const TResult r = RunCliWithin({"export", InMbx(), folder, "--messages", c.list});
+    EXPECT_EQ(r.code, c.code) << c.list;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << c.list << ": " << r.err;
+  }
+  EXPECT_TRUE(fs::is_empty(dir.Path())) << "a failed command writes nothing";
+}
+
+TEST(Cli, AKeywordWindows1252CannotHoldIsSaid)
+{
+  const std::string said =
+      "quillmend-cli: the keyword \"\u65e5\u672c\" has characters that Windows-1252 mail cannot hold; no message "
+      "matches\n";
+  const TResult list = RunCli({"list", InMbx(), "--keyword", "\u65e5\u672c"});
+  EXPECT_EQ(list.code, 0);
+  EXPECT_EQ(Lines(list.out).size(), 1u) << "the heading only";
+  EXPECT_EQ(list.err, said);
+
+  const TTempDir dir;
+  const TResult exported = RunCli({"export", InMbx(), PathText(dir.Path()), "--keyword", "\u65e5\u672c"});
+  EXPECT_EQ(exported.code, 0);
+  EXPECT_EQ(exported.out, "Exported 0 of 0 messages to \"" + PathText(dir.Path()) + "\"\n");
+  EXPECT_EQ(exported.err, said);
+  EXPECT_TRUE(RunCli({"list", InMbx(), "--keyword", "caf\u00e9"}).err.empty()) << "a word it holds is searched";
+}
+
+// Words as a shell passes them: "--" ends the options, an empty word names no file (not the current
+// folder), and --help after a command asks for the usage.
+TEST(Cli, WordsEndOptionsAndEmptyWordsNameNothing)
+{
+  const TTempDir dir;
+  dir.Write("--dash.mbx", "From ???@??? \r\nSubject: dashed\r\n\r\nbody\r\n");
+  const TCurrentFolder inside(dir.Path());
+  const TErrorCase cases[] = {
+      {{"list", "--", "--dash.mbx", "--format", "tsv"}, 2, "unexpected argument \"--format\""},
+      {{"list", "--dash.mbx"}, 2, "unknown option --dash.mbx"},
+      {{"list", ""}, 2, "an empty argument (\"\") names nothing"},
+      {{"export", InMbx(), ""}, 2, "an empty argument (\"\") names nothing"},
+      {{"export", "", "out"}, 2, "an empty argument (\"\") names nothing"},
+      {{"find", ""}, 2, "an empty argument (\"\") names nothing"},
+      {{"list", "--", "--help"}, 1, "--help\". "},
+  };
+  for (const TErrorCase& c : cases) {
+    const TResult r = RunCli(c.args);
+    EXPECT_EQ(r.code, c.code) << testing::PrintToString(c.args);
+    EXPECT_NE(r.err.find(c.errContains), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1) << "nothing written";
+
+  const TResult dashed = RunCli({"list", "--format", "tsv", "--", "--dash.mbx"});
+  ASSERT_EQ(dashed.code, 0) << dashed.err;
+  EXPECT_TRUE(dashed.out.ends_with("\t dashed\n")) << dashed.out;
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"list", "--help"},
+                                              {"export", InMbx(), "--keyword", "x", "--help"}, {"find", "--help"}}) {
+    const TResult help = RunCli(args);
+    EXPECT_EQ(help.code, 0) << testing::PrintToString(args);
+    EXPECT_NE(help.out.find("Usage: quillmend-cli"), std::string::npos) << help.err;
+  }
+}
 
 TEST(Cli, ReportsBadInputWithTheFileAndTheReason)
 {
