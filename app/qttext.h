@@ -10,7 +10,8 @@
 
 namespace quillmend {
 
-// Through UTF-16, so that names outside ASCII survive on Linux and Windows alike.
+// Never throws, and QStringToPath(PathToQString(p)) == p for every path, also a Linux name that is
+// not valid UTF-8: each such byte stands for itself, so the file can be opened from its text.
 QString PathToQString(const std::filesystem::path& path);
 std::filesystem::path QStringToPath(const QString& text);
 

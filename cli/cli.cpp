@@ -32,7 +32,7 @@ constexpr const char* kUsage =
     "  export MAILBOX FOLDER [--keyword WORD] [--messages 0,3,7-12]\n"
     "      Writes each message to FOLDER/RecoveredEmail<N>.eml, MSG_FLAG_EXPUNGED turned into\n"
     "      MSG_FLAG_MARKED. Exit status 0 only when every file was written.\n"
-    "  find [ROOT...]\n"
+    "  find [--null|-0] [ROOT...]\n"
     "      Prints the path of every *.mbx below the roots, or on every fixed drive; exit status 1\n"
     "      when a named root cannot be searched.\n"
     "\n"

@@ -1,13 +1,15 @@
-// quillmend-cli find [ROOT...]
+// quillmend-cli find [--null] [ROOT...]
 
 #include "cli/commands.h"
 #include "discovery/mbxfiles.h"
 #include "mail/files.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quillmend::cli {
 
@@ -58,11 +60,28 @@ private:
   std::chrono::steady_clock::time_point FLast;
 };
 
+// A path as the system spells it, so that a script can open it again; only Windows' UTF-16 needs
+// converting.
+std::string PrintedPath(const std::filesystem::path& path)
+{
+#ifdef _WIN32
+  return PathText(path);
+#else
+  return path.native();
+#endif
+}
+
 }  // namespace
 
 int RunFind(const TCommand& command)
 {
-  const TArgs args(command.Words, {});
+  // --null and -0 take no value; they count only before a "--" that ends the options.
+  std::vector<std::string> words = command.Words;
+  const auto optionsEnd = std::find(words.begin(), words.end(), "--");
+  const auto flags = std::remove_if(words.begin(), optionsEnd, [](const std::string& w) { return w == "--null" || w == "-0"; });
+  const bool null = flags != optionsEnd;
+  words.erase(flags, optionsEnd);
+  const TArgs args(words, {});
   std::vector<std::filesystem::path> roots;
   int status = kExitOk;
   for (const std::string& word : args.Positionals()) {
@@ -97,8 +116,10 @@ int RunFind(const TCommand& command)
   if (progress)
     progress->Erase();
 
+  // With --null each path ends in a zero byte, as find -print0 has it: names may hold line breaks.
+  const char end = null ? '\0' : '\n';
   for (const auto& path : found)
-    command.Out << PathText(path) << '\n';
+    command.Out << PrintedPath(path) << end;
   command.Out.flush();
   return command.Out ? status : kExitFailure;
 }

@@ -286,7 +286,14 @@ class TFd {
 public:
   explicit TFd(int fd = -1) : FFd(fd) {}
   TFd(TFd&& other) noexcept : FFd(std::exchange(other.FFd, -1)) {}
-  TFd& operator=(TFd&&) = delete;
+  TFd& operator=(TFd&& other) noexcept
+  {
+    if (this != &other) {
+      Reset();
+      FFd = std::exchange(other.FFd, -1);
+    }
+    return *this;
+  }
   ~TFd() { Reset(); }
   void Reset()
   {
@@ -301,14 +308,17 @@ private:
   int FFd;
 };
 
-// Beyond this depth a folder's descriptor is closed before its subfolders are searched, and they
-// are opened by full path instead: deep trees cannot run the process out of descriptors.
+// Folders kept open at once, the starting one included. Deeper down, the shallowest open folders
+// are closed and, when the walk climbs back to them, opened again from a still-open ancestor one
+// name at a time: deep trees cannot run the process out of descriptors, and no path string is
+// ever opened, so a folder swapped for a link is not followed and depth has no limit.
 constexpr std::size_t kMaxOpenDirs = 64;
 
 // Where a folder lives: the search never leaves the file system (and, where the kernel says, the
 // mount) that it started on.
 struct TPlace {
   dev_t Dev = 0;
+  ino_t Ino = 0;
   std::uint64_t Mount = 0;
   bool HasMount = false;
   bool IsDir = false;
@@ -318,9 +328,10 @@ bool Locate(int dirFd, const char* name, int flags, TPlace& place)
 {
 #if defined(__linux__) && defined(STATX_TYPE)
   struct statx info;
-  if (::statx(dirFd, name, flags | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_MNT_ID, &info) != 0)
+  if (::statx(dirFd, name, flags | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_INO | STATX_MNT_ID, &info) != 0)
     return false;
   place.Dev = makedev(info.stx_dev_major, info.stx_dev_minor);
+  place.Ino = static_cast<ino_t>(info.stx_ino);
   place.HasMount = (info.stx_mask & STATX_MNT_ID) != 0;
   place.Mount = place.HasMount ? info.stx_mnt_id : 0;
   place.IsDir = S_ISDIR(info.stx_mode);
@@ -330,6 +341,7 @@ bool Locate(int dirFd, const char* name, int flags, TPlace& place)
   if (::fstatat(dirFd, name, &info, flags) != 0)
     return false;
   place.Dev = info.st_dev;
+  place.Ino = info.st_ino;
   place.IsDir = S_ISDIR(info.st_mode);
   return true;
 #endif
@@ -353,15 +365,54 @@ public:
       return;
     if (FPath.back() != '/')
       FPath.push_back('/');
-    Walk(std::move(dir), 1);
+    Enter(std::move(dir), FRoot);
+    Walk();
   }
 
 private:
   enum class TKind { Other, File, Folder };
 
-  // One pass over the folder: matching files go to the list at once, subfolder names are kept for
-  // the descent that follows.
-  void Walk(TFd dir, std::size_t depth)
+  // A folder on the current branch. Its name ends FPath[0, PathSize) before the '/', its subfolder
+  // names not yet searched are FNames[Next, end), end being where the next level's names start.
+  struct TLevel {
+    TFd Fd;
+    std::size_t PathSize;
+    std::size_t NamesStart;
+    std::size_t Next;
+    dev_t Dev;
+    ino_t Ino;
+  };
+
+  // Depth first without recursion: a tree of any depth takes no stack.
+  void Walk()
+  {
+    while (!FLevels.empty()) {
+      TLevel& top = FLevels.back();
+      if (top.Next == FNames.size()) {
+        FNames.resize(top.NamesStart);
+        if (top.Fd)
+          --FOpen;
+        FLevels.pop_back();
+        continue;
+      }
+      const std::size_t at = top.Next;
+      const std::size_t length = std::strlen(FNames.c_str() + at);
+      top.Next += length + 1;
+      if (!top.Fd && !Reopen())
+        continue;
+      TPlace place;
+      TFd child = OpenFolder(FLevels.back().Fd.Get(), FNames.c_str() + at, place);
+      if (!child)
+        continue;
+      FPath.resize(FLevels.back().PathSize);
+      FPath.append(FNames, at, length).push_back('/');
+      Enter(std::move(child), place);
+    }
+  }
+
+  // Lists the folder at FPath, now open as dir: matching files go to the list at once, subfolder
+  // names are kept for the descent that follows.
+  void Enter(TFd dir, const TPlace& place)
   {
     const std::size_t namesStart = FNames.size();
     ForEachEntry(dir.Get(), [&](const char* name, std::size_t length, unsigned char type) {
@@ -387,38 +438,56 @@ private:
         FNames.push_back('\0');
       }
     });
-    if (!FRecurse)
-      return;
-
-    if (depth >= kMaxOpenDirs)
-      dir.Reset();
-    const std::size_t pathSize = FPath.size();
-    for (std::size_t at = namesStart; at < FNames.size();) {
-      const std::size_t length = std::strlen(FNames.c_str() + at);
-      FPath.append(FNames, at, length);
-      at += length + 1;
-      TFd child = OpenFolder(dir.Get(), FPath.c_str() + pathSize);
-      if (child) {
-        FPath.push_back('/');
-        Walk(std::move(child), depth + 1);
-      }
-      FPath.resize(pathSize);
-    }
-    FNames.resize(namesStart);
+    FLevels.push_back({std::move(dir), FPath.size(), namesStart, namesStart, place.Dev, place.Ino});
+    ++FOpen;
+    Bound();
   }
 
-  // Opens a subfolder of the folder at FPath; name ends FPath. Links, other file systems and
-  // mounts below the starting one are left alone: a listed root below is searched on its own turn.
-  TFd OpenFolder(int parent, const char* name)
+  // Closes the shallowest open folders below the starting one until few enough are open.
+  void Bound()
   {
-    const int at = parent >= 0 ? parent : AT_FDCWD;
-    const char* where = parent >= 0 ? name : FPath.c_str();
-    TPlace place;
-    if (!Locate(at, where, AT_SYMLINK_NOFOLLOW, place) || !place.IsDir || place.Dev != FRoot.Dev)
+    for (std::size_t i = 1; FOpen > kMaxOpenDirs && i + 1 < FLevels.size(); ++i)
+      if (FLevels[i].Fd) {
+        FLevels[i].Fd.Reset();
+        --FOpen;
+      }
+  }
+
+  // Opens the closed folders from the nearest open ancestor down to the current one, each by its
+  // name in its parent and only if it is still the folder that was listed. When one is gone, what
+  // is left of the branch below it is given up.
+  bool Reopen()
+  {
+    std::size_t open = FLevels.size() - 1;
+    while (!FLevels[open].Fd)
+      --open;  // the starting folder is never closed
+    for (std::size_t i = open + 1; i < FLevels.size(); ++i) {
+      TLevel& level = FLevels[i];
+      const std::size_t nameAt = FLevels[i - 1].PathSize;
+      const std::string name = FPath.substr(nameAt, level.PathSize - 1 - nameAt);
+      TFd fd(::openat(FLevels[i - 1].Fd.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      TPlace place;
+      if (!fd || !Locate(fd.Get(), "", AT_EMPTY_PATH, place) || place.Dev != level.Dev || place.Ino != level.Ino) {
+        for (std::size_t j = i; j < FLevels.size(); ++j)
+          FLevels[j].Next = j + 1 < FLevels.size() ? FLevels[j + 1].NamesStart : FNames.size();
+        return false;
+      }
+      level.Fd = std::move(fd);
+      ++FOpen;
+      Bound();
+    }
+    return true;
+  }
+
+  // Opens the subfolder name of parent. Links, other file systems and mounts below the starting
+  // one are left alone: a listed root below is searched on its own turn.
+  TFd OpenFolder(int parent, const char* name, TPlace& place)
+  {
+    if (!Locate(parent, name, AT_SYMLINK_NOFOLLOW, place) || !place.IsDir || place.Dev != FRoot.Dev)
       return TFd();
     if (place.HasMount && FRoot.HasMount && place.Mount != FRoot.Mount)
       return TFd();
-    return TFd(::openat(at, where, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return TFd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   }
 
 #if defined(__linux__)
@@ -476,8 +545,10 @@ private:
   TMatcher FMatch;
   bool FRecurse = true;
   TPlace FRoot;
-  std::string FPath;   // the folder being listed, ending in '/'
+  std::string FPath;   // the deepest folder on the branch, ending in '/'
   std::string FNames;  // subfolder names still to search on the current branch, each ending in '\0'
+  std::vector<TLevel> FLevels;
+  std::size_t FOpen = 0;  // levels whose descriptor is open
   std::unique_ptr<char[]> FBuffer;
 };
 

@@ -1,5 +1,7 @@
 #include "mail/files.h"
 
+#include "search/codepage.h"
+
 #include <cerrno>
 #include <system_error>
 
@@ -22,8 +24,21 @@ namespace fs = std::filesystem;
 
 std::string PathText(const fs::path& path)
 {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
+#ifdef _WIN32
+  return Utf8FromWide(path.native());
+#else
+  std::string text;
+  for (std::string_view rest = path.native(); !rest.empty();) {
+    const std::string_view before = rest;
+    if (NextCodePoint(rest)) {
+      text.append(before.substr(0, before.size() - rest.size()));
+    } else {
+      text.append("\xEF\xBF\xBD");
+      rest.remove_prefix(1);
+    }
+  }
+  return text;
+#endif
 }
 
 std::string FileErrorMessage(const char* what, const fs::path& path, const std::string& reason)

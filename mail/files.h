@@ -38,7 +38,7 @@ std::string LastSystemError();
 std::string Utf8FromWide(std::wstring_view text);
 #endif
 
-// A path as UTF-8 text, for messages and terminals.
+// A path as UTF-8 text, for messages and terminals; what is not Unicode shows as U+FFFD.
 std::string PathText(const std::filesystem::path& path);
 
 class TMailboxFile {

@@ -30,7 +30,8 @@ void AppendUtf8(std::string& out, char32_t cp)
   }
 }
 
-// One code point from the front of text, or nothing when text does not start with valid UTF-8.
+}  // namespace
+
 std::optional<char32_t> NextCodePoint(std::string_view& text)
 {
   const auto lead = static_cast<std::uint8_t>(text[0]);
@@ -50,8 +51,6 @@ std::optional<char32_t> NextCodePoint(std::string_view& text)
   text.remove_prefix(length);
   return cp;
 }
-
-}  // namespace
 
 std::optional<std::string> Utf8ToCp1252(std::string_view utf8)
 {

@@ -17,4 +17,8 @@ std::string Cp1252ToUtf8(std::string_view bytes, TNulDisplay nul = TNulDisplay::
 // has no byte in that code page. Bytes that are not valid UTF-8 are taken as they stand.
 std::optional<std::string> Utf8ToCp1252(std::string_view utf8);
 
+// One code point taken from the front of non-empty text, or nothing (text unchanged) when it does not
+// start with valid UTF-8.
+std::optional<char32_t> NextCodePoint(std::string_view& text);
+
 }  // namespace quillmend

@@ -2,12 +2,14 @@
 
 #include "tests/app/fixture.h"
 
+#include "app/qttext.h"
 #include "app/wait/waitfrm.h"
 #include "discovery/mbxfiles.h"
 
 #include <QApplication>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTreeWidget>
 
 namespace quillmend::test {
@@ -110,6 +112,29 @@ TEST_F(TAutoScan, FindingNothingLeavesTheRootEmptyAndClosedAndTheListAsItWas)
   EXPECT_EQ(RowCount(), 5);
   ExpectWaitWindowAndThreadGone();
 }
+
+#ifndef _WIN32
+TEST_F(TAutoScan, ANameThatIsNotUtf8IsListedAndOpens)
+{
+  // "café.mbx" as Latin-1 bytes: no valid UTF-8 sequence.
+  const fs::path latin1 = Temp.Path() / "Eudora" / std::string("caf\xe9.mbx");
+  fs::copy_file(InMbx, latin1);
+  Click("sbAutoScan");
+  EXPECT_TRUE(Ui.Messages.empty());
+  const QStringList found = Found();
+  EXPECT_EQ(found, Expected());
+  ASSERT_EQ(found.size(), 4);
+  QTreeWidgetItem* node = nullptr;
+  for (int i = 0; i < AutoScanRoot()->childCount(); ++i)
+    if (QStringToPath(AutoScanRoot()->child(i)->text(0)) == latin1)
+      node = AutoScanRoot()->child(i);
+  ASSERT_NE(node, nullptr);
+  auto* tree = Child<QTreeWidget>("tvFiles");
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, InsideNode(tree->visualItemRect(node)));
+  EXPECT_TRUE(Ui.Messages.empty());
+  EXPECT_EQ(RowCount(), 5);
+}
+#endif
 
 TEST_F(TAutoScan, AFailingSearchEndsInTheErrorBoxWithTheWindowUsable)
 {

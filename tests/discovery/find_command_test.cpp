@@ -93,6 +93,40 @@ TEST(FindCommand, RootThatCannotBeSearchedIsReported)
   }
 }
 
+TEST(FindCommand, NullEndsEachPathWithAZeroByte)
+{
+  TTempTree tree;
+  Fill(tree);
+  std::ptrdiff_t planted = 5;
+#ifndef _WIN32
+  tree.File("two\nlines.mbx");
+  tree.File(std::string("caf\xe9.mbx"));  // not UTF-8: printed byte for byte, to be opened again
+  planted += 2;
+#endif
+  TmbxFiles finder({}, [&] { return std::vector<fs::path>{tree.Root()}; });
+  std::string expected;
+  for (const auto& path : finder.FindMailFiles())
+    expected += Text(path) + '\0';
+  ASSERT_EQ(std::count(expected.begin(), expected.end(), '\0'), planted);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"find", "--null", Text(tree.Root())},
+                                               std::vector<std::string>{"find", Text(tree.Root()), "-0"}}) {
+    const TRun run = RunCli(args);
+    EXPECT_EQ(run.Status, cli::kExitOk);
+    EXPECT_EQ(run.Out, expected);
+    EXPECT_EQ(run.Err, "");
+  }
+}
+
+#ifndef _WIN32
+TEST(FindCommand, ARootNamedInOtherBytesIsReportedReadably)
+{
+  TTempTree tree;
+  const TRun run = RunCli({"find", Text(tree.Root()) + "/caf\xe9"});
+  EXPECT_EQ(run.Status, cli::kExitFailure);
+  EXPECT_NE(run.Err.find("/caf\xEF\xBF\xBD\". No such file or directory"), std::string::npos) << run.Err;
+}
+#endif
+
 TEST(FindCommand, NoMailboxesPrintsNothing)
 {
   TTempTree tree;

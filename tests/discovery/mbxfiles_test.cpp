@@ -16,6 +16,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -378,6 +379,113 @@ TEST(MbxFilesDeep, DeepTreeKeepsOrderAndFewDescriptors)
   EXPECT_EQ(found.back(), (folder / "bottom.mbx").generic_string());
   if (before > 0) {
     EXPECT_LE(most, before + 80);
+  }
+}
+
+TEST(MbxFilesDeep, PathsLongerThanPathMaxAreFound)
+{
+  // Built relative to open folders: the deeper paths cannot be opened by name.
+  TTempTree tree;
+  constexpr int kDepth = 1000;
+  const std::string folder = "level-folder";
+  std::vector<std::string> planted;
+  int fd = ::open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  std::string path = tree.Root().native() + "/";
+  for (int depth = 0; depth <= kDepth; ++depth) {
+    if (depth % 100 == 0 || depth == kDepth - 1) {
+      const std::string name = Cat({"m", std::to_string(depth), ".mbx"});
+      const int file = ::openat(fd, name.c_str(), O_CREAT | O_WRONLY, 0600);
+      ASSERT_GE(file, 0);
+      ::close(file);
+      planted.push_back(path + name);
+    }
+    if (depth % 100 == 50) {
+      // Searched after the deep branch or before it as the listing has it; after, its folder is
+      // reached again from an open ancestor.
+      const std::string side = Cat({"side", std::to_string(depth)});
+      ASSERT_EQ(::mkdirat(fd, side.c_str(), 0700), 0);
+      const int file = ::openat(fd, (side + "/s.mbx").c_str(), O_CREAT | O_WRONLY, 0600);
+      ASSERT_GE(file, 0);
+      ::close(file);
+      planted.push_back(path + side + "/s.mbx");
+    }
+    if (depth == kDepth)
+      break;
+    ASSERT_EQ(::mkdirat(fd, folder.c_str(), 0700), 0);
+    const int child = ::openat(fd, folder.c_str(), O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    fd = child;
+    ASSERT_GE(fd, 0);
+    path += folder + "/";
+  }
+  ::close(fd);
+  ASSERT_GT(planted.back().size(), 4096u * 3);
+
+  const std::size_t before = OpenDescriptors();
+  std::size_t most = 0;
+  TmbxFiles finder([&] { most = std::max(most, OpenDescriptors()); },
+                   [&] { return std::vector<fs::path>{tree.Root()}; });
+  std::vector<std::string> found;
+  for (const fs::path& mailbox : finder.FindMailFiles())
+    found.push_back(mailbox.native());
+  std::sort(found.begin(), found.end());
+  std::sort(planted.begin(), planted.end());
+  EXPECT_EQ(found, planted);
+  EXPECT_LE(most, before + 80);
+}
+
+// A folder swapped for a link to elsewhere while the walk is below it (its descriptor still open,
+// or closed for depth): nothing from elsewhere is reported, only mailboxes planted in the tree.
+TEST(MbxFilesLinks, FolderSwappedForALinkDuringTheWalkIsNotFollowed)
+{
+  constexpr int kDepth = 150;
+  const auto chain = [](int levels) {
+    fs::path path;
+    for (int i = 0; i < levels; ++i)
+      path /= "d";
+    return path;
+  };
+  const struct {
+    int swapped;  // depth of the folder swapped
+    int after;    // swapped once a mailbox this deep is found
+  } cases[] = {{1, 2}, {100, 101}, {10, kDepth}};
+  for (const auto& c : cases) {
+    TTempTree tree, outside;
+    std::set<std::string> planted;
+    for (int i = 1; i <= kDepth; ++i) {
+      // Each side folder named apart, so that listings order it before or after "d" alike.
+      const fs::path mailbox = i < kDepth ? chain(i) / Cat({"s", std::to_string(i)}) / "m.mbx" : chain(i) / "bottom.mbx";
+      tree.File(mailbox);
+      planted.insert(mailbox.generic_string());
+    }
+    for (int i = c.swapped; i <= kDepth; ++i) {
+      const fs::path below = chain(i - c.swapped);
+      outside.File(below / "evil.mbx");
+      outside.File(below / Cat({"s", std::to_string(i)}) / "evil.mbx");
+    }
+
+    bool swapped = false;
+    TmbxFiles* self = nullptr;
+    TmbxFiles finder(
+        [&] {
+          const auto& list = self->FileList();
+          if (swapped || list.empty())
+            return;
+          const std::string last = list.back().lexically_relative(tree.Root()).generic_string();
+          if (std::count(last.begin(), last.end(), '/') < c.after)
+            return;
+          fs::rename(tree / chain(c.swapped), tree / "moved");
+          fs::create_directory_symlink(outside.Root(), tree / chain(c.swapped));
+          swapped = true;
+        },
+        [&] { return std::vector<fs::path>{tree.Root()}; });
+    self = &finder;
+    const TNames found = Relative(finder.FindMailFiles(), tree.Root());
+    EXPECT_TRUE(swapped) << c.swapped;
+    EXPECT_EQ(std::set<std::string>(found.begin(), found.end()).size(), found.size()) << c.swapped;
+    for (const std::string& name : found)
+      EXPECT_EQ(planted.count(name), 1u) << c.swapped << ": " << name;
   }
 }
 

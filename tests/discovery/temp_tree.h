@@ -10,7 +10,66 @@
 #include <system_error>
 #include <vector>
 
+#ifndef _WIN32
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace quillmend::test {
+
+#ifndef _WIN32
+// Removes root and everything below it one name at a time relative to an open folder, holding one
+// descriptor: trees whose paths exceed PATH_MAX cannot be removed by path.
+inline void RemoveTreeRelative(const std::filesystem::path& root)
+{
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    ::unlink(root.c_str());
+    return;
+  }
+  std::vector<std::string> branch;  // names from root down to the folder open as fd
+  for (;;) {
+    std::string subfolder;
+    if (DIR* stream = ::fdopendir(::dup(fd))) {
+      while (const dirent* entry = ::readdir(stream)) {
+        const std::string name = entry->d_name;
+        struct stat info;
+        if (name == "." || name == ".." || ::fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+          continue;
+        if (S_ISDIR(info.st_mode)) {
+          subfolder = name;
+          break;
+        }
+        ::unlinkat(fd, name.c_str(), 0);
+      }
+      ::closedir(stream);
+    }
+    if (!subfolder.empty()) {
+      const int child = ::openat(fd, subfolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (child < 0)
+        break;
+      ::close(fd);
+      fd = child;
+      branch.push_back(subfolder);
+      continue;
+    }
+    if (branch.empty())
+      break;
+    const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::close(fd);
+    fd = parent;
+    if (fd < 0)
+      return;
+    if (::unlinkat(fd, branch.back().c_str(), AT_REMOVEDIR) != 0)
+      break;  // something below could not be removed: going on would find it again
+    branch.pop_back();
+  }
+  ::close(fd);
+  ::rmdir(root.c_str());
+}
+#endif
 
 class TTempTree {
 public:
@@ -29,7 +88,11 @@ public:
     std::error_code error;
     for (const auto& folder : FLocked)
       std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
+#ifdef _WIN32
     std::filesystem::remove_all(FRoot, error);
+#else
+    RemoveTreeRelative(FRoot);
+#endif
   }
 
   const std::filesystem::path& Root() const { return FRoot; }
