@@ -15,10 +15,12 @@ namespace quillmend {
 QString PathToQString(const std::filesystem::path& path);
 std::filesystem::path QStringToPath(const QString& text);
 
-// Mail bytes as text, read as Windows-1252; a zero byte shows as a visible symbol.
+// Mail bytes as text, read in the mail code page (see MailCodePage); a zero byte shows as a visible
+// symbol.
 QString FromCp1252(std::string_view bytes);
 
-// text as Windows-1252 bytes, to search mail for it; nothing when a character has no such byte.
+// text as bytes in the mail code page, to search mail for it; nothing when a character has no such
+// byte.
 std::optional<std::string> ToCp1252(const QString& text);
 
 }  // namespace quillmend

@@ -3,8 +3,9 @@
 # Sourced by run.sh and test.sh; QUILLMEND_EXTRA_PACKAGES adds packages (CI adds the Windows tools).
 set -euo pipefail
 
+# locales: the sources scripts/test-windows.sh builds a Polish and a Russian locale from.
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
-          qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev)
+          qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev locales)
 read -r -a extra <<<"${QUILLMEND_EXTRA_PACKAGES:-}"
 
 missing() {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the core, quillmend-cli and the core's tests for 64-bit Windows (preset windows-cross)
-# and runs the tests under Wine in a private prefix that is removed afterwards. Without the cross
+# and runs the tests under Wine in a private prefix that is removed afterwards, those of the code
+# page again under a Polish and a Russian locale (code pages 1250 and 1251). Without the cross
 # compiler or Wine it says so and succeeds: CI installs both (QUILLMEND_EXTRA_PACKAGES in .ci/run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,7 +29,7 @@ built=$SECONDS
 
 # Wine takes its code page from the locale: C.UTF-8 gives an English system (code page 1252) and
 # UTF-8 file names on the Linux side, whatever the machine is set to.
-export LC_ALL=C.UTF-8 WINEDEBUG=-all
+export LC_ALL=C.UTF-8 WINEDEBUG=-all QUILLMEND_EXPECT_ACP=1252
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/quillmend-wine.XXXXXX")
 export WINEPREFIX
 cleanup() {
@@ -43,13 +44,30 @@ trap cleanup EXIT
 booted=$SECONDS
 
 status=0
-log="$WINEPREFIX/ctest.log"
-ctest --preset windows-cross -j "$jobs" 2>&1 | tee "$log" || status=$?
+summary=""
+run() {  # code page, command
+  local log="$WINEPREFIX/ctest-$1.log"
+  "${@:2}" 2>&1 | tee "$log" || status=$?
+  summary+="code page $1: $(grep -E "tests passed|tests failed" "$log" || echo "ctest gave no summary")"$'\n'
+}
+run 1252 ctest --preset windows-cross -j "$jobs"
+# The mail code page's tests once more on a Central European (1250) and a Cyrillic (1251) system.
+# Their locales are built into the prefix, leaving the machine's own as they are.
+mkdir "$WINEPREFIX/locales"
+for locale in pl_PL:1250 ru_RU:1251; do
+  name=${locale%:*} codepage=${locale#*:}
+  if ! localedef -c -i "$name" -f UTF-8 "$WINEPREFIX/locales/$name.UTF-8" >/dev/null 2>&1; then
+    summary+="code page $codepage: skipped, localedef cannot build $name.UTF-8 (Debian: locales)"$'\n'
+    continue
+  fi
+  run "$codepage" env LOCPATH="$WINEPREFIX/locales" LC_ALL="$name.UTF-8" QUILLMEND_EXPECT_ACP="$codepage" \
+    ctest --preset windows-cross -j "$jobs" -R CodePage
+done
 finished=$SECONDS
 
 echo
 echo "== Windows (mingw-w64, Wine $("$wine" --version 2>/dev/null || echo '?')) =="
-grep -E "tests passed|tests failed" "$log" || echo "ctest gave no summary"
+printf '%s' "$summary"
 echo "build $((built - start)) s, Wine prefix $((booted - built)) s, tests $((finished - booted)) s"
 if [ "$status" -ne 0 ]; then
   echo "test-windows: FAILED"

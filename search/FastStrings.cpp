@@ -1,5 +1,7 @@
 #include "search/FastStrings.h"
 
+#include "search/codepage.h"
+
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -38,6 +40,9 @@ namespace {
 TFoldTable BuildFoldTable()
 {
 #ifdef _WIN32
+  // CharUpperBuffA folds in the ANSI code page; mail read in another (a UTF-8 system) folds as 1252.
+  if (MailCodePage() != GetACP())
+    return Windows1252FoldTable();
   TFoldTable t{};
   char buffer[256];
   for (int i = 0; i < 256; ++i)

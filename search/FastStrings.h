@@ -12,7 +12,7 @@ namespace quillmend {
 using TFoldTable = std::array<std::uint8_t, 256>;
 using TShiftTable = std::array<std::int32_t, 256>;
 
-// Upper-case form of every byte value in the system's single-byte code page (Windows-1252 off
+// Upper-case form of every byte value in the mail code page (MailCodePage: Windows-1252 off
 // Windows, the ANSI code page through CharUpperBuffA on Windows). Built once, on first use.
 const TFoldTable& FoldTable();
 

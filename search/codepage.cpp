@@ -2,11 +2,103 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
+
+#ifdef _WIN32
+#  ifndef NOMINMAX
+#    define NOMINMAX
+#  endif
+#  define WIN32_LEAN_AND_MEAN
+#  include <windows.h>
+
+#  include <climits>
+#  include <stdexcept>
+#  include <system_error>
+#else
+#  include <iterator>
+#endif
 
 namespace quillmend {
 
+std::optional<char32_t> NextCodePoint(std::string_view& text)
+{
+  const auto lead = static_cast<std::uint8_t>(text[0]);
+  const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+  if (length == 0 || text.size() < length)
+    return std::nullopt;
+  char32_t cp = length == 1 ? lead : lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<std::uint8_t>(text[k]);
+    if ((next & 0xC0) != 0x80)
+      return std::nullopt;
+    cp = cp << 6 | (next & 0x3F);
+  }
+  constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return std::nullopt;
+  text.remove_prefix(length);
+  return cp;
+}
+
 namespace {
+
+#ifdef _WIN32
+
+bool IsUtf8(std::string_view text)
+{
+  while (!text.empty())
+    if (!NextCodePoint(text))
+      return false;
+  return true;
+}
+
+int Length(std::size_t size)
+{
+  if (size > INT_MAX)
+    throw std::length_error("Cannot convert text of more than 2 GB between code pages");
+  return static_cast<int>(size);
+}
+
+[[noreturn]] void ThrowConversionError()
+{
+  throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                          "Cannot convert text between code pages");
+}
+
+std::wstring Widen(UINT codePage, std::string_view bytes)
+{
+  std::wstring wide;
+  if (bytes.empty())
+    return wide;
+  const int length = Length(bytes.size());
+  wide.resize(MultiByteToWideChar(codePage, 0, bytes.data(), length, nullptr, 0));
+  if (wide.empty() ||
+      MultiByteToWideChar(codePage, 0, bytes.data(), length, wide.data(), static_cast<int>(wide.size())) == 0)
+    ThrowConversionError();
+  return wide;
+}
+
+// wide in codePage; nothing when a character has no form there. Best-fit look-alikes (n for n
+// tilde) are refused and the default character is reported rather than written.
+std::optional<std::string> Narrow(UINT codePage, std::wstring_view wide)
+{
+  std::string bytes;
+  if (wide.empty())
+    return bytes;
+  const int length = Length(wide.size());
+  // UTF-8 holds every character and takes neither the flag nor the report.
+  const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  BOOL* const report = codePage == CP_UTF8 ? nullptr : &usedDefault;
+  bytes.resize(WideCharToMultiByte(codePage, flags, wide.data(), length, nullptr, 0, nullptr, report));
+  if (bytes.empty() || WideCharToMultiByte(codePage, flags, wide.data(), length, bytes.data(),
+                                           static_cast<int>(bytes.size()), nullptr, report) == 0)
+    ThrowConversionError();
+  if (usedDefault)
+    return std::nullopt;
+  return bytes;
+}
+
+#else
 
 // Windows-1252 0x80..0x9F; the undefined bytes keep their C1 value.
 constexpr char16_t kHigh[32] = {
@@ -30,27 +122,36 @@ void AppendUtf8(std::string& out, char32_t cp)
   }
 }
 
+#endif
+
 }  // namespace
 
-std::optional<char32_t> NextCodePoint(std::string_view& text)
+#ifdef _WIN32
+
+unsigned MailCodePage()
 {
-  const auto lead = static_cast<std::uint8_t>(text[0]);
-  const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-  if (length == 0 || text.size() < length)
-    return std::nullopt;
-  char32_t cp = length == 1 ? lead : lead & (0x7F >> length);
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<std::uint8_t>(text[k]);
-    if ((next & 0xC0) != 0x80)
-      return std::nullopt;
-    cp = cp << 6 | (next & 0x3F);
-  }
-  constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < kLeast[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-    return std::nullopt;
-  text.remove_prefix(length);
-  return cp;
+  static const unsigned codePage = GetACP() == CP_UTF8 ? 1252 : GetACP();
+  return codePage;
 }
+
+std::string Cp1252ToUtf8(std::string_view bytes, TNulDisplay nul)
+{
+  std::wstring wide = Widen(MailCodePage(), bytes);
+  if (nul == TNulDisplay::VisibleSymbol)
+    std::replace(wide.begin(), wide.end(), L'\0', L'\x2400');
+  return *Narrow(CP_UTF8, wide);
+}
+
+std::optional<std::string> Utf8ToCp1252(std::string_view utf8)
+{
+  if (!IsUtf8(utf8))
+    return std::string(utf8);
+  return Narrow(MailCodePage(), Widen(CP_UTF8, utf8));
+}
+
+#else
+
+unsigned MailCodePage() { return 1252; }
 
 std::optional<std::string> Utf8ToCp1252(std::string_view utf8)
 {
@@ -86,5 +187,7 @@ std::string Cp1252ToUtf8(std::string_view bytes, TNulDisplay nul)
   }
   return out;
 }
+
+#endif
 
 }  // namespace quillmend

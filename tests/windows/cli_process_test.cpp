@@ -5,6 +5,7 @@
 #include "mail/files.h"
 
 #include "tests/support/testfiles.h"
+#include "tests/windows/codepages.h"
 #include "tests/windows/handle.h"
 
 #include <gtest/gtest.h>
@@ -152,6 +153,25 @@ TEST_F(WindowsCliProcess, TakesNonAsciiArgumentsAndWritesUtf8)
   const TProcessResult r = Run({L"list", mailbox.wstring(), L"--format", L"json"});
   EXPECT_EQ(r.Code, 0u) << r.Err;
   EXPECT_NE(r.Out.find("\"subject\": \" caf\xc3\xa9 \xe2\x82\xac\""), std::string::npos) << r.Out;
+  EXPECT_EQ(r.Err, "");
+}
+
+// A keyword typed in the system's letters finds mail written in its ANSI code page, in either case,
+// and the headers come out as the same letters.
+TEST_F(WindowsCliProcess, FiltersAndListsMailInTheAnsiCodePage)
+{
+  const test::TCodePageWords* words = test::AnsiCodePageWords();
+  if (!words)
+    GTEST_SKIP() << "no words for code page " << GetACP();
+  const TTempDir dir;
+  const fs::path mailbox = dir.Write("box.mbx", "From ???@??? \r\nSubject: " + words->LowerBytes + "\r\n\r\nin " +
+                                                    words->UpperBytes + "\r\n" +
+                                                    "From ???@??? \r\nSubject: other\r\n\r\nnothing\r\n");
+  const std::wstring keyword = fs::path(std::u8string(words->Lower.begin(), words->Lower.end())).wstring();
+  const TProcessResult r = Run({L"list", mailbox.wstring(), L"--keyword", keyword, L"--format", L"json"});
+  EXPECT_EQ(r.Code, 0u) << r.Err;
+  EXPECT_NE(r.Out.find(words->Lower), std::string::npos) << r.Out;
+  EXPECT_EQ(r.Out.find("other"), std::string::npos) << r.Out;
   EXPECT_EQ(r.Err, "");
 }
 
