@@ -105,19 +105,23 @@ void TfrmMain::BuildControls()
   Filter = new QGroupBox(QStringLiteral("Filter Emails"), client);
   Filter->setObjectName(QStringLiteral("Filter"));
   Filter->setGeometry(528, 8, 177, 89);
+  // The style draws the title inside the box, so the controls start where it says the contents do:
+  // the label on the first line, the edit 3 pixels under it, the buttons 11 pixels under the edit.
+  const int keywordTop = Filter->contentsRect().top();
   auto* keywordLabel = new QLabel(QStringLiteral("Keyword"), Filter);
   keywordLabel->setObjectName(QStringLiteral("txtFilterLabel"));
-  keywordLabel->setGeometry(8, 16, 161, 13);
+  keywordLabel->setGeometry(8, keywordTop, 161, 13);
   txtFilter = new QLineEdit(Filter);
   txtFilter->setObjectName(QStringLiteral("txtFilter"));
-  txtFilter->setGeometry(8, 32, 161, 21);
+  txtFilter->setGeometry(8, keywordLabel->geometry().bottom() + 4, 161, 21);
   keywordLabel->setBuddy(txtFilter);
+  const int buttonsTop = txtFilter->geometry().bottom() + 12;
   btnApplyFilter = new QPushButton(QStringLiteral("Apply"), Filter);
   btnApplyFilter->setObjectName(QStringLiteral("btnApplyFilter"));
-  btnApplyFilter->setGeometry(64, 64, 50, 17);
+  btnApplyFilter->setGeometry(64, buttonsTop, 50, 17);
   btnClearFilter = new QPushButton(QStringLiteral("Clear"), Filter);
   btnClearFilter->setObjectName(QStringLiteral("btnClearFilter"));
-  btnClearFilter->setGeometry(120, 64, 50, 17);
+  btnClearFilter->setGeometry(120, buttonsTop, 50, 17);
 
   tvFiles = new QTreeWidget(client);
   tvFiles->setObjectName(QStringLiteral("tvFiles"));
