@@ -385,19 +385,31 @@ void TfrmMain::sbDeselectAllClick() { FModel->SetAllChecked(false); }
 
 void TfrmMain::btnApplyFilterClick()
 {
-  if (txtFilter->text().isEmpty())
+  const QString keyword = txtFilter->text();
+  if (keyword.isEmpty())
     return;
-  FFiltered = true;
-  // The controls switch first, so a failed rescan still leaves them as the filter state says.
-  SetFilterControls();
-  LoadMailFile(FFileName);
+  if (!ToCp1252(keyword))
+    FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"),
+                     QStringLiteral("No message can match the keyword \"%1\": it has characters that the mail's "
+                                    "code page lacks.")
+                         .arg(keyword));
+  SwitchFilter(true);
 }
 
-void TfrmMain::btnClearFilterClick()
+void TfrmMain::btnClearFilterClick() { SwitchFilter(false); }
+
+void TfrmMain::SwitchFilter(bool on)
 {
-  FFiltered = false;
+  // The controls say what the rows show: when the rescan fails, the rows and the filter stay as they were.
+  const bool before = FFiltered;
+  FFiltered = on;
+  try {
+    LoadMailFile(FFileName);
+  } catch (...) {
+    FFiltered = before;
+    throw;
+  }
   SetFilterControls();
-  LoadMailFile(FFileName);
 }
 
 void TfrmMain::lvFoundEmailsClick()
