@@ -3,6 +3,8 @@
 #include "app/application.h"
 #include "app/qttext.h"
 
+#include <QTextDocument>
+
 #include <algorithm>
 #include <numeric>
 #include <unordered_map>
@@ -74,8 +76,10 @@ QVariant TEmailListModel::data(const QModelIndex& index, int role) const
     return {};
   switch (role) {
   case Qt::DisplayRole:
-  case Qt::ToolTipRole:
     return Text(index.row(), index.column());
+  case Qt::ToolTipRole:
+    // Escaped, or a header value that looks like HTML would be rendered as such.
+    return Qt::convertFromPlainText(Text(index.row(), index.column()), Qt::WhiteSpacePre);
   case Qt::CheckStateRole:
     if (index.column() == ItemNum)
       return IsChecked(index.row()) ? Qt::Checked : Qt::Unchecked;

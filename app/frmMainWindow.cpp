@@ -105,19 +105,23 @@ void TfrmMain::BuildControls()
   Filter = new QGroupBox(QStringLiteral("Filter Emails"), client);
   Filter->setObjectName(QStringLiteral("Filter"));
   Filter->setGeometry(528, 8, 177, 89);
+  // The style draws the title inside the box, so the controls start where it says the contents do:
+  // the label on the first line, the edit 3 pixels under it, the buttons 11 pixels under the edit.
+  const int keywordTop = Filter->contentsRect().top();
   auto* keywordLabel = new QLabel(QStringLiteral("Keyword"), Filter);
   keywordLabel->setObjectName(QStringLiteral("txtFilterLabel"));
-  keywordLabel->setGeometry(8, 16, 161, 13);
+  keywordLabel->setGeometry(8, keywordTop, 161, 13);
   txtFilter = new QLineEdit(Filter);
   txtFilter->setObjectName(QStringLiteral("txtFilter"));
-  txtFilter->setGeometry(8, 32, 161, 21);
+  txtFilter->setGeometry(8, keywordLabel->geometry().bottom() + 4, 161, 21);
   keywordLabel->setBuddy(txtFilter);
+  const int buttonsTop = txtFilter->geometry().bottom() + 12;
   btnApplyFilter = new QPushButton(QStringLiteral("Apply"), Filter);
   btnApplyFilter->setObjectName(QStringLiteral("btnApplyFilter"));
-  btnApplyFilter->setGeometry(64, 64, 50, 17);
+  btnApplyFilter->setGeometry(64, buttonsTop, 50, 17);
   btnClearFilter = new QPushButton(QStringLiteral("Clear"), Filter);
   btnClearFilter->setObjectName(QStringLiteral("btnClearFilter"));
-  btnClearFilter->setGeometry(120, 64, 50, 17);
+  btnClearFilter->setGeometry(120, buttonsTop, 50, 17);
 
   tvFiles = new QTreeWidget(client);
   tvFiles->setObjectName(QStringLiteral("tvFiles"));
@@ -381,19 +385,31 @@ void TfrmMain::sbDeselectAllClick() { FModel->SetAllChecked(false); }
 
 void TfrmMain::btnApplyFilterClick()
 {
-  if (txtFilter->text().isEmpty())
+  const QString keyword = txtFilter->text();
+  if (keyword.isEmpty())
     return;
-  FFiltered = true;
-  // The controls switch first, so a failed rescan still leaves them as the filter state says.
-  SetFilterControls();
-  LoadMailFile(FFileName);
+  if (!ToCp1252(keyword))
+    FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"),
+                     QStringLiteral("No message can match the keyword \"%1\": it has characters that the mail's "
+                                    "code page lacks.")
+                         .arg(keyword));
+  SwitchFilter(true);
 }
 
-void TfrmMain::btnClearFilterClick()
+void TfrmMain::btnClearFilterClick() { SwitchFilter(false); }
+
+void TfrmMain::SwitchFilter(bool on)
 {
-  FFiltered = false;
+  // The controls say what the rows show: when the rescan fails, the rows and the filter stay as they were.
+  const bool before = FFiltered;
+  FFiltered = on;
+  try {
+    LoadMailFile(FFileName);
+  } catch (...) {
+    FFiltered = before;
+    throw;
+  }
   SetFilterControls();
-  LoadMailFile(FFileName);
 }
 
 void TfrmMain::lvFoundEmailsClick()

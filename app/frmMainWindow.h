@@ -60,6 +60,8 @@ private:
   void ShowApplicationError(const QString& message);
   QTreeWidgetItem* AddFileNode(QTreeWidgetItem* root, const QString& path);
   void SetFilterControls();
+  // Turns the keyword filter on or off and lists the mailbox shown again accordingly.
+  void SwitchFilter(bool on);
   std::vector<std::size_t> CheckedRecordsInRowOrder() const;
 
   void sbOpenDbxClick();

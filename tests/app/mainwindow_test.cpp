@@ -14,6 +14,8 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -47,9 +49,6 @@ TEST_F(TMainWindow, ControlsStandWhereTheLayoutPutsThem)
       {"sbDeselectAll", {320, 8, 100, 89}, "Quick Deselect All"},
       {"sbSaveEmail", {424, 8, 100, 89}, "Export Selected"},
       {"Filter", {528, 8, 177, 89}, nullptr},
-      {"txtFilter", {8, 32, 161, 21}, nullptr},
-      {"btnApplyFilter", {64, 64, 50, 17}, "Apply"},
-      {"btnClearFilter", {120, 64, 50, 17}, "Clear"},
       {"tvFiles", {8, 104, 169, 441}, nullptr},
       {"lvFoundEmails", {184, 104, 601, 273}, nullptr},
       {"txtmsgbody", {184, 384, 601, 161}, nullptr},
@@ -68,6 +67,53 @@ TEST_F(TMainWindow, ControlsStandWhereTheLayoutPutsThem)
   EXPECT_EQ(Child<QLabel>("txtFilterLabel")->buddy(), Child<QLineEdit>("txtFilter"));
   for (const char* button : {"sbAutoScan", "sbOpenDbx", "sbSelectAll", "sbDeselectAll", "sbSaveEmail"})
     EXPECT_FALSE(Child<QToolButton>(button)->icon().isNull()) << button;
+}
+
+struct TFilterControl {
+  const char* Name;
+  int Left;
+  QSize Size;
+  int BelowLabel;  // how far its top stands under the label's
+  const char* Caption;
+};
+
+// The style draws the box's title inside the box: the controls go below it, within the frame.
+TEST_F(TMainWindow, FilterControlsStandInsideTheFrameUnderItsTitle)
+{
+  const TFilterControl controls[] = {
+      {"txtFilterLabel", 8, {161, 13}, 0, "Keyword"},
+      {"txtFilter", 8, {161, 21}, 16, nullptr},
+      {"btnApplyFilter", 64, {50, 17}, 48, "Apply"},
+      {"btnClearFilter", 120, {50, 17}, 48, "Clear"},
+  };
+  auto* box = Child<QGroupBox>("Filter");
+  ASSERT_NE(box, nullptr);
+  QStyleOptionGroupBox option;
+  option.initFrom(box);
+  option.text = box->title();
+  option.textAlignment = box->alignment();
+  option.lineWidth = 1;
+  option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+  const QRect title = box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
+  ASSERT_FALSE(title.isEmpty());
+  const QRect contents = box->contentsRect();
+  const int labelTop = Child<QLabel>("txtFilterLabel")->geometry().top();
+  for (const TFilterControl& control : controls) {
+    SCOPED_TRACE(control.Name);
+    QWidget* widget = Child<QWidget>(control.Name);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->parentWidget(), box);
+    const QRect at = widget->geometry();
+    EXPECT_TRUE(contents.contains(at)) << at.top() << " " << at.bottom() << " in " << contents.top() << " "
+                                       << contents.bottom();
+    EXPECT_FALSE(at.intersects(title));
+    EXPECT_EQ(at.left(), control.Left);
+    EXPECT_EQ(at.size(), control.Size);
+    EXPECT_EQ(at.top() - labelTop, control.BelowLabel);
+    if (control.Caption) {
+      EXPECT_EQ(widget->property("text").toString(), QLatin1String(control.Caption));
+    }
+  }
 }
 
 TEST_F(TMainWindow, ListHasItsColumnsAndNeverSortsByItself)

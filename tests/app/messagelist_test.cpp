@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextDocument>
 
 namespace quillmend::test {
 namespace {
@@ -148,7 +149,6 @@ TEST_F(TMessageList, KeywordsAreSearchedAsWindows1252Bytes)
       {"caf\xc3\xa9", {"0"}},           // é in any letter case
       {"\xe2\x82\xac 5", {"1"}},        // the euro sign is byte 0x80
       {"NEEDLE", {"2"}},
-      {"\xe4\xb8\xad", {}},              // no Windows-1252 byte: stands in no mail
   };
   Open(mailbox);
   for (const TFilterCase& c : cases) {
@@ -159,6 +159,122 @@ TEST_F(TMessageList, KeywordsAreSearchedAsWindows1252Bytes)
     Click("btnClearFilter");
   }
   EXPECT_TRUE(Ui.Messages.empty());
+}
+
+TEST_F(TMessageList, AKeywordNoMailCanHoldIsSaidBeforeTheEmptyList)
+{
+  const auto mailbox = CopyOfIn();
+  Open(mailbox);
+  auto* keyword = Child<QLineEdit>("txtFilter");
+  keyword->setText(QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\xac"));  // no Windows-1252 byte
+  Click("btnApplyFilter");
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Information);
+  EXPECT_EQ(Ui.Messages[0].Title, QStringLiteral("Information"));
+  EXPECT_TRUE(Ui.Messages[0].Text.contains(keyword->text()));
+  EXPECT_EQ(Column(0), QStringList());
+  ExpectFilterState({false, false, true}, keyword, Child<QPushButton>("btnApplyFilter"),
+                    Child<QPushButton>("btnClearFilter"));
+
+  // Said before the mailbox is read again: also when that then fails.
+  Click("btnClearFilter");
+  std::filesystem::remove(mailbox);
+  Ui.Messages.clear();
+  Click("btnApplyFilter");
+  ASSERT_EQ(Ui.Messages.size(), 2u);
+  EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Information);
+  EXPECT_EQ(Ui.Messages[1].Kind, TMessageKind::Error);
+}
+
+struct TFailedSwitchCase {
+  const char* Name;
+  bool FilterOn;  // the state the failing button would leave
+  void (*Break)(const std::filesystem::path& mailbox);
+};
+
+// A button whose rescan fails leaves the controls, like the rows, as they were; the next try works.
+TEST_F(TMessageList, FilterControlsStayWithTheRowsWhenTheRescanFails)
+{
+  const TFailedSwitchCase cases[] = {
+      {"Apply on a removed mailbox", true, [](const std::filesystem::path& mailbox) { std::filesystem::remove(mailbox); }},
+      {"Clear on a mailbox replaced by a folder", false,
+       [](const std::filesystem::path& mailbox) {
+         std::filesystem::remove(mailbox);
+         std::filesystem::create_directory(mailbox);
+       }},
+  };
+  auto* keyword = Child<QLineEdit>("txtFilter");
+  auto* apply = Child<QPushButton>("btnApplyFilter");
+  auto* clear = Child<QPushButton>("btnClearFilter");
+  const TFilterState off{true, true, false};
+  const TFilterState on{false, false, true};
+  const QStringList all = {"0", "1", "2", "3", "4"};
+  const QStringList matching = {"0"};
+  for (const TFailedSwitchCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const auto mailbox = CopyOfIn();
+    keyword->setText(QStringLiteral("two level"));
+    Open(mailbox);
+    if (!c.FilterOn)
+      Click("btnApplyFilter");
+    const char* button = c.FilterOn ? "btnApplyFilter" : "btnClearFilter";
+    const TFilterState& before = c.FilterOn ? off : on;
+    const TFilterState& after = c.FilterOn ? on : off;
+    const QStringList& rowsBefore = c.FilterOn ? all : matching;
+    const QStringList& rowsAfter = c.FilterOn ? matching : all;
+    ASSERT_EQ(Column(0), rowsBefore);
+
+    c.Break(mailbox);
+    Ui.Messages.clear();
+    Click(button);
+    ASSERT_EQ(Ui.Messages.size(), 1u);
+    EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Error);
+    EXPECT_TRUE(Window->isEnabled());
+    ExpectFilterState(before, keyword, apply, clear);
+    EXPECT_EQ(Column(0), rowsBefore);
+
+    std::filesystem::remove_all(mailbox);
+    CopyOfIn();
+    Click(button);
+    ExpectFilterState(after, keyword, apply, clear);
+    EXPECT_EQ(Column(0), rowsAfter);
+    if (c.FilterOn)
+      Click("btnClearFilter");
+  }
+}
+
+struct TTooltipCase {
+  const char* Subject;
+  const char* Shown;
+};
+
+// A tooltip shows the value as the cell does, even where it looks like markup.
+TEST_F(TMessageList, TooltipsShowHeaderValuesAsPlainText)
+{
+  const TTooltipCase cases[] = {
+      {"<b>x</b>", " <b>x</b>"},
+      {"&lt;i&gt; &amp; <br>", " &lt;i&gt; &amp; <br>"},
+      {"Tom <tom@example.com>  two  spaces", " Tom <tom@example.com>  two  spaces"},
+  };
+  std::string bytes;
+  for (const TTooltipCase& c : cases)
+    bytes += std::string("From ???@??? x\r\nSubject: ") + c.Subject + "\r\n\r\nbody\r\n";
+  Open(Temp.Write("Markup.mbx", bytes));
+  ASSERT_EQ(RowCount(), static_cast<int>(std::size(cases)));
+  for (int row = 0; row < RowCount(); ++row) {
+    const TTooltipCase& c = cases[row];
+    SCOPED_TRACE(c.Subject);
+    const QModelIndex cell = List()->model()->index(row, TEmailListModel::Subject);
+    EXPECT_EQ(cell.data().toString(), QString::fromLatin1(c.Shown));
+    // Read the way the tooltip reads it: as rich text when Qt takes it for rich text.
+    const QString tip = cell.data(Qt::ToolTipRole).toString();
+    QTextDocument rendered;
+    if (Qt::mightBeRichText(tip))
+      rendered.setHtml(tip);
+    else
+      rendered.setPlainText(tip);
+    EXPECT_EQ(rendered.toPlainText(), QString::fromLatin1(c.Shown));
+  }
 }
 
 struct TSortStep {
