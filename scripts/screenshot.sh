@@ -8,7 +8,14 @@ if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
 fi
 cmake --build "$build" --target quillmend-screenshot -j 2
-mailbox=$root/examples/sample.mbx
-[ -f "$mailbox" ] || mailbox=$root/tests/data/eudora-windows-7.1/In.mbx
-QT_QPA_PLATFORM=offscreen "$build/app/quillmend-screenshot" "$mailbox" "$root/docs/screenshot.png"
-echo "wrote $root/docs/screenshot.png from $mailbox"
+# The tree shows the mailbox's path: load a copy from a folder that looks like a user's, never the
+# checkout's own path.
+sample=$root/examples/sample.mbx
+[ -f "$sample" ] || sample=$root/tests/data/eudora-windows-7.1/In.mbx
+folder=/tmp/Eudora
+mkdir -p "$folder"
+cp "$sample" "$folder/In.mbx"
+QT_QPA_PLATFORM=offscreen "$build/app/quillmend-screenshot" "$folder/In.mbx" "$root/docs/screenshot.png"
+rm -f "$folder/In.mbx"
+rmdir "$folder" 2>/dev/null || true
+echo "wrote $root/docs/screenshot.png from a copy of $sample"
