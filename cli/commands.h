@@ -20,17 +20,21 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// The words of one command: positionals in order, and --name value / --name=value options.
+// The words of one command: positionals in order, --name value / --name=value options, and --name
+// flags.
 class TArgs {
 public:
-  TArgs(const std::vector<std::string>& words, const std::vector<std::string>& optionNames);
+  TArgs(const std::vector<std::string>& words, const std::vector<std::string>& optionNames,
+        const std::vector<std::string>& flagNames = {});
   const std::vector<std::string>& Positionals() const { return FPositionals; }
   std::optional<std::string> Option(const std::string& name) const;
+  bool Flag(const std::string& name) const;
   void ExpectPositionals(std::size_t least, std::size_t most) const;  // throws TUsageError
 
 private:
   std::vector<std::string> FPositionals;
   std::vector<std::pair<std::string, std::string>> FOptions;
+  std::vector<std::string> FFlags;
 };
 
 struct TCommand {
