@@ -46,6 +46,17 @@ constexpr auto kAutoScanPumpInterval = 20ms;
 // The failure box names this many files at most.
 constexpr std::size_t kFailuresListed = 20;
 
+// heading, then a line for each of the first kFailuresListed items.
+template <class T, class Line>
+QString ListedText(QString heading, const std::vector<T>& items, Line line)
+{
+  for (std::size_t i = 0; i < items.size() && i < kFailuresListed; ++i)
+    heading += QStringLiteral("\n") + line(items[i]);
+  if (items.size() > kFailuresListed)
+    heading += QStringLiteral("\n... and %1 more.").arg(items.size() - kFailuresListed);
+  return heading;
+}
+
 // Keeps the main window disabled for a scope, however the scope ends.
 class TDisabledWindow {
 public:
@@ -363,20 +374,27 @@ void TfrmMain::sbSaveEmailClick()
     TParseWaitObserver observer(progress, this, kExportProgressDelay);
     report = ExportMessages(QStringToPath(FFileName), FEmails, CheckedRecordsInRowOrder(), target, &observer);
   }
-  if (report.Succeeded()) {
+  if (report.Succeeded())
     FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"),
                      QStringLiteral("Emails Succesfully Exported To Folder"));
-    return;
-  }
-  QString text = QStringLiteral("%1 of %2 emails could not be exported:\n")
-                     .arg(report.Failed.size())
-                     .arg(report.Failed.size() + report.Written);
-  for (std::size_t i = 0; i < report.Failed.size() && i < kFailuresListed; ++i)
-    text += QStringLiteral("\n%1: %2").arg(QString::fromStdString(report.Failed[i].FileName),
-                                          QString::fromStdString(report.Failed[i].Reason));
-  if (report.Failed.size() > kFailuresListed)
-    text += QStringLiteral("\n... and %1 more.").arg(report.Failed.size() - kFailuresListed);
-  FUi->ShowMessage(TMessageKind::Error, QStringLiteral("Error"), text);
+  else
+    FUi->ShowMessage(TMessageKind::Error, QStringLiteral("Error"),
+                     ListedText(QStringLiteral("%1 of %2 emails could not be exported:\n")
+                                    .arg(report.Failed.size())
+                                    .arg(report.Failed.size() + report.Written),
+                                report.Failed, [](const TExportFailure& failure) {
+                                  return QStringLiteral("%1: %2").arg(QString::fromStdString(failure.FileName),
+                                                                      QString::fromStdString(failure.Reason));
+                                }));
+  if (!report.Renamed.empty())
+    FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"),
+                     ListedText(QStringLiteral("%1 emails were written under another name, since a different file "
+                                               "already had theirs:\n")
+                                    .arg(report.Renamed.size()),
+                                report.Renamed, [](const TExportRenamed& renamed) {
+                                  return QStringLiteral("%1 as %2").arg(QString::fromStdString(renamed.FileName),
+                                                                      QString::fromStdString(renamed.WrittenAs));
+                                }));
 }
 
 void TfrmMain::sbSelectAllClick() { FModel->SetAllChecked(true); }

@@ -29,7 +29,7 @@ constexpr const char* kUsage =
     "      with \\\\ \\t \\r \\n \\0 escaped. --keyword keeps the messages whose body holds WORD.\n"
     "  show MAILBOX N\n"
     "      Writes the body of message N as it stands in the file.\n"
-    "  export MAILBOX FOLDER [--keyword WORD] [--messages 0,3,7-12]\n"
+    "  export MAILBOX FOLDER [--keyword WORD] [--messages 0,3,7-12] [--overwrite]\n"
     "      Writes each message to FOLDER/RecoveredEmail<N>.eml, MSG_FLAG_EXPUNGED turned into\n"
     "      MSG_FLAG_MARKED. Exit status 0 only when every file was written.\n"
     "  find [--null|-0] [ROOT...]\n"
@@ -41,7 +41,8 @@ constexpr const char* kUsage =
 
 }  // namespace
 
-TArgs::TArgs(const std::vector<std::string>& words, const std::vector<std::string>& optionNames)
+TArgs::TArgs(const std::vector<std::string>& words, const std::vector<std::string>& optionNames,
+             const std::vector<std::string>& flagNames)
 {
   bool optionsEnded = false;
   for (std::size_t i = 0; i < words.size(); ++i) {
@@ -53,6 +54,12 @@ TArgs::TArgs(const std::vector<std::string>& words, const std::vector<std::strin
     } else if (!optionsEnded && word.size() > 2 && word.starts_with("--")) {
       const std::size_t equals = word.find('=');
       const std::string name = word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      if (std::find(flagNames.begin(), flagNames.end(), name) != flagNames.end()) {
+        if (equals != std::string::npos)
+          throw TUsageError("option --" + name + " takes no value");
+        FFlags.push_back(name);
+        continue;
+      }
       if (std::find(optionNames.begin(), optionNames.end(), name) == optionNames.end())
         throw TUsageError("unknown option --" + name);
       if (equals != std::string::npos)
@@ -77,6 +84,11 @@ std::optional<std::string> TArgs::Option(const std::string& name) const
     if (n == name)
       value = v;
   return value;
+}
+
+bool TArgs::Flag(const std::string& name) const
+{
+  return std::find(FFlags.begin(), FFlags.end(), name) != FFlags.end();
 }
 
 void TArgs::ExpectPositionals(std::size_t least, std::size_t most) const

@@ -1,4 +1,4 @@
-// quillmend-cli export MAILBOX FOLDER [--keyword WORD] [--messages 0,3,7-12]
+// quillmend-cli export MAILBOX FOLDER [--keyword WORD] [--messages 0,3,7-12] [--overwrite]
 
 #include "cli/commands.h"
 #include "mail/export.h"
@@ -10,7 +10,7 @@ namespace quillmend::cli {
 
 int RunExport(const TCommand& command)
 {
-  const TArgs args(command.Words, {"keyword", "messages"});
+  const TArgs args(command.Words, {"keyword", "messages"}, {"overwrite"});
   args.ExpectPositionals(2, 2);
   const auto mailbox = PathFromArg(args.Positionals()[0]);
   const auto folder = PathFromArg(args.Positionals()[1]);
@@ -28,16 +28,21 @@ int RunExport(const TCommand& command)
 
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
-  if (!ProbeFolder(folder))
-    throw TFileError(FileErrorMessage("Cannot write to folder", folder, ec ? ec.message() : "No file can be created there"));
+  std::string reason;
+  if (!ProbeFolder(folder, &reason))
+    throw TFileError(FileErrorMessage("Cannot write to folder", folder, ec ? ec.message() : reason));
 
   auto bar = ProgressFor(command, "Exporting");
-  const TExportReport report = ExportMessages(mailbox, emails, indexes, folder, Observer(bar));
+  const TExportReport report = ExportMessages(mailbox, emails, indexes, folder, Observer(bar),
+                                              args.Flag("overwrite") ? TExisting::Replace : TExisting::Keep);
   bar.reset();
   command.Out << "Exported " << report.Written << " of " << indexes.size() << " messages to \"" << PathText(folder)
               << "\"\n";
   for (const TExportFailure& failure : report.Failed)
     command.Err << "quillmend-cli: " << failure.FileName << ": " << failure.Reason << "\n";
+  for (const TExportRenamed& renamed : report.Renamed)
+    command.Err << "quillmend-cli: " << renamed.FileName << ": a different file has that name; written as \""
+                << renamed.WrittenAs << "\"\n";
   return report.Succeeded() ? kExitOk : kExitFailure;
 }
 

@@ -23,18 +23,21 @@ public:
 // --help among a command's options: the usage is printed instead of running the command.
 struct THelpWanted {};
 
-// The words of one command: positionals in order, and --name value / --name=value options; after
-// "--" every word is a positional.
+// The words of one command: positionals in order, --name value / --name=value options, and --name
+// flags; after "--" every word is a positional.
 class TArgs {
 public:
-  TArgs(const std::vector<std::string>& words, const std::vector<std::string>& optionNames);
+  TArgs(const std::vector<std::string>& words, const std::vector<std::string>& optionNames,
+        const std::vector<std::string>& flagNames = {});
   const std::vector<std::string>& Positionals() const { return FPositionals; }
   std::optional<std::string> Option(const std::string& name) const;
+  bool Flag(const std::string& name) const;
   void ExpectPositionals(std::size_t least, std::size_t most) const;  // throws TUsageError
 
 private:
   std::vector<std::string> FPositionals;
   std::vector<std::pair<std::string, std::string>> FOptions;
+  std::vector<std::string> FFlags;
 };
 
 struct TCommand {

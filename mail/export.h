@@ -3,10 +3,13 @@
 // window's Export Selected and the command line's export.
 
 #include "mail/Globals.h"
+#include "mail/bodypart.h"
 #include "mail/scanobserver.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,28 +34,55 @@ private:
 // "RecoveredEmail<index>.eml"
 std::string ExportFileName(std::size_t index);
 
-// Whether a new file can be created in folder. Never touches a file that is already there: the probe
-// is made under a name that is free and only that file is deleted again.
-bool ProbeFolder(const std::filesystem::path& folder);
+// Whether a new file can be created in folder; when not, *reason (if asked for) gets the system's
+// reason. Never touches a file that is already there: the probe is made under a name that is free and
+// only that file is deleted again.
+bool ProbeFolder(const std::filesystem::path& folder, std::string* reason = nullptr);
 
 struct TExportFailure {
   std::string FileName;  // e.g. RecoveredEmail12.eml
   std::string Reason;
 };
 
+// A message written whole under another name, because a different file already had its own.
+struct TExportRenamed {
+  std::string FileName;   // e.g. RecoveredEmail12.eml
+  std::string WrittenAs;  // e.g. RecoveredEmail12 (2).eml
+};
+
 struct TExportReport {
-  std::size_t Written = 0;  // files written whole
+  std::size_t Written = 0;  // files written whole, including those written under another name
   std::vector<TExportFailure> Failed;
+  std::vector<TExportRenamed> Renamed;
   bool Succeeded() const { return Failed.empty(); }
 };
 
+// What becomes of an existing file of a different content under the name a message is written to.
+enum class TExisting {
+  Keep,     // the message goes to the first free "RecoveredEmail<n> (2).eml", "(3)", ...
+  Replace,  // the message takes its place
+};
+
 // Writes emails[i] for each i of indexes, in that order, into folder. Each file is written under a
-// temporary name and renamed over its target, so an existing file is only ever replaced by a whole
-// one. A file that cannot be written is reported and the export goes on; a message that reaches past
-// the end of a mailbox that shrank is written as far as it goes and reported. A mailbox that cannot
-// be opened or read ends the export with TFileError.
+// temporary name, flushed to the disk, and only then given its name, so no file is ever replaced by
+// a part of one. An existing file with the same bytes counts as written. A file that cannot be
+// written, and a message the mailbox cannot be read for, are reported and the export goes on; of a
+// message that reaches past the end of a mailbox that shrank, what could be read is kept as
+// "RecoveredEmail<n>.incomplete.eml" and reported. Files are made no more open than the mailbox.
+// Temporary files left by exports that no longer run are removed first. Throws TFileError when the
+// mailbox cannot be opened, before anything is written.
 TExportReport ExportMessages(const std::filesystem::path& mailbox, const TEmailArray& emails,
                              const std::vector<std::size_t>& indexes, const std::filesystem::path& folder,
-                             TScanObserver* observer = nullptr);
+                             TScanObserver* observer = nullptr, TExisting existing = TExisting::Keep);
+
+// Reads range, handing sink consecutive pieces; returns the bytes delivered, fewer where the mailbox
+// now ends. Throws TFileError when the mailbox cannot be read.
+using TMessageReader = std::function<std::int64_t(TByteRange range, const std::function<void(std::string_view)>& sink)>;
+
+// ExportMessages with the bytes coming from read and the files made with the permission bits mode
+// (less the umask): the seam through which tests make reading fail part way.
+TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TEmailArray& emails,
+                             const std::vector<std::size_t>& indexes, const std::filesystem::path& folder,
+                             TScanObserver* observer, TExisting existing);
 
 }  // namespace quillmend

@@ -130,6 +130,38 @@ TEST_F(TExport, FilesThatCannotBeWrittenAreNamedInTheErrorBox)
   EXPECT_TRUE(fs::exists(folder / "RecoveredEmail4.eml"));
 }
 
+TEST_F(TExport, FilesWrittenUnderAnotherNameAreNamedInOneMoreBox)
+{
+  Open(InMbx);
+  Check(0);
+  Check(1);
+  const QStringList rows = Column(0);
+  const fs::path folder = Folder("taken");
+  const std::string first = ExportFileName(rows[0].toULongLong());
+  const std::string stem = first.substr(0, first.size() - 4);
+  Temp.Write("taken/" + first, "a file of the user's");
+  ExportTo(folder);
+  ASSERT_EQ(Ui.Messages.size(), 2u);
+  EXPECT_EQ(Ui.Messages[0].Text, kDone);
+  EXPECT_EQ(Ui.Messages[1].Kind, TMessageKind::Information);
+  EXPECT_EQ(Ui.Messages[1].Title, QStringLiteral("Information"));
+  EXPECT_EQ(Ui.Messages[1].Text,
+            QStringLiteral("1 emails were written under another name, since a different file already had theirs:\n\n%1 as %2")
+                .arg(QString::fromStdString(first), QString::fromStdString(stem + " (2).eml")));
+  EXPECT_EQ(ReadFile(folder / first), "a file of the user's");
+  EXPECT_EQ(ReadFile(folder / (stem + " (2).eml")).rfind("From ???@??? ", 0), 0u);
+
+  Ui.Messages.clear();
+  fs::remove(folder / ExportFileName(rows[1].toULongLong()));
+  fs::create_directories(folder / ExportFileName(rows[1].toULongLong()) / "inside");
+  ExportTo(folder);  // the renamed file is there with the same bytes: it is still named, after the error box
+  ASSERT_EQ(Ui.Messages.size(), 2u);
+  EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Error);
+  EXPECT_EQ(Ui.Messages[1].Kind, TMessageKind::Information);
+  EXPECT_TRUE(Ui.Messages[1].Text.endsWith(QString::fromStdString(stem + " (2).eml")));
+  EXPECT_EQ(Files(folder).size(), 3u);
+}
+
 TEST_F(TExport, AMailboxGoneSinceTheScanEndsInTheApplicationErrorBox)
 {
   const auto copy = CopyOfIn();

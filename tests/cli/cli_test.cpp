@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -194,6 +195,49 @@ TEST(CliExport, AFileThatFailsMakesTheExportFail)
   EXPECT_EQ(r.out, "Exported 4 of 5 messages to \"" + PathText(dir.Path() / "out") + "\"\n");
   EXPECT_NE(r.err.find("RecoveredEmail2.eml: "), std::string::npos) << r.err;
 }
+
+TEST(CliExport, KeepsADifferentFileOfTheSameNameUnlessToldToOverwrite)
+{
+  const TTempDir dir;
+  const auto out = dir.Path() / "out";
+  const auto other = dir.Write("other.mbx", "From ???@??? \r\n\r\nanother mailbox\r\n");
+  ASSERT_EQ(RunCli({"export", InMbx(), PathText(out), "--messages", "0"}).code, 0);
+  const std::string first = test::ReadFile(out / "RecoveredEmail0.eml");
+
+  const TResult again = RunCli({"export", InMbx(), PathText(out), "--messages", "0"});
+  EXPECT_EQ(again.code, 0);
+  EXPECT_EQ(again.err, "") << "the same bytes count as written";
+
+  const TResult renamed = RunCli({"export", PathText(other), PathText(out)});
+  EXPECT_EQ(renamed.code, 0) << renamed.err;
+  EXPECT_EQ(renamed.out, "Exported 1 of 1 messages to \"" + PathText(out) + "\"\n");
+  EXPECT_EQ(renamed.err, "quillmend-cli: RecoveredEmail0.eml: a different file has that name; written as "
+                         "\"RecoveredEmail0 (2).eml\"\n");
+  EXPECT_EQ(test::ReadFile(out / "RecoveredEmail0.eml"), first);
+  EXPECT_EQ(test::ReadFile(out / "RecoveredEmail0 (2).eml"), test::ReadFile(other));
+
+  const TResult overwritten = RunCli({"export", PathText(other), PathText(out), "--overwrite"});
+  EXPECT_EQ(overwritten.code, 0) << overwritten.err;
+  EXPECT_EQ(overwritten.err, "");
+  EXPECT_EQ(test::ReadFile(out / "RecoveredEmail0.eml"), test::ReadFile(other));
+  EXPECT_EQ(RunCli({"export", InMbx(), PathText(out), "--overwrite=yes"}).code, 2);
+}
+
+#ifndef _WIN32
+TEST(CliExport, AFolderNoFileCanBeCreatedInIsReportedWithTheSystemsReason)
+{
+  const TTempDir dir;
+  // It exists, but the names of files in it would be longer than a path may be.
+  fs::path deep = dir.Path();
+  while (PathText(deep).size() < 4080)
+    deep /= std::string(std::min<std::size_t>(200, 4085 - PathText(deep).size()), 'd');
+  fs::create_directories(deep);
+  const TResult r = RunCli({"export", InMbx(), PathText(deep)});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("Cannot write to folder"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(SystemErrorText(ENAMETOOLONG)), std::string::npos) << r.err;
+}
+#endif
 
 struct TErrorCase {
   std::vector<std::string> args;

@@ -6,7 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <random>
+
+#ifndef _WIN32
+#  include <fcntl.h>
+#  include <sys/file.h>
+#  include <sys/stat.h>
+#  include <unistd.h>
+#endif
 
 namespace quillmend {
 namespace {
@@ -79,6 +87,23 @@ TEST(ProbeFolder, FailsWhereNoFileCanBeCreated)
   EXPECT_FALSE(ProbeFolder(dir.Write("plain-file", "x")));
 }
 
+TEST(ProbeFolder, TellsTheSystemsReason)
+{
+  const TTempDir dir;
+  std::string reason;
+  EXPECT_FALSE(ProbeFolder(dir.Path() / "missing", &reason));
+  EXPECT_EQ(reason, SystemErrorText(ENOENT));
+#ifndef _WIN32
+  // A folder that exists, whose files' names would be longer than a path may be.
+  fs::path deep = dir.Path();
+  while (PathText(deep).size() < 4080)
+    deep /= std::string(std::min<std::size_t>(200, 4085 - PathText(deep).size()), 'd');
+  fs::create_directories(deep);
+  EXPECT_FALSE(ProbeFolder(deep, &reason));
+  EXPECT_EQ(reason, SystemErrorText(ENAMETOOLONG));
+#endif
+}
+
 class ExportTest : public testing::Test {
 protected:
   void SetUp() override
@@ -126,12 +151,74 @@ TEST_F(ExportTest, WritesEachMessageWithTheFlagWordReplaced)
   EXPECT_EQ(ReadFile(out / "RecoveredEmail2.eml"), "From ???@??? three\r\n\r\nthird, no line end");
 }
 
-TEST_F(ExportTest, ReplacesEarlierFilesWhole)
+TEST_F(ExportTest, ReplacesEarlierFilesWholeWhenAskedTo)
 {
   dir.Write("out/RecoveredEmail1.eml", std::string(100000, 'o'));
-  EXPECT_TRUE(ExportMessages(mailbox, emails, {1}, out).Succeeded());
+  EXPECT_TRUE(ExportMessages(mailbox, emails, {1}, out, nullptr, TExisting::Replace).Succeeded());
   EXPECT_EQ(ReadFile(out / "RecoveredEmail1.eml"), ReplaceAll(Range(1)));
   EXPECT_EQ(Listing().size(), 1u) << "no temporary file is left behind";
+}
+
+struct TExistingCase {
+  const char* what;
+  std::vector<std::pair<std::string, std::string>> before;  // name, bytes; "=" stands for the message
+  TExisting existing;
+  std::string writtenAs;  // where the message ends up
+  std::size_t files;
+};
+
+TEST_F(ExportTest, ADifferentFileIsNeverReplacedAndTheSameBytesCountAsWritten)
+{
+  const std::string message = ReplaceAll(Range(1));
+  const TExistingCase cases[] = {
+      {"free name", {}, TExisting::Keep, "RecoveredEmail1.eml", 1},
+      {"same bytes", {{"RecoveredEmail1.eml", "="}}, TExisting::Keep, "RecoveredEmail1.eml", 1},
+      {"different", {{"RecoveredEmail1.eml", "mine"}}, TExisting::Keep, "RecoveredEmail1 (2).eml", 2},
+      {"same length, other bytes", {{"RecoveredEmail1.eml", std::string(message.size(), 'x')}}, TExisting::Keep,
+       "RecoveredEmail1 (2).eml", 2},
+      {"again after a rename",
+       {{"RecoveredEmail1.eml", "mine"}, {"RecoveredEmail1 (2).eml", "="}}, TExisting::Keep, "RecoveredEmail1 (2).eml", 2},
+      {"second name taken too",
+       {{"RecoveredEmail1.eml", "mine"}, {"RecoveredEmail1 (2).eml", "also mine"}}, TExisting::Keep,
+       "RecoveredEmail1 (3).eml", 3},
+      {"replace", {{"RecoveredEmail1.eml", "mine"}}, TExisting::Replace, "RecoveredEmail1.eml", 1},
+  };
+  for (const TExistingCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(out);
+    fs::create_directory(out);
+    for (const auto& [name, bytes] : c.before)
+      dir.Write("out/" + name, bytes == "=" ? message : bytes);
+    const TExportReport report = ExportMessages(mailbox, emails, {1}, out, nullptr, c.existing);
+    EXPECT_TRUE(report.Succeeded());
+    EXPECT_EQ(report.Written, 1u);
+    EXPECT_EQ(ReadFile(out / c.writtenAs), message);
+    EXPECT_EQ(Listing().size(), c.files);
+    for (const auto& [name, bytes] : c.before)
+      if (name != c.writtenAs)
+        EXPECT_EQ(ReadFile(out / name), bytes) << name;
+    if (c.writtenAs == "RecoveredEmail1.eml") {
+      EXPECT_TRUE(report.Renamed.empty());
+    } else {
+      ASSERT_EQ(report.Renamed.size(), 1u);
+      EXPECT_EQ(report.Renamed[0].FileName, "RecoveredEmail1.eml");
+      EXPECT_EQ(report.Renamed[0].WrittenAs, c.writtenAs);
+    }
+  }
+}
+
+TEST_F(ExportTest, ExportsFromTwoMailboxesIntoOneFolderKeepBoth)
+{
+  const auto other = dir.Write("other.mbx", "From ???@??? other\r\n\r\nanother mailbox's first message\r\n");
+  TEmailArray otherEmails;
+  TEudorafile().LoadEmails(other, otherEmails);
+  EXPECT_TRUE(ExportMessages(mailbox, emails, {0}, out).Renamed.empty());
+  const TExportReport second = ExportMessages(other, otherEmails, {0}, out);
+  ASSERT_EQ(second.Renamed.size(), 1u);
+  EXPECT_EQ(ReadFile(out / "RecoveredEmail0.eml"), ReplaceAll(Range(0)));
+  EXPECT_EQ(ReadFile(out / "RecoveredEmail0 (2).eml"), ReadFile(other));
+  EXPECT_TRUE(ExportMessages(mailbox, emails, {0}, out).Renamed.empty()) << "exporting again is harmless";
+  EXPECT_EQ(Listing().size(), 2u);
 }
 
 TEST_F(ExportTest, ReportsAFileThatCannotBeWrittenAndGoesOn)
@@ -146,16 +233,113 @@ TEST_F(ExportTest, ReportsAFileThatCannotBeWrittenAndGoesOn)
   EXPECT_EQ(Listing(), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml", "RecoveredEmail2.eml"}));
 }
 
-TEST_F(ExportTest, AMessageCutShortByAShrunkMailboxIsWrittenAsFarAsItGoesAndReported)
+TEST_F(ExportTest, AMessageCutShortByAShrunkMailboxIsKeptAsIncompleteAndReplacesNothing)
 {
   const std::string whole = Range(2);
+  dir.Write("out/RecoveredEmail2.eml", whole);  // from an export before the mailbox shrank
   fs::resize_file(mailbox, static_cast<std::uintmax_t>(emails[2].StartOffset + 10));
-  const TExportReport report = ExportMessages(mailbox, emails, {0, 2}, out);
-  EXPECT_EQ(report.Written, 1u);
-  ASSERT_EQ(report.Failed.size(), 1u);
-  EXPECT_EQ(report.Failed[0].FileName, "RecoveredEmail2.eml");
-  EXPECT_EQ(ReadFile(out / "RecoveredEmail2.eml"), whole.substr(0, 10));
+  for (int round = 0; round < 2; ++round) {  // the second time the same bytes are there already
+    const TExportReport report = ExportMessages(mailbox, emails, {0, 2}, out, nullptr, TExisting::Replace);
+    EXPECT_EQ(report.Written, 1u);
+    ASSERT_EQ(report.Failed.size(), 1u);
+    EXPECT_EQ(report.Failed[0].FileName, "RecoveredEmail2.eml");
+    EXPECT_NE(report.Failed[0].Reason.find("10 of " + std::to_string(whole.size()) + " bytes"), std::string::npos);
+    EXPECT_NE(report.Failed[0].Reason.find("RecoveredEmail2.incomplete.eml"), std::string::npos) << report.Failed[0].Reason;
+    EXPECT_EQ(ReadFile(out / "RecoveredEmail2.eml"), whole);
+    EXPECT_EQ(ReadFile(out / "RecoveredEmail2.incomplete.eml"), whole.substr(0, 10));
+  }
+  dir.Write("out/RecoveredEmail2.incomplete.eml", "older, other cut");
+  const TExportReport again = ExportMessages(mailbox, emails, {2}, out, nullptr, TExisting::Replace);
+  ASSERT_EQ(again.Failed.size(), 1u);
+  EXPECT_NE(again.Failed[0].Reason.find("RecoveredEmail2.incomplete (2).eml"), std::string::npos);
+  EXPECT_EQ(ReadFile(out / "RecoveredEmail2.incomplete.eml"), "older, other cut");
+  EXPECT_EQ(ReadFile(out / "RecoveredEmail2.incomplete (2).eml"), whole.substr(0, 10));
+
+  fs::resize_file(mailbox, static_cast<std::uintmax_t>(emails[2].StartOffset));
+  const TExportReport nothing = ExportMessages(mailbox, emails, {2}, out);
+  ASSERT_EQ(nothing.Failed.size(), 1u);
+  EXPECT_EQ(Listing().size(), 4u) << "nothing read, nothing kept";
 }
+
+TEST_F(ExportTest, AReadErrorFailsThatFileAndTheReportStillComes)
+{
+  TMailboxFile file(mailbox);
+  TRangeReader reader(file);
+  const std::string error = "Cannot read file \"box.mbx\". Input/output error";
+  const auto read = [&](TByteRange range, const std::function<void(std::string_view)>& sink) -> std::int64_t {
+    return reader.Read(range, [&](std::string_view piece) {
+      if (range.Begin == emails[1].StartOffset)  // a bad block in message 1
+        throw TFileError(error);
+      sink(piece);
+      return true;
+    });
+  };
+  const TExportReport report = ExportMessages(read, 0666, emails, {0, 1, 2}, out, nullptr, TExisting::Keep);
+  EXPECT_EQ(report.Written, 2u);
+  ASSERT_EQ(report.Failed.size(), 1u);
+  EXPECT_EQ(report.Failed[0].FileName, "RecoveredEmail1.eml");
+  EXPECT_EQ(report.Failed[0].Reason, error);
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail2.eml"}));
+}
+
+TEST_F(ExportTest, AMessageThatIsNotThereFailsBeforeAnythingIsWritten)
+{
+  EXPECT_THROW(ExportMessages(mailbox, emails, {0, 3}, out), std::out_of_range);
+  EXPECT_TRUE(Listing().empty());
+}
+
+TEST_F(ExportTest, RemovesExactlyTheTemporaryFilesOfExportsThatNoLongerRun)
+{
+  const std::vector<std::string> stale = {".RecoveredEmail0.eml.0.part", ".RecoveredEmail17.eml.3.part"};
+  const std::vector<std::string> alike = {".RecoveredEmail0.eml.part",    "RecoveredEmail0.eml.0.part",
+                                          ".RecoveredEmailx.eml.0.part",  ".RecoveredEmail0.eml.0.part~",
+                                          ".RecoveredEmail0.eml.0x.part", ".Other0.eml.0.part"};
+  for (const auto& name : stale)
+    dir.Write("out/" + name, "left by an export that was killed");
+  for (const auto& name : alike)
+    dir.Write("out/" + name, "not ours");
+#ifndef _WIN32
+  // A running export holds its temporary file locked.
+  const auto running = dir.Write("out/.RecoveredEmail9.eml.0.part", "being written");
+  const int fd = ::open(running.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+#endif
+  EXPECT_TRUE(ExportMessages(mailbox, emails, {0}, out).Succeeded());
+  for (const auto& name : stale)
+    EXPECT_FALSE(fs::exists(out / name)) << name;
+  for (const auto& name : alike)
+    EXPECT_EQ(ReadFile(out / name), "not ours") << name;
+  EXPECT_EQ(ReadFile(out / "RecoveredEmail0.eml"), ReplaceAll(Range(0)));
+#ifndef _WIN32
+  EXPECT_EQ(ReadFile(running), "being written");
+  ::close(fd);
+#endif
+}
+
+#ifndef _WIN32
+TEST_F(ExportTest, FilesAreNoMoreOpenThanTheMailbox)
+{
+  struct TCase {
+    mode_t mailbox, umask, file;
+  };
+  const TCase cases[] = {{0600, 022, 0600}, {0640, 022, 0640}, {0644, 022, 0644},
+                         {0755, 022, 0644}, {0666, 077, 0600}, {0660, 002, 0660}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mailbox) + " " + std::to_string(c.umask));
+    fs::remove_all(out);
+    fs::create_directory(out);
+    ASSERT_EQ(::chmod(mailbox.c_str(), c.mailbox), 0);
+    const mode_t before = ::umask(c.umask);
+    const TExportReport report = ExportMessages(mailbox, emails, {0}, out);
+    ::umask(before);
+    ASSERT_TRUE(report.Succeeded());
+    struct stat st {};
+    ASSERT_EQ(::stat((out / "RecoveredEmail0.eml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.file);
+  }
+}
+#endif
 
 TEST_F(ExportTest, AMailboxThatIsGoneEndsTheExport)
 {
