@@ -18,8 +18,9 @@ int RunExport(const TCommand& command)
   const auto messages = args.Option("messages");
   const std::vector<std::size_t> chosen = messages ? ParseMessageList(*messages) : std::vector<std::size_t>();
 
-  const TEmailArray emails = Scan(command, mailbox);
-  std::vector<std::size_t> indexes = Select(command, mailbox, emails, args.Option("keyword"));
+  TFileIdentity scanned;
+  const TEmailArray emails = Scan(command, mailbox, scanned);
+  std::vector<std::size_t> indexes = Select(command, mailbox, emails, args.Option("keyword"), scanned);
   if (messages) {
     for (const std::size_t i : chosen)
       if (i >= emails.size())
@@ -34,7 +35,7 @@ int RunExport(const TCommand& command)
     throw TFileError(FileErrorMessage("Cannot write to folder", folder, ec ? ec.message() : "No file can be created there"));
 
   auto bar = ProgressFor(command, "Exporting");
-  const TExportReport report = ExportMessages(mailbox, emails, indexes, folder, Observer(bar));
+  const TExportReport report = ExportMessages(mailbox, emails, indexes, folder, Observer(bar), &scanned);
   bar.reset();
   command.Out << "Exported " << report.Written << " of " << indexes.size() << " messages to \"" << PathText(folder)
               << "\"\n";

@@ -219,7 +219,7 @@ bool ProbeFolder(const fs::path& folder)
 }
 
 TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes,
-                             const fs::path& folder, TScanObserver* observer)
+                             const fs::path& folder, TScanObserver* observer, const TFileIdentity* scanned)
 {
   TObserverSession session(observer);
   TObserverFeed feed(observer);
@@ -227,6 +227,8 @@ TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails,
   if (indexes.empty())
     return report;
   TMailboxFile file(mailbox);
+  if (scanned)
+    file.ExpectUnchanged(*scanned);
   TRangeReader reader(file);
   std::string buffer;
   buffer.reserve(kWriteBuffer + kFlagWord.size());

@@ -3,6 +3,7 @@
 // window's Export Selected and the command line's export.
 
 #include "mail/Globals.h"
+#include "mail/files.h"
 #include "mail/scanobserver.h"
 
 #include <cstddef>
@@ -53,6 +54,6 @@ struct TExportReport {
 // be opened or read ends the export with TFileError.
 TExportReport ExportMessages(const std::filesystem::path& mailbox, const TEmailArray& emails,
                              const std::vector<std::size_t>& indexes, const std::filesystem::path& folder,
-                             TScanObserver* observer = nullptr);
+                             TScanObserver* observer = nullptr, const TFileIdentity* scanned = nullptr);
 
 }  // namespace quillmend
