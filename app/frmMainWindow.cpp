@@ -405,7 +405,8 @@ void TfrmMain::lvFoundEmailsClick()
     return;
   txtmsgbody->clear();
   const auto record = selected.front().data(TEmailListModel::RecordIndexRole).value<qulonglong>();
-  txtmsgbody->setPlainText(PreviewText(QStringToPath(FFileName), FEmails[record], kPreviewLimit, &FScanned) + QLatin1Char('\n'));
+  txtmsgbody->setPlainText(PreviewText(QStringToPath(FFileName), FEmails[record], kPreviewLimit, &FScanned) +
+                           QLatin1Char('\n'));
 }
 
 void TfrmMain::lvFoundEmailsColumnClick(int column)

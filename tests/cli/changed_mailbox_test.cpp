@@ -63,7 +63,10 @@ std::string Mailbox(std::size_t bodySize)
 }
 
 // The scan's bar is erased with a run of spaces once the scan is done.
-bool ScanEnded(const std::string& err) { return err.find("Scanning") != std::string::npos && err.find(std::string(40, ' ')) != std::string::npos; }
+bool ScanEnded(const std::string& err)
+{
+  return err.find("Scanning") != std::string::npos && err.find(std::string(40, ' ')) != std::string::npos;
+}
 
 struct TCommandCase {
   const char* name;
