@@ -273,22 +273,24 @@ void TfrmMain::LoadMailFile(const QString& path)
     return;
   const std::filesystem::path mailbox = QStringToPath(path);
   TEmailArray emails;
+  TFileIdentity scanned;
   std::vector<std::size_t> kept;
   {
     TDisabledWindow busy(*this);
     TfrmParseWait progress(100);
     TParseWaitObserver observer(progress, this);
-    TEudorafile().LoadEmails(mailbox, emails, &observer);
+    TEudorafile().LoadEmails(mailbox, emails, &observer, &scanned);
     // A keyword with a character that Windows-1252 lacks cannot stand in any mail: nothing matches.
     if (FFiltered)
       if (const auto keyword = ToCp1252(txtFilter->text()))
-        kept = FilterEmails(mailbox, emails, *keyword, &observer);
+        kept = FilterEmails(mailbox, emails, *keyword, &observer, &scanned);
   }
 
   FFileName = path;
   FSortProxy->Unsort();
   FModel->BeginRebuild();
   FEmails = std::move(emails);
+  FScanned = scanned;
   if (FFiltered) {
     for (const std::size_t index : kept)
       FModel->AddEmailItem(index);
@@ -372,7 +374,8 @@ void TfrmMain::sbSaveEmailClick()
     TDisabledWindow busy(*this);
     TfrmParseWait progress(100);
     TParseWaitObserver observer(progress, this, kExportProgressDelay);
-    report = ExportMessages(QStringToPath(FFileName), FEmails, CheckedRecordsInRowOrder(), target, &observer);
+    report = ExportMessages(QStringToPath(FFileName), FEmails, CheckedRecordsInRowOrder(), target, &observer,
+                            TExisting::Keep, &FScanned);
   }
   if (report.Succeeded())
     FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"),
@@ -437,7 +440,8 @@ void TfrmMain::lvFoundEmailsClick()
     return;
   txtmsgbody->clear();
   const auto record = selected.front().data(TEmailListModel::RecordIndexRole).value<qulonglong>();
-  txtmsgbody->setPlainText(PreviewText(QStringToPath(FFileName), FEmails[record]) + QLatin1Char('\n'));
+  txtmsgbody->setPlainText(PreviewText(QStringToPath(FFileName), FEmails[record], kPreviewLimit, &FScanned) +
+                           QLatin1Char('\n'));
 }
 
 void TfrmMain::lvFoundEmailsColumnClick(int column)

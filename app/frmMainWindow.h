@@ -4,6 +4,7 @@
 
 #include "discovery/mbxfiles.h"
 #include "mail/Globals.h"
+#include "mail/files.h"
 
 #include <QMainWindow>
 
@@ -83,6 +84,7 @@ private:
 
   TEmailArray FEmails;
   QString FFileName;
+  TFileIdentity FScanned;  // what FEmails were read from; every later open checks it
   bool FFiltered = false;
   // Kept from one column click to the next for the life of the window, across mailboxes.
   int SortColumn = 0;

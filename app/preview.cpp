@@ -31,9 +31,12 @@ std::string NormaliseLineBreaks(const std::string& bytes)
 
 }  // namespace
 
-QString PreviewText(const std::filesystem::path& mailbox, const TEmail& email, std::size_t limit)
+QString PreviewText(const std::filesystem::path& mailbox, const TEmail& email, std::size_t limit,
+                    const TFileIdentity* scanned)
 {
   const TMailboxFile file(mailbox);
+  if (scanned)
+    file.ExpectUnchanged(*scanned);
   TRangeReader reader(file);
   const TByteRange range = BodyPart(email);
   QString text = FromCp1252(NormaliseLineBreaks(ReadRange(reader, range, limit)));

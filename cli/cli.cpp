@@ -124,16 +124,17 @@ std::filesystem::path PathFromArg(const std::string& utf8)
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-TEmailArray Scan(const TCommand& command, const std::filesystem::path& mailbox)
+TEmailArray Scan(const TCommand& command, const std::filesystem::path& mailbox, TFileIdentity& identity)
 {
   auto bar = ProgressFor(command, "Scanning");
   TEmailArray emails;
-  TEudorafile().LoadEmails(mailbox, emails, Observer(bar));
+  TEudorafile().LoadEmails(mailbox, emails, Observer(bar), &identity);
   return emails;
 }
 
 std::vector<std::size_t> Select(const TCommand& command, const std::filesystem::path& mailbox,
-                                const TEmailArray& emails, const std::optional<std::string>& keyword)
+                                const TEmailArray& emails, const std::optional<std::string>& keyword,
+                                const TFileIdentity& scanned)
 {
   if (keyword) {
     if (keyword->empty())
@@ -148,7 +149,7 @@ std::vector<std::size_t> Select(const TCommand& command, const std::filesystem::
       return {};
     }
     auto bar = ProgressFor(command, "Filtering");
-    return FilterEmails(mailbox, emails, *bytes, Observer(bar));
+    return FilterEmails(mailbox, emails, *bytes, Observer(bar), &scanned);
   }
   std::vector<std::size_t> all(emails.size());
   for (std::size_t i = 0; i < all.size(); ++i)

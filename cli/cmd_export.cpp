@@ -17,8 +17,9 @@ int RunExport(const TCommand& command)
   const auto messages = args.Option("messages");
   const std::optional<TMessageList> chosen = messages ? std::optional<TMessageList>(*messages) : std::nullopt;
 
-  const TEmailArray emails = Scan(command, mailbox);
-  std::vector<std::size_t> indexes = Select(command, mailbox, emails, args.Option("keyword"));
+  TFileIdentity scanned;
+  const TEmailArray emails = Scan(command, mailbox, scanned);
+  std::vector<std::size_t> indexes = Select(command, mailbox, emails, args.Option("keyword"), scanned);
   if (chosen) {
     if (const std::optional<std::size_t> beyond = chosen->FirstBeyond(emails.size()))
       throw std::runtime_error("No message " + std::to_string(*beyond) + " in \"" + PathText(mailbox) +
@@ -34,7 +35,7 @@ int RunExport(const TCommand& command)
 
   auto bar = ProgressFor(command, "Exporting");
   const TExportReport report = ExportMessages(mailbox, emails, indexes, folder, Observer(bar),
-                                              args.Flag("overwrite") ? TExisting::Replace : TExisting::Keep);
+                                              args.Flag("overwrite") ? TExisting::Replace : TExisting::Keep, &scanned);
   bar.reset();
   command.Out << "Exported " << report.Written << " of " << indexes.size() << " messages to \"" << PathText(folder)
               << "\"\n";

@@ -104,8 +104,9 @@ int RunList(const TCommand& command)
   if (format != "table" && format != "tsv" && format != "json")
     throw TUsageError("unknown format \"" + format + "\" (table, tsv or json)");
   const auto mailbox = PathFromArg(args.Positionals()[0]);
-  const TEmailArray emails = Scan(command, mailbox);
-  const std::vector<std::size_t> rows = Select(command, mailbox, emails, args.Option("keyword"));
+  TFileIdentity scanned;
+  const TEmailArray emails = Scan(command, mailbox, scanned);
+  const std::vector<std::size_t> rows = Select(command, mailbox, emails, args.Option("keyword"), scanned);
 
   std::ostream& out = command.Out;
   // Rows gather in one buffer that goes out in large writes.

@@ -18,18 +18,29 @@ int RunShow(const TCommand& command)
     throw TUsageError("\"" + number + "\" is not a message number");
 
   const auto mailbox = PathFromArg(args.Positionals()[0]);
-  const TEmailArray emails = Scan(command, mailbox);
+  TFileIdentity scanned;
+  const TEmailArray emails = Scan(command, mailbox, scanned);
   if (index >= emails.size())
     throw std::runtime_error("No message " + number + " in \"" + PathText(mailbox) + "\": it holds " +
                              std::to_string(emails.size()) + " messages");
   const TMailboxFile file(mailbox);
+  file.ExpectUnchanged(scanned);
   TRangeReader reader(file);
-  reader.Read(BodyPart(emails[index]), [&](std::string_view piece) {
+  const TByteRange body = BodyPart(emails[index]);
+  const std::int64_t written = reader.Read(body, [&](std::string_view piece) {
     command.Out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
     return static_cast<bool>(command.Out);
   });
   command.Out.flush();
-  return command.Out ? kExitOk : kExitFailure;
+  if (!command.Out)
+    return kExitFailure;
+  // The mailbox shrank while it was read: what came out is not the whole body.
+  if (written < body.Length()) {
+    command.Err << "quillmend-cli: " << QuotedPath(mailbox) << " ends before message " << number << " does: " << written
+                << " of " << body.Length() << " bytes written\n";
+    return kExitFailure;
+  }
+  return kExitOk;
 }
 
 }  // namespace quillmend::cli

@@ -3,6 +3,7 @@
 
 #include "cli/cli.h"
 #include "mail/Globals.h"
+#include "mail/files.h"
 #include "mail/scanobserver.h"
 
 #include <filesystem>
@@ -67,12 +68,13 @@ inline TScanObserver* Observer(std::optional<TTerminalProgress>& bar) { return b
 
 std::filesystem::path PathFromArg(const std::string& utf8);
 
-// Scans a mailbox, with a bar when asked for.
-TEmailArray Scan(const TCommand& command, const std::filesystem::path& mailbox);
+// Scans a mailbox, with a bar when asked for; identity receives what every later open checks.
+TEmailArray Scan(const TCommand& command, const std::filesystem::path& mailbox, TFileIdentity& identity);
 
 // Indexes of the messages whose body part holds keyword, or all when there is none.
 std::vector<std::size_t> Select(const TCommand& command, const std::filesystem::path& mailbox,
-                                const TEmailArray& emails, const std::optional<std::string>& keyword);
+                                const TEmailArray& emails, const std::optional<std::string>& keyword,
+                                const TFileIdentity& scanned);
 
 // "0,3,7-12", kept as ranges: a list may name more messages than memory can hold as indexes.
 class TMessageList {

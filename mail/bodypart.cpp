@@ -84,12 +84,15 @@ bool TKeywordFilter::Matches(TRangeReader& reader, TByteRange range)
 }
 
 std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, const TEmailArray& emails,
-                                      const std::string& keyword, TScanObserver* observer)
+                                      const std::string& keyword, TScanObserver* observer,
+                                      const TFileIdentity* scanned)
 {
   TObserverSession session(observer);
   TObserverFeed feed(observer);
   TKeywordFilter filter(keyword);
   TMailboxFile file(mailbox);
+  if (scanned)
+    file.ExpectUnchanged(*scanned);
   TRangeReader reader(file, std::size_t{256} << 10, TRangeReader::TAccess::Forward);
   std::vector<std::size_t> kept;
   const std::int64_t end = emails.empty() ? 0 : emails.back().EndOffset;

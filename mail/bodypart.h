@@ -89,8 +89,10 @@ private:
   std::string FJoint;
 };
 
-// Indexes of the records whose body part holds keyword, in array order. Throws TFileError.
+// Indexes of the records whose body part holds keyword, in array order. With scanned, the mailbox
+// must still be the file the records came from (TMailboxFile::ExpectUnchanged). Throws TFileError.
 std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, const TEmailArray& emails,
-                                      const std::string& keyword, TScanObserver* observer = nullptr);
+                                      const std::string& keyword, TScanObserver* observer = nullptr,
+                                      const TFileIdentity* scanned = nullptr);
 
 }  // namespace quillmend

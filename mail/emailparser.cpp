@@ -269,7 +269,8 @@ TEmail TEmailParser::SetHeaderField(const TRPCField& field, TEmail email)
   return email;
 }
 
-void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TScanObserver* observer)
+void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TScanObserver* observer,
+                             TFileIdentity* identity)
 {
   TObserverSession session(observer);
   TMailboxFile file(fileName);
@@ -360,6 +361,11 @@ void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TSca
 
   // The last message runs to the end of the file, its unterminated last line included.
   records.CloseLast(pos);
+  if (identity) {
+    // Taken after the last read: a file that grew meanwhile then counts as grown, not as rewritten.
+    *identity = file.Identity();
+    identity->Size = pos;
+  }
   emails = std::move(records.Emails());
 }
 

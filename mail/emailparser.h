@@ -3,6 +3,7 @@
 // message wherever it stands, so messages the mail client no longer lists are found too.
 
 #include "mail/Globals.h"
+#include "mail/files.h"
 #include "mail/scanobserver.h"
 
 #include <cstdint>
@@ -41,9 +42,10 @@ public:
 
   // Scans the mailbox in one sequential pass. Line ends are the first CR LF at or after a line's
   // start; bytes after the file's last CR LF start no line, but belong to the last message. emails
-  // is assigned only when the scan completes. Throws TFileError.
+  // (and *identity, the file scanned with the size read, when asked for) are assigned only when the
+  // scan completes. Throws TFileError.
   static void ParseFile(const std::filesystem::path& fileName, TEmailArray& emails,
-                        TScanObserver* observer = nullptr);
+                        TScanObserver* observer = nullptr, TFileIdentity* identity = nullptr);
 };
 
 // The bar value for a line starting at lineStart in a file of size bytes: 100 / size * lineStart in

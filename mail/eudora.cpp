@@ -4,9 +4,10 @@
 
 namespace quillmend {
 
-void TEudorafile::LoadEmails(const std::filesystem::path& fileName, TEmailArray& emails, TScanObserver* observer)
+void TEudorafile::LoadEmails(const std::filesystem::path& fileName, TEmailArray& emails, TScanObserver* observer,
+                             TFileIdentity* identity)
 {
-  TEmailParser::ParseFile(fileName, emails, observer);
+  TEmailParser::ParseFile(fileName, emails, observer, identity);
 }
 
 }  // namespace quillmend

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/Globals.h"
+#include "mail/files.h"
 #include "mail/scanobserver.h"
 
 #include <filesystem>
@@ -10,7 +11,9 @@ namespace quillmend {
 // The loader the window and the command-line tool use: one scan of one mailbox.
 class TEudorafile {
 public:
-  void LoadEmails(const std::filesystem::path& fileName, TEmailArray& emails, TScanObserver* observer = nullptr);
+  // identity, when given, receives what later opens check the mailbox against.
+  void LoadEmails(const std::filesystem::path& fileName, TEmailArray& emails, TScanObserver* observer = nullptr,
+                  TFileIdentity* identity = nullptr);
 };
 
 }  // namespace quillmend

@@ -507,7 +507,8 @@ bool ProbeFolder(const fs::path& folder, std::string* reason)
 }
 
 TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes,
-                             const fs::path& folder, TScanObserver* observer, TExisting existing)
+                             const fs::path& folder, TScanObserver* observer, TExisting existing,
+                             const TFileIdentity* scanned)
 {
   for (const std::size_t index : indexes)
     if (index >= emails.size())
@@ -517,6 +518,8 @@ TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails,
     return {};
   }
   TMailboxFile file(mailbox);
+  if (scanned)
+    file.ExpectUnchanged(*scanned);
   TRangeReader reader(file);
   const auto read = [&](TByteRange range, const std::function<void(std::string_view)>& sink) {
     return reader.Read(range, [&](std::string_view piece) {

@@ -4,6 +4,7 @@
 
 #include "mail/Globals.h"
 #include "mail/bodypart.h"
+#include "mail/files.h"
 #include "mail/scanobserver.h"
 
 #include <cstddef>
@@ -70,10 +71,11 @@ enum class TExisting {
 // message that reaches past the end of a mailbox that shrank, what could be read is kept as
 // "RecoveredEmail<n>.incomplete.eml" and reported. Files are made no more open than the mailbox.
 // Temporary files left by exports that no longer run are removed first. Throws TFileError when the
-// mailbox cannot be opened, before anything is written.
+// mailbox cannot be opened, or is no longer the file scanned, before anything is written.
 TExportReport ExportMessages(const std::filesystem::path& mailbox, const TEmailArray& emails,
                              const std::vector<std::size_t>& indexes, const std::filesystem::path& folder,
-                             TScanObserver* observer = nullptr, TExisting existing = TExisting::Keep);
+                             TScanObserver* observer = nullptr, TExisting existing = TExisting::Keep,
+                             const TFileIdentity* scanned = nullptr);
 
 // Reads range, handing sink consecutive pieces; returns the bytes delivered, fewer where the mailbox
 // now ends. Throws TFileError when the mailbox cannot be read.

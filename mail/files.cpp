@@ -41,13 +41,20 @@ std::string PathText(const fs::path& path)
 #endif
 }
 
-std::string FileErrorMessage(const char* what, const fs::path& path, const std::string& reason)
+std::string QuotedPath(const fs::path& path)
 {
   std::error_code ec;
   fs::path full = fs::absolute(path, ec);
   if (ec)
     full = path;
-  return std::string(what) + " \"" + PathText(full) + "\". " + reason;
+  std::string quoted(1, '"');
+  quoted.append(PathText(full)) += '"';
+  return quoted;
+}
+
+std::string FileErrorMessage(const char* what, const fs::path& path, const std::string& reason)
+{
+  return std::string(what) + " " + QuotedPath(path) + ". " + reason;
 }
 
 #ifdef _WIN32
@@ -94,6 +101,20 @@ std::int64_t TMailboxFile::Size() const
   if (!GetFileSizeEx(FHandle, &size))
     throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
   return size.QuadPart;
+}
+
+TFileIdentity TMailboxFile::Identity() const
+{
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(FHandle, &info))
+    throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
+  TFileIdentity identity;
+  identity.Device = info.dwVolumeSerialNumber;
+  identity.File = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  identity.Size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+  identity.Modified = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                                info.ftLastWriteTime.dwLowDateTime);
+  return identity;
 }
 
 std::size_t TMailboxFile::ReadAt(std::int64_t offset, char* buffer, std::size_t count) const
@@ -154,6 +175,24 @@ std::int64_t TMailboxFile::Size() const
   return static_cast<std::int64_t>(st.st_size);
 }
 
+TFileIdentity TMailboxFile::Identity() const
+{
+  struct stat st {};
+  if (::fstat(FFd, &st) != 0)
+    throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
+#  ifdef __APPLE__
+  const struct timespec& modified = st.st_mtimespec;
+#  else
+  const struct timespec& modified = st.st_mtim;
+#  endif
+  TFileIdentity identity;
+  identity.Device = static_cast<std::uint64_t>(st.st_dev);
+  identity.File = static_cast<std::uint64_t>(st.st_ino);
+  identity.Size = S_ISBLK(st.st_mode) ? Size() : static_cast<std::int64_t>(st.st_size);
+  identity.Modified = static_cast<std::int64_t>(modified.tv_sec) * 1000000000 + static_cast<std::int64_t>(modified.tv_nsec);
+  return identity;
+}
+
 std::size_t TMailboxFile::ReadAt(std::int64_t offset, char* buffer, std::size_t count) const
 {
   std::size_t done = 0;
@@ -172,6 +211,14 @@ std::size_t TMailboxFile::ReadAt(std::int64_t offset, char* buffer, std::size_t 
 }
 
 #endif
+
+void TMailboxFile::ExpectUnchanged(const TFileIdentity& scanned) const
+{
+  const TFileIdentity now = Identity();
+  const bool same = now.Device == scanned.Device && now.File == scanned.File;
+  if (!same || now.Size < scanned.Size || (now.Size == scanned.Size && now.Modified != scanned.Modified))
+    throw TFileError(QuotedPath(FPath) + " has changed since it was scanned; open it again");
+}
 
 TReadAhead::TReadAhead(const TMailboxFile& file, std::int64_t offset, std::size_t blockSize)
     : FFile(file), FBlockSize(blockSize), FBuffers{std::make_unique<char[]>(blockSize), std::make_unique<char[]>(blockSize)},
@@ -192,6 +239,10 @@ TReadAhead::~TReadAhead()
 std::string_view TReadAhead::Next()
 {
   std::unique_lock lock(FMutex);
+  if (FError)
+    std::rethrow_exception(FError);
+  if (FEnded)  // waiting for the other block would be forever
+    return {};
   if (FHanded) {  // the block handed out last is free again
     FFilled[FConsumer] = false;
     FConsumer ^= 1;
@@ -201,6 +252,7 @@ std::string_view TReadAhead::Next()
   FChanged.wait(lock, [this] { return FFilled[FConsumer] || FError; });
   if (FError)
     std::rethrow_exception(FError);
+  FEnded = FCount[FConsumer] == 0;
   return {FBuffers[FConsumer].get(), FCount[FConsumer]};
 }
 

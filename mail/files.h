@@ -13,7 +13,6 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <string_view>
 
 namespace quillmend {
 
@@ -25,6 +24,9 @@ public:
 
 // "<what> "<full path>". <reason>", as in: Cannot open file "/home/a/In.mbx". No such file or directory
 std::string FileErrorMessage(const char* what, const std::filesystem::path& path, const std::string& reason);
+
+// "\"<full path>\"", the way every file error names its file.
+std::string QuotedPath(const std::filesystem::path& path);
 
 // The system's text for an error code (an errno value, or a Windows error code on Windows). Windows
 // ends its texts with a full stop and a line break; trailing spaces, controls and full stops are cut.
@@ -41,6 +43,17 @@ std::string Utf8FromWide(std::wstring_view text);
 // A path as UTF-8 text, for messages and terminals; what is not Unicode shows as U+FFFD.
 std::string PathText(const std::filesystem::path& path);
 
+// Which file a path named when it was scanned, and how far the scan read. A later open compares it
+// with what it finds, so that a mailbox replaced or rewritten since is not cut at the scan's offsets.
+struct TFileIdentity {
+  std::uint64_t Device = 0;  // st_dev, or the volume serial number on Windows
+  std::uint64_t File = 0;    // st_ino, or the file index on Windows
+  std::int64_t Size = 0;
+  std::int64_t Modified = 0;  // nanoseconds since the epoch, or FILETIME ticks on Windows
+
+  friend bool operator==(const TFileIdentity&, const TFileIdentity&) = default;
+};
+
 class TMailboxFile {
 public:
   // Throws TFileError "Cannot open file "%s". %s".
@@ -51,6 +64,14 @@ public:
 
   const std::filesystem::path& Path() const { return FPath; }
   std::int64_t Size() const;  // the size right now; the file may grow or shrink meanwhile
+
+  // The open file's identity with its size right now. Throws TFileError.
+  TFileIdentity Identity() const;
+
+  // Throws TFileError ""<path>" has changed since it was scanned; open it again" unless this is the
+  // scanned file, at least as long as the scan read, and either longer or modified at the same time.
+  // A file that only grew keeps every scanned message where it was: a running mail client appends.
+  void ExpectUnchanged(const TFileIdentity& scanned) const;
 
   // Reads up to count bytes at offset; fewer only where the file ends. Throws TFileError.
   std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const;
@@ -74,7 +95,8 @@ public:
   TReadAhead(const TReadAhead&) = delete;
   TReadAhead& operator=(const TReadAhead&) = delete;
 
-  // The next block, empty at the end of the file; valid until the next call. Rethrows a read error.
+  // The next block, empty at the end of the file and at every call after it; valid until the next
+  // call. Rethrows a read error, at this and every later call.
   std::string_view Next();
 
 private:
@@ -87,6 +109,7 @@ private:
   bool FFilled[2] = {false, false};
   int FConsumer = 0;
   bool FHanded = false;
+  bool FEnded = false;  // the empty block was handed out: the thread has returned and fills nothing more
   bool FStop = false;
   std::exception_ptr FError;
   std::mutex FMutex;

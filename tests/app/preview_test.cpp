@@ -7,6 +7,8 @@
 
 #include <QPlainTextEdit>
 
+#include <fstream>
+
 using namespace std::string_literals;
 
 namespace quillmend::test {
@@ -82,6 +84,34 @@ TEST(PreviewText, ABodyPartOverTheLimitIsCutWithANote)
   // The body part starts at offset 16 (the blank line's CR) and is 104 bytes long.
   EXPECT_EQ(lines[2], QStringLiteral("[Preview cut: only the first 40 of 104 bytes are shown; the message goes on at file offset 56.]"));
   EXPECT_FALSE(PreviewText(mailbox, emails[0], 104).contains(QStringLiteral("Preview cut")));
+}
+
+TEST_F(TPreviewPane, AMailboxReplacedSinceTheScanGivesTheErrorBoxAndOneThatGrewIsShown)
+{
+  const auto copy = CopyOfIn();
+  Open(copy);
+  const std::string bytes = ReadFile(copy);
+  // The same mail a few bytes further on, moved over the scanned file.
+  const auto moved = copy.parent_path() / "moved.mbx";
+  {
+    std::ofstream(moved, std::ios::binary) << "shifted" << bytes;
+  }
+  std::filesystem::rename(moved, copy);
+  ClickRow(2);
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_TRUE(Ui.Messages[0].Text.startsWith(QLatin1Char('"') + ToQString(copy) +
+                                             QStringLiteral("\" has changed since it was scanned; open it again")))
+      << Ui.Messages[0].Text.toStdString();
+  EXPECT_TRUE(Preview().isEmpty());
+
+  // Scanned again, then grown as a running mail client appends: the scanned messages still show.
+  Open(copy);
+  {
+    std::ofstream(copy, std::ios::binary | std::ios::app) << bytes;
+  }
+  ClickRow(2);
+  EXPECT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_FALSE(Preview().isEmpty());
 }
 
 TEST(PreviewText, AMailboxThatShrankShowsWhatIsLeft)
