@@ -195,8 +195,9 @@ TEST_F(ExportTest, ADifferentFileIsNeverReplacedAndTheSameBytesCountAsWritten)
     EXPECT_EQ(ReadFile(out / c.writtenAs), message);
     EXPECT_EQ(Listing().size(), c.files);
     for (const auto& [name, bytes] : c.before) {
-      if (name != c.writtenAs)
+      if (name != c.writtenAs) {
         EXPECT_EQ(ReadFile(out / name), bytes) << name;
+      }
     }
     if (c.writtenAs == "RecoveredEmail1.eml") {
       EXPECT_TRUE(report.Renamed.empty());
