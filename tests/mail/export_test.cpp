@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <random>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#  include <winerror.h>
+#else
 #  include <fcntl.h>
 #  include <sys/file.h>
 #  include <sys/stat.h>
@@ -92,8 +94,11 @@ TEST(ProbeFolder, TellsTheSystemsReason)
   const TTempDir dir;
   std::string reason;
   EXPECT_FALSE(ProbeFolder(dir.Path() / "missing", &reason));
+#ifdef _WIN32
+  // Windows tells a missing folder from a missing file.
+  EXPECT_EQ(reason, SystemErrorText(ERROR_PATH_NOT_FOUND));
+#else
   EXPECT_EQ(reason, SystemErrorText(ENOENT));
-#ifndef _WIN32
   // A folder that exists, whose files' names would be longer than a path may be.
   fs::path deep = dir.Path();
   while (PathText(deep).size() < 4080)

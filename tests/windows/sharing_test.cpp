@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string_view>
 
 namespace quillmend {
@@ -79,22 +80,43 @@ TEST(WindowsSharing, AClientThatSharesNothingStopsTheScanWithTheSystemsReason)
 
 TEST(WindowsSharing, AnExportedFileHeldOpenElsewhereIsReportedAndLeftAlone)
 {
-  const TTempDir dir;
-  const fs::path mailbox = dir.Write("In.mbx", kFirst + kSecond);
-  const TEmailArray emails = Scan(mailbox);
-  dir.Write("RecoveredEmail0.eml", "earlier");
-  // A viewer that has the earlier file open without delete sharing: it cannot be replaced.
-  const THandle viewer(CreateFileW((dir.Path() / "RecoveredEmail0.eml").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(viewer) << LastSystemError();
+  struct TCase {
+    TExisting existing;
+    const char* writtenAs;  // where message 0 goes; none: it fails
+  };
+  for (const TCase c : {TCase{TExisting::Keep, "RecoveredEmail0 (2).eml"}, TCase{TExisting::Replace, nullptr}}) {
+    SCOPED_TRACE(c.existing == TExisting::Keep ? "keep" : "replace");
+    const TTempDir dir;
+    const fs::path mailbox = dir.Write("In.mbx", kFirst + kSecond);
+    const TEmailArray emails = Scan(mailbox);
+    const fs::path out = dir.Path() / "out";
+    fs::create_directory(out);
+    dir.Write("out/RecoveredEmail0.eml", "earlier");
+    // A viewer that has the earlier file open without delete sharing: it cannot be replaced.
+    const THandle viewer(CreateFileW((out / "RecoveredEmail0.eml").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(viewer) << LastSystemError();
 
-  const TExportReport report = ExportMessages(mailbox, emails, {0, 1}, dir.Path());
-  EXPECT_EQ(report.Written, 1u);
-  ASSERT_EQ(report.Failed.size(), 1u);
-  EXPECT_EQ(report.Failed[0].FileName, "RecoveredEmail0.eml");
-  EXPECT_EQ(report.Failed[0].Reason, SystemErrorText(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(test::ReadFile(dir.Path() / "RecoveredEmail0.eml"), "earlier");
-  EXPECT_EQ(test::ReadFile(dir.Path() / "RecoveredEmail1.eml"), kSecond);
+    const TExportReport report = ExportMessages(mailbox, emails, {0, 1}, out, nullptr, c.existing);
+    EXPECT_EQ(test::ReadFile(out / "RecoveredEmail0.eml"), "earlier");
+    EXPECT_EQ(test::ReadFile(out / "RecoveredEmail1.eml"), kSecond);
+    if (c.writtenAs) {
+      EXPECT_EQ(report.Written, 2u);
+      EXPECT_TRUE(report.Failed.empty());
+      ASSERT_EQ(report.Renamed.size(), 1u);
+      EXPECT_EQ(report.Renamed[0].FileName, "RecoveredEmail0.eml");
+      EXPECT_EQ(report.Renamed[0].WrittenAs, c.writtenAs);
+      EXPECT_EQ(test::ReadFile(out / c.writtenAs), kFirst);
+    } else {
+      EXPECT_EQ(report.Written, 1u);
+      EXPECT_TRUE(report.Renamed.empty());
+      ASSERT_EQ(report.Failed.size(), 1u);
+      EXPECT_EQ(report.Failed[0].FileName, "RecoveredEmail0.eml");
+      EXPECT_EQ(report.Failed[0].Reason, SystemErrorText(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), c.writtenAs ? 3 : 2)
+        << "no temporary file is left behind";
+  }
 }
 
 TEST(WindowsErrorText, IsTheSystemsMessageWithoutItsFullStopAndLineBreak)
