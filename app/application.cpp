@@ -1,5 +1,7 @@
 #include "app/application.h"
 
+#include "base/version.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QHash>
@@ -13,9 +15,11 @@ void InitApplication()
 {
   // The name, not the display name: a display name would be appended to every window caption.
   QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
-  QCoreApplication::setApplicationVersion(QStringLiteral("5.0"));
+  QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
   InitResources();
 }
+
+QString WindowCaption() { return QStringLiteral("Quillmend v") + QString::fromLatin1(kVersion); }
 
 QFont WindowFont()
 {

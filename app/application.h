@@ -9,7 +9,10 @@
 namespace quillmend {
 
 inline constexpr char kApplicationTitle[] = "Quillmend";
-inline constexpr char kWindowCaption[] = "Quillmend v5.0";
+
+
+// "Quillmend v<version>"
+QString WindowCaption();
 
 // Sets the application's title; called once, right after the QApplication is made.
 void InitApplication();

@@ -2,17 +2,14 @@
 
 #include <iostream>
 
+#include "base/win32.h"
+
 #ifdef _WIN32
-#  ifndef NOMINMAX
-#    define NOMINMAX
-#  endif
-#  define WIN32_LEAN_AND_MEAN
-#  include <windows.h>
 #  include <shellapi.h>
 #  include <fcntl.h>
 #  include <io.h>
 
-#  include "mail/files.h"
+#  include "base/system.h"
 
 namespace {
 

@@ -2,6 +2,8 @@
 // Files as RAII handles opened for one use. A mailbox is only ever opened for reading, in a mode
 // that lets a running mail client go on reading and writing it.
 
+#include "base/system.h"
+
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -15,33 +17,6 @@
 #include <thread>
 
 namespace quillmend {
-
-// An error about one file; the message names the file's full path and the system's reason.
-class TFileError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
-// "<what> "<full path>". <reason>", as in: Cannot open file "/home/a/In.mbx". No such file or directory
-std::string FileErrorMessage(const char* what, const std::filesystem::path& path, const std::string& reason);
-
-// "\"<full path>\"", the way every file error names its file.
-std::string QuotedPath(const std::filesystem::path& path);
-
-// The system's text for an error code (an errno value, or a Windows error code on Windows). Windows
-// ends its texts with a full stop and a line break; trailing spaces, controls and full stops are cut.
-std::string SystemErrorText(int code);
-
-// SystemErrorText of the last failed call (errno, or GetLastError on Windows).
-std::string LastSystemError();
-
-#ifdef _WIN32
-// Text from the Windows API (UTF-16) as UTF-8.
-std::string Utf8FromWide(std::wstring_view text);
-#endif
-
-// A path as UTF-8 text, for messages and terminals; what is not Unicode shows as U+FFFD.
-std::string PathText(const std::filesystem::path& path);
 
 // Which file a path named when it was scanned, and how far the scan read. A later open compares it
 // with what it finds, so that a mailbox replaced or rewritten since is not cut at the scan's offsets.

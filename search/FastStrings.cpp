@@ -6,14 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#ifdef _WIN32
-#  ifndef NOMINMAX
-#    define NOMINMAX
-#  endif
-// Leaves out commdlg.h, whose FindText macro would rename quillmend::FindText.
-#  define WIN32_LEAN_AND_MEAN
-#  include <windows.h>
-#endif
+#include "base/win32.h"
 
 namespace quillmend {
 

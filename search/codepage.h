@@ -4,6 +4,8 @@
 // Central European or Cyrillic one), the code page the fold table folds letters in. The names say
 // Cp1252 after the code page of the Western systems most mail comes from.
 
+#include "base/text.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,9 +27,5 @@ std::string Cp1252ToUtf8(std::string_view bytes, TNulDisplay nul = TNulDisplay::
 // character has no byte there (never a look-alike or a '?'). Bytes that are not valid UTF-8 are
 // taken as they stand.
 std::optional<std::string> Utf8ToCp1252(std::string_view utf8);
-
-// One code point taken from the front of non-empty text, or nothing (text unchanged) when it does not
-// start with valid UTF-8.
-std::optional<char32_t> NextCodePoint(std::string_view& text);
 
 }  // namespace quillmend

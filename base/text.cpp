@@ -1,0 +1,28 @@
+#include "base/text.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quillmend {
+
+std::optional<char32_t> NextCodePoint(std::string_view& text)
+{
+  const auto lead = static_cast<std::uint8_t>(text[0]);
+  const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+  if (length == 0 || text.size() < length)
+    return std::nullopt;
+  char32_t cp = length == 1 ? lead : lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<std::uint8_t>(text[k]);
+    if ((next & 0xC0) != 0x80)
+      return std::nullopt;
+    cp = cp << 6 | (next & 0x3F);
+  }
+  constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return std::nullopt;
+  text.remove_prefix(length);
+  return cp;
+}
+
+}  // namespace quillmend

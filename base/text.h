@@ -1,0 +1,13 @@
+#pragma once
+// UTF-8 as every part of the program reads it.
+
+#include <optional>
+#include <string_view>
+
+namespace quillmend {
+
+// One code point taken from the front of non-empty text, or nothing (text unchanged) when it does not
+// start with valid UTF-8.
+std::optional<char32_t> NextCodePoint(std::string_view& text);
+
+}  // namespace quillmend
