@@ -1,5 +1,5 @@
 #include "discovery/mbxfiles.h"
-#include "mail/files.h"
+#include "base/system.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,12 +10,9 @@
 #include <system_error>
 #include <utility>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
+#include "base/win32.h"
+
+#ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,13 +36,29 @@ constexpr std::string_view kMailMask = "*.mbx";
 
 }  // namespace
 
-TmbxFiles::TmbxFiles(TIdleCallback idle, TRootsProvider roots) : FIdle(std::move(idle)), FRoots(std::move(roots)) {}
+TmbxFiles::TmbxFiles(TProgressObserver* observer, TRootsProvider roots)
+    : FObserver(observer), FFeed(observer), FRoots(std::move(roots))
+{
+}
+
+void TmbxFiles::Entry()
+{
+  ++FEntries;
+  if (FFeed.Step())
+    throw TCancelled();
+}
 
 const std::vector<std::filesystem::path>& TmbxFiles::FindMailFiles()
 {
+  TProgressSession session(FObserver);
+  FCancelled = false;
   const std::vector<std::filesystem::path> roots = FRoots ? FRoots() : GetFixedDrives();
-  for (const auto& root : roots)
-    SearchFolder(root, kMailMask, true);
+  try {
+    for (const auto& root : roots)
+      SearchFolder(root, kMailMask, true);
+  } catch (const TCancelled&) {
+    FCancelled = true;
+  }
   return FFileList;
 }
 
@@ -128,11 +141,6 @@ public:
   void Run(const std::filesystem::path& folder, bool recurse) { Walk(folder.native(), recurse); }
 
 private:
-  void Idle()
-  {
-    if (FOwner.FIdle)
-      FOwner.FIdle();
-  }
 
   void Walk(std::wstring base, bool recurse)
   {
@@ -146,7 +154,7 @@ private:
       TFindHandle files(FindFirst(base + FMask, data, false));
       if (files) {
         do {
-          Idle();
+          FOwner.Entry();
           if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
             FOwner.FFileList.emplace_back(base + data.cFileName);
         } while (FindNextFileW(files.Get(), &data));
@@ -161,7 +169,7 @@ private:
       TFindHandle entries(FindFirst(base + L"*.*", data, true));
       if (entries) {
         do {
-          Idle();
+          FOwner.Entry();
           const DWORD attributes = data.dwFileAttributes;
           if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & (FILE_ATTRIBUTE_SYSTEM | kVolumeLabel)) != 0)
             continue;
@@ -416,8 +424,7 @@ private:
   {
     const std::size_t namesStart = FNames.size();
     ForEachEntry(dir.Get(), [&](const char* name, std::size_t length, unsigned char type) {
-      if (FOwner.FIdle)
-        FOwner.FIdle();
+      FOwner.Entry();
       TKind kind = TKind::Other;
       if (type == DT_REG)
         kind = TKind::File;

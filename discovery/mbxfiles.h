@@ -1,6 +1,9 @@
 #pragma once
 // Finds every Eudora mailbox file (*.mbx) on the computer's ready fixed drives.
 
+#include "base/progress.h"
+
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <string_view>
@@ -10,22 +13,26 @@ namespace quillmend {
 
 class TmbxFiles {
 public:
-  // Called once per directory entry the search meets, so a window can keep itself responsive.
-  using TIdleCallback = std::function<void()>;
   // Where a search starts; GetFixedDrives unless a caller (a test, `find ROOT...`) says otherwise.
   using TRootsProvider = std::function<std::vector<std::filesystem::path>()>;
 
-  explicit TmbxFiles(TIdleCallback idle = {}, TRootsProvider roots = {});
+  // The observer is asked at every directory entry whether to stop; its idle calls may look at
+  // FileList and Entries meanwhile.
+  explicit TmbxFiles(TProgressObserver* observer = nullptr, TRootsProvider roots = {});
 
   // Every *.mbx below every root, in search order: a folder's own files first, then each of its
-  // subfolders in listing order, depth first. The list belongs to this object.
+  // subfolders in listing order, depth first. The list belongs to this object. A search that the
+  // observer cancels ends early with what it found until then.
   const std::vector<std::filesystem::path>& FindMailFiles();
+  bool Cancelled() const { return FCancelled; }
 
-  // What the search has found so far; an idle callback may look at it while the search runs.
+  // What the search has found so far, and how many directory entries it has met.
   const std::vector<std::filesystem::path>& FileList() const { return FFileList; }
+  std::size_t Entries() const { return FEntries; }
 
   // Appends the files in folder whose names match mask (letter case ignored) and, when recurse is
   // true, those of every subfolder at any depth. A folder that cannot be listed adds nothing.
+  // Throws TCancelled when the observer asks to stop.
   void SearchFolder(const std::filesystem::path& folder, std::string_view mask, bool recurse);
 
   // Roots of the fixed drives that are ready, in the order the system lists them.
@@ -37,8 +44,13 @@ public:
 private:
   class TSearch;  // one SearchFolder call's walk; defined with the platform code
 
-  TIdleCallback FIdle;
+  void Entry();  // one directory entry met
+
+  TProgressObserver* FObserver;
+  TProgressFeed FFeed;
   TRootsProvider FRoots;
+  std::size_t FEntries = 0;
+  bool FCancelled = false;
   std::vector<std::filesystem::path> FFileList;
 };
 

@@ -84,11 +84,11 @@ bool TKeywordFilter::Matches(TRangeReader& reader, TByteRange range)
 }
 
 std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, const TEmailArray& emails,
-                                      const std::string& keyword, TScanObserver* observer,
+                                      const std::string& keyword, TProgressObserver* observer,
                                       const TFileIdentity* scanned)
 {
-  TObserverSession session(observer);
-  TObserverFeed feed(observer);
+  TProgressSession session(observer);
+  TProgressFeed feed(observer);
   TKeywordFilter filter(keyword);
   TMailboxFile file(mailbox);
   if (scanned)
@@ -101,7 +101,7 @@ std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, cons
       kept.push_back(i);
     if (feed.Active()) {
       feed.Progress(end > 0 ? static_cast<int>(emails[i].EndOffset * 100 / end) : 100);
-      feed.Idle();
+      feed.StepOrThrow();
     }
   }
   return kept;

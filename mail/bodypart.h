@@ -4,7 +4,7 @@
 
 #include "mail/Globals.h"
 #include "mail/files.h"
-#include "mail/scanobserver.h"
+#include "base/progress.h"
 #include "search/FastStrings.h"
 
 #include <algorithm>
@@ -90,9 +90,10 @@ private:
 };
 
 // Indexes of the records whose body part holds keyword, in array order. With scanned, the mailbox
-// must still be the file the records came from (TMailboxFile::ExpectUnchanged). Throws TFileError.
+// must still be the file the records came from (TMailboxFile::ExpectUnchanged). Throws TFileError,
+// or TCancelled when the observer asks.
 std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, const TEmailArray& emails,
-                                      const std::string& keyword, TScanObserver* observer = nullptr,
+                                      const std::string& keyword, TProgressObserver* observer = nullptr,
                                       const TFileIdentity* scanned = nullptr);
 
 }  // namespace quillmend

@@ -144,7 +144,7 @@ private:
 // Reports the bar value at each line start, cheaply: the value only changes at precomputed offsets.
 class TProgressReporter {
 public:
-  explicit TProgressReporter(TScanObserver* observer) : FFeed(observer) {}
+  explicit TProgressReporter(TProgressObserver* observer) : FFeed(observer) {}
 
   void SetSize(std::int64_t size)
   {
@@ -176,7 +176,8 @@ public:
     }
   }
 
-  void Idle() { FFeed.Idle(); }
+  // One refill done; throws TCancelled when the observer asks to stop.
+  void Step() { FFeed.StepOrThrow(); }
 
 private:
   // The smallest offset after from whose value differs from value (values grow with the offset).
@@ -194,7 +195,7 @@ private:
     return x;
   }
 
-  TObserverFeed FFeed;
+  TProgressFeed FFeed;
   std::int64_t FSize = 0;
   std::int64_t FNextChange = 0;
 };
@@ -269,10 +270,10 @@ TEmail TEmailParser::SetHeaderField(const TRPCField& field, TEmail email)
   return email;
 }
 
-void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TScanObserver* observer,
+void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TProgressObserver* observer,
                              TFileIdentity* identity)
 {
-  TObserverSession session(observer);
+  TProgressSession session(observer);
   TMailboxFile file(fileName);
   TRecordBuilder records;
   // Room for a message every 2 KiB up front spares most regrowing; untouched room costs no memory.
@@ -308,7 +309,7 @@ void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TSca
     progress.SetSize(std::max(file.Size(), pos + static_cast<std::int64_t>(n)));
     if (pos == 0)
       progress.At(0);
-    progress.Idle();
+    progress.Step();
 
     const char* data = block.data();
     std::size_t lineFrom = lineStart >= pos ? static_cast<std::size_t>(lineStart - pos) : 0;

@@ -4,7 +4,7 @@
 
 #include "mail/Globals.h"
 #include "mail/files.h"
-#include "mail/scanobserver.h"
+#include "base/progress.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -43,9 +43,9 @@ public:
   // Scans the mailbox in one sequential pass. Line ends are the first CR LF at or after a line's
   // start; bytes after the file's last CR LF start no line, but belong to the last message. emails
   // (and *identity, the file scanned with the size read, when asked for) are assigned only when the
-  // scan completes. Throws TFileError.
+  // scan completes. Throws TFileError, or TCancelled when the observer asks.
   static void ParseFile(const std::filesystem::path& fileName, TEmailArray& emails,
-                        TScanObserver* observer = nullptr, TFileIdentity* identity = nullptr);
+                        TProgressObserver* observer = nullptr, TFileIdentity* identity = nullptr);
 };
 
 // The bar value for a line starting at lineStart in a file of size bytes: 100 / size * lineStart in

@@ -4,7 +4,7 @@
 
 namespace quillmend {
 
-void TEudorafile::LoadEmails(const std::filesystem::path& fileName, TEmailArray& emails, TScanObserver* observer,
+void TEudorafile::LoadEmails(const std::filesystem::path& fileName, TEmailArray& emails, TProgressObserver* observer,
                              TFileIdentity* identity)
 {
   TEmailParser::ParseFile(fileName, emails, observer, identity);

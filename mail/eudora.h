@@ -2,7 +2,7 @@
 
 #include "mail/Globals.h"
 #include "mail/files.h"
-#include "mail/scanobserver.h"
+#include "base/progress.h"
 
 #include <filesystem>
 
@@ -12,7 +12,7 @@ namespace quillmend {
 class TEudorafile {
 public:
   // identity, when given, receives what later opens check the mailbox against.
-  void LoadEmails(const std::filesystem::path& fileName, TEmailArray& emails, TScanObserver* observer = nullptr,
+  void LoadEmails(const std::filesystem::path& fileName, TEmailArray& emails, TProgressObserver* observer = nullptr,
                   TFileIdentity* identity = nullptr);
 };
 

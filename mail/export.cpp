@@ -507,14 +507,14 @@ bool ProbeFolder(const fs::path& folder, std::string* reason)
 }
 
 TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes,
-                             const fs::path& folder, TScanObserver* observer, TExisting existing,
+                             const fs::path& folder, TProgressObserver* observer, TExisting existing,
                              const TFileIdentity* scanned)
 {
   for (const std::size_t index : indexes)
     if (index >= emails.size())
       throw std::out_of_range("No message " + std::to_string(index) + " in \"" + PathText(mailbox) + "\"");
   if (indexes.empty()) {
-    const TObserverSession session(observer);
+    const TProgressSession session(observer);
     return {};
   }
   TMailboxFile file(mailbox);
@@ -531,11 +531,11 @@ TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails,
 }
 
 TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TEmailArray& emails,
-                             const std::vector<std::size_t>& indexes, const fs::path& folder, TScanObserver* observer,
+                             const std::vector<std::size_t>& indexes, const fs::path& folder, TProgressObserver* observer,
                              TExisting existing)
 {
-  TObserverSession session(observer);
-  TObserverFeed feed(observer);
+  TProgressSession session(observer);
+  TProgressFeed feed(observer);
   TExportReport report;
   if (indexes.empty())
     return report;
@@ -550,7 +550,6 @@ TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TE
   };
   std::vector<TPending> pending;
   std::int64_t pendingBytes = 0;
-  std::vector<std::string> written;
   const auto settle = [&] {
 #if defined(__linux__)
     std::string syncError;
@@ -572,7 +571,7 @@ TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TE
         if (p.Got == p.Length) {
           const std::string as = p.File->Commit(stem, existing == TExisting::Replace);
           ++report.Written;
-          written.push_back(p.Name);
+          report.Files.push_back(as);
           if (as != p.Name)
             report.Renamed.push_back({p.Name, as});
         } else {
@@ -621,7 +620,10 @@ TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TE
     if (pending.size() >= kBatchFiles || pendingBytes >= kBatchBytes)
       settle();
     feed.Progress(static_cast<int>((done + 1) * 100 / indexes.size()));
-    feed.Idle();
+    if (feed.Step() && done + 1 < indexes.size()) {
+      report.Cancelled = true;
+      break;
+    }
   }
   settle();
 
@@ -629,9 +631,10 @@ TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TE
     SyncFolder(folder);
   } catch (const TFileError& e) {
     // The files are whole, but their names may not survive a power loss: none counts as written.
-    for (const std::string& name : written)
+    for (const std::string& name : report.Files)
       report.Failed.push_back({name, e.what()});
     report.Written = 0;
+    report.Files.clear();
     report.Renamed.clear();
   }
   return report;

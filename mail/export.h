@@ -5,7 +5,7 @@
 #include "mail/Globals.h"
 #include "mail/bodypart.h"
 #include "mail/files.h"
-#include "mail/scanobserver.h"
+#include "base/progress.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -55,7 +55,9 @@ struct TExportReport {
   std::size_t Written = 0;  // files written whole, including those written under another name
   std::vector<TExportFailure> Failed;
   std::vector<TExportRenamed> Renamed;
-  bool Succeeded() const { return Failed.empty(); }
+  std::vector<std::string> Files;  // the names of the files written whole, in the order written
+  bool Cancelled = false;          // stopped on request before the last message
+  bool Succeeded() const { return Failed.empty() && !Cancelled; }
 };
 
 // What becomes of an existing file of a different content under the name a message is written to.
@@ -74,7 +76,7 @@ enum class TExisting {
 // mailbox cannot be opened, or is no longer the file scanned, before anything is written.
 TExportReport ExportMessages(const std::filesystem::path& mailbox, const TEmailArray& emails,
                              const std::vector<std::size_t>& indexes, const std::filesystem::path& folder,
-                             TScanObserver* observer = nullptr, TExisting existing = TExisting::Keep,
+                             TProgressObserver* observer = nullptr, TExisting existing = TExisting::Keep,
                              const TFileIdentity* scanned = nullptr);
 
 // Reads range, handing sink consecutive pieces; returns the bytes delivered, fewer where the mailbox
@@ -85,6 +87,6 @@ using TMessageReader = std::function<std::int64_t(TByteRange range, const std::f
 // (less the umask): the seam through which tests make reading fail part way.
 TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TEmailArray& emails,
                              const std::vector<std::size_t>& indexes, const std::filesystem::path& folder,
-                             TScanObserver* observer, TExisting existing);
+                             TProgressObserver* observer, TExisting existing);
 
 }  // namespace quillmend

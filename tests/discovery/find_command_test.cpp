@@ -37,7 +37,7 @@ std::string Text(const fs::path& path)
 // What the finder itself gives for these roots, one path a line.
 std::string Expected(const std::vector<fs::path>& roots)
 {
-  TmbxFiles finder({}, [&] { return roots; });
+  TmbxFiles finder(nullptr, [&] { return roots; });
   std::string lines;
   for (const auto& path : finder.FindMailFiles())
     lines += Text(path) + "\n";
@@ -103,7 +103,7 @@ TEST(FindCommand, NullEndsEachPathWithAZeroByte)
   tree.File(std::string("caf\xe9.mbx"));  // not UTF-8: printed byte for byte, to be opened again
   planted += 2;
 #endif
-  TmbxFiles finder({}, [&] { return std::vector<fs::path>{tree.Root()}; });
+  TmbxFiles finder(nullptr, [&] { return std::vector<fs::path>{tree.Root()}; });
   std::string expected;
   for (const auto& path : finder.FindMailFiles())
     expected += Text(path) + '\0';

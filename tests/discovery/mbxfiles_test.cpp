@@ -1,6 +1,7 @@
 #include "discovery/mbxfiles.h"
 
 #include "tests/discovery/temp_tree.h"
+#include "tests/support/each_step.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,7 @@ namespace quillmend {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TEachStep;
 using test::Cat;
 using test::Relative;
 using test::TTempTree;
@@ -32,7 +34,7 @@ using TNames = std::vector<std::string>;
 
 TNames Search(const fs::path& folder, std::string_view mask = "*.mbx", bool recurse = true)
 {
-  TmbxFiles finder({}, [] { return std::vector<fs::path>{}; });
+  TmbxFiles finder(nullptr, [] { return std::vector<fs::path>{}; });
   finder.SearchFolder(folder, mask, recurse);
   return Relative(finder.FindMailFiles(), folder);  // over no roots: only hands the list back
 }
@@ -178,7 +180,7 @@ TEST(MbxFilesSearch, PathsJoinRootAndListedNames)
   TTempTree tree;
   tree.File("Sub Folder/Mixed Case.MBX");
   for (const fs::path& root : {tree.Root(), tree.Root() / ""}) {
-    TmbxFiles finder({}, [] { return std::vector<fs::path>{}; });
+    TmbxFiles finder(nullptr, [] { return std::vector<fs::path>{}; });
     finder.SearchFolder(root, "*.mbx", true);
     const auto& found = finder.FindMailFiles();
     ASSERT_EQ(found.size(), 1u);
@@ -192,7 +194,7 @@ TEST(MbxFilesSearch, NonAsciiNamesAreFound)
   const fs::path folder(u8"P\u00f6st");
   const fs::path file(u8"\u00dcnread \u2709.mbx");
   tree.File(folder / file);
-  TmbxFiles finder({}, [] { return std::vector<fs::path>{}; });
+  TmbxFiles finder(nullptr, [] { return std::vector<fs::path>{}; });
   finder.SearchFolder(tree.Root(), "*.mbx", true);
   const auto& found = finder.FindMailFiles();
   ASSERT_EQ(found.size(), 1u);
@@ -226,7 +228,7 @@ TEST(MbxFilesFindMailFiles, SearchesEveryRootInOrder)
   first.File("one.mbx");
   first.File("sub/two.mbx");
   second.File("three.mbx");
-  TmbxFiles finder({}, [&] { return std::vector<fs::path>{second.Root(), first.Root()}; });
+  TmbxFiles finder(nullptr, [&] { return std::vector<fs::path>{second.Root(), first.Root()}; });
   const auto& found = finder.FindMailFiles();
   EXPECT_EQ(found, (std::vector<fs::path>{second / "three.mbx", first / "one.mbx", first / "sub" / "two.mbx"}));
 }
@@ -235,7 +237,7 @@ TEST(MbxFilesFindMailFiles, ListBelongsToTheFinderAndGrows)
 {
   TTempTree tree;
   tree.File("one.mbx");
-  TmbxFiles finder({}, [&] { return std::vector<fs::path>{tree.Root()}; });
+  TmbxFiles finder(nullptr, [&] { return std::vector<fs::path>{tree.Root()}; });
   const auto* list = &finder.FindMailFiles();
   EXPECT_EQ(list->size(), 1u);
   EXPECT_EQ(&finder.FindMailFiles(), list);
@@ -245,7 +247,7 @@ TEST(MbxFilesFindMailFiles, ListBelongsToTheFinderAndGrows)
   EXPECT_TRUE(none.FindMailFiles().empty());
 }
 
-TEST(MbxFilesFindMailFiles, IdleIsCalledForEveryEntry)
+TEST(MbxFilesFindMailFiles, TheObserverIsAskedAtEveryEntry)
 {
   TTempTree tree;
   // 4 entries at the top, 3 in sub, 1 in sub/deeper: 8 entries in all.
@@ -253,7 +255,8 @@ TEST(MbxFilesFindMailFiles, IdleIsCalledForEveryEntry)
     tree.File(path);
   tree.Folder("empty");
   std::size_t calls = 0;
-  TmbxFiles finder([&] { ++calls; }, [&] { return std::vector<fs::path>{tree.Root()}; });
+  TEachStep each([&] { ++calls; });
+  TmbxFiles finder(&each, [&] { return std::vector<fs::path>{tree.Root()}; });
   EXPECT_EQ(finder.FindMailFiles().size(), 3u);
 #ifdef _WIN32
   EXPECT_GE(calls, 8u);  // two listings a folder, dot entries included
@@ -262,12 +265,43 @@ TEST(MbxFilesFindMailFiles, IdleIsCalledForEveryEntry)
 #endif
 }
 
-TEST(MbxFilesFindMailFiles, IdleMayStopTheSearchByThrowing)
+TEST(MbxFilesFindMailFiles, AnErrorOfTheObserverEndsTheSearch)
 {
   TTempTree tree;
   tree.File("a/b/c.mbx");
-  TmbxFiles finder([] { throw std::runtime_error("cancelled"); }, [&] { return std::vector<fs::path>{tree.Root()}; });
+  TEachStep each([] { throw std::runtime_error("broken"); });
+  TmbxFiles finder(&each, [&] { return std::vector<fs::path>{tree.Root()}; });
   EXPECT_THROW(finder.FindMailFiles(), std::runtime_error);
+}
+
+// Cancels once the finder has met a given number of entries.
+class TCancelAfter : public TProgressObserver {
+public:
+  explicit TCancelAfter(std::size_t steps) : FLeft(steps) {}
+  bool Cancelled() const override { return FLeft == 0 || --FLeft == 0; }
+
+private:
+  mutable std::size_t FLeft;
+};
+
+TEST(MbxFilesFindMailFiles, ACancelledSearchKeepsWhatItFoundInOrder)
+{
+  TTempTree tree;
+  for (const char* path : {"a.mbx", "b.mbx", "sub/c.mbx", "sub/d.mbx", "sub/deeper/e.mbx", "z/f.mbx"})
+    tree.File(path);
+  TmbxFiles whole(nullptr, [&] { return std::vector<fs::path>{tree.Root()}; });
+  const std::vector<fs::path> all = whole.FindMailFiles();
+  ASSERT_EQ(all.size(), 6u);
+  EXPECT_FALSE(whole.Cancelled());
+  for (const std::size_t steps : {1u, 3u, 6u, 9u}) {
+    TCancelAfter cancel(steps);
+    TmbxFiles finder(&cancel, [&] { return std::vector<fs::path>{tree.Root()}; });
+    const std::vector<fs::path> found = finder.FindMailFiles();
+    EXPECT_TRUE(finder.Cancelled()) << steps;
+    EXPECT_LE(finder.Entries(), steps) << steps;
+    ASSERT_LT(found.size(), all.size()) << steps;
+    EXPECT_TRUE(std::equal(found.begin(), found.end(), all.begin())) << steps;
+  }
 }
 
 TEST(MbxFilesDrives, DriveReadyAndSearchKeepTheCurrentDirectory)
@@ -280,7 +314,7 @@ TEST(MbxFilesDrives, DriveReadyAndSearchKeepTheCurrentDirectory)
   EXPECT_FALSE(TmbxFiles::DriveReady(tree / "missing"));
   EXPECT_EQ(fs::current_path(), before);
   EXPECT_FALSE(TmbxFiles::DriveReady(tree.File("plain.txt")));
-  TmbxFiles finder({}, [&] { return std::vector<fs::path>{tree.Root()}; });
+  TmbxFiles finder(nullptr, [&] { return std::vector<fs::path>{tree.Root()}; });
   EXPECT_EQ(finder.FindMailFiles().size(), 1u);
   EXPECT_EQ(fs::current_path(), before);
 }
@@ -368,12 +402,11 @@ TEST(MbxFilesDeep, DeepTreeKeepsOrderAndFewDescriptors)
   const std::size_t before = OpenDescriptors();
   std::size_t most = 0;
   std::size_t entries = 0;
-  TmbxFiles finder(
-      [&] {
-        if (++entries % 4 == 0)
-          most = std::max(most, OpenDescriptors());
-      },
-      [&] { return std::vector<fs::path>{tree.Root()}; });
+  TEachStep each([&] {
+    if (++entries % 4 == 0)
+      most = std::max(most, OpenDescriptors());
+  });
+  TmbxFiles finder(&each, [&] { return std::vector<fs::path>{tree.Root()}; });
   const TNames found = Relative(finder.FindMailFiles(), tree.Root());
   EXPECT_EQ(found, Reference(tree.Root()));
   EXPECT_EQ(found.back(), (folder / "bottom.mbx").generic_string());
@@ -424,8 +457,8 @@ TEST(MbxFilesDeep, PathsLongerThanPathMaxAreFound)
 
   const std::size_t before = OpenDescriptors();
   std::size_t most = 0;
-  TmbxFiles finder([&] { most = std::max(most, OpenDescriptors()); },
-                   [&] { return std::vector<fs::path>{tree.Root()}; });
+  TEachStep each([&] { most = std::max(most, OpenDescriptors()); });
+  TmbxFiles finder(&each, [&] { return std::vector<fs::path>{tree.Root()}; });
   std::vector<std::string> found;
   for (const fs::path& mailbox : finder.FindMailFiles())
     found.push_back(mailbox.native());
@@ -467,19 +500,18 @@ TEST(MbxFilesLinks, FolderSwappedForALinkDuringTheWalkIsNotFollowed)
 
     bool swapped = false;
     TmbxFiles* self = nullptr;
-    TmbxFiles finder(
-        [&] {
-          const auto& list = self->FileList();
-          if (swapped || list.empty())
-            return;
-          const std::string last = list.back().lexically_relative(tree.Root()).generic_string();
-          if (std::count(last.begin(), last.end(), '/') < c.after)
-            return;
-          fs::rename(tree / chain(c.swapped), tree / "moved");
-          fs::create_directory_symlink(outside.Root(), tree / chain(c.swapped));
-          swapped = true;
-        },
-        [&] { return std::vector<fs::path>{tree.Root()}; });
+    TEachStep each([&] {
+      const auto& list = self->FileList();
+      if (swapped || list.empty())
+        return;
+      const std::string last = list.back().lexically_relative(tree.Root()).generic_string();
+      if (std::count(last.begin(), last.end(), '/') < c.after)
+        return;
+      fs::rename(tree / chain(c.swapped), tree / "moved");
+      fs::create_directory_symlink(outside.Root(), tree / chain(c.swapped));
+      swapped = true;
+    });
+    TmbxFiles finder(&each, [&] { return std::vector<fs::path>{tree.Root()}; });
     self = &finder;
     const TNames found = Relative(finder.FindMailFiles(), tree.Root());
     EXPECT_TRUE(swapped) << c.swapped;

@@ -125,7 +125,7 @@ TEST(ScanIdentity, HoldsTheSizeTheScanReadAlsoWhenTheFileGrewDuringTheScan)
     bytes += message;
   const auto box = dir.Write("box.mbx", bytes);
 
-  struct TGrowOnce : TScanObserver {
+  struct TGrowOnce : TProgressObserver {
     fs::path Box;
     std::string Message;
     void Progress(int percent) override

@@ -178,7 +178,7 @@ TEST(Scan, AgreesWithTheLineByLineScanOnLargeRandomMailboxes)
   }
 }
 
-struct TRecordingObserver : TScanObserver {
+struct TRecordingObserver : TProgressObserver {
   std::vector<std::string> calls;
   std::vector<int> values;
   std::function<void(int)> onProgress;

@@ -138,7 +138,7 @@ TEST_F(WindowsCliProcess, FindListsTheMailboxesOfADriveTreeInTheFindersOrder)
   const std::string root = PathText(tree.Root());
   EXPECT_EQ(r.Out, root + "\\\xc3\x9cn\xc3\xaf" "c\xc3\xb6" "d\xc3\xa9.mbx\n" + root + "\\a\\IN.MBX\n" + root + "\\a\\b\\deep.mbx\n");
 
-  TmbxFiles finder({}, [&] { return std::vector<fs::path>{tree.Root()}; });
+  TmbxFiles finder(nullptr, [&] { return std::vector<fs::path>{tree.Root()}; });
   std::string expected;
   for (const fs::path& path : finder.FindMailFiles())
     expected += PathText(path) + "\n";
