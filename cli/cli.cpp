@@ -1,73 +1,139 @@
 #include "cli/cli.h"
 
+#include "base/version.h"
 #include "cli/commands.h"
-#include "mail/bodypart.h"
-#include "mail/eudora.h"
-#include "search/codepage.h"
 
 #include <algorithm>
 #include <charconv>
 #include <exception>
 #include <iterator>
-
-#ifndef QUILLMEND_VERSION
-#  define QUILLMEND_VERSION "5.0"
-#endif
+#include <limits>
 
 namespace quillmend::cli {
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: quillmend-cli COMMAND ...\n"
-    "Finds every message in Eudora mailbox files (*.mbx), also those the mail client no longer shows.\n"
-    "\n"
-    "Commands:\n"
-    "  list MAILBOX [--keyword WORD] [--format table|tsv|json]\n"
-    "      One row per message in file order: index, date, from, to, subject.\n"
-    "      tsv: index, start, body and end offsets, then the four header values as bytes,\n"
-    "      with \\\\ \\t \\r \\n \\0 escaped. --keyword keeps the messages whose body holds WORD.\n"
-    "  show MAILBOX N\n"
-    "      Writes the body of message N as it stands in the file.\n"
-    "  export MAILBOX FOLDER [--keyword WORD] [--messages 0,3,7-12] [--overwrite]\n"
-    "      Writes each message to FOLDER/RecoveredEmail<N>.eml, MSG_FLAG_EXPUNGED turned into\n"
-    "      MSG_FLAG_MARKED. Exit status 0 only when every file was written.\n"
-    "  find [--null|-0] [ROOT...]\n"
-    "      Prints the path of every *.mbx below the roots, or on every fixed drive; exit status 1\n"
-    "      when a named root cannot be searched.\n"
-    "\n"
-    "Options: --help (also after a command), --version; every word after \"--\" is an argument.\n"
-    "Exit status: 0 done, 1 failed, 2 bad command line.\n";
+// The commands: this table both dispatches and writes the help, so neither can forget one.
+const std::vector<TCommandSpec>& Commands()
+{
+  static const std::vector<TCommandSpec> commands = {
+      {"list", "MAILBOX", 1, 1,
+       "One row per message in file order: index, date, from, to, subject.\n"
+       "tsv: index, start, body and end offsets, then the four header values as bytes,\n"
+       "with \\\\ \\t \\r \\n \\0 escaped.",
+       {{"keyword", "WORD", "keep the messages whose body holds WORD, in any letter case"},
+        {"format", "table|tsv|json", "the table (the default), tab-separated values or JSON"}},
+       RunList},
+      {"show", "MAILBOX N", 2, 2, "Writes the body of message N as it stands in the file.", {}, RunShow},
+      {"export", "MAILBOX FOLDER", 2, 2,
+       "Writes each message to FOLDER/RecoveredEmail<N>.eml, MSG_FLAG_EXPUNGED turned into\n"
+       "MSG_FLAG_MARKED. A different file of that name is kept: the message goes to\n"
+       "RecoveredEmail<N> (2).eml. Exit status 0 only when every file was written.",
+       {{"keyword", "WORD", "export the messages whose body holds WORD"},
+        {"messages", "0,3,7-12", "export only these messages"},
+        {"overwrite", nullptr, "replace files of the same name"}},
+       RunExport},
+      {"find", "[ROOT...]", 0, std::numeric_limits<std::size_t>::max(),
+       "Prints the path of every *.mbx below the roots, or on every fixed drive; exit status 1\n"
+       "when a named root cannot be searched.",
+       {{"null", nullptr, "end each path with a zero byte instead of a line break", "-0"}},
+       RunFind},
+  };
+  return commands;
+}
+
+std::string OptionsSynopsis(const TCommandSpec& spec)
+{
+  std::string text;
+  for (const TOptionSpec& option : spec.Options) {
+    text += std::string(" [--") + option.Name;
+    if (option.Alias)
+      text += std::string("|") + option.Alias;
+    if (option.Value)
+      text += std::string(" ") + option.Value;
+    text += "]";
+  }
+  return text;
+}
+
+std::string Indented(const char* text, const char* indent)
+{
+  std::string out = indent;
+  for (const char* c = text; *c; ++c) {
+    out += *c;
+    if (*c == '\n')
+      out += indent;
+  }
+  return out + "\n";
+}
+
+std::string Usage()
+{
+  std::string text = "Usage: quillmend-cli COMMAND ...\n"
+                     "Finds every message in Eudora mailbox files (*.mbx), also those the mail client no longer shows.\n"
+                     "\n"
+                     "Commands:\n";
+  for (const TCommandSpec& spec : Commands())
+    text += std::string("  ") + spec.Name + " " + spec.Arguments + OptionsSynopsis(spec) + "\n" +
+            Indented(spec.Description, "      ");
+  return text + "\n"
+                "Options: --help (also after a command), --version; every word after \"--\" is an argument.\n"
+                "Exit status: 0 done, 1 failed, 2 bad command line.\n";
+}
+
+std::string CommandHelp(const TCommandSpec& spec)
+{
+  std::string text = std::string("Usage: quillmend-cli ") + spec.Name + " " + spec.Arguments + OptionsSynopsis(spec) +
+                     "\n" + Indented(spec.Description, "  ");
+  if (!spec.Options.empty()) {
+    text += "\nOptions:\n";
+    for (const TOptionSpec& option : spec.Options) {
+      std::string name = std::string("  --") + option.Name + (option.Alias ? std::string(", ") + option.Alias : "") +
+                         (option.Value ? std::string(" ") + option.Value : "");
+      name.resize(std::max<std::size_t>(name.size() + 2, 28), ' ');
+      text += name + option.Help + "\n";
+    }
+  }
+  return text + "Exit status: 0 done, 1 failed, 2 bad command line.\n";
+}
 
 }  // namespace
 
-TArgs::TArgs(const std::vector<std::string>& words, const std::vector<std::string>& optionNames,
-             const std::vector<std::string>& flagNames)
+TArgs::TArgs(const std::vector<std::string>& words, const std::vector<TOptionSpec>& options)
 {
+  auto find = [&](std::string_view word) {
+    return std::find_if(options.begin(), options.end(), [&](const TOptionSpec& option) {
+      return word == std::string("--") + option.Name || (option.Alias && word == option.Alias);
+    });
+  };
   bool optionsEnded = false;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
-    if (!optionsEnded && word == "--") {
+    if (optionsEnded) {
+      if (word.empty())
+        throw TUsageError("an empty argument (\"\") names nothing");
+      FPositionals.push_back(word);
+    } else if (word == "--") {
       optionsEnded = true;
-    } else if (!optionsEnded && word == "--help") {
+    } else if (word == "--help") {
       throw THelpWanted();
-    } else if (!optionsEnded && word.size() > 2 && word.starts_with("--")) {
+    } else if ((word.size() > 2 && word.starts_with("--")) || find(word) != options.end()) {
       const std::size_t equals = word.find('=');
-      const std::string name = word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-      if (std::find(flagNames.begin(), flagNames.end(), name) != flagNames.end()) {
+      const std::string spelled = word.substr(0, equals);
+      const auto option = find(spelled);
+      if (option == options.end())
+        throw TUsageError("unknown option " + spelled);
+      if (!option->Value) {
         if (equals != std::string::npos)
-          throw TUsageError("option --" + name + " takes no value");
-        FFlags.push_back(name);
-        continue;
+          throw TUsageError("option " + spelled + " takes no value");
+        FFlags.emplace_back(option->Name);
+      } else if (equals != std::string::npos) {
+        FOptions.emplace_back(option->Name, word.substr(equals + 1));
+      } else if (i + 1 < words.size()) {
+        FOptions.emplace_back(option->Name, words[++i]);
+      } else {
+        throw TUsageError("option " + spelled + " needs a value");
       }
-      if (std::find(optionNames.begin(), optionNames.end(), name) == optionNames.end())
-        throw TUsageError("unknown option --" + name);
-      if (equals != std::string::npos)
-        FOptions.emplace_back(name, word.substr(equals + 1));
-      else if (i + 1 < words.size())
-        FOptions.emplace_back(name, words[++i]);
-      else
-        throw TUsageError("option --" + name + " needs a value");
     } else {
       // An empty word would name the current folder, or nothing at all.
       if (word.empty())
@@ -124,37 +190,29 @@ std::filesystem::path PathFromArg(const std::string& utf8)
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-TEmailArray Scan(const TCommand& command, const std::filesystem::path& mailbox, TFileIdentity& identity)
+TMailbox OpenMailbox(const TCommand& command, const TArgs& args)
 {
-  auto bar = ProgressFor(command, "Scanning");
-  TEmailArray emails;
-  TEudorafile().LoadEmails(mailbox, emails, Observer(bar), &identity);
-  return emails;
-}
-
-std::vector<std::size_t> Select(const TCommand& command, const std::filesystem::path& mailbox,
-                                const TEmailArray& emails, const std::optional<std::string>& keyword,
-                                const TFileIdentity& scanned)
-{
-  if (keyword) {
+  TMailbox mailbox(PathFromArg(args.Positionals()[0]));
+  {
+    auto bar = ProgressFor(command, "Scanning");
+    mailbox.Load(Observer(bar));
+  }
+  if (const std::optional<std::string> keyword = args.Option("keyword")) {
     if (keyword->empty())
       throw TUsageError("the keyword is empty");
-    // Typed as UTF-8, searched as the Windows-1252 bytes mail holds; a word that code page cannot
-    // hold matches nothing, as in the window, which is said since an empty list alone does not
-    // tell why.
-    const std::optional<std::string> bytes = Utf8ToCp1252(*keyword);
-    if (!bytes) {
-      command.Err << "quillmend-cli: the keyword \"" << *keyword
-                  << "\" has characters that Windows-1252 mail cannot hold; no message matches\n";
-      return {};
-    }
+    // An empty list alone would not tell why.
+    if (!TMailbox::KeywordCanMatch(*keyword))
+      command.Err << "quillmend-cli: " << TMailbox::KeywordNotice(*keyword) << "\n";
     auto bar = ProgressFor(command, "Filtering");
-    return FilterEmails(mailbox, emails, *bytes, Observer(bar), &scanned);
+    mailbox.Filter(*keyword, Observer(bar));
   }
-  std::vector<std::size_t> all(emails.size());
-  for (std::size_t i = 0; i < all.size(); ++i)
-    all[i] = i;
-  return all;
+  return mailbox;
+}
+
+std::string NoMessage(const TMailbox& mailbox, std::size_t index)
+{
+  return "No message " + std::to_string(index) + " in \"" + PathText(mailbox.Path()) + "\": it holds " +
+         std::to_string(mailbox.Emails().size()) + " messages";
 }
 
 TMessageList::TMessageList(const std::string& text)
@@ -210,34 +268,33 @@ bool TMessageList::Contains(std::size_t index) const
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress)
 {
   if (args.empty()) {
-    err << kUsage;
+    err << Usage();
     return kExitUsage;
   }
   const std::string& name = args.front();
   if (name == "--help" || name == "-h" || name == "help") {
-    out << kUsage;
+    out << Usage();
     return kExitOk;
   }
   if (name == "--version") {
-    out << "quillmend-cli " << QUILLMEND_VERSION << "\n";
+    out << "quillmend-cli " << kVersion << "\n";
     return kExitOk;
   }
+  const auto spec = std::find_if(Commands().begin(), Commands().end(),
+                                 [&](const TCommandSpec& command) { return name == command.Name; });
   const TCommand command{std::vector<std::string>(args.begin() + 1, args.end()), out, err, showProgress};
   try {
-    if (name == "list")
-      return RunList(command);
-    if (name == "show")
-      return RunShow(command);
-    if (name == "export")
-      return RunExport(command);
-    if (name == "find")
-      return RunFind(command);
-    throw TUsageError("unknown command \"" + name + "\"");
+    if (spec == Commands().end())
+      throw TUsageError("unknown command \"" + name + "\"");
+    const TArgs parsed(command.Words, spec->Options);
+    parsed.ExpectPositionals(spec->LeastPositionals, spec->MostPositionals);
+    return spec->Run(command, parsed);
   } catch (const THelpWanted&) {
-    out << kUsage;
+    out << CommandHelp(*spec);
     return kExitOk;
   } catch (const TUsageError& e) {
-    err << "quillmend-cli: " << e.what() << "\nTry 'quillmend-cli --help'.\n";
+    err << "quillmend-cli: " << e.what() << "\nTry 'quillmend-cli " << (spec == Commands().end() ? "" : name + " ")
+        << "--help'.\n";
     return kExitUsage;
   } catch (const std::exception& e) {
     out.flush();

@@ -2,28 +2,23 @@
 
 #include "cli/commands.h"
 #include "mail/export.h"
-#include "mail/files.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace quillmend::cli {
 
-int RunExport(const TCommand& command)
+int RunExport(const TCommand& command, const TArgs& args)
 {
-  const TArgs args(command.Words, {"keyword", "messages"}, {"overwrite"});
-  args.ExpectPositionals(2, 2);
-  const auto mailbox = PathFromArg(args.Positionals()[0]);
   const auto folder = PathFromArg(args.Positionals()[1]);
   const auto messages = args.Option("messages");
   const std::optional<TMessageList> chosen = messages ? std::optional<TMessageList>(*messages) : std::nullopt;
 
-  TFileIdentity scanned;
-  const TEmailArray emails = Scan(command, mailbox, scanned);
-  std::vector<std::size_t> indexes = Select(command, mailbox, emails, args.Option("keyword"), scanned);
+  const TMailbox mailbox = OpenMailbox(command, args);
+  std::vector<std::size_t> indexes = mailbox.Rows();
   if (chosen) {
-    if (const std::optional<std::size_t> beyond = chosen->FirstBeyond(emails.size()))
-      throw std::runtime_error("No message " + std::to_string(*beyond) + " in \"" + PathText(mailbox) +
-                               "\": it holds " + std::to_string(emails.size()) + " messages");
+    if (const std::optional<std::size_t> beyond = chosen->FirstBeyond(mailbox.Emails().size()))
+      throw std::runtime_error(NoMessage(mailbox, *beyond));
     std::erase_if(indexes, [&](std::size_t i) { return !chosen->Contains(i); });
   }
 
@@ -34,8 +29,8 @@ int RunExport(const TCommand& command)
     throw TFileError(FileErrorMessage("Cannot write to folder", folder, ec ? ec.message() : reason));
 
   auto bar = ProgressFor(command, "Exporting");
-  const TExportReport report = ExportMessages(mailbox, emails, indexes, folder, Observer(bar),
-                                              args.Flag("overwrite") ? TExisting::Replace : TExisting::Keep, &scanned);
+  const TExportReport report =
+      mailbox.Export(indexes, folder, args.Flag("overwrite") ? TExisting::Replace : TExisting::Keep, Observer(bar));
   bar.reset();
   command.Out << "Exported " << report.Written << " of " << indexes.size() << " messages to \"" << PathText(folder)
               << "\"\n";

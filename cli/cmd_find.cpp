@@ -2,10 +2,8 @@
 
 #include "cli/commands.h"
 #include "discovery/mbxfiles.h"
-#include "mail/files.h"
+#include "base/system.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -15,28 +13,22 @@ namespace quillmend::cli {
 
 namespace {
 
-// "Searching: 1234 entries, 5 mailboxes", redrawn in place a few times a second and erased at the
-// end, so that only the paths remain on the terminal.
-class TFindProgress {
+// "Searching: 1234 entries, 5 mailboxes", redrawn in place at the finder's idle calls and erased at
+// the end, so that only the paths remain on the terminal.
+class TFindProgress : public TProgressObserver {
 public:
   explicit TFindProgress(std::ostream& err) : FErr(err) {}
-  TFindProgress(const TFindProgress&) = delete;
-  TFindProgress& operator=(const TFindProgress&) = delete;
-  ~TFindProgress() { Erase(); }
 
-  void Watch(const std::vector<std::filesystem::path>& found) { FFound = &found; }
+  void Watch(const TmbxFiles& finder) { FFinder = &finder; }
 
-  void Entry()
+  void Shown() override { Idle(); }
+
+  void Idle() override
   {
-    // The clock is read every so many entries only: a search meets hundreds of thousands.
-    if (++FEntries % 256 != 0)
+    if (!FFinder)
       return;
-    const auto now = std::chrono::steady_clock::now();
-    if (FDrawn != 0 && now - FLast < std::chrono::milliseconds(100))
-      return;
-    FLast = now;
-    const std::string line = "Searching: " + std::to_string(FEntries) + " entries, " +
-                             std::to_string(FFound ? FFound->size() : 0) + " mailboxes";
+    const std::string line = "Searching: " + std::to_string(FFinder->Entries()) + " entries, " +
+                             std::to_string(FFinder->FileList().size()) + " mailboxes";
     FErr << '\r' << line;
     if (line.size() < FDrawn)
       FErr << std::string(FDrawn - line.size(), ' ');
@@ -44,7 +36,7 @@ public:
     FDrawn = line.size();
   }
 
-  void Erase()
+  void Closed() override
   {
     if (FDrawn == 0)
       return;
@@ -54,10 +46,8 @@ public:
 
 private:
   std::ostream& FErr;
-  const std::vector<std::filesystem::path>* FFound = nullptr;
-  std::size_t FEntries = 0;
+  const TmbxFiles* FFinder = nullptr;
   std::size_t FDrawn = 0;
-  std::chrono::steady_clock::time_point FLast;
 };
 
 // A path as the system spells it, so that a script can open it again; only Windows' UTF-16 needs
@@ -73,15 +63,9 @@ std::string PrintedPath(const std::filesystem::path& path)
 
 }  // namespace
 
-int RunFind(const TCommand& command)
+int RunFind(const TCommand& command, const TArgs& args)
 {
-  // --null and -0 take no value; they count only before a "--" that ends the options.
-  std::vector<std::string> words = command.Words;
-  const auto optionsEnd = std::find(words.begin(), words.end(), "--");
-  const auto flags = std::remove_if(words.begin(), optionsEnd, [](const std::string& w) { return w == "--null" || w == "-0"; });
-  const bool null = flags != optionsEnd;
-  words.erase(flags, optionsEnd);
-  const TArgs args(words, {});
+  const bool null = args.Flag("null");
   std::vector<std::filesystem::path> roots;
   int status = kExitOk;
   for (const std::string& word : args.Positionals()) {
@@ -105,16 +89,11 @@ int RunFind(const TCommand& command)
   std::optional<TFindProgress> progress;
   if (command.ShowProgress)
     progress.emplace(command.Err);
-  TmbxFiles::TIdleCallback idle;
+  TmbxFiles finder(progress ? &*progress : nullptr,
+                   [&] { return roots.empty() ? TmbxFiles::GetFixedDrives() : roots; });
   if (progress)
-    idle = [&] { progress->Entry(); };
-
-  TmbxFiles finder(idle, [&] { return roots.empty() ? TmbxFiles::GetFixedDrives() : roots; });
-  if (progress)
-    progress->Watch(finder.FileList());
+    progress->Watch(finder);
   const std::vector<std::filesystem::path>& found = finder.FindMailFiles();
-  if (progress)
-    progress->Erase();
 
   // With --null each path ends in a zero byte, as find -print0 has it: names may hold line breaks.
   const char end = null ? '\0' : '\n';

@@ -96,17 +96,14 @@ void AppendCell(std::string& row, std::string_view bytes, std::size_t width)
 
 }  // namespace
 
-int RunList(const TCommand& command)
+int RunList(const TCommand& command, const TArgs& args)
 {
-  const TArgs args(command.Words, {"keyword", "format"});
-  args.ExpectPositionals(1, 1);
   const std::string format = args.Option("format").value_or("table");
   if (format != "table" && format != "tsv" && format != "json")
     throw TUsageError("unknown format \"" + format + "\" (table, tsv or json)");
-  const auto mailbox = PathFromArg(args.Positionals()[0]);
-  TFileIdentity scanned;
-  const TEmailArray emails = Scan(command, mailbox, scanned);
-  const std::vector<std::size_t> rows = Select(command, mailbox, emails, args.Option("keyword"), scanned);
+  const TMailbox mailbox = OpenMailbox(command, args);
+  const TEmailArray& emails = mailbox.Emails();
+  const std::vector<std::size_t>& rows = mailbox.Rows();
 
   std::ostream& out = command.Out;
   // Rows gather in one buffer that goes out in large writes.

@@ -7,27 +7,18 @@
 
 namespace quillmend::cli {
 
-int RunShow(const TCommand& command)
+int RunShow(const TCommand& command, const TArgs& args)
 {
-  const TArgs args(command.Words, {});
-  args.ExpectPositionals(2, 2);
   const std::string& number = args.Positionals()[1];
   std::size_t index = 0;
   const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), index);
   if (ec != std::errc() || end != number.data() + number.size())
     throw TUsageError("\"" + number + "\" is not a message number");
 
-  const auto mailbox = PathFromArg(args.Positionals()[0]);
-  TFileIdentity scanned;
-  const TEmailArray emails = Scan(command, mailbox, scanned);
-  if (index >= emails.size())
-    throw std::runtime_error("No message " + number + " in \"" + PathText(mailbox) + "\": it holds " +
-                             std::to_string(emails.size()) + " messages");
-  const TMailboxFile file(mailbox);
-  file.ExpectUnchanged(scanned);
-  TRangeReader reader(file);
-  const TByteRange body = BodyPart(emails[index]);
-  const std::int64_t written = reader.Read(body, [&](std::string_view piece) {
+  const TMailbox mailbox = OpenMailbox(command, args);
+  if (index >= mailbox.Emails().size())
+    throw std::runtime_error(NoMessage(mailbox, index));
+  const std::int64_t written = mailbox.ReadBody(index, [&](std::string_view piece) {
     command.Out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
     return static_cast<bool>(command.Out);
   });
@@ -35,9 +26,10 @@ int RunShow(const TCommand& command)
   if (!command.Out)
     return kExitFailure;
   // The mailbox shrank while it was read: what came out is not the whole body.
-  if (written < body.Length()) {
-    command.Err << "quillmend-cli: " << QuotedPath(mailbox) << " ends before message " << number << " does: " << written
-                << " of " << body.Length() << " bytes written\n";
+  const std::int64_t length = BodyPart(mailbox.Emails()[index]).Length();
+  if (written < length) {
+    command.Err << "quillmend-cli: " << QuotedPath(mailbox.Path()) << " ends before message " << number
+                << " does: " << written << " of " << length << " bytes written\n";
     return kExitFailure;
   }
   return kExitOk;

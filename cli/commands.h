@@ -1,11 +1,12 @@
 #pragma once
-// What the commands of quillmend-cli share; each command lives in a file of its own.
+// What the commands of quillmend-cli share. The table of commands in cli.cpp dispatches them and
+// writes their help; each command lives in a file of its own.
 
+#include "base/progress.h"
 #include "cli/cli.h"
-#include "mail/Globals.h"
-#include "mail/files.h"
-#include "mail/scanobserver.h"
+#include "mail/mailbox.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -21,15 +22,21 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// --help among a command's options: the usage is printed instead of running the command.
+// --help among a command's options: its help is printed instead of running it.
 struct THelpWanted {};
 
-// The words of one command: positionals in order, --name value / --name=value options, and --name
-// flags; after "--" every word is a positional.
+struct TOptionSpec {
+  const char* Name;             // given as --Name
+  const char* Value;            // what follows it, as the help names it; none for a flag
+  const char* Help;
+  const char* Alias = nullptr;  // another spelling, such as -0
+};
+
+// The words of one command: positionals in order, --name value / --name=value options, and flags;
+// after "--" every word is a positional.
 class TArgs {
 public:
-  TArgs(const std::vector<std::string>& words, const std::vector<std::string>& optionNames,
-        const std::vector<std::string>& flagNames = {});
+  TArgs(const std::vector<std::string>& words, const std::vector<TOptionSpec>& options);
   const std::vector<std::string>& Positionals() const { return FPositionals; }
   std::optional<std::string> Option(const std::string& name) const;
   bool Flag(const std::string& name) const;
@@ -48,8 +55,18 @@ struct TCommand {
   bool ShowProgress;
 };
 
+struct TCommandSpec {
+  const char* Name;
+  const char* Arguments;  // as the help shows them
+  std::size_t LeastPositionals;
+  std::size_t MostPositionals;
+  const char* Description;
+  std::vector<TOptionSpec> Options;
+  int (*Run)(const TCommand& command, const TArgs& args);
+};
+
 // A bar on the terminal: "Scanning [#####     ]  50%", erased when the work ends.
-class TTerminalProgress : public TScanObserver {
+class TTerminalProgress : public TProgressObserver {
 public:
   TTerminalProgress(std::ostream& err, std::string title) : FErr(err), FTitle(std::move(title)) {}
   void Shown() override { Draw(0); }
@@ -64,17 +81,16 @@ private:
 
 // Observer for a piece of work, or none when no bar is wanted.
 std::optional<TTerminalProgress> ProgressFor(const TCommand& command, const char* title);
-inline TScanObserver* Observer(std::optional<TTerminalProgress>& bar) { return bar ? &*bar : nullptr; }
+inline TProgressObserver* Observer(std::optional<TTerminalProgress>& bar) { return bar ? &*bar : nullptr; }
 
 std::filesystem::path PathFromArg(const std::string& utf8);
 
-// Scans a mailbox, with a bar when asked for; identity receives what every later open checks.
-TEmailArray Scan(const TCommand& command, const std::filesystem::path& mailbox, TFileIdentity& identity);
+// The mailbox the first argument names, scanned, and filtered by --keyword when given, with bars
+// when asked for. A keyword that can match nothing is said on stderr first.
+TMailbox OpenMailbox(const TCommand& command, const TArgs& args);
 
-// Indexes of the messages whose body part holds keyword, or all when there is none.
-std::vector<std::size_t> Select(const TCommand& command, const std::filesystem::path& mailbox,
-                                const TEmailArray& emails, const std::optional<std::string>& keyword,
-                                const TFileIdentity& scanned);
+// "No message N in "MAILBOX": it holds M messages"
+std::string NoMessage(const TMailbox& mailbox, std::size_t index);
 
 // "0,3,7-12", kept as ranges: a list may name more messages than memory can hold as indexes.
 class TMessageList {
@@ -93,9 +109,9 @@ private:
   std::vector<TRange> FMerged;  // sorted and disjoint, for Contains
 };
 
-int RunList(const TCommand& command);
-int RunShow(const TCommand& command);
-int RunExport(const TCommand& command);
-int RunFind(const TCommand& command);
+int RunList(const TCommand& command, const TArgs& args);
+int RunShow(const TCommand& command, const TArgs& args);
+int RunExport(const TCommand& command, const TArgs& args);
+int RunFind(const TCommand& command, const TArgs& args);
 
 }  // namespace quillmend::cli

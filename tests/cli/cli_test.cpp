@@ -302,8 +302,8 @@ TEST(CliExport, MessageListsBeyondTheMailboxFailAtOnce)
 TEST(Cli, AKeywordWindows1252CannotHoldIsSaid)
 {
   const std::string said =
-      "quillmend-cli: the keyword \"\u65e5\u672c\" has characters that Windows-1252 mail cannot hold; no message "
-      "matches\n";
+      "quillmend-cli: No message can match the keyword \"\u65e5\u672c\": it has characters that the mail's code "
+      "page lacks\n";
   const TResult list = RunCli({"list", InMbx(), "--keyword", "\u65e5\u672c"});
   EXPECT_EQ(list.code, 0);
   EXPECT_EQ(Lines(list.out).size(), 1u) << "the heading only";
@@ -350,6 +350,39 @@ TEST(Cli, WordsEndOptionsAndEmptyWordsNameNothing)
     EXPECT_EQ(help.code, 0) << testing::PrintToString(args);
     EXPECT_NE(help.out.find("Usage: quillmend-cli"), std::string::npos) << help.err;
   }
+}
+
+struct THelpCase {
+  const char* Command;
+  std::vector<std::string> Names;  // what its help must name
+};
+
+// The help is written from the same table that dispatches: every command and option is in it, and
+// every option it names is taken.
+TEST(Cli, EachCommandsHelpNamesItsOptionsAndEachIsTaken)
+{
+  const THelpCase cases[] = {
+      {"list", {"Usage: quillmend-cli list MAILBOX", "--keyword WORD", "--format table|tsv|json"}},
+      {"show", {"Usage: quillmend-cli show MAILBOX N"}},
+      {"export", {"Usage: quillmend-cli export MAILBOX FOLDER", "--keyword WORD", "--messages", "--overwrite"}},
+      {"find", {"Usage: quillmend-cli find [ROOT...]", "--null, -0"}},
+  };
+  const std::string usage = RunCli({"--help"}).out;
+  for (const THelpCase& c : cases) {
+    SCOPED_TRACE(c.Command);
+    EXPECT_NE(usage.find(std::string("  ") + c.Command + " "), std::string::npos) << usage;
+    const TResult help = RunCli({c.Command, "--help"});
+    EXPECT_EQ(help.code, 0);
+    for (const std::string& name : c.Names)
+      EXPECT_NE(help.out.find(name), std::string::npos) << name << " in\n" << help.out;
+  }
+  const TTempDir dir;
+  EXPECT_EQ(RunCli({"list", InMbx(), "--format", "tsv", "--keyword", "x-html"}).code, 0);
+  EXPECT_EQ(RunCli({"export", InMbx(), PathText(dir.Path()), "--messages", "1", "--overwrite"}).code, 0);
+  EXPECT_EQ(RunCli({"find", "-0", PathText(dir.Path())}).code, 0);
+  const TResult unknown = RunCli({"show", InMbx(), "0", "--keyword", "x"});
+  EXPECT_EQ(unknown.code, 2);
+  EXPECT_NE(unknown.err.find("Try 'quillmend-cli show --help'"), std::string::npos) << unknown.err;
 }
 
 TEST(Cli, ReportsBadInputWithTheFileAndTheReason)
