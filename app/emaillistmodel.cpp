@@ -31,14 +31,13 @@ const std::string& Field(const TEmail& email, int column)
 
 }  // namespace
 
-TEmailListModel::TEmailListModel(const TEmailArray& emails, QObject* parent) : QAbstractTableModel(parent), FEmails(emails)
-{
-}
+TEmailListModel::TEmailListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-void TEmailListModel::BeginRebuild()
+void TEmailListModel::BeginRebuild(std::shared_ptr<const TEmailArray> emails)
 {
   beginResetModel();
   FRows.clear();
+  FEmails = std::move(emails);
 }
 
 void TEmailListModel::AddEmailItem(std::size_t index) { FRows.push_back({index, false}); }
@@ -61,7 +60,7 @@ QString TEmailListModel::Text(int row, int column) const
   return FromCp1252(Bytes(row, column));
 }
 
-std::string_view TEmailListModel::Bytes(int row, int column) const { return Field(FEmails[RecordIndex(row)], column); }
+std::string_view TEmailListModel::Bytes(int row, int column) const { return Field((*FEmails)[RecordIndex(row)], column); }
 
 int TEmailListModel::rowCount(const QModelIndex& parent) const
 {

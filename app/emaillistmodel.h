@@ -10,6 +10,7 @@
 #include <QSortFilterProxyModel>
 
 #include <cstddef>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -21,11 +22,11 @@ public:
   enum TColumn { ItemNum, Date, From, To, Subject, ColumnCount };
   static constexpr int RecordIndexRole = Qt::UserRole + 1;
 
-  // The rows refer to emails, which must outlive them.
-  explicit TEmailListModel(const TEmailArray& emails, QObject* parent = nullptr);
+  explicit TEmailListModel(QObject* parent = nullptr);
 
-  // Rows are appended between BeginRebuild and EndRebuild only; the view sees one reset.
-  void BeginRebuild();
+  // Rows are appended between BeginRebuild and EndRebuild only; the view sees one reset. The rows
+  // refer to emails, which the model keeps while it shows them.
+  void BeginRebuild(std::shared_ptr<const TEmailArray> emails);
   void AddEmailItem(std::size_t index);  // one row, unchecked, for emails[index]
   void EndRebuild();
 
@@ -49,7 +50,7 @@ private:
     std::size_t Index;
     bool Checked;
   };
-  const TEmailArray& FEmails;
+  std::shared_ptr<const TEmailArray> FEmails = std::make_shared<const TEmailArray>();
   std::vector<TRow> FRows;
 };
 

@@ -5,10 +5,9 @@
 #include "app/preview.h"
 #include "app/qttext.h"
 #include "app/userinterface.h"
+#include "app/job.h"
 #include "app/wait/parsewaitfrm.h"
 #include "app/wait/waitfrm.h"
-#include "mail/bodypart.h"
-#include "mail/eudora.h"
 #include "mail/export.h"
 #include "mail/files.h"
 
@@ -33,6 +32,8 @@
 #include <chrono>
 #include <stdexcept>
 
+Q_DECLARE_METATYPE(std::filesystem::path)
+
 namespace quillmend {
 
 namespace {
@@ -41,10 +42,11 @@ using namespace std::chrono_literals;
 
 // An export shorter than this runs without showing the progress window.
 constexpr auto kExportProgressDelay = 300ms;
-// The drive search reports every directory entry; the windows need far fewer repaints than that.
-constexpr auto kAutoScanPumpInterval = 20ms;
 // The failure box names this many files at most.
 constexpr std::size_t kFailuresListed = 20;
+
+// A file node's mailbox, exactly as the core named it: the shown text is only for people.
+constexpr int kPathRole = Qt::UserRole;
 
 // heading, then a line for each of the first kFailuresListed items.
 template <class T, class Line>
@@ -57,17 +59,6 @@ QString ListedText(QString heading, const std::vector<T>& items, Line line)
   return heading;
 }
 
-// Keeps the main window disabled for a scope, however the scope ends.
-class TDisabledWindow {
-public:
-  explicit TDisabledWindow(QWidget& window) : FWindow(window) { FWindow.setEnabled(false); }
-  ~TDisabledWindow() { FWindow.setEnabled(true); }
-  TDisabledWindow(const TDisabledWindow&) = delete;
-  TDisabledWindow& operator=(const TDisabledWindow&) = delete;
-
-private:
-  QWidget& FWindow;
-};
 
 QToolButton* SpeedButton(QWidget* parent, const char* name, const QString& caption, const char* icon, int left)
 {
@@ -92,14 +83,19 @@ TfrmMain::TfrmMain(TUserInterface* ui)
     ui = FOwnInterface.get();
   }
   FUi = ui;
+  FJobs = new TJobRunner(this);
   setObjectName(QStringLiteral("frmMain"));
-  setWindowTitle(QString::fromLatin1(kWindowCaption));
+  setWindowTitle(WindowCaption());
   setFont(WindowFont());
   BuildControls();
   FormCreate();
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain()
+{
+  // Work still running reads FMailbox: it stops and ends before the members go.
+  delete FJobs;
+}
 
 void TfrmMain::BuildControls()
 {
@@ -150,7 +146,7 @@ void TfrmMain::BuildControls()
                        treePalette.color(QPalette::Active, QPalette::HighlightedText));
   tvFiles->setPalette(treePalette);
 
-  FModel = new TEmailListModel(FEmails, this);
+  FModel = new TEmailListModel(this);
   FSortProxy = new TEmailSortProxy(*FModel, this);
   lvFoundEmails = new QTableView(client);
   lvFoundEmails->setObjectName(QStringLiteral("lvFoundEmails"));
@@ -229,18 +225,36 @@ void TfrmMain::FormCreate()
   }
 }
 
+bool TfrmMain::Busy() const { return FJobs->Running(); }
+
+QString TfrmMain::FileName() const { return QDir::toNativeSeparators(PathToQString(FMailbox.Path())); }
+
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
-  if (!isEnabled())
+  if (Busy()) {
+    FCloseWhenIdle = true;
+    FJobs->Cancel();
     event->ignore();
-  else
-    QMainWindow::closeEvent(event);
+    return;
+  }
+  QMainWindow::closeEvent(event);
 }
 
 void TfrmMain::Run(const std::function<void()>& command)
 {
   try {
     command();
+  } catch (...) {
+    ShowError(std::current_exception());
+  }
+}
+
+void TfrmMain::ShowError(std::exception_ptr error)
+{
+  try {
+    std::rethrow_exception(error);
+  } catch (const TCancelled&) {
+    // The user asked for it: nothing to say.
   } catch (const std::exception& e) {
     ShowApplicationError(QString::fromStdString(e.what()));
   } catch (...) {
@@ -253,53 +267,70 @@ void TfrmMain::ShowApplicationError(const QString& message)
   FUi->ShowMessage(TMessageKind::Error, QCoreApplication::applicationName(), WithFullStop(message));
 }
 
-QTreeWidgetItem* TfrmMain::AddFileNode(QTreeWidgetItem* root, const QString& path)
+QTreeWidgetItem* TfrmMain::AddFileNode(QTreeWidgetItem* root, const std::filesystem::path& path)
 {
-  auto* node = new QTreeWidgetItem(root, {QDir::toNativeSeparators(path)});
+  auto* node = new QTreeWidgetItem(root, {QDir::toNativeSeparators(PathToQString(path))});
+  node->setData(0, kPathRole, QVariant::fromValue(path));
   node->setIcon(0, AppIcon("mailbox"));
   return node;
 }
 
 void TfrmMain::SetFilterControls()
 {
-  txtFilter->setEnabled(!FFiltered);
-  btnApplyFilter->setEnabled(!FFiltered);
-  btnClearFilter->setEnabled(FFiltered);
+  const bool filtered = FMailbox.Filtered();
+  txtFilter->setEnabled(!filtered);
+  btnApplyFilter->setEnabled(!filtered);
+  btnClearFilter->setEnabled(filtered);
 }
 
-void TfrmMain::LoadMailFile(const QString& path)
+void TfrmMain::StartJob(std::function<void(TProgressObserver&)> work, std::function<void(std::exception_ptr)> done)
 {
-  if (path.isEmpty())
-    return;
-  const std::filesystem::path mailbox = QStringToPath(path);
-  TEmailArray emails;
-  TFileIdentity scanned;
-  std::vector<std::size_t> kept;
-  {
-    TDisabledWindow busy(*this);
-    TfrmParseWait progress(100);
-    TParseWaitObserver observer(progress, this);
-    TEudorafile().LoadEmails(mailbox, emails, &observer, &scanned);
-    // A keyword with a character that Windows-1252 lacks cannot stand in any mail: nothing matches.
-    if (FFiltered)
-      if (const auto keyword = ToCp1252(txtFilter->text()))
-        kept = FilterEmails(mailbox, emails, *keyword, &observer, &scanned);
-  }
+  setEnabled(false);
+  FJobs->Start(std::move(work), [this, done = std::move(done)](std::exception_ptr error) {
+    setEnabled(true);
+    Run([&] { done(error); });
+    emit JobEnded();
+    if (FCloseWhenIdle)
+      close();
+  });
+}
 
-  FFileName = path;
+void TfrmMain::StartMailboxJob(TMailbox next, std::function<void(TMailbox&, TProgressObserver&)> work)
+{
+  auto* progress = new TfrmParseWait(100);
+  progress->setAttribute(Qt::WA_DeleteOnClose);
+  progress->Follow(*FJobs, this);
+  auto document = std::make_shared<TMailbox>(std::move(next));
+  StartJob([document, work = std::move(work)](TProgressObserver& observer) { work(*document, observer); },
+           [this, document](std::exception_ptr error) {
+             if (error)
+               std::rethrow_exception(error);
+             // Cancel pressed as the work ended still means: keep what was shown.
+             if (FJobs->CancelRequested())
+               return;
+             FMailbox = std::move(*document);
+             ShowMailbox();
+           });
+}
+
+void TfrmMain::ShowMailbox()
+{
+  txtmsgbody->clear();
   FSortProxy->Unsort();
-  FModel->BeginRebuild();
-  FEmails = std::move(emails);
-  FScanned = scanned;
-  if (FFiltered) {
-    for (const std::size_t index : kept)
-      FModel->AddEmailItem(index);
-  } else {
-    for (std::size_t index = 0; index < FEmails.size(); ++index)
-      FModel->AddEmailItem(index);
-  }
+  FModel->BeginRebuild(FMailbox.SharedEmails());
+  for (const std::size_t index : FMailbox.Rows())
+    FModel->AddEmailItem(index);
   FModel->EndRebuild();
   lvFoundEmails->scrollToBottom();
+  SetFilterControls();
+}
+
+void TfrmMain::LoadMailFile(const std::filesystem::path& path)
+{
+  if (path.empty() || Busy())
+    return;
+  StartMailboxJob(TMailbox(path, FMailbox.Keyword()),
+                  [](TMailbox& mailbox, TProgressObserver& observer) { mailbox.Load(&observer); });
 }
 
 void TfrmMain::sbOpenDbxClick()
@@ -308,42 +339,53 @@ void TfrmMain::sbOpenDbxClick()
                                               QDir::rootPath());
   if (chosen.isEmpty())
     return;
-  QTreeWidgetItem* node = AddFileNode(FAddedNode, chosen);
+  QTreeWidgetItem* node = AddFileNode(FAddedNode, QStringToPath(chosen));
   tvFiles->expandRecursively(tvFiles->indexFromItem(FAddedNode));
   tvFiles->setFocus();
   tvFiles->setCurrentItem(node);
-  LoadMailFile(node->text(0));
+  LoadMailFile(node->data(0, kPathRole).value<std::filesystem::path>());
 }
 
 void TfrmMain::tvFilesClick()
 {
   const QTreeWidgetItem* node = tvFiles->currentItem();
   if (node && node->parent())
-    LoadMailFile(node->text(0));
+    LoadMailFile(node->data(0, kPathRole).value<std::filesystem::path>());
 }
 
 void TfrmMain::sbAutoScanClick()
 {
   qDeleteAll(FAutoScanNode->takeChildren());
-  TfrmWait wait;
-  wait.ShowCentredOn(this);
-  TDisabledWindow busy(*this);
-  auto lastPump = std::chrono::steady_clock::now();
-  TmbxFiles finder(
-      [&lastPump] {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastPump >= kAutoScanPumpInterval) {
-          lastPump = now;
-          QCoreApplication::processEvents();
-        }
+  auto* wait = new TfrmWait;
+  wait->setAttribute(Qt::WA_DeleteOnClose);
+  wait->ShowCentredOn(this);
+  wait->Follow(*FJobs);
+  setEnabled(false);
+  // A preset list of roots is asked for here, on the window's thread; the drives, on the job's.
+  TmbxFiles::TRootsProvider roots;
+  try {
+    if (FAutoScanRoots)
+      roots = [preset = FAutoScanRoots()] { return preset; };
+  } catch (...) {
+    wait->close();
+    setEnabled(true);
+    throw;
+  }
+  auto found = std::make_shared<std::vector<std::filesystem::path>>();
+  StartJob(
+      [found, roots](TProgressObserver& observer) {
+        TmbxFiles finder(&observer, roots);
+        *found = finder.FindMailFiles();
       },
-      FAutoScanRoots);
-  const std::vector<std::filesystem::path>& found = finder.FindMailFiles();
-  for (const std::filesystem::path& path : found)
-    AddFileNode(FAutoScanNode, PathToQString(path));
-  if (!found.empty())
-    tvFiles->expandRecursively(tvFiles->indexFromItem(FAutoScanNode));
-  wait.close();
+      [this, found](std::exception_ptr error) {
+        // What was found before a cancel or a failure is kept.
+        for (const std::filesystem::path& path : *found)
+          AddFileNode(FAutoScanNode, path);
+        if (!found->empty())
+          tvFiles->expandRecursively(tvFiles->indexFromItem(FAutoScanNode));
+        if (error)
+          std::rethrow_exception(error);
+      });
 }
 
 std::vector<std::size_t> TfrmMain::CheckedRecordsInRowOrder() const
@@ -369,18 +411,31 @@ void TfrmMain::sbSaveEmailClick()
                      QStringLiteral("Cannot Write To Output Folder ,Please Select A Writeable Folder"));
     return;
   }
-  TExportReport report;
-  {
-    TDisabledWindow busy(*this);
-    TfrmParseWait progress(100);
-    TParseWaitObserver observer(progress, this, kExportProgressDelay);
-    report = ExportMessages(QStringToPath(FFileName), FEmails, CheckedRecordsInRowOrder(), target, &observer,
-                            TExisting::Keep, &FScanned);
-  }
+  auto* progress = new TfrmParseWait(100);
+  progress->setAttribute(Qt::WA_DeleteOnClose);
+  progress->Follow(*FJobs, this, kExportProgressDelay);
+  auto report = std::make_shared<TExportReport>();
+  StartJob(
+      [report, mailbox = FMailbox, records = CheckedRecordsInRowOrder(), target](TProgressObserver& observer) {
+        *report = mailbox.Export(records, target, TExisting::Keep, &observer);
+      },
+      [this, report](std::exception_ptr error) {
+        if (error)
+          std::rethrow_exception(error);
+        ShowExportReport(*report);
+      });
+}
+
+void TfrmMain::ShowExportReport(const TExportReport& report)
+{
   if (report.Succeeded())
     FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"),
                      QStringLiteral("Emails Succesfully Exported To Folder"));
-  else
+  if (report.Cancelled)
+    FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"),
+                     ListedText(QStringLiteral("The export was cancelled. %1 emails were written:").arg(report.Files.size()),
+                                report.Files, [](const std::string& name) { return QString::fromStdString(name); }));
+  if (!report.Failed.empty())
     FUi->ShowMessage(TMessageKind::Error, QStringLiteral("Error"),
                      ListedText(QStringLiteral("%1 of %2 emails could not be exported:\n")
                                     .arg(report.Failed.size())
@@ -406,31 +461,31 @@ void TfrmMain::sbDeselectAllClick() { FModel->SetAllChecked(false); }
 
 void TfrmMain::btnApplyFilterClick()
 {
-  const QString keyword = txtFilter->text();
-  if (keyword.isEmpty())
+  const std::string keyword = txtFilter->text().toStdString();
+  if (keyword.empty())
     return;
-  if (!ToCp1252(keyword))
+  if (!TMailbox::KeywordCanMatch(keyword))
     FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"),
-                     QStringLiteral("No message can match the keyword \"%1\": it has characters that the mail's "
-                                    "code page lacks.")
-                         .arg(keyword));
-  SwitchFilter(true);
+                     WithFullStop(QString::fromStdString(TMailbox::KeywordNotice(keyword))));
+  SwitchFilter(keyword);
 }
 
-void TfrmMain::btnClearFilterClick() { SwitchFilter(false); }
+void TfrmMain::btnClearFilterClick() { SwitchFilter(std::nullopt); }
 
-void TfrmMain::SwitchFilter(bool on)
+void TfrmMain::SwitchFilter(const std::optional<std::string>& keyword)
 {
-  // The controls say what the rows show: when the rescan fails, the rows and the filter stay as they were.
-  const bool before = FFiltered;
-  FFiltered = on;
-  try {
-    LoadMailFile(FFileName);
-  } catch (...) {
-    FFiltered = before;
-    throw;
+  // A file that changed since its scan is scanned anew, as another mailbox would be.
+  if (!FMailbox.Path().empty() && !FMailbox.Current()) {
+    StartMailboxJob(TMailbox(FMailbox.Path(), keyword),
+                    [](TMailbox& mailbox, TProgressObserver& observer) { mailbox.Load(&observer); });
+  } else if (keyword) {
+    StartMailboxJob(FMailbox, [keyword](TMailbox& mailbox, TProgressObserver& observer) {
+      mailbox.Filter(*keyword, &observer);
+    });
+  } else {
+    FMailbox.ClearFilter();
+    ShowMailbox();
   }
-  SetFilterControls();
 }
 
 void TfrmMain::lvFoundEmailsClick()
@@ -440,8 +495,7 @@ void TfrmMain::lvFoundEmailsClick()
     return;
   txtmsgbody->clear();
   const auto record = selected.front().data(TEmailListModel::RecordIndexRole).value<qulonglong>();
-  txtmsgbody->setPlainText(PreviewText(QStringToPath(FFileName), FEmails[record], kPreviewLimit, &FScanned) +
-                           QLatin1Char('\n'));
+  txtmsgbody->setPlainText(PreviewText(FMailbox, record) + QLatin1Char('\n'));
 }
 
 void TfrmMain::lvFoundEmailsColumnClick(int column)

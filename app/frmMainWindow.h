@@ -1,16 +1,20 @@
 #pragma once
 // The main window: the file tree, the message list with its filter and sort, the preview, and the
-// commands Open File, Auto Scan, Export Selected and Help.
+// commands Open File, Auto Scan, Export Selected and Help. The mailbox itself is a TMailbox; the
+// window shows it and runs its long work on a job thread, listening for the result.
 
 #include "discovery/mbxfiles.h"
-#include "mail/Globals.h"
-#include "mail/files.h"
+#include "mail/mailbox.h"
 
 #include <QMainWindow>
 
 #include <cstddef>
+#include <exception>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 class QAction;
@@ -28,6 +32,7 @@ namespace quillmend {
 
 class TEmailListModel;
 class TEmailSortProxy;
+class TJobRunner;
 class TUserInterface;
 
 class TfrmMain : public QMainWindow {
@@ -37,19 +42,27 @@ public:
   explicit TfrmMain(TUserInterface* ui = nullptr);
   ~TfrmMain() override;
 
-  // Where Auto Scan searches: the ready fixed drives unless set.
+  // Where Auto Scan searches: the ready fixed drives unless set. Asked on the window's thread.
   void SetAutoScanRoots(TmbxFiles::TRootsProvider roots) { FAutoScanRoots = std::move(roots); }
 
-  // Scans the mailbox at path and lists its messages (only those holding the keyword while the
-  // filter is on). An empty path does nothing. When the scan or the filter fails, the error goes to
-  // the caller and the mailbox shown before stays: FFileName, FEmails and the rows change together.
-  void LoadMailFile(const QString& path);
+  // Starts scanning the mailbox at path; its messages are listed when the scan ends (only those
+  // holding the keyword while the filter is on). An empty path does nothing. When the scan or the
+  // filter fails or is cancelled, the mailbox shown before stays, and a failure is shown.
+  void LoadMailFile(const std::filesystem::path& path);
 
-  const TEmailArray& Emails() const { return FEmails; }
-  const QString& FileName() const { return FFileName; }
+  // Whether long work (a scan, a filter, an export, Auto Scan) is running.
+  bool Busy() const;
+  // The job thread, for tests that hold a job half-way or wait for it.
+  TJobRunner& Jobs() { return *FJobs; }
+
+  const TEmailArray& Emails() const { return FMailbox.Emails(); }
+  QString FileName() const;
+
+signals:
+  void JobEnded();  // every piece of long work, however it ended, once the window shows its result
 
 protected:
-  // While a long command runs the window is disabled but events still flow; it must not close then.
+  // Closing while work runs cancels it; the window closes once the work has stopped.
   void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -58,12 +71,21 @@ private:
   // Every command runs through here: an error it does not handle ends it and is shown in the
   // application's error box, and none reaches Qt's event loop.
   void Run(const std::function<void()>& command);
+  void ShowError(std::exception_ptr error);
   void ShowApplicationError(const QString& message);
-  QTreeWidgetItem* AddFileNode(QTreeWidgetItem* root, const QString& path);
+  QTreeWidgetItem* AddFileNode(QTreeWidgetItem* root, const std::filesystem::path& path);
+  // Runs work on the job thread with the main window disabled; done follows on this thread.
+  void StartJob(std::function<void(TProgressObserver&)> work, std::function<void(std::exception_ptr)> done);
+  // Runs a scan or a filter that makes a new document; it is shown when the work succeeds.
+  void StartMailboxJob(TMailbox next, std::function<void(TMailbox&, TProgressObserver&)> work);
+  // Lists FMailbox's rows; the filter controls follow its filter.
+  void ShowMailbox();
   void SetFilterControls();
-  // Turns the keyword filter on or off and lists the mailbox shown again accordingly.
-  void SwitchFilter(bool on);
+  // Apply with a keyword, Clear without: the records in memory are filtered while the file is as
+  // scanned.
+  void SwitchFilter(const std::optional<std::string>& keyword);
   std::vector<std::size_t> CheckedRecordsInRowOrder() const;
+  void ShowExportReport(const TExportReport& report);
 
   void sbOpenDbxClick();
   void sbAutoScanClick();
@@ -81,11 +103,10 @@ private:
   std::unique_ptr<TUserInterface> FOwnInterface;
   TUserInterface* FUi;
   TmbxFiles::TRootsProvider FAutoScanRoots;
+  TJobRunner* FJobs;
+  bool FCloseWhenIdle = false;
 
-  TEmailArray FEmails;
-  QString FFileName;
-  TFileIdentity FScanned;  // what FEmails were read from; every later open checks it
-  bool FFiltered = false;
+  TMailbox FMailbox;
   // Kept from one column click to the next for the life of the window, across mailboxes.
   int SortColumn = 0;
   bool SortAscending = false;

@@ -2,7 +2,6 @@
 
 #include "app/qttext.h"
 #include "mail/bodypart.h"
-#include "mail/files.h"
 
 #include <QLocale>
 
@@ -31,15 +30,15 @@ std::string NormaliseLineBreaks(const std::string& bytes)
 
 }  // namespace
 
-QString PreviewText(const std::filesystem::path& mailbox, const TEmail& email, std::size_t limit,
-                    const TFileIdentity* scanned)
+QString PreviewText(const TMailbox& mailbox, std::size_t record, std::size_t limit)
 {
-  const TMailboxFile file(mailbox);
-  if (scanned)
-    file.ExpectUnchanged(*scanned);
-  TRangeReader reader(file);
-  const TByteRange range = BodyPart(email);
-  QString text = FromCp1252(NormaliseLineBreaks(ReadRange(reader, range, limit)));
+  const TByteRange range = BodyPart(mailbox.Emails().at(record));
+  std::string bytes;
+  mailbox.ReadBody(record, [&](std::string_view piece) {
+    bytes.append(piece.substr(0, limit - bytes.size()));
+    return bytes.size() < limit;
+  });
+  QString text = FromCp1252(NormaliseLineBreaks(bytes));
   if (range.Length() > static_cast<std::int64_t>(limit)) {
     const QLocale c = QLocale::c();
     text += QStringLiteral("\n[Preview cut: only the first %1 of %2 bytes are shown; the message goes on at file offset %3.]")

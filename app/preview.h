@@ -1,8 +1,7 @@
 #pragma once
 // The text the preview pane shows for one message.
 
-#include "mail/Globals.h"
-#include "mail/files.h"
+#include "mail/mailbox.h"
 
 #include <QString>
 
@@ -14,11 +13,10 @@ namespace quillmend {
 // Longer body parts are shown cut, so a huge message cannot exhaust memory or stall the pane.
 inline constexpr std::size_t kPreviewLimit = std::size_t{16} << 20;
 
-// The body part of email, read from mailbox and decoded from Windows-1252, with CR LF, lone CR and
-// lone LF all turned into line breaks and a zero byte shown as a visible symbol. A body part longer
-// than limit gives its first limit bytes and a last line telling where it was cut. With scanned, the
-// mailbox must still be the file email came from (TMailboxFile::ExpectUnchanged). Throws TFileError.
-QString PreviewText(const std::filesystem::path& mailbox, const TEmail& email, std::size_t limit = kPreviewLimit,
-                    const TFileIdentity* scanned = nullptr);
+// The body part of a record of mailbox, read from its file and decoded from the mail code page, with
+// CR LF, lone CR and lone LF all turned into line breaks and a zero byte shown as a visible symbol. A
+// body part longer than limit gives its first limit bytes and a last line telling where it was cut.
+// Throws TFileError, also when the file is no longer the one scanned.
+QString PreviewText(const TMailbox& mailbox, std::size_t record, std::size_t limit = kPreviewLimit);
 
 }  // namespace quillmend

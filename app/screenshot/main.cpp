@@ -7,6 +7,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QEventLoop>
 #include <QTextStream>
 #include <QToolButton>
 
@@ -44,7 +45,12 @@ int main(int argc, char* argv[])
   TScriptedInterface ui(args[1]);
   quillmend::TfrmMain window(&ui);
   window.show();
+  // The scan runs on the window's job thread: wait for it in the event loop.
+  QEventLoop scanned;
+  QObject::connect(&window, &quillmend::TfrmMain::JobEnded, &scanned, &QEventLoop::quit);
   window.findChild<QToolButton*>(QStringLiteral("sbOpenDbx"))->click();
+  if (window.Busy())
+    scanned.exec();
   // The first message previewed, as a user would see it after one click.
   auto* list = window.findChild<QAbstractItemView*>(QStringLiteral("lvFoundEmails"));
   const QModelIndex first = list->model()->index(0, 0);
@@ -52,7 +58,6 @@ int main(int argc, char* argv[])
     list->setCurrentIndex(first);
     emit list->clicked(first);
   }
-  QApplication::processEvents();
   if (ui.Failed)
     return 1;
   if (!window.grab().save(args[2])) {

@@ -1,7 +1,9 @@
 #include "app/wait/parsewaitfrm.h"
 
-#include <QCoreApplication>
+#include "app/job.h"
+
 #include <QProgressBar>
+#include <QTimer>
 
 namespace quillmend {
 
@@ -10,49 +12,22 @@ TfrmParseWait::TfrmParseWait(int barMax) : TWaitForm(QStringLiteral("Please Wait
   pbwait->setMaximum(barMax);
   pbwait->setMinimum(0);
   pbwait->setValue(0);
+  FShowTimer = new QTimer(this);
+  FShowTimer->setSingleShot(true);
 }
 
-void TfrmParseWait::SetProgress(int position)
-{
-  pbwait->setValue(position);
-  pbwait->repaint();
-}
+void TfrmParseWait::SetProgress(int position) { pbwait->setValue(position); }
 
-TParseWaitObserver::TParseWaitObserver(TfrmParseWait& form, const QWidget* owner, std::chrono::milliseconds showAfter)
-    : FForm(form), FOwner(owner), FShowAfter(showAfter)
+void TfrmParseWait::Follow(TJobRunner& job, const QWidget* owner, std::chrono::milliseconds showAfter)
 {
-}
-
-void TParseWaitObserver::Shown()
-{
-  FStarted = std::chrono::steady_clock::now();
-  FOpen = true;
-  FForm.SetProgress(0);  // the filter that follows a scan starts its bar again
-  ShowWhenDue();
-}
-
-void TParseWaitObserver::Progress(int percent)
-{
-  ShowWhenDue();
-  FForm.SetProgress(percent);
-}
-
-void TParseWaitObserver::Idle()
-{
-  ShowWhenDue();
-  QCoreApplication::processEvents();
-}
-
-void TParseWaitObserver::Closed()
-{
-  FOpen = false;
-  FForm.close();
-}
-
-void TParseWaitObserver::ShowWhenDue()
-{
-  if (FOpen && !FForm.isVisible() && std::chrono::steady_clock::now() - FStarted >= FShowAfter)
-    FForm.ShowCentredOn(FOwner);
+  TWaitForm::Follow(job);
+  connect(&job, &TJobRunner::ProgressChanged, this, &TfrmParseWait::SetProgress);
+  connect(&job, &TJobRunner::WorkEnded, FShowTimer, &QTimer::stop);
+  connect(FShowTimer, &QTimer::timeout, this, [this, owner] { ShowCentredOn(owner); });
+  if (showAfter.count() == 0)
+    ShowCentredOn(owner);
+  else
+    FShowTimer->start(showAfter);
 }
 
 }  // namespace quillmend

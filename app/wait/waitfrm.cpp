@@ -1,53 +1,25 @@
 #include "app/wait/waitfrm.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QProgressBar>
+#include <QTimer>
 
 namespace quillmend {
 
-TProcessbar::TProcessbar(QProgressBar* bar, QObject* parent) : QThread(parent), FBar(bar) {}
-
-void TProcessbar::Stop() { FStop.release(); }
-
-void TProcessbar::Step(QProgressBar& bar)
+TfrmWait::TfrmWait() : TWaitForm(QStringLiteral("Please Wait....."), 103)
 {
-  bar.setValue(bar.value() < bar.maximum() ? bar.value() + 1 : bar.minimum());
+  FSteps = new QTimer(this);
+  FSteps->setInterval(150);
+  connect(FSteps, &QTimer::timeout, pbwait, [this] { Step(*pbwait); });
+  FSteps->start();
 }
 
-void TProcessbar::run()
-{
-  do {
-    QMetaObject::invokeMethod(FBar, [bar = FBar] { Step(*bar); }, Qt::QueuedConnection);
-  } while (!FStop.tryAcquire(1, 150));
-}
-
-TfrmWait::TfrmWait() : TWaitForm(QStringLiteral("Please Wait....."), 103) { FormCreate(); }
-
-TfrmWait::~TfrmWait() { StopProcessbar(); }
-
-void TfrmWait::FormCreate()
-{
-  FProcessbar = new TProcessbar(pbwait, this);
-  FProcessbar->start();
-}
+void TfrmWait::Step(QProgressBar& bar) { bar.setValue(bar.value() < bar.maximum() ? bar.value() + 1 : bar.minimum()); }
 
 void TfrmWait::closeEvent(QCloseEvent* event)
 {
-  StopProcessbar();
+  FSteps->stop();
   TWaitForm::closeEvent(event);
-}
-
-void TfrmWait::StopProcessbar()
-{
-  if (!FProcessbar)
-    return;
-  FProcessbar->Stop();
-  // Steps already posted are still delivered while waiting; the thread itself never waits on us.
-  while (!FProcessbar->wait(QDeadlineTimer(20)))
-    QCoreApplication::processEvents();
-  FProcessbar = nullptr;
 }
 
 }  // namespace quillmend

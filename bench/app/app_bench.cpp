@@ -43,11 +43,14 @@ public:
   bool OpenUrl(const QUrl&) override { return false; }
 };
 
-double Seconds(const std::function<void()>& work)
+// Times work up to the end of the job it starts, if any, and the repaint that shows its result.
+double Seconds(quillmend::TfrmMain& window, const std::function<void()>& work)
 {
   const auto start = std::chrono::steady_clock::now();
   work();
-  QCoreApplication::processEvents();  // the repaint that puts the result on screen
+  while (window.Busy())
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+  QCoreApplication::processEvents();
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
@@ -93,7 +96,7 @@ int main(int argc, char* argv[])
     window.show();
     QCoreApplication::processEvents();
     auto* files = window.findChild<QTreeWidget*>(QStringLiteral("tvFiles"));
-    const double scan = Seconds([&] { window.findChild<QAbstractButton*>(QStringLiteral("sbAutoScan"))->click(); });
+    const double scan = Seconds(window, [&] { window.findChild<QAbstractButton*>(QStringLiteral("sbAutoScan"))->click(); });
     Report("Auto Scan For Files", scan, std::to_string(files->topLevelItem(0)->childCount()) + " mailboxes in the tree");
     return 0;
   }
@@ -101,7 +104,9 @@ int main(int argc, char* argv[])
   const fs::path mailbox = keep.empty() ? fs::path(QDir::tempPath().toStdString()) / "quillmend-app-bench.mbx" : keep;
   if (keep.empty() || !fs::exists(mailbox)) {
     std::ofstream out(mailbox, std::ios::binary);
-    const double generated = Seconds([&] { quillmend::mailgen::GenerateMailbox(out, options); });
+    const auto start = std::chrono::steady_clock::now();
+    quillmend::mailgen::GenerateMailbox(out, options);
+    const double generated = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::cout << "generated " << mailbox << " in " << generated << " s\n";
   }
   std::cout << "mailbox: " << fs::file_size(mailbox) << " bytes\n";
@@ -111,30 +116,29 @@ int main(int argc, char* argv[])
   window.show();
   QCoreApplication::processEvents();
   auto* list = window.findChild<QTableView*>(QStringLiteral("lvFoundEmails"));
-  const QString path = QString::fromStdString(mailbox.string());
 
   int exitCode = 0;
   try {
-    const double load = Seconds([&] { window.LoadMailFile(path); });
+    const double load = Seconds(window, [&] { window.LoadMailFile(mailbox); });
     const int rows = list->model()->rowCount();
     Report("LoadMailFile to the last row", load, std::to_string(rows) + " rows");
 
-    const double sort = Seconds([&] { emit list->horizontalHeader()->sectionClicked(4); });
+    const double sort = Seconds(window, [&] { emit list->horizontalHeader()->sectionClicked(4); });
     Report("sort by Subject (first click, Z to A)", sort,
            "first row: " + list->model()->index(0, 4).data().toString().toStdString());
-    const double resort = Seconds([&] { emit list->horizontalHeader()->sectionClicked(4); });
+    const double resort = Seconds(window, [&] { emit list->horizontalHeader()->sectionClicked(4); });
     Report("sort by Subject again (A to Z)", resort);
     // Dates are nearly all distinct: the most collating a column can need.
-    const double byDate = Seconds([&] { emit list->horizontalHeader()->sectionClicked(1); });
+    const double byDate = Seconds(window, [&] { emit list->horizontalHeader()->sectionClicked(1); });
     Report("sort by Date (text, mostly distinct values)", byDate);
 
-    const double check = Seconds([&] { window.findChild<QAbstractButton*>(QStringLiteral("sbSelectAll"))->click(); });
+    const double check = Seconds(window, [&] { window.findChild<QAbstractButton*>(QStringLiteral("sbSelectAll"))->click(); });
     Report("Quick Select All", check);
 
     window.findChild<QLineEdit*>(QStringLiteral("txtFilter"))->setText(QString::fromStdString(keyword));
     const double apply =
-        Seconds([&] { window.findChild<QAbstractButton*>(QStringLiteral("btnApplyFilter"))->click(); });
-    Report("Apply (rescan and filter)", apply,
+        Seconds(window, [&] { window.findChild<QAbstractButton*>(QStringLiteral("btnApplyFilter"))->click(); });
+    Report("Apply (filter the records)", apply,
            std::to_string(list->model()->rowCount()) + " rows hold \"" + keyword + "\"");
 
     // One message of 20 MiB in lines of 76 characters: the preview shows its first 16 MiB.
@@ -146,11 +150,11 @@ int main(int argc, char* argv[])
       for (std::int64_t written = 0; written < (std::int64_t{20} << 20); written += static_cast<std::int64_t>(line.size()))
         out << line;
     }
-    window.findChild<QAbstractButton*>(QStringLiteral("btnClearFilter"))->click();
-    window.LoadMailFile(QString::fromStdString(huge.string()));
+    Seconds(window, [&] { window.findChild<QAbstractButton*>(QStringLiteral("btnClearFilter"))->click(); });
+    Seconds(window, [&] { window.LoadMailFile(huge); });
     const QModelIndex first = list->model()->index(0, 1);
     list->setCurrentIndex(first);
-    const double preview = Seconds([&] { emit list->clicked(first); });
+    const double preview = Seconds(window, [&] { emit list->clicked(first); });
     const QString shown = window.findChild<QPlainTextEdit*>(QStringLiteral("txtmsgbody"))->toPlainText();
     Report("preview of a 20 MiB message", preview,
            std::to_string(shown.size()) + " characters shown, last line: " + shown.trimmed().section(QLatin1Char('\n'), -1).toStdString());

@@ -31,15 +31,11 @@ protected:
     Temp.Write("Other/notes.txt", "");
     Roots = {Temp.Path() / "Eudora"};
     Window->SetAutoScanRoots([this] {
-      // Runs inside the search: the wait window is up and the main window takes no input.
+      // Asked as the search starts: the wait window is up and the main window takes no input.
       SearchWindowDisabled = !Window->isEnabled();
       for (QWidget* top : QApplication::topLevelWidgets())
-        if (auto* wait = qobject_cast<TfrmWait*>(top); wait && wait->isVisible()) {
+        if (auto* wait = qobject_cast<TfrmWait*>(top); wait && wait->isVisible())
           Wait = wait;
-          Thread = wait->findChild<QThread*>();
-        }
-      if (Thread)
-        Finished = std::make_unique<QSignalSpy>(Thread.data(), &QThread::finished);
       return Roots;
     });
   }
@@ -54,26 +50,23 @@ protected:
   QStringList Expected()
   {
     QStringList paths;
-    TmbxFiles finder({}, [this] { return Roots; });
+    TmbxFiles finder(nullptr, [this] { return Roots; });
     for (const fs::path& path : finder.FindMailFiles())
       paths << QDir::toNativeSeparators(ToQString(path));
     return paths;
   }
-  void ExpectWaitWindowAndThreadGone()
+  void ExpectWaitWindowAndJobGone()
   {
     EXPECT_TRUE(SearchWindowDisabled);
     EXPECT_TRUE(Window->isEnabled());
+    EXPECT_FALSE(Window->Busy());
+    QTest::qWait(0);  // the closed wait window is deleted on the next turn of the event loop
     EXPECT_TRUE(Wait.isNull());
-    EXPECT_TRUE(Thread.isNull());
-    ASSERT_TRUE(Finished);
-    EXPECT_EQ(Finished->count(), 1);
   }
 
   std::vector<fs::path> Roots;
   bool SearchWindowDisabled = false;
   QPointer<TfrmWait> Wait;
-  QPointer<QThread> Thread;
-  std::unique_ptr<QSignalSpy> Finished;
 };
 
 TEST_F(TAutoScan, FillsTheRootWithEveryMailboxFound)
@@ -86,7 +79,7 @@ TEST_F(TAutoScan, FillsTheRootWithEveryMailboxFound)
   EXPECT_TRUE(found.contains(QDir::toNativeSeparators(ToQString(Temp.Path() / "Eudora" / "Old" / "Trash.mbx"))));
   EXPECT_TRUE(AutoScanRoot()->isExpanded());
   EXPECT_FALSE(AutoScanRoot()->child(0)->icon(0).isNull());
-  ExpectWaitWindowAndThreadGone();
+  ExpectWaitWindowAndJobGone();
   EXPECT_TRUE(Ui.Messages.empty());
   // A file both opened and found stands under both roots.
   EXPECT_TRUE(found.contains(Child<QTreeWidget>("tvFiles")->topLevelItem(1)->child(0)->text(0)));
@@ -110,7 +103,7 @@ TEST_F(TAutoScan, FindingNothingLeavesTheRootEmptyAndClosedAndTheListAsItWas)
   EXPECT_EQ(AutoScanRoot()->childCount(), 0);
   EXPECT_FALSE(AutoScanRoot()->isExpanded());
   EXPECT_EQ(RowCount(), 5);
-  ExpectWaitWindowAndThreadGone();
+  ExpectWaitWindowAndJobGone();
 }
 
 #ifndef _WIN32
@@ -131,6 +124,7 @@ TEST_F(TAutoScan, ANameThatIsNotUtf8IsListedAndOpens)
   ASSERT_NE(node, nullptr);
   auto* tree = Child<QTreeWidget>("tvFiles");
   QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, InsideNode(tree->visualItemRect(node)));
+  WaitForJob();
   EXPECT_TRUE(Ui.Messages.empty());
   EXPECT_EQ(RowCount(), 5);
 }
@@ -144,6 +138,7 @@ TEST_F(TAutoScan, AFailingSearchEndsInTheErrorBoxWithTheWindowUsable)
   EXPECT_EQ(Ui.Messages[0].Title, QStringLiteral("Quillmend"));
   EXPECT_EQ(Ui.Messages[0].Text, QStringLiteral("The drive list is not available."));
   EXPECT_TRUE(Window->isEnabled());
+  QTest::qWait(0);  // the closed wait window is deleted on the next turn of the event loop
   for (QWidget* top : QApplication::topLevelWidgets())
     EXPECT_EQ(qobject_cast<TfrmWait*>(top), nullptr);
 }

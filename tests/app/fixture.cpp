@@ -1,9 +1,11 @@
 #include "tests/app/fixture.h"
 
 #include "app/emaillistmodel.h"
+#include "app/job.h"
 #include "app/qttext.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QSortFilterProxyModel>
@@ -71,7 +73,30 @@ void TMainWindowTest::TearDown()
   Window.reset();
 }
 
-void TMainWindowTest::Click(const char* button) { Child<QAbstractButton>(button)->click(); }
+void TMainWindowTest::Click(const char* button)
+{
+  Child<QAbstractButton>(button)->click();
+  WaitForJob();
+}
+
+void TMainWindowTest::WaitForJob()
+{
+  QDeadlineTimer watchdog(60000);
+  while (Window->Busy() && !watchdog.hasExpired())
+    QTest::qWait(2);
+  EXPECT_FALSE(Window->Busy()) << "the window's work did not end within a minute";
+  if (Window->Busy()) {
+    Window->Jobs().Cancel();
+    while (Window->Busy())
+      QTest::qWait(10);
+  }
+}
+
+void TMainWindowTest::Load(const std::filesystem::path& mailbox)
+{
+  Window->LoadMailFile(mailbox);
+  WaitForJob();
+}
 
 QStringList TMainWindowTest::Column(int column)
 {

@@ -63,7 +63,12 @@ protected:
     EXPECT_NE(child, nullptr) << name;
     return child;
   }
+  // Clicks a button and waits for the work it started, if any.
   void Click(const char* button);
+  // Lets the window's events run until its long work has ended (a watchdog fails the test and
+  // cancels the work when it takes more than a minute).
+  void WaitForJob();
+  void Load(const std::filesystem::path& mailbox);
   QTableView* List() { return Child<QTableView>("lvFoundEmails"); }
   int RowCount() { return List()->model()->rowCount(); }
   // The texts of one column in the list's current order.

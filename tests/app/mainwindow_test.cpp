@@ -220,6 +220,7 @@ TEST_F(TMainWindow, ClickingAFileNodeLoadsItAndARootDoesNothing)
   auto* tree = Child<QTreeWidget>("tvFiles");
   const auto clickOn = [&](QTreeWidgetItem* item) {
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, InsideNode(tree->visualItemRect(item)));
+    WaitForJob();
   };
   clickOn(tree->topLevelItem(1)->child(0));
   EXPECT_EQ(RowCount(), 5);
@@ -267,7 +268,7 @@ TEST_F(TMainWindow, AFailedScanKeepsTheMailboxShownBefore)
   for (QWidget* top : QApplication::topLevelWidgets())
     EXPECT_FALSE(top != Window.get() && top->isVisible()) << top->metaObject()->className();
 
-  Window->LoadMailFile(QString());  // an empty path changes nothing either
+  Window->LoadMailFile({});  // an empty path changes nothing either
   EXPECT_EQ(Window->FileName(), shown);
   EXPECT_EQ(RowCount(), 5);
 }

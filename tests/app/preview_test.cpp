@@ -62,10 +62,10 @@ TEST(PreviewText, BreaksLinesAtEveryKindOfLineEndAndShowsZeroBytes)
   TTempDir temp;
   const auto mailbox =
       temp.Write("Odd.mbx", "From ???@??? x\r\nSubject: s\r\n\r\nA\rB\nC\r\nD"s + "\0E\x80\r\n"s);
-  TEmailArray emails;
-  TEudorafile().LoadEmails(mailbox, emails);
-  ASSERT_EQ(emails.size(), 1u);
-  EXPECT_EQ(PreviewText(mailbox, emails[0]), QString::fromUtf8("\nA\nB\nC\nD\xe2\x90\x80" "E\xe2\x82\xac\n"));
+  TMailbox box(mailbox);
+  box.Load();
+  ASSERT_EQ(box.Emails().size(), 1u);
+  EXPECT_EQ(PreviewText(box, 0), QString::fromUtf8("\nA\nB\nC\nD\xe2\x90\x80" "E\xe2\x82\xac\n"));
 }
 
 TEST(PreviewText, ABodyPartOverTheLimitIsCutWithANote)
@@ -73,17 +73,17 @@ TEST(PreviewText, ABodyPartOverTheLimitIsCutWithANote)
   TTempDir temp;
   const std::string body(100, 'x');
   const auto mailbox = temp.Write("Big.mbx", "From ???@??? x\r\n\r\n" + body + "\r\n");
-  TEmailArray emails;
-  TEudorafile().LoadEmails(mailbox, emails);
-  ASSERT_EQ(emails.size(), 1u);
-  const QString text = PreviewText(mailbox, emails[0], 40);
+  TMailbox box(mailbox);
+  box.Load();
+  ASSERT_EQ(box.Emails().size(), 1u);
+  const QString text = PreviewText(box, 0, 40);
   const QStringList lines = text.split(QLatin1Char('\n'));
   ASSERT_EQ(lines.size(), 3);
   EXPECT_EQ(lines[0], QString());
   EXPECT_EQ(lines[1], QString(38, QLatin1Char('x')));
   // The body part starts at offset 16 (the blank line's CR) and is 104 bytes long.
   EXPECT_EQ(lines[2], QStringLiteral("[Preview cut: only the first 40 of 104 bytes are shown; the message goes on at file offset 56.]"));
-  EXPECT_FALSE(PreviewText(mailbox, emails[0], 104).contains(QStringLiteral("Preview cut")));
+  EXPECT_FALSE(PreviewText(box, 0, 104).contains(QStringLiteral("Preview cut")));
 }
 
 TEST_F(TPreviewPane, AMailboxReplacedSinceTheScanGivesTheErrorBoxAndOneThatGrewIsShown)
@@ -114,15 +114,15 @@ TEST_F(TPreviewPane, AMailboxReplacedSinceTheScanGivesTheErrorBoxAndOneThatGrewI
   EXPECT_FALSE(Preview().isEmpty());
 }
 
-TEST(PreviewText, AMailboxThatShrankShowsWhatIsLeft)
+TEST(PreviewText, AMailboxThatShrankSinceItsScanIsRefused)
 {
   TTempDir temp;
   const auto mailbox = temp.Write("Shrink.mbx", "From ???@??? x\r\n\r\nbody text\r\n");
-  TEmailArray emails;
-  TEudorafile().LoadEmails(mailbox, emails);
-  ASSERT_EQ(emails.size(), 1u);
+  TMailbox box(mailbox);
+  box.Load();
+  ASSERT_EQ(box.Emails().size(), 1u);
   temp.Write("Shrink.mbx", "From ???@??? x\r\n\r\nbo");
-  EXPECT_EQ(PreviewText(mailbox, emails[0]), QStringLiteral("\nbo"));
+  EXPECT_THROW(PreviewText(box, 0), TFileError);
 }
 
 }  // namespace
