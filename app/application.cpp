@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QHash>
 
 // The icons live in a static library, whose resources are not registered by themselves.
@@ -41,7 +42,11 @@ QString WithFullStop(const QString& message)
 
 QString HelpPagePath()
 {
-  return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help.html"));
+  const QDir folder(QCoreApplication::applicationDirPath());
+  const QString beside = folder.filePath(QStringLiteral("help.html"));
+  if (QFileInfo::exists(beside))
+    return beside;
+  return QDir::cleanPath(folder.filePath(QStringLiteral(QUILLMEND_HELP_FROM_BIN)));
 }
 
 const QIcon& AppIcon(const char* name)

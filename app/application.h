@@ -29,7 +29,7 @@ QString WithFullStop(const QString& message);
 // its picture is decoded once, not once per item or per repaint.
 const QIcon& AppIcon(const char* name);
 
-// help.html beside the executable, where the build and the installation both put it.
+// help.html beside the executable (the build tree, Windows), else where a Unix installation puts it.
 QString HelpPagePath();
 
 }  // namespace quillmend

@@ -2,6 +2,10 @@
 #include "app/frmMainWindow.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
@@ -9,5 +13,15 @@ int main(int argc, char* argv[])
   quillmend::InitApplication();
   quillmend::TfrmMain window;
   window.show();
+  // --self-test: proves that an installed copy shows its window and finds its help page, then exits.
+  if (application.arguments().contains(QStringLiteral("--self-test"))) {
+    QTimer::singleShot(0, &window, [&window] {
+      const QString help = quillmend::HelpPagePath();
+      const bool ok = window.isVisible() && QFileInfo::exists(help);
+      std::fprintf(stderr, "quillmend: window %s, help page %s: %s\n", window.isVisible() ? "shown" : "not shown",
+                   QFileInfo::exists(help) ? "found" : "missing", qUtf8Printable(help));
+      QCoreApplication::exit(ok ? 0 : 1);
+    });
+  }
   return application.exec();
 }

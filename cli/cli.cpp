@@ -277,7 +277,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return kExitOk;
   }
   if (name == "--version") {
-    out << "quillmend-cli " << kVersion << "\n";
+    out << "quillmend-cli " << kVersion << "\n"
+        << "License GPL-3.0-or-later: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+           "This is free software: you are free to change and redistribute it. There is NO WARRANTY.\n";
     return kExitOk;
   }
   const auto spec = std::find_if(Commands().begin(), Commands().end(),

@@ -1,0 +1,60 @@
+# bash completion for quillmend-cli
+
+_quillmend_cli()
+{
+  local cur prev words cword
+  _init_completion || return
+
+  local commands="list show export find"
+  if [[ $cword -eq 1 ]]; then
+    COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+    return
+  fi
+
+  local options
+  case ${words[1]} in
+    list) options="--keyword --format" ;;
+    show) options="" ;;
+    export) options="--keyword --messages --overwrite" ;;
+    find) options="--null -0" ;;
+    *) return ;;
+  esac
+
+  case $prev in
+    --format)
+      COMPREPLY=($(compgen -W "table tsv json" -- "$cur"))
+      return
+      ;;
+    --keyword | --messages)
+      return
+      ;;
+  esac
+
+  # Options until "--", which makes every later word an argument.
+  local i
+  for ((i = 2; i < cword; i++)); do
+    [[ ${words[i]} == -- ]] && options=""
+  done
+  if [[ $cur == -* && -n $options ]]; then
+    COMPREPLY=($(compgen -W "$options --help --" -- "$cur"))
+    return
+  fi
+
+  # Mailboxes for the first argument of list, show and export; folders for the rest.
+  local positional=0
+  for ((i = 2; i < cword; i++)); do
+    case ${words[i]} in
+      --keyword | --format | --messages) ((i++)) ;;
+      -*) ;;
+      *) ((positional++)) ;;
+    esac
+  done
+  if [[ ${words[1]} == find || ( ${words[1]} == export && $positional -ge 1 ) ]]; then
+    _filedir -d
+  elif [[ $positional -eq 0 ]]; then
+    _filedir mbx
+    # Mac Eudora's mailboxes have no extension.
+    [[ ${#COMPREPLY[@]} -eq 0 ]] && _filedir
+  fi
+} &&
+  complete -F _quillmend_cli quillmend-cli
