@@ -17,10 +17,11 @@ int main(int argc, char* argv[])
   if (application.arguments().contains(QStringLiteral("--self-test"))) {
     QTimer::singleShot(0, &window, [&window] {
       const QString help = quillmend::HelpPagePath();
-      const bool ok = window.isVisible() && QFileInfo::exists(help);
-      std::fprintf(stderr, "quillmend: window %s, help page %s: %s\n", window.isVisible() ? "shown" : "not shown",
-                   QFileInfo::exists(help) ? "found" : "missing", qUtf8Printable(help));
-      QCoreApplication::exit(ok ? 0 : 1);
+      const bool shown = window.isVisible();
+      const bool found = QFileInfo::exists(help);
+      std::fprintf(stderr, "quillmend: window %s, help page %s: %s\n", shown ? "shown" : "not shown",
+                   found ? "found" : "missing", qUtf8Printable(help));
+      QCoreApplication::exit(shown && found ? 0 : 1);
     });
   }
   return application.exec();
