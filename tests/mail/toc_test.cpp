@@ -417,3 +417,36 @@ TEST(IndexJoin, StateNamesAreTheOnesTheToolWrites)
 
 }  // namespace
 }  // namespace quillmend::test
+
+namespace quillmend::test {
+namespace {
+
+// The count has 16 bits: an index of more entries says their number modulo 65,536, and the size
+// tells the rest.
+TEST(IndexReaders, AnIndexOfMoreThan65535EntriesIsReadWhole)
+{
+  constexpr std::size_t kEntries = 65537;
+  TEmailArray emails(kEntries);
+  std::string toc(kWinHeader + kWinEntry * kEntries, '\0');
+  PutLittle(toc, 102, kEntries & 0xFFFF, 2);
+  for (std::size_t i = 0; i < kEntries; ++i) {
+    emails[i].StartOffset = static_cast<std::int64_t>(100 * i);
+    emails[i].EndOffset = static_cast<std::int64_t>(100 * i + 100);
+    PutLittle(toc, kWinHeader + kWinEntry * i, static_cast<std::uint32_t>(100 * i), 4);
+    PutLittle(toc, kWinHeader + kWinEntry * i + 4, 100, 4);
+    PutLittle(toc, kWinHeader + kWinEntry * i + 12, 1, 2);
+  }
+  const TTempDir dir;
+  const fs::path mailbox = dir.Write("Big.mbx", "");
+  dir.Write("Big.toc", toc);
+  const TIndexJoin join = JoinIndex(mailbox, emails);
+  EXPECT_EQ(join.Summary.Outcome, TIndexOutcome::Read) << join.Summary.Problem;
+  EXPECT_EQ(join.Summary.Listed, kEntries);
+  EXPECT_EQ(join.States.back(), S::Read);
+  PutLittle(toc, 102, 0, 2);
+  dir.Write("Big.toc", toc);
+  EXPECT_EQ(JoinIndex(mailbox, emails).Summary.Problem, "Big.toc: 14,287,170 bytes hold 65,537 entries but the header counts 0");
+}
+
+}  // namespace
+}  // namespace quillmend::test
