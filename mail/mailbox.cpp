@@ -4,6 +4,7 @@
 #include "mail/eudora.h"
 #include "search/codepage.h"
 
+#include <future>
 #include <numeric>
 #include <stdexcept>
 
@@ -22,11 +23,13 @@ std::vector<std::size_t> AllRows(std::size_t count)
 
 void TMailbox::Load(TProgressObserver* observer)
 {
+  // The index is read beside the scan, which it does not need.
+  std::future<TMailIndex> read = std::async(std::launch::async, [path = FPath] { return ReadIndexFor(path); });
   TEmailArray emails;
   TFileIdentity identity;
   TEudorafile().LoadEmails(FPath, emails, observer, &identity);
   std::vector<std::size_t> rows = FKeyword ? Matches(*FKeyword, emails, identity, observer) : AllRows(emails.size());
-  TIndexJoin index = JoinIndex(FPath, emails);
+  TIndexJoin index = JoinIndex(read.get(), emails);
   FEmails = std::make_shared<const TEmailArray>(std::move(emails));
   FIdentity = identity;
   FStates = std::make_shared<const std::vector<TMessageState>>(std::move(index.States));

@@ -104,10 +104,16 @@ public:
   // count bytes at offset, which the caller has checked lie inside the file.
   std::string Read(std::int64_t offset, std::int64_t count) const
   {
-    std::string bytes(static_cast<std::size_t>(count), '\0');
+    std::string bytes;
+    ReadInto(bytes, offset, count);
+    return bytes;
+  }
+  // The same into a buffer kept from one read to the next.
+  void ReadInto(std::string& bytes, std::int64_t offset, std::int64_t count) const
+  {
+    bytes.resize(static_cast<std::size_t>(count));
     if (FFile.ReadAt(offset, bytes.data(), bytes.size()) != bytes.size())
       Fail("ended at byte " + GroupedNumber(static_cast<std::uint64_t>(FFile.Size())) + " while it was read");
-    return bytes;
   }
 
 private:
@@ -146,9 +152,10 @@ std::vector<TIndexEntry> ReadEntries(const TIndexFile& file, std::int64_t offset
 {
   std::vector<TIndexEntry> result;
   result.reserve(static_cast<std::size_t>(entries));
+  std::string block;
   for (std::int64_t done = 0; done < entries;) {
     const std::int64_t now = std::min(entries - done, kEntriesPerRead);
-    const std::string block = file.Read(offset + done * entrySize, now * entrySize);
+    file.ReadInto(block, offset + done * entrySize, now * entrySize);
     for (std::int64_t i = 0; i < now; ++i)
       result.push_back(parse(block.data() + i * entrySize));
     done += now;
@@ -257,15 +264,20 @@ bool Exists(const fs::path& path)
   return fs::exists(path, ignored);
 }
 
-TIndexJoin WithoutIndex(std::size_t messages, TIndexOutcome outcome, std::string name, std::string problem)
+TIndexJoin WithoutIndex(std::size_t messages, const TMailIndex& index)
 {
   TIndexJoin join;
   join.States.assign(messages, TMessageState::NoIndex);
-  join.Summary.Outcome = outcome;
-  join.Summary.IndexName = std::move(name);
-  join.Summary.Problem = std::move(problem);
+  join.Summary.Outcome = index.Outcome;
+  join.Summary.IndexName = index.Name;
+  join.Summary.Problem = index.Problem;
   join.Summary.Messages = messages;
   return join;
+}
+
+TMailIndex Unread(TIndexOutcome outcome, std::string name, std::string problem)
+{
+  return {outcome, std::move(name), std::move(problem), {}};
 }
 
 bool IsWindowsMailbox(const fs::path& mailbox)
@@ -316,18 +328,20 @@ std::vector<TIndexEntry> ReadAppleDoubleIndex(const fs::path& appleDouble)
   return ReadMacLayout(file, resource.Offset, resource.Length, "TOCF " + std::to_string(kTocResourceId) + ": ");
 }
 
-TIndexJoin JoinEntries(const std::vector<TIndexEntry>& entries, const TEmailArray& emails, std::string indexName)
+TIndexJoin JoinIndex(const TMailIndex& index, const TEmailArray& emails)
 {
+  if (index.Outcome != TIndexOutcome::Read)
+    return WithoutIndex(emails.size(), index);
   TIndexJoin join;
   join.States.assign(emails.size(), TMessageState::NotInIndex);
   TIndexSummary& summary = join.Summary;
   summary.Outcome = TIndexOutcome::Read;
-  summary.IndexName = std::move(indexName);
+  summary.IndexName = index.Name;
   summary.Messages = emails.size();
-  summary.Entries = entries.size();
+  summary.Entries = index.Entries.size();
   std::size_t hint = 0;
-  for (const TIndexEntry& entry : entries) {
-    const std::size_t record = RecordAt(emails, entry.Offset, hint);
+  for (const TIndexEntry& entry : index.Entries) {
+    const std::size_t record = RecordAt(emails, static_cast<std::int64_t>(entry.Offset), hint);
     if (record == emails.size()) {
       ++summary.EntriesAtNoMessage;
       continue;
@@ -337,19 +351,20 @@ TIndexJoin JoinEntries(const std::vector<TIndexEntry>& entries, const TEmailArra
       continue;
     join.States[record] = entry.State;
     ++summary.Listed;
-    if (entry.Length != emails[record].EndOffset - emails[record].StartOffset)
+    if (static_cast<std::int64_t>(entry.Length) != emails[record].EndOffset - emails[record].StartOffset)
       ++summary.LengthsDiffer;
   }
   // Not one entry at a message: the index belongs to another mailbox, or this one was rewritten.
   // Showing every message as deleted would say the opposite of the truth.
-  if (!entries.empty() && summary.Listed == 0)
-    return WithoutIndex(emails.size(), TIndexOutcome::Damaged, summary.IndexName,
-                        summary.IndexName + ": none of its " + Plural(entries.size(), "entry", "entries") +
-                            " points at a message in the mailbox");
+  if (!index.Entries.empty() && summary.Listed == 0)
+    return WithoutIndex(emails.size(), Unread(TIndexOutcome::Damaged, index.Name,
+                                              index.Name + ": none of its " +
+                                                  Plural(index.Entries.size(), "entry", "entries") +
+                                                  " points at a message in the mailbox"));
   return join;
 }
 
-TIndexJoin JoinIndex(const fs::path& mailbox, const TEmailArray& emails)
+TMailIndex ReadIndexFor(const fs::path& mailbox)
 {
   const bool windows = IsWindowsMailbox(mailbox);
   const fs::path toc = windows ? fs::path(mailbox).replace_extension(".toc") : fs::path(mailbox) += ".toc";
@@ -358,19 +373,20 @@ TIndexJoin JoinIndex(const fs::path& mailbox, const TEmailArray& emails)
   std::string name = tocName;
   try {
     if (windows || Exists(toc))
-      return JoinEntries(windows ? ReadWindowsIndex(toc) : ReadMacIndex(toc), emails, tocName);
+      return {TIndexOutcome::Read, tocName, {}, windows ? ReadWindowsIndex(toc) : ReadMacIndex(toc)};
     name = PathText(appleDouble.filename());
     if (Exists(appleDouble))
-      return JoinEntries(ReadAppleDoubleIndex(appleDouble), emails, name + " (TOCF " + std::to_string(kTocResourceId) + ")");
+      return {TIndexOutcome::Read, name + " (TOCF " + std::to_string(kTocResourceId) + ")", {},
+              ReadAppleDoubleIndex(appleDouble)};
   } catch (const TIndexError& e) {
-    return WithoutIndex(emails.size(), TIndexOutcome::Damaged, name, e.what());
+    return Unread(TIndexOutcome::Damaged, name, e.what());
   } catch (const TFileError& e) {
     // A Windows index that is simply not there is no damage.
     if (windows && !Exists(toc))
-      return WithoutIndex(emails.size(), TIndexOutcome::Missing, tocName, tocName + ": not found");
-    return WithoutIndex(emails.size(), TIndexOutcome::Damaged, name, e.what());
+      return Unread(TIndexOutcome::Missing, tocName, tocName + ": not found");
+    return Unread(TIndexOutcome::Damaged, name, e.what());
   }
-  return WithoutIndex(emails.size(), TIndexOutcome::Missing, tocName, tocName + " or " + name + ": not found");
+  return Unread(TIndexOutcome::Missing, tocName, tocName + " or " + name + ": not found");
 }
 
 std::string TIndexSummary::Text() const

@@ -53,9 +53,10 @@ std::string_view StateWords(TMessageState state);
 // "unread", "time-queued", "not-in-index": as the command-line tool writes it.
 std::string_view StateName(TMessageState state);
 
+// Both layouts hold 32-bit offsets and lengths.
 struct TIndexEntry {
-  std::int64_t Offset = 0;  // of the message's separator line in the mailbox
-  std::int64_t Length = 0;
+  std::uint32_t Offset = 0;  // of the message's separator line in the mailbox
+  std::uint32_t Length = 0;
   TMessageState State = TMessageState::Unknown;
 
   friend bool operator==(const TIndexEntry&, const TIndexEntry&) = default;
@@ -94,12 +95,26 @@ struct TIndexJoin {
   TIndexSummary Summary;
 };
 
-// Reads the index that belongs to mailbox and joins it with the scan's records by offset: X.mbx has
-// X.toc; any other name (Mac mailboxes have none) has X.toc in the Mac layout, or else ._X. Never
-// throws but for memory: a missing or damaged index gives every record TMessageState::NoIndex.
-TIndexJoin JoinIndex(const std::filesystem::path& mailbox, const TEmailArray& emails);
-// The same with entries already read.
-TIndexJoin JoinEntries(const std::vector<TIndexEntry>& entries, const TEmailArray& emails, std::string indexName);
+// The index that belongs to a mailbox, or why there is none.
+struct TMailIndex {
+  TIndexOutcome Outcome = TIndexOutcome::Missing;
+  std::string Name;     // the file read, or the one looked for first
+  std::string Problem;  // when not read
+  std::vector<TIndexEntry> Entries;
+};
+
+// Reads the index that belongs to mailbox: X.mbx has X.toc; any other name (Mac mailboxes have no
+// extension) has X.toc in the Mac layout, or else ._X. Needs no scan, so it can run beside one.
+// Never throws but for memory.
+TMailIndex ReadIndexFor(const std::filesystem::path& mailbox);
+
+// Joins the index with the scan's records by offset. A missing or damaged index gives every record
+// TMessageState::NoIndex.
+TIndexJoin JoinIndex(const TMailIndex& index, const TEmailArray& emails);
+inline TIndexJoin JoinIndex(const std::filesystem::path& mailbox, const TEmailArray& emails)
+{
+  return JoinIndex(ReadIndexFor(mailbox), emails);
+}
 
 // 1194 -> "1,194"
 std::string GroupedNumber(std::uint64_t value);
