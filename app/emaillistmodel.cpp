@@ -13,7 +13,7 @@ namespace quillmend {
 
 namespace {
 
-const char* const kColumnNames[] = {"Item Num", "Date", "From", "To", "Subject"};
+const char* const kColumnNames[] = {"Item Num", "Date", "From", "To", "Subject", "Status"};
 
 const std::string& Field(const TEmail& email, int column)
 {
@@ -44,12 +44,25 @@ void TEmailListModel::AddEmailItem(std::size_t index) { FRows.push_back({index, 
 
 void TEmailListModel::EndRebuild() { endResetModel(); }
 
+void TEmailListModel::SetStates(std::shared_ptr<const std::vector<TMessageState>> states) { FStates = std::move(states); }
+
+TMessageState TEmailListModel::State(int row) const
+{
+  const std::size_t record = RecordIndex(row);
+  return record < FStates->size() ? (*FStates)[record] : TMessageState::NoIndex;
+}
+
 void TEmailListModel::SetAllChecked(bool checked)
+{
+  CheckRecords([checked](std::size_t) { return checked; });
+}
+
+void TEmailListModel::CheckRecords(const std::function<bool(std::size_t record)>& wanted)
 {
   if (FRows.empty())
     return;
   for (TRow& row : FRows)
-    row.Checked = checked;
+    row.Checked = wanted(row.Index);
   emit dataChanged(index(0, ItemNum), index(rowCount() - 1, ItemNum), {Qt::CheckStateRole});
 }
 
@@ -60,7 +73,13 @@ QString TEmailListModel::Text(int row, int column) const
   return FromCp1252(Bytes(row, column));
 }
 
-std::string_view TEmailListModel::Bytes(int row, int column) const { return Field((*FEmails)[RecordIndex(row)], column); }
+std::string_view TEmailListModel::Bytes(int row, int column) const
+{
+  // The state's words are ASCII, the same in every code page.
+  if (column == Status)
+    return StateWords(State(row));
+  return Field((*FEmails)[RecordIndex(row)], column);
+}
 
 int TEmailListModel::rowCount(const QModelIndex& parent) const
 {
@@ -85,7 +104,7 @@ QVariant TEmailListModel::data(const QModelIndex& index, int role) const
     return {};
   case Qt::DecorationRole:
     if (index.column() == ItemNum)
-      return AppIcon("message");
+      return AppIcon(State(index.row()) == TMessageState::NotInIndex ? "deleted" : "message");
     return {};
   case RecordIndexRole:
     return QVariant::fromValue<qulonglong>(RecordIndex(index.row()));

@@ -4,12 +4,14 @@
 // thousands of messages lists at once.
 
 #include "mail/Globals.h"
+#include "mail/toc.h"
 
 #include <QAbstractTableModel>
 #include <QCollator>
 #include <QSortFilterProxyModel>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -19,7 +21,7 @@ namespace quillmend {
 class TEmailListModel : public QAbstractTableModel {
   Q_OBJECT
 public:
-  enum TColumn { ItemNum, Date, From, To, Subject, ColumnCount };
+  enum TColumn { ItemNum, Date, From, To, Subject, Status, ColumnCount };
   static constexpr int RecordIndexRole = Qt::UserRole + 1;
 
   explicit TEmailListModel(QObject* parent = nullptr);
@@ -29,10 +31,16 @@ public:
   void BeginRebuild(std::shared_ptr<const TEmailArray> emails);
   void AddEmailItem(std::size_t index);  // one row, unchecked, for emails[index]
   void EndRebuild();
+  // What the index says of each record, parallel to the records; set between BeginRebuild and
+  // EndRebuild. Records beyond it show "No index".
+  void SetStates(std::shared_ptr<const std::vector<TMessageState>> states);
+  TMessageState State(int row) const;
 
   std::size_t RecordIndex(int row) const { return FRows[static_cast<std::size_t>(row)].Index; }
   bool IsChecked(int row) const { return FRows[static_cast<std::size_t>(row)].Checked; }
   void SetAllChecked(bool checked);
+  // Checks exactly the rows whose record is one of those wanted.
+  void CheckRecords(const std::function<bool(std::size_t record)>& wanted);
   // The text of a cell as the list shows it.
   QString Text(int row, int column) const;
   // The header value behind a text column's cell, as the record holds it.
@@ -52,6 +60,7 @@ private:
   };
   std::shared_ptr<const TEmailArray> FEmails = std::make_shared<const TEmailArray>();
   std::vector<TRow> FRows;
+  std::shared_ptr<const std::vector<TMessageState>> FStates = std::make_shared<const std::vector<TMessageState>>();
 };
 
 // The list's order. Sorts only when told to, never on its own: rows keep their place when checked,

@@ -25,6 +25,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTableView>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -88,6 +89,7 @@ TfrmMain::TfrmMain(TUserInterface* ui)
   setWindowTitle(WindowCaption());
   setFont(WindowFont());
   BuildControls();
+  AddIndexControls();
   FormCreate();
 }
 
@@ -167,7 +169,7 @@ void TfrmMain::BuildControls()
   columns->setSectionsClickable(true);
   columns->setHighlightSections(false);
   columns->setStretchLastSection(false);
-  const int widths[] = {65, 150, 200, 200, 500};
+  const int widths[] = {65, 150, 200, 200, 500, 100};
   for (int column = 0; column < TEmailListModel::ColumnCount; ++column)
     lvFoundEmails->setColumnWidth(column, widths[column]);
 
@@ -207,6 +209,56 @@ void TfrmMain::BuildControls()
           [this](int column) { Run([&] { lvFoundEmailsColumnClick(column); }); });
   connect(mnuHelp, &QAction::triggered, this, command(&TfrmMain::mnuHelpClick));
   connect(Exit1, &QAction::triggered, this, command(&TfrmMain::Exit1Click));
+}
+
+void TfrmMain::AddIndexControls()
+{
+  // Before Help, as menus go.
+  QMenu* viewMenu = new QMenu(QStringLiteral("View"), MainMenu1);
+  viewMenu->setObjectName(QStringLiteral("View1"));
+  MainMenu1->insertMenu(MainMenu1->actions().constLast(), viewMenu);
+  mnuNotInIndexOnly = viewMenu->addAction(QStringLiteral("Show Only Messages Not In Index"));
+  mnuNotInIndexOnly->setObjectName(QStringLiteral("mnuNotInIndexOnly"));
+  mnuNotInIndexOnly->setCheckable(true);
+  mnuSelectNotInIndex = viewMenu->addAction(QStringLiteral("Select Messages Not In Index"));
+  mnuSelectNotInIndex->setObjectName(QStringLiteral("mnuSelectNotInIndex"));
+  connect(mnuNotInIndexOnly, &QAction::triggered, this, [this] { Run([&] { mnuNotInIndexOnlyClick(); }); });
+  connect(mnuSelectNotInIndex, &QAction::triggered, this, [this] { Run([&] { mnuSelectNotInIndexClick(); }); });
+
+  lblIndex = new QLabel(this);
+  lblIndex->setObjectName(QStringLiteral("lblIndex"));
+  statusBar()->addWidget(lblIndex, 1);
+}
+
+void TfrmMain::ShowIndexSummary()
+{
+  if (FMailbox.Path().empty())
+    return;
+  const QString line = QString::fromStdString(FMailbox.Index().Text());
+  lblIndex->setText(line);
+  // Every node of this mailbox, under Auto Scan and under Added alike.
+  for (QTreeWidgetItem* root : {FAutoScanNode, FAddedNode})
+    for (int i = 0; i < root->childCount(); ++i)
+      if (root->child(i)->data(0, kPathRole).value<std::filesystem::path>() == FMailbox.Path())
+        root->child(i)->setToolTip(0, line);
+}
+
+TMailbox TfrmMain::Document(const std::filesystem::path& path, const std::optional<std::string>& keyword) const
+{
+  TMailbox document(path, keyword);
+  document.ShowOnlyNotInIndex(mnuNotInIndexOnly->isChecked());
+  return document;
+}
+
+void TfrmMain::mnuNotInIndexOnlyClick()
+{
+  FMailbox.ShowOnlyNotInIndex(mnuNotInIndexOnly->isChecked());
+  ShowMailbox();
+}
+
+void TfrmMain::mnuSelectNotInIndexClick()
+{
+  FModel->CheckRecords([this](std::size_t record) { return FMailbox.NotInIndex(record); });
 }
 
 void TfrmMain::FormCreate()
@@ -318,18 +370,20 @@ void TfrmMain::ShowMailbox()
   txtmsgbody->clear();
   FSortProxy->Unsort();
   FModel->BeginRebuild(FMailbox.SharedEmails());
+  FModel->SetStates(FMailbox.SharedStates());
   for (const std::size_t index : FMailbox.Rows())
     FModel->AddEmailItem(index);
   FModel->EndRebuild();
   lvFoundEmails->scrollToBottom();
   SetFilterControls();
+  ShowIndexSummary();
 }
 
 void TfrmMain::LoadMailFile(const std::filesystem::path& path)
 {
   if (path.empty() || Busy())
     return;
-  StartMailboxJob(TMailbox(path, FMailbox.Keyword()),
+  StartMailboxJob(Document(path, FMailbox.Keyword()),
                   [](TMailbox& mailbox, TProgressObserver& observer) { mailbox.Load(&observer); });
 }
 
@@ -476,7 +530,7 @@ void TfrmMain::SwitchFilter(const std::optional<std::string>& keyword)
 {
   // A file that changed since its scan is scanned anew, as another mailbox would be.
   if (!FMailbox.Path().empty() && !FMailbox.Current()) {
-    StartMailboxJob(TMailbox(FMailbox.Path(), keyword),
+    StartMailboxJob(Document(FMailbox.Path(), keyword),
                     [](TMailbox& mailbox, TProgressObserver& observer) { mailbox.Load(&observer); });
   } else if (keyword) {
     StartMailboxJob(FMailbox, [keyword](TMailbox& mailbox, TProgressObserver& observer) {

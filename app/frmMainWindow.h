@@ -19,6 +19,7 @@
 
 class QAction;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QMenuBar;
 class QPlainTextEdit;
@@ -81,6 +82,11 @@ private:
   // Lists FMailbox's rows; the filter controls follow its filter.
   void ShowMailbox();
   void SetFilterControls();
+  // The View menu and the index's line under the list.
+  void AddIndexControls();
+  void ShowIndexSummary();
+  // A document for path that the View menu's choice applies to.
+  TMailbox Document(const std::filesystem::path& path, const std::optional<std::string>& keyword) const;
   // Apply with a keyword, Clear without: the records in memory are filtered while the file is as
   // scanned.
   void SwitchFilter(const std::optional<std::string>& keyword);
@@ -98,6 +104,8 @@ private:
   void lvFoundEmailsClick();
   void lvFoundEmailsColumnClick(int column);
   void mnuHelpClick();
+  void mnuNotInIndexOnlyClick();
+  void mnuSelectNotInIndexClick();
   void Exit1Click();
 
   std::unique_ptr<TUserInterface> FOwnInterface;
@@ -126,6 +134,9 @@ private:
   QMenuBar* MainMenu1;
   QAction* Exit1;
   QAction* mnuHelp;
+  QAction* mnuNotInIndexOnly;
+  QAction* mnuSelectNotInIndex;
+  QLabel* lblIndex;
   QTreeWidgetItem* FAutoScanNode;
   QTreeWidgetItem* FAddedNode;
   TEmailListModel* FModel;

@@ -18,11 +18,14 @@ const std::vector<TCommandSpec>& Commands()
 {
   static const std::vector<TCommandSpec> commands = {
       {"list", "MAILBOX", 1, 1,
-       "One row per message in file order: index, date, from, to, subject.\n"
+       "One row per message in file order: index, date, from, to, status, subject.\n"
        "tsv: index, start, body and end offsets, then the four header values as bytes,\n"
-       "with \\\\ \\t \\r \\n \\0 escaped.",
+       "with \\\\ \\t \\r \\n \\0 escaped. A line on stderr says what the mail client's index\n"
+       "(NAME.toc, or ._NAME on a Mac) lists; a damaged index is a warning, not a failure.",
        {{"keyword", "WORD", "keep the messages whose body holds WORD, in any letter case"},
-        {"format", "table|tsv|json", "the table (the default), tab-separated values or JSON"}},
+        {"format", "table|tsv|json", "the table (the default), tab-separated values or JSON"},
+        {"status", nullptr, "tsv: a ninth column, the index's state (unread, read, ..., not-in-index, no-index)"},
+        {"not-in-index", nullptr, "keep the messages the index does not list: the deleted ones"}},
        RunList},
       {"show", "MAILBOX N", 2, 2, "Writes the body of message N as it stands in the file.", {}, RunShow},
       {"export", "MAILBOX FOLDER", 2, 2,
@@ -31,6 +34,7 @@ const std::vector<TCommandSpec>& Commands()
        "RecoveredEmail<N> (2).eml. Exit status 0 only when every file was written.",
        {{"keyword", "WORD", "export the messages whose body holds WORD"},
         {"messages", "0,3,7-12", "export only these messages"},
+        {"not-in-index", nullptr, "export only the messages the mail client's index does not list"},
         {"overwrite", nullptr, "replace files of the same name"}},
        RunExport},
       {"find", "[ROOT...]", 0, std::numeric_limits<std::size_t>::max(),
@@ -193,6 +197,7 @@ std::filesystem::path PathFromArg(const std::string& utf8)
 TMailbox OpenMailbox(const TCommand& command, const TArgs& args)
 {
   TMailbox mailbox(PathFromArg(args.Positionals()[0]));
+  mailbox.ShowOnlyNotInIndex(args.Flag("not-in-index"));
   {
     auto bar = ProgressFor(command, "Scanning");
     mailbox.Load(Observer(bar));
@@ -207,6 +212,13 @@ TMailbox OpenMailbox(const TCommand& command, const TArgs& args)
     mailbox.Filter(*keyword, Observer(bar));
   }
   return mailbox;
+}
+
+void ReportIndex(const TCommand& command, const TMailbox& mailbox)
+{
+  const TIndexSummary& index = mailbox.Index();
+  command.Err << "quillmend-cli: " << (index.Outcome == TIndexOutcome::Damaged ? "warning: " : "") << index.Text()
+              << "\n";
 }
 
 std::string NoMessage(const TMailbox& mailbox, std::size_t index)

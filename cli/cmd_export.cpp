@@ -1,4 +1,4 @@
-// quillmend-cli export MAILBOX FOLDER [--keyword WORD] [--messages 0,3,7-12] [--overwrite]
+// quillmend-cli export MAILBOX FOLDER [--keyword WORD] [--messages 0,3,7-12] [--not-in-index] [--overwrite]
 
 #include "cli/commands.h"
 #include "mail/export.h"
@@ -15,6 +15,7 @@ int RunExport(const TCommand& command, const TArgs& args)
   const std::optional<TMessageList> chosen = messages ? std::optional<TMessageList>(*messages) : std::nullopt;
 
   const TMailbox mailbox = OpenMailbox(command, args);
+  ReportIndex(command, mailbox);
   std::vector<std::size_t> indexes = mailbox.Rows();
   if (chosen) {
     if (const std::optional<std::size_t> beyond = chosen->FirstBeyond(mailbox.Emails().size()))

@@ -1,4 +1,4 @@
-// quillmend-cli list MAILBOX [--keyword WORD] [--format table|tsv|json]
+// quillmend-cli list MAILBOX [--keyword WORD] [--format table|tsv|json] [--status] [--not-in-index]
 
 #include "cli/commands.h"
 #include "search/codepage.h"
@@ -102,7 +102,9 @@ int RunList(const TCommand& command, const TArgs& args)
   if (format != "table" && format != "tsv" && format != "json")
     throw TUsageError("unknown format \"" + format + "\" (table, tsv or json)");
   const TMailbox mailbox = OpenMailbox(command, args);
+  ReportIndex(command, mailbox);
   const TEmailArray& emails = mailbox.Emails();
+  const std::vector<TMessageState>& states = mailbox.States();
   const std::vector<std::size_t>& rows = mailbox.Rows();
 
   std::ostream& out = command.Out;
@@ -116,18 +118,20 @@ int RunList(const TCommand& command, const TArgs& args)
   };
   if (format == "table") {
     auto emit = [&](std::string_view number, std::string_view date, std::string_view from, std::string_view to,
-                    std::string_view subject) {
+                    std::string_view status, std::string_view subject) {
       row.append(number.size() < 8 ? 8 - number.size() : 0, ' ').append(number) += "  ";
       AppendCell(row, date, 31), row += "  ";
       AppendCell(row, from, 30), row += "  ";
       AppendCell(row, to, 30), row += "  ";
+      AppendCell(row, status, 13), row += "  ";
       AppendCell(row, subject, 0), row += '\n';
       flushWhenFull();
     };
-    emit("Item Num", "Date", "From", "To", "Subject");
+    emit("Item Num", "Date", "From", "To", "Status", "Subject");
     for (const std::size_t i : rows)
-      emit(std::to_string(i), emails[i].Date, emails[i].From, emails[i].To, emails[i].Subject);
+      emit(std::to_string(i), emails[i].Date, emails[i].From, emails[i].To, StateWords(states[i]), emails[i].Subject);
   } else if (format == "tsv") {
+    const bool withStatus = args.Flag("status");
     for (const std::size_t i : rows) {
       const TEmail& e = emails[i];
       for (const std::int64_t number : {static_cast<std::int64_t>(i), e.StartOffset, e.BodyOffset, e.EndOffset}) {
@@ -137,6 +141,8 @@ int RunList(const TCommand& command, const TArgs& args)
       for (const std::string* value : {&e.Date, &e.From, &e.To})
         AppendTsvField(row, *value), row += '\t';
       AppendTsvField(row, e.Subject);
+      if (withStatus)
+        (row += '\t') += StateName(states[i]);
       row += '\n';
       flushWhenFull();
     }
@@ -147,7 +153,7 @@ int RunList(const TCommand& command, const TArgs& args)
       out << (k ? ",\n " : "\n ") << "{\"index\": " << rows[k] << ", \"start\": " << e.StartOffset
           << ", \"body\": " << e.BodyOffset << ", \"end\": " << e.EndOffset << ", \"date\": " << JsonString(e.Date)
           << ", \"from\": " << JsonString(e.From) << ", \"to\": " << JsonString(e.To)
-          << ", \"subject\": " << JsonString(e.Subject) << "}";
+          << ", \"subject\": " << JsonString(e.Subject) << ", \"status\": \"" << StateName(states[rows[k]]) << "\"}";
     }
     out << (rows.empty() ? "]\n" : "\n]\n");
   }

@@ -85,9 +85,12 @@ inline TProgressObserver* Observer(std::optional<TTerminalProgress>& bar) { retu
 
 std::filesystem::path PathFromArg(const std::string& utf8);
 
-// The mailbox the first argument names, scanned, and filtered by --keyword when given, with bars
-// when asked for. A keyword that can match nothing is said on stderr first.
+// The mailbox the first argument names, scanned, and filtered by --keyword and --not-in-index when
+// given, with bars when asked for. A keyword that can match nothing is said on stderr first.
 TMailbox OpenMailbox(const TCommand& command, const TArgs& args);
+
+// The index's summary line on stderr; "warning: " before it when the index is damaged.
+void ReportIndex(const TCommand& command, const TMailbox& mailbox);
 
 // "No message N in "MAILBOX": it holds M messages"
 std::string NoMessage(const TMailbox& mailbox, std::size_t index);

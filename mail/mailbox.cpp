@@ -4,6 +4,7 @@
 #include "mail/eudora.h"
 #include "search/codepage.h"
 
+#include <future>
 #include <numeric>
 #include <stdexcept>
 
@@ -22,27 +23,46 @@ std::vector<std::size_t> AllRows(std::size_t count)
 
 void TMailbox::Load(TProgressObserver* observer)
 {
+  // The index is read beside the scan, which it does not need.
+  std::future<TMailIndex> read = std::async(std::launch::async, [path = FPath] { return ReadIndexFor(path); });
   TEmailArray emails;
   TFileIdentity identity;
   TEudorafile().LoadEmails(FPath, emails, observer, &identity);
   std::vector<std::size_t> rows = FKeyword ? Matches(*FKeyword, emails, identity, observer) : AllRows(emails.size());
+  TIndexJoin index = JoinIndex(read.get(), emails);
   FEmails = std::make_shared<const TEmailArray>(std::move(emails));
   FIdentity = identity;
-  FRows = std::move(rows);
+  FStates = std::make_shared<const std::vector<TMessageState>>(std::move(index.States));
+  FIndex = std::move(index.Summary);
+  SetRows(std::move(rows));
 }
 
 void TMailbox::Filter(const std::string& keyword, TProgressObserver* observer)
 {
   if (keyword.empty())
     throw std::invalid_argument("The keyword is empty");
-  FRows = Matches(keyword, *FEmails, FIdentity, observer);
+  SetRows(Matches(keyword, *FEmails, FIdentity, observer));
   FKeyword = keyword;
 }
 
 void TMailbox::ClearFilter()
 {
   FKeyword.reset();
-  FRows = AllRows(FEmails->size());
+  SetRows(AllRows(FEmails->size()));
+}
+
+void TMailbox::ShowOnlyNotInIndex(bool only)
+{
+  FOnlyNotInIndex = only;
+  SetRows(std::move(FMatched));
+}
+
+void TMailbox::SetRows(std::vector<std::size_t> matched)
+{
+  FMatched = std::move(matched);
+  FRows = FMatched;
+  if (FOnlyNotInIndex)
+    std::erase_if(FRows, [this](std::size_t record) { return !NotInIndex(record); });
 }
 
 std::vector<std::size_t> TMailbox::Matches(const std::string& keyword, const TEmailArray& emails,

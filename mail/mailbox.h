@@ -9,6 +9,7 @@
 #include "mail/Globals.h"
 #include "mail/export.h"
 #include "mail/files.h"
+#include "mail/toc.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,8 +37,9 @@ public:
   // The records, shared: a copy of the document costs no copy of them.
   const std::shared_ptr<const TEmailArray>& SharedEmails() const { return FEmails; }
 
-  // Scans the file; the filter, when on, is applied to the new records. Throws TFileError,
-  // TCancelled.
+  // Scans the file and joins it with the mail client's index beside it; the filter, when on, is
+  // applied to the new records. An index that is missing or damaged never fails the load: its
+  // reason is in Index(). Throws TFileError, TCancelled.
   void Load(TProgressObserver* observer = nullptr);
 
   // Keeps the messages whose body part holds keyword (UTF-8, as typed), in any letter case.
@@ -48,8 +50,19 @@ public:
   bool Filtered() const { return FKeyword.has_value(); }
   const std::optional<std::string>& Keyword() const { return FKeyword; }
 
-  // Indexes of the records the filter leaves, in file order (all of them while it is off).
+  // Indexes of the records the filter leaves, in file order (all of them while it is off); only
+  // those the index does not list while OnlyNotInIndex().
   const std::vector<std::size_t>& Rows() const { return FRows; }
+
+  // What the index says of each record, parallel to Emails(), and how index and scan agree.
+  const std::vector<TMessageState>& States() const { return *FStates; }
+  const std::shared_ptr<const std::vector<TMessageState>>& SharedStates() const { return FStates; }
+  const TIndexSummary& Index() const { return FIndex; }
+  // A message whose bytes stand in the mailbox but that the index no longer lists: deleted.
+  bool NotInIndex(std::size_t record) const { return (*FStates)[record] == TMessageState::NotInIndex; }
+  // Keeps, of the filter's rows, those not in the index; nothing is read.
+  void ShowOnlyNotInIndex(bool only);
+  bool OnlyNotInIndex() const { return FOnlyNotInIndex; }
 
   // Whether the file is still as it was scanned: same file, same size, same modification time.
   // Records of a file that changed may no longer tell where its messages are.
@@ -80,6 +93,11 @@ private:
   TFileIdentity FIdentity;
   std::optional<std::string> FKeyword;
   std::vector<std::size_t> FRows;
+  std::shared_ptr<const std::vector<TMessageState>> FStates = std::make_shared<const std::vector<TMessageState>>();
+  TIndexSummary FIndex;
+  std::vector<std::size_t> FMatched;  // the keyword filter's rows, before the index's
+  bool FOnlyNotInIndex = false;
+  void SetRows(std::vector<std::size_t> matched);
 };
 
 }  // namespace quillmend

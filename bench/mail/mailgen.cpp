@@ -655,6 +655,53 @@ TMailGenSummary GenerateMailbox(std::ostream& out, const TMailGenOptions& option
   return generator.Run(messages);
 }
 
+std::vector<int> GenerateWindowsIndex(std::ostream& out, const std::vector<TGeneratedMessage>& messages,
+                                      std::int64_t mailboxBytes, std::string_view mailboxName, int leaveOutPerMille,
+                                      std::uint64_t seed)
+{
+  constexpr std::size_t kHeader = 104, kEntry = 218;
+  auto put = [](std::string& bytes, std::size_t at, std::uint64_t value, int size) {
+    for (int i = 0; i < size; ++i)
+      bytes[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
+  };
+  auto text = [](std::string& bytes, std::size_t at, std::string_view value, std::size_t room) {
+    // NUL-terminated within its field; the scan keeps the header value's leading space.
+    if (!value.empty() && value.front() == ' ')
+      value.remove_prefix(1);
+    bytes.replace(at, std::min(value.size(), room - 1), value.substr(0, room - 1));
+  };
+  TRandom random(seed);
+  std::vector<int> states(messages.size(), -1);
+  for (int& state : states) {
+    if (random.PerMille(leaveOutPerMille))
+      continue;
+    // Mostly read, as in a mailbox someone works in.
+    state = random.PerMille(700) ? 1 : static_cast<int>(random.Below(13));
+  }
+  const auto listed = static_cast<std::uint64_t>(std::count_if(states.begin(), states.end(), [](int s) { return s >= 0; }));
+  std::string header(kHeader, '\0');
+  text(header, 8, mailboxName, 32);
+  put(header, 96, static_cast<std::uint64_t>(mailboxBytes + 1), 4);
+  put(header, 102, listed & 0xFFFF, 2);  // the field has 16 bits; larger counts wrap
+  out.write(header.data(), static_cast<std::streamsize>(header.size()));
+  std::string entry;
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    if (states[i] < 0)
+      continue;
+    const TGeneratedMessage& m = messages[i];
+    entry.assign(kEntry, '\0');
+    put(entry, 0, static_cast<std::uint64_t>(m.StartOffset), 4);
+    put(entry, 4, static_cast<std::uint64_t>(m.EndOffset - m.StartOffset), 4);
+    put(entry, 12, static_cast<std::uint64_t>(states[i]), 2);
+    entry[16] = 3;  // normal priority
+    text(entry, 18, m.Date, 28);
+    text(entry, 50, m.From, 64);
+    text(entry, 114, m.Subject, 64);
+    out.write(entry.data(), static_cast<std::streamsize>(entry.size()));
+  }
+  return states;
+}
+
 std::int64_t ParseSize(const std::string& text)
 {
   std::size_t used = 0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillmend::mailgen {
@@ -48,6 +49,13 @@ struct TMailGenSummary {
 // Writes the mailbox to out. When messages is given, the record of every message is appended.
 TMailGenSummary GenerateMailbox(std::ostream& out, const TMailGenOptions& options,
                                 std::vector<TGeneratedMessage>* messages = nullptr);
+
+// Writes the Windows index (NAME.toc) of a generated mailbox of mailboxBytes, as the mail client
+// keeps it, but without about leaveOutPerMille of the messages, as if the user had deleted them.
+// Returns each message's state number in the index (0 unread .. 12 recovered), -1 for those left out.
+std::vector<int> GenerateWindowsIndex(std::ostream& out, const std::vector<TGeneratedMessage>& messages,
+                                      std::int64_t mailboxBytes, std::string_view mailboxName, int leaveOutPerMille,
+                                      std::uint64_t seed);
 
 // "1G", "100M", "64K", "4096" -> bytes (binary multiples). Throws std::invalid_argument.
 std::int64_t ParseSize(const std::string& text);

@@ -2,6 +2,7 @@
 
 #include "mail/eudora.h"
 #include "mail/export.h"
+#include "mail/mailbox.h"
 
 #include <gtest/gtest.h>
 
@@ -175,4 +176,50 @@ TEST_F(MailgenScan, ExportShortensEachMessageByTheFlagWordsItHolds)
     flagged += messages[i].FlagWords > 0 ? 1 : 0;
   }
   EXPECT_GT(flagged, 0);
+}
+
+struct TLeaveOutCase {
+  std::uint64_t Seed;
+  std::int64_t Messages;
+  int LeftOutPerMille;
+};
+
+// The generator's index read back by the core: exactly the messages left out are not in it, and
+// every other one has the state written for it.
+TEST_F(MailgenScan, MessagesLeftOutOfTheIndexAreExactlyThoseNotInIt)
+{
+  const TLeaveOutCase cases[] = {{7, 400, 100}, {8, 300, 0}, {9, 200, 1000}, {10, 500, 500}};
+  const TMessageState windowsStates[] = {
+      TMessageState::Unread,   TMessageState::Read,      TMessageState::Replied,    TMessageState::Forwarded,
+      TMessageState::Redirected, TMessageState::Unsendable, TMessageState::Sendable, TMessageState::Queued,
+      TMessageState::Sent,     TMessageState::Unsent,    TMessageState::TimeQueued, TMessageState::Spooled,
+      TMessageState::Recovered};
+  for (const TLeaveOutCase& c : cases) {
+    SCOPED_TRACE("seed " + std::to_string(c.Seed));
+    std::vector<TGeneratedMessage> messages;
+    const std::string bytes = Generate(Odd(c.Seed, c.Messages), &messages);
+    const fs::path mailbox = Write("gen.mbx", bytes);
+    std::ostringstream toc;
+    const std::vector<int> states = GenerateWindowsIndex(toc, messages, static_cast<std::int64_t>(bytes.size()), "gen",
+                                                         c.LeftOutPerMille, c.Seed);
+    Write("gen.toc", toc.str());
+    TMailbox document(mailbox);
+    document.ShowOnlyNotInIndex(true);
+    document.Load();
+    ASSERT_EQ(document.States().size(), states.size());
+    std::vector<std::size_t> leftOut;
+    for (std::size_t i = 0; i < states.size(); ++i) {
+      if (states[i] < 0)
+        leftOut.push_back(i);
+      EXPECT_EQ(document.States()[i], states[i] < 0 ? TMessageState::NotInIndex : windowsStates[states[i]]) << i;
+    }
+    EXPECT_EQ(document.Rows(), leftOut);
+    const TIndexSummary& summary = document.Index();
+    if (leftOut.size() == states.size()) {
+      EXPECT_EQ(summary.Outcome, TIndexOutcome::Read) << "an index of no entries lists no message";
+    }
+    EXPECT_EQ(summary.NotListed(), leftOut.size());
+    EXPECT_EQ(summary.EntriesAtNoMessage, 0u);
+    EXPECT_EQ(summary.LengthsDiffer, 0u);
+  }
 }

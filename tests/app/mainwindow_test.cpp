@@ -118,11 +118,11 @@ TEST_F(TMainWindow, FilterControlsStandInsideTheFrameUnderItsTitle)
 
 TEST_F(TMainWindow, ListHasItsColumnsAndNeverSortsByItself)
 {
-  const QStringList names = {"Item Num", "Date", "From", "To", "Subject"};
-  const int widths[] = {65, 150, 200, 200, 500};
+  const QStringList names = {"Item Num", "Date", "From", "To", "Subject", "Status"};
+  const int widths[] = {65, 150, 200, 200, 500, 100};
   QHeaderView* header = List()->horizontalHeader();
-  ASSERT_EQ(List()->model()->columnCount(), 5);
-  for (int column = 0; column < 5; ++column) {
+  ASSERT_EQ(List()->model()->columnCount(), 6);
+  for (int column = 0; column < 6; ++column) {
     EXPECT_EQ(List()->model()->headerData(column, Qt::Horizontal).toString(), names[column]);
     EXPECT_EQ(header->sectionSize(column), widths[column]);
   }
@@ -145,9 +145,10 @@ TEST_F(TMainWindow, StartsWithTwoEmptyRootsAndItsMenu)
 
   auto* menu = Child<QMenuBar>("MainMenu1");
   const QList<QAction*> menus = menu->actions();
-  ASSERT_EQ(menus.size(), 2);
+  ASSERT_EQ(menus.size(), 3);
   EXPECT_EQ(menus[0]->text(), QStringLiteral("File"));
-  EXPECT_EQ(menus[1]->text(), QStringLiteral("Help"));
+  EXPECT_EQ(menus[1]->text(), QStringLiteral("View"));
+  EXPECT_EQ(menus[2]->text(), QStringLiteral("Help"));
   EXPECT_EQ(Child<QAction>("Exit1")->text(), QStringLiteral("Exit"));
   EXPECT_EQ(Child<QAction>("mnuHelp")->text(), QStringLiteral("Quillmend Help"));
   EXPECT_EQ(Child<QAction>("mnuHelp")->shortcut(), QKeySequence(Qt::Key_F1));

@@ -31,3 +31,7 @@ draw deselectall.png -fill '#fdfdfd' -stroke '#35577d' -draw 'rectangle 3,3 14,1
 draw export.png -fill '#fdfdfd' -stroke '#35577d' -draw 'roundrectangle 2,10 22,26 2,2' \
   -fill none -draw 'polyline 3,11 12,18 21,11' \
   -fill '#1f8f3a' -stroke '#14652a' -strokewidth 1 -draw 'polygon 17,4 25,4 25,0 31,7 25,14 25,10 17,10'
+# message not in the mail client's index: the letter crossed out in red
+draw deleted.png -fill '#f4f4f4' -stroke '#7d8a99' -draw 'roundrectangle 3,8 28,25 2,2' \
+  -fill none -draw 'polyline 4,9 15.5,18 27,9' \
+  -stroke '#c62828' -strokewidth 4 -draw 'line 7,5 25,28' -draw 'line 25,5 7,28'

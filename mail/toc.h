@@ -1,0 +1,122 @@
+#pragma once
+// The mail client's own index of a mailbox: which messages it still listed, and in what state. A
+// message the scan finds but the index does not list is one the user deleted. The index is only
+// ever read, each file opened for one use, and every size and offset in it is checked before use:
+// a damaged index is reported and the mailbox is shown as if it had none.
+
+#include "mail/Globals.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillmend {
+
+// An index that cannot be used; the message names the file and why ("In.toc: 1,194 bytes but 9
+// entries need 2,066").
+class TIndexError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// What a message is to the index: the state of its entry (both clients' lists in one), not listed,
+// or no index to ask.
+enum class TMessageState : std::uint8_t {
+  NoIndex,
+  NotInIndex,
+  Unread,
+  Read,
+  Replied,
+  Forwarded,
+  Redirected,
+  Unsendable,
+  Sendable,
+  Queued,
+  Sent,
+  Unsent,
+  TimeQueued,  // Windows
+  Spooled,
+  Recovered,
+  Timed,  // Mac
+  Sending,
+  Error,
+  Rebuilt,
+  Unknown,  // a state number neither client defines
+};
+
+// "Unread", "Time-queued", "Not in index": as the window shows it.
+std::string_view StateWords(TMessageState state);
+// "unread", "time-queued", "not-in-index": as the command-line tool writes it.
+std::string_view StateName(TMessageState state);
+
+// Both layouts hold 32-bit offsets and lengths.
+struct TIndexEntry {
+  std::uint32_t Offset = 0;  // of the message's separator line in the mailbox
+  std::uint32_t Length = 0;
+  TMessageState State = TMessageState::Unknown;
+
+  friend bool operator==(const TIndexEntry&, const TIndexEntry&) = default;
+};
+
+// Readers of the three forms; each throws TIndexError for a file that is not a whole, consistent
+// index of its layout, and TFileError when it cannot be opened or read.
+// NAME.toc beside NAME.mbx: little-endian, a 104-byte header and 218 bytes an entry.
+std::vector<TIndexEntry> ReadWindowsIndex(const std::filesystem::path& toc);
+// NAME.toc beside a Mac mailbox: big-endian, a 278-byte header and 220 bytes an entry.
+std::vector<TIndexEntry> ReadMacIndex(const std::filesystem::path& toc);
+// The same held as resource TOCF 1001 in the resource fork that the AppleDouble file ._NAME carries.
+std::vector<TIndexEntry> ReadAppleDoubleIndex(const std::filesystem::path& appleDouble);
+
+enum class TIndexOutcome { Read, Missing, Damaged };
+
+// How an index and a scan agree.
+struct TIndexSummary {
+  TIndexOutcome Outcome = TIndexOutcome::Missing;
+  std::string IndexName;  // the file read, or the one looked for first
+  std::string Problem;    // why there is no index, when there is none
+  std::size_t Messages = 0;
+  std::size_t Entries = 0;
+  std::size_t Listed = 0;             // messages an entry lists
+  std::size_t EntriesAtNoMessage = 0;  // an index older or newer than the mailbox
+  std::size_t LengthsDiffer = 0;
+
+  std::size_t NotListed() const { return Outcome == TIndexOutcome::Read ? Messages - Listed : 0; }
+  // One line for a tooltip, a status bar or a terminal:
+  // "In.toc: 5 entries; 7 messages found, 5 listed, 2 not in index"
+  std::string Text() const;
+};
+
+struct TIndexJoin {
+  std::vector<TMessageState> States;  // one per record
+  TIndexSummary Summary;
+};
+
+// The index that belongs to a mailbox, or why there is none.
+struct TMailIndex {
+  TIndexOutcome Outcome = TIndexOutcome::Missing;
+  std::string Name;     // the file read, or the one looked for first
+  std::string Problem;  // when not read
+  std::vector<TIndexEntry> Entries;
+};
+
+// Reads the index that belongs to mailbox: X.mbx has X.toc; any other name (Mac mailboxes have no
+// extension) has X.toc in the Mac layout, or else ._X. Needs no scan, so it can run beside one.
+// Never throws but for memory.
+TMailIndex ReadIndexFor(const std::filesystem::path& mailbox);
+
+// Joins the index with the scan's records by offset. A missing or damaged index gives every record
+// TMessageState::NoIndex.
+TIndexJoin JoinIndex(const TMailIndex& index, const TEmailArray& emails);
+inline TIndexJoin JoinIndex(const std::filesystem::path& mailbox, const TEmailArray& emails)
+{
+  return JoinIndex(ReadIndexFor(mailbox), emails);
+}
+
+// 1194 -> "1,194"
+std::string GroupedNumber(std::uint64_t value);
+
+}  // namespace quillmend
