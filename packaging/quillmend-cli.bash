@@ -13,9 +13,9 @@ _quillmend_cli()
 
   local options
   case ${words[1]} in
-    list) options="--keyword --format" ;;
+    list) options="--keyword --format --status --not-in-index" ;;
     show) options="" ;;
-    export) options="--keyword --messages --overwrite" ;;
+    export) options="--keyword --messages --not-in-index --overwrite" ;;
     find) options="--null -0" ;;
     *) return ;;
   esac
