@@ -24,10 +24,13 @@ void TMailbox::Load(TProgressObserver* observer)
 {
   TEmailArray emails;
   TFileIdentity identity;
-  TEudorafile().LoadEmails(FPath, emails, observer, &identity);
-  std::vector<std::size_t> rows = FKeyword ? Matches(*FKeyword, emails, identity, observer) : AllRows(emails.size());
+  TLineEnds lineEnds = TLineEnds::CrLf;
+  TEudorafile().LoadEmails(FPath, emails, observer, &identity, &lineEnds);
+  const TCodePage page = lineEnds == TLineEnds::Cr ? TCodePage::MacRoman : TCodePage::Windows;
+  std::vector<std::size_t> rows = FKeyword ? Matches(*FKeyword, emails, identity, page, observer) : AllRows(emails.size());
   FEmails = std::make_shared<const TEmailArray>(std::move(emails));
   FIdentity = identity;
+  FCodePage = page;
   FRows = std::move(rows);
 }
 
@@ -35,7 +38,7 @@ void TMailbox::Filter(const std::string& keyword, TProgressObserver* observer)
 {
   if (keyword.empty())
     throw std::invalid_argument("The keyword is empty");
-  FRows = Matches(keyword, *FEmails, FIdentity, observer);
+  FRows = Matches(keyword, *FEmails, FIdentity, FCodePage, observer);
   FKeyword = keyword;
 }
 
@@ -46,13 +49,14 @@ void TMailbox::ClearFilter()
 }
 
 std::vector<std::size_t> TMailbox::Matches(const std::string& keyword, const TEmailArray& emails,
-                                           const TFileIdentity& identity, TProgressObserver* observer) const
+                                           const TFileIdentity& identity, TCodePage page,
+                                           TProgressObserver* observer) const
 {
-  // Typed as UTF-8, searched as the bytes mail holds.
-  const std::optional<std::string> bytes = Utf8ToCp1252(keyword);
+  // Typed as UTF-8, searched as the bytes this mailbox holds.
+  const std::optional<std::string> bytes = Utf8ToMail(keyword, page);
   if (!bytes || emails.empty())
     return {};
-  return FilterEmails(FPath, emails, *bytes, observer, &identity);
+  return FilterEmails(FPath, emails, *bytes, observer, &identity, page);
 }
 
 std::int64_t TMailbox::ReadBody(std::size_t record, const std::function<bool(std::string_view)>& sink) const
@@ -78,11 +82,16 @@ bool TMailbox::Current() const
   }
 }
 
-bool TMailbox::KeywordCanMatch(const std::string& keyword) { return Utf8ToCp1252(keyword).has_value(); }
+bool TMailbox::KeywordCanMatch(const std::string& keyword) const { return Utf8ToMail(keyword, FCodePage).has_value(); }
 
 std::string TMailbox::KeywordNotice(const std::string& keyword)
 {
   return "No message can match the keyword \"" + keyword + "\": it has characters that the mail's code page lacks";
+}
+
+std::string TMailbox::NoMessagesNotice(const std::string& fileName)
+{
+  return "No messages found in " + fileName + ": it holds no line starting \"From ???@??? \"";
 }
 
 }  // namespace quillmend

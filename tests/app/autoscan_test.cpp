@@ -72,6 +72,11 @@ protected:
 TEST_F(TAutoScan, FillsTheRootWithEveryMailboxFound)
 {
   Open(Temp.Path() / "Eudora" / "In.mbx");
+  ASSERT_EQ(Ui.Messages.size(), 1u) << "an empty mailbox is said";
+  EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Information);
+  EXPECT_EQ(Ui.Messages[0].Text, QStringLiteral("No messages found in %1: it holds no line starting \"From ???@??? \"")
+                                     .arg(QDir::toNativeSeparators(ToQString(Temp.Path() / "Eudora" / "In.mbx"))));
+  Ui.Messages.clear();
   Click("sbAutoScan");
   const QStringList found = Found();
   EXPECT_EQ(found, Expected());

@@ -251,7 +251,7 @@ TEST(MbxFilesFindMailFiles, TheObserverIsAskedAtEveryEntry)
 {
   TTempTree tree;
   // 4 entries at the top, 3 in sub, 1 in sub/deeper: 8 entries in all.
-  for (const char* path : {"a.mbx", "b.txt", "sub/c.mbx", "sub/d", "sub/deeper/e.mbx"})
+  for (const char* path : {"a.mbx", "b.txt", "sub/c.mbx", "sub/d.txt", "sub/deeper/e.mbx"})
     tree.File(path);
   tree.Folder("empty");
   std::size_t calls = 0;

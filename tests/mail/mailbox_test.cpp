@@ -68,8 +68,8 @@ TEST_F(TMailboxTest, RowsFollowTheFilterAndClearReadsNothing)
     EXPECT_EQ(mailbox.Keyword(), std::optional<std::string>(c.Keyword));
     EXPECT_EQ(mailbox.Emails().size(), 5u);
   }
-  EXPECT_FALSE(TMailbox::KeywordCanMatch("\xe6\x97\xa5"));
-  EXPECT_TRUE(TMailbox::KeywordCanMatch("caf\xc3\xa9"));
+  EXPECT_FALSE(mailbox.KeywordCanMatch("\xe6\x97\xa5"));
+  EXPECT_TRUE(mailbox.KeywordCanMatch("caf\xc3\xa9"));
 
   fs::remove(mailbox.Path());  // Clear lists the records it has
   mailbox.ClearFilter();
