@@ -33,11 +33,12 @@ const std::string& Field(const TEmail& email, int column)
 
 TEmailListModel::TEmailListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-void TEmailListModel::BeginRebuild(std::shared_ptr<const TEmailArray> emails)
+void TEmailListModel::BeginRebuild(std::shared_ptr<const TEmailArray> emails, TCodePage page)
 {
   beginResetModel();
   FRows.clear();
   FEmails = std::move(emails);
+  FCodePage = page;
 }
 
 void TEmailListModel::AddEmailItem(std::size_t index) { FRows.push_back({index, false}); }
@@ -70,7 +71,7 @@ QString TEmailListModel::Text(int row, int column) const
 {
   if (column == ItemNum)
     return QString::number(RecordIndex(row));
-  return FromCp1252(Bytes(row, column));
+  return FromMail(Bytes(row, column), FCodePage);
 }
 
 std::string_view TEmailListModel::Bytes(int row, int column) const
@@ -200,7 +201,7 @@ const std::vector<int>& TEmailSortProxy::Ranks(int column) const
   keys.reserve(distinct.size());
   // Folded first: the C locale's collation would otherwise still tell the cases apart.
   for (const std::string_view text : distinct)
-    keys.push_back(FCollator.sortKey(FromCp1252(text).toCaseFolded()));
+    keys.push_back(FCollator.sortKey(FromMail(text, FModel.CodePage()).toCaseFolded()));
   std::vector<int> order(distinct.size());
   std::iota(order.begin(), order.end(), 0);
   std::sort(order.begin(), order.end(), [&](int a, int b) { return keys[a].compare(keys[b]) < 0; });

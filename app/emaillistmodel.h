@@ -5,6 +5,7 @@
 
 #include "mail/Globals.h"
 #include "mail/toc.h"
+#include "search/codepage.h"
 
 #include <QAbstractTableModel>
 #include <QCollator>
@@ -28,7 +29,7 @@ public:
 
   // Rows are appended between BeginRebuild and EndRebuild only; the view sees one reset. The rows
   // refer to emails, which the model keeps while it shows them.
-  void BeginRebuild(std::shared_ptr<const TEmailArray> emails);
+  void BeginRebuild(std::shared_ptr<const TEmailArray> emails, TCodePage page = TCodePage::Windows);
   void AddEmailItem(std::size_t index);  // one row, unchecked, for emails[index]
   void EndRebuild();
   // What the index says of each record, parallel to the records; set between BeginRebuild and
@@ -45,6 +46,7 @@ public:
   QString Text(int row, int column) const;
   // The header value behind a text column's cell, as the record holds it.
   std::string_view Bytes(int row, int column) const;
+  TCodePage CodePage() const { return FCodePage; }  // of the mailbox the rows come from
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -61,6 +63,7 @@ private:
   std::shared_ptr<const TEmailArray> FEmails = std::make_shared<const TEmailArray>();
   std::vector<TRow> FRows;
   std::shared_ptr<const std::vector<TMessageState>> FStates = std::make_shared<const std::vector<TMessageState>>();
+  TCodePage FCodePage = TCodePage::Windows;
 };
 
 // The list's order. Sorts only when told to, never on its own: rows keep their place when checked,

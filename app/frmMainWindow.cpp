@@ -324,6 +324,8 @@ QTreeWidgetItem* TfrmMain::AddFileNode(QTreeWidgetItem* root, const std::filesys
   auto* node = new QTreeWidgetItem(root, {QDir::toNativeSeparators(PathToQString(path))});
   node->setData(0, kPathRole, QVariant::fromValue(path));
   node->setIcon(0, AppIcon("mailbox"));
+  if (const std::optional<TMailFileKind> kind = MailFileKind(path))
+    node->setToolTip(0, QString::fromStdString(MailFileKindName(*kind)));
   return node;
 }
 
@@ -360,8 +362,12 @@ void TfrmMain::StartMailboxJob(TMailbox next, std::function<void(TMailbox&, TPro
              // Cancel pressed as the work ended still means: keep what was shown.
              if (FJobs->CancelRequested())
                return;
+             const bool scanned = document->SharedEmails() != FMailbox.SharedEmails();
              FMailbox = std::move(*document);
              ShowMailbox();
+             if (scanned && FMailbox.Emails().empty())
+               FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"),
+                                WithFullStop(QString::fromStdString(TMailbox::NoMessagesNotice(FileName().toStdString()))));
            });
 }
 
@@ -369,7 +375,7 @@ void TfrmMain::ShowMailbox()
 {
   txtmsgbody->clear();
   FSortProxy->Unsort();
-  FModel->BeginRebuild(FMailbox.SharedEmails());
+  FModel->BeginRebuild(FMailbox.SharedEmails(), FMailbox.CodePage());
   FModel->SetStates(FMailbox.SharedStates());
   for (const std::size_t index : FMailbox.Rows())
     FModel->AddEmailItem(index);
@@ -389,7 +395,7 @@ void TfrmMain::LoadMailFile(const std::filesystem::path& path)
 
 void TfrmMain::sbOpenDbxClick()
 {
-  const QString chosen = FUi->GetOpenFileName(QStringLiteral("Open MSF File"), QStringLiteral("Eudora Mail File (*.mbx)"),
+  const QString chosen = FUi->GetOpenFileName(QStringLiteral("Open MSF File"), QStringLiteral("Eudora Mail File (*.mbx);;Eudora Backup (*.mbx.[0-9][0-9][0-9]);;All Files (*)"),
                                               QDir::rootPath());
   if (chosen.isEmpty())
     return;
@@ -518,7 +524,7 @@ void TfrmMain::btnApplyFilterClick()
   const std::string keyword = txtFilter->text().toStdString();
   if (keyword.empty())
     return;
-  if (!TMailbox::KeywordCanMatch(keyword))
+  if (!FMailbox.KeywordCanMatch(keyword))
     FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"),
                      WithFullStop(QString::fromStdString(TMailbox::KeywordNotice(keyword))));
   SwitchFilter(keyword);

@@ -38,7 +38,7 @@ QString PreviewText(const TMailbox& mailbox, std::size_t record, std::size_t lim
     bytes.append(piece.substr(0, limit - bytes.size()));
     return bytes.size() < limit;
   });
-  QString text = FromCp1252(NormaliseLineBreaks(bytes));
+  QString text = QString::fromStdString(mailbox.Text(NormaliseLineBreaks(bytes), TNulDisplay::VisibleSymbol));
   if (range.Length() > static_cast<std::int64_t>(limit)) {
     const QLocale c = QLocale::c();
     text += QStringLiteral("\n[Preview cut: only the first %1 of %2 bytes are shown; the message goes on at file offset %3.]")

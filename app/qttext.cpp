@@ -77,9 +77,11 @@ std::filesystem::path QStringToPath(const QString& text)
 
 #endif
 
-QString FromCp1252(std::string_view bytes)
+QString FromCp1252(std::string_view bytes) { return FromMail(bytes, TCodePage::Windows); }
+
+QString FromMail(std::string_view bytes, TCodePage page)
 {
-  return QString::fromStdString(Cp1252ToUtf8(bytes, TNulDisplay::VisibleSymbol));
+  return QString::fromStdString(MailToUtf8(bytes, page, TNulDisplay::VisibleSymbol));
 }
 
 std::optional<std::string> ToCp1252(const QString& text) { return Utf8ToCp1252(text.toStdString()); }

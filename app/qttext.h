@@ -1,6 +1,8 @@
 #pragma once
 // Crossing between Qt's text and the core's: file paths, and mail bytes in Windows-1252.
 
+#include "search/codepage.h"
+
 #include <QString>
 
 #include <filesystem>
@@ -18,6 +20,8 @@ std::filesystem::path QStringToPath(const QString& text);
 // Mail bytes as text, read in the mail code page (see MailCodePage); a zero byte shows as a visible
 // symbol.
 QString FromCp1252(std::string_view bytes);
+// The same for the bytes of a mailbox in page.
+QString FromMail(std::string_view bytes, TCodePage page);
 
 // text as bytes in the mail code page, to search mail for it; nothing when a character has no such
 // byte.

@@ -202,11 +202,14 @@ TMailbox OpenMailbox(const TCommand& command, const TArgs& args)
     auto bar = ProgressFor(command, "Scanning");
     mailbox.Load(Observer(bar));
   }
+  // An empty mailbox is no error, but an empty list alone would not say why.
+  if (mailbox.Emails().empty())
+    command.Err << "quillmend-cli: " << TMailbox::NoMessagesNotice(PathText(mailbox.Path())) << "\n";
   if (const std::optional<std::string> keyword = args.Option("keyword")) {
     if (keyword->empty())
       throw TUsageError("the keyword is empty");
     // An empty list alone would not tell why.
-    if (!TMailbox::KeywordCanMatch(*keyword))
+    if (!mailbox.KeywordCanMatch(*keyword))
       command.Err << "quillmend-cli: " << TMailbox::KeywordNotice(*keyword) << "\n";
     auto bar = ProgressFor(command, "Filtering");
     mailbox.Filter(*keyword, Observer(bar));

@@ -35,10 +35,10 @@ void AppendTsvField(std::string& row, std::string_view bytes)
   row.append(bytes.substr(run));
 }
 
-std::string JsonString(std::string_view bytes)
+std::string JsonString(std::string_view bytes, TCodePage page)
 {
   std::string out = "\"";
-  for (const char c : Cp1252ToUtf8(bytes)) {
+  for (const char c : MailToUtf8(bytes, page)) {
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -60,19 +60,24 @@ std::string JsonString(std::string_view bytes)
 
 // A header value in a terminal cell: outer blanks trimmed, controls shown as spaces, decoded, and
 // cut to width characters (a cut shows as a final "~") or padded to it; width 0 takes it whole.
-// Windows-1252 has one byte per character, so bytes count characters. The bytes that code page
-// leaves undefined decode to C1 controls, which a terminal may act on: they show as U+FFFD.
-void AppendCell(std::string& row, std::string_view bytes, std::size_t width)
+// Both code pages have one byte per character, so bytes count characters. The bytes that
+// Windows-1252 leaves undefined decode to C1 controls, which a terminal may act on: they show as
+// U+FFFD.
+void AppendCell(std::string& row, std::string_view bytes, std::size_t width, TCodePage page)
 {
-  static const auto kCharacter = [] {
-    std::array<std::string, 256> utf8;
-    for (int b = 0; b < 256; ++b) {
-      utf8[b] = b < 0x20 || b == 0x7F ? std::string(" ") : Cp1252ToUtf8(std::string(1, static_cast<char>(b)));
-      if (utf8[b].size() == 2 && utf8[b][0] == '\xC2' && static_cast<unsigned char>(utf8[b][1]) < 0xA0)
-        utf8[b] = "\xEF\xBF\xBD";
+  static const auto kCharacters = [] {
+    std::array<std::array<std::string, 256>, 2> tables;
+    for (const TCodePage each : {TCodePage::Windows, TCodePage::MacRoman}) {
+      std::array<std::string, 256>& utf8 = tables[static_cast<std::size_t>(each)];
+      for (int b = 0; b < 256; ++b) {
+        utf8[b] = b < 0x20 || b == 0x7F ? std::string(" ") : MailToUtf8(std::string(1, static_cast<char>(b)), each);
+        if (utf8[b].size() == 2 && utf8[b][0] == '\xC2' && static_cast<unsigned char>(utf8[b][1]) < 0xA0)
+          utf8[b] = "\xEF\xBF\xBD";
+      }
     }
-    return utf8;
+    return tables;
   }();
+  const std::array<std::string, 256>& kCharacter = kCharacters[static_cast<std::size_t>(page)];
   auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
   while (!bytes.empty() && blank(bytes.front()))
     bytes.remove_prefix(1);
@@ -106,6 +111,7 @@ int RunList(const TCommand& command, const TArgs& args)
   const TEmailArray& emails = mailbox.Emails();
   const std::vector<TMessageState>& states = mailbox.States();
   const std::vector<std::size_t>& rows = mailbox.Rows();
+  const TCodePage page = mailbox.CodePage();
 
   std::ostream& out = command.Out;
   // Rows gather in one buffer that goes out in large writes.
@@ -120,11 +126,11 @@ int RunList(const TCommand& command, const TArgs& args)
     auto emit = [&](std::string_view number, std::string_view date, std::string_view from, std::string_view to,
                     std::string_view status, std::string_view subject) {
       row.append(number.size() < 8 ? 8 - number.size() : 0, ' ').append(number) += "  ";
-      AppendCell(row, date, 31), row += "  ";
-      AppendCell(row, from, 30), row += "  ";
-      AppendCell(row, to, 30), row += "  ";
-      AppendCell(row, status, 13), row += "  ";
-      AppendCell(row, subject, 0), row += '\n';
+      AppendCell(row, date, 31, page), row += "  ";
+      AppendCell(row, from, 30, page), row += "  ";
+      AppendCell(row, to, 30, page), row += "  ";
+      AppendCell(row, status, 13, page), row += "  ";
+      AppendCell(row, subject, 0, page), row += '\n';
       flushWhenFull();
     };
     emit("Item Num", "Date", "From", "To", "Status", "Subject");
@@ -151,9 +157,9 @@ int RunList(const TCommand& command, const TArgs& args)
     for (std::size_t k = 0; k < rows.size(); ++k) {
       const TEmail& e = emails[rows[k]];
       out << (k ? ",\n " : "\n ") << "{\"index\": " << rows[k] << ", \"start\": " << e.StartOffset
-          << ", \"body\": " << e.BodyOffset << ", \"end\": " << e.EndOffset << ", \"date\": " << JsonString(e.Date)
-          << ", \"from\": " << JsonString(e.From) << ", \"to\": " << JsonString(e.To)
-          << ", \"subject\": " << JsonString(e.Subject) << ", \"status\": \"" << StateName(states[rows[k]]) << "\"}";
+          << ", \"body\": " << e.BodyOffset << ", \"end\": " << e.EndOffset << ", \"date\": " << JsonString(e.Date, page)
+          << ", \"from\": " << JsonString(e.From, page) << ", \"to\": " << JsonString(e.To, page)
+          << ", \"subject\": " << JsonString(e.Subject, page) << ", \"status\": \"" << StateName(states[rows[k]]) << "\"}";
     }
     out << (rows.empty() ? "]\n" : "\n]\n");
   }

@@ -33,8 +33,63 @@ namespace quillmend {
 namespace {
 
 constexpr std::string_view kMailMask = "*.mbx";
+constexpr std::string_view kSeparator = "From ???@??? ";
+
+template <class C>
+bool EndsWithMbx(std::basic_string_view<C> name)
+{
+  if (name.size() < 4)
+    return false;
+  const std::basic_string_view<C> tail = name.substr(name.size() - 4);
+  for (std::size_t i = 0; i < 4; ++i) {
+    const C c = tail[i];
+    const C lower = (c >= 'A' && c <= 'Z') ? static_cast<C>(c - 'A' + 'a') : c;
+    if (lower != static_cast<C>(".mbx"[i]))
+      return false;
+  }
+  return true;
+}
+
+enum class TNameRule { None, Mailbox, Backup, Sniff };
+
+// What a file name says. A name without extension may be a Mac mailbox, the content decides; an
+// AppleDouble companion "._X" never is one, so it is not opened.
+template <class C>
+TNameRule NameRule(std::basic_string_view<C> name)
+{
+  if (EndsWithMbx(name))
+    return TNameRule::Mailbox;
+  const std::size_t n = name.size();
+  if (n > 4 && name[n - 4] == '.' && EndsWithMbx(name.substr(0, n - 4))) {
+    bool digits = true;
+    for (std::size_t i = n - 3; i < n; ++i)
+      digits = digits && name[i] >= '0' && name[i] <= '9';
+    if (digits)
+      return TNameRule::Backup;
+  }
+  if (name.find(static_cast<C>('.')) == std::basic_string_view<C>::npos)
+    return TNameRule::Sniff;
+  return TNameRule::None;
+}
+
+bool IsSeparatorStart(const char* bytes, std::size_t count)
+{
+  return count == kSeparator.size() && std::string_view(bytes, count) == kSeparator;
+}
 
 }  // namespace
+
+std::string MailFileKindName(TMailFileKind kind)
+{
+  switch (kind) {
+  case TMailFileKind::WindowsMailbox:
+    return "Windows mailbox";
+  case TMailFileKind::MacMailbox:
+    return "Mac mailbox";
+  default:
+    return "Eudora backup";
+  }
+}
 
 TmbxFiles::TmbxFiles(TProgressObserver* observer, TRootsProvider roots)
     : FObserver(observer), FFeed(observer), FRoots(std::move(roots))
@@ -46,20 +101,6 @@ void TmbxFiles::Entry()
   ++FEntries;
   if (FFeed.Step())
     throw TCancelled();
-}
-
-const std::vector<std::filesystem::path>& TmbxFiles::FindMailFiles()
-{
-  TProgressSession session(FObserver);
-  FCancelled = false;
-  const std::vector<std::filesystem::path> roots = FRoots ? FRoots() : GetFixedDrives();
-  try {
-    for (const auto& root : roots)
-      SearchFolder(root, kMailMask, true);
-  } catch (const TCancelled&) {
-    FCancelled = true;
-  }
-  return FFileList;
 }
 
 #ifdef _WIN32
@@ -132,11 +173,45 @@ bool IsFolderLink(const WIN32_FIND_DATAW& data)
   return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (data.dwReserved0 & 0x20000000u) != 0;
 }
 
+// Whether the regular file at path begins with a separator line. Read-only, shared with every writer.
+bool StartsWithSeparator(const std::wstring& path)
+{
+  const HANDLE file = CreateFileW(ApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  char bytes[kSeparator.size()];
+  DWORD got = 0;
+  const bool read = GetFileType(file) == FILE_TYPE_DISK && ReadFile(file, bytes, sizeof bytes, &got, nullptr);
+  CloseHandle(file);
+  return read && IsSeparatorStart(bytes, got);
+}
+
 }  // namespace
+
+std::optional<TMailFileKind> MailFileKind(const std::filesystem::path& path)
+{
+  switch (NameRule(std::wstring_view(path.filename().native()))) {
+  case TNameRule::Mailbox:
+    return TMailFileKind::WindowsMailbox;
+  case TNameRule::Backup:
+    return TMailFileKind::Backup;
+  case TNameRule::Sniff:
+    if (StartsWithSeparator(path.native()))
+      return TMailFileKind::MacMailbox;
+    return std::nullopt;
+  default:
+    return std::nullopt;
+  }
+}
 
 class TmbxFiles::TSearch {
 public:
-  TSearch(TmbxFiles& owner, std::string_view mask) : FOwner(owner), FMask(Widen(mask)) {}
+  // eudora: every mail file MailFileKind names, not only the names mask matches.
+  TSearch(TmbxFiles& owner, std::string_view mask, bool eudora = false)
+      : FOwner(owner), FMask(eudora ? std::wstring(L"*") : Widen(mask)), FEudora(eudora)
+  {
+  }
 
   void Run(const std::filesystem::path& folder, bool recurse) { Walk(folder.native(), recurse); }
 
@@ -155,7 +230,7 @@ private:
       if (files) {
         do {
           FOwner.Entry();
-          if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+          if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && Wanted(base, data))
             FOwner.FFileList.emplace_back(base + data.cFileName);
         } while (FindNextFileW(files.Get(), &data));
       }
@@ -183,8 +258,25 @@ private:
       Walk(base + name, true);
   }
 
+  bool Wanted(const std::wstring& base, const WIN32_FIND_DATAW& data) const
+  {
+    if (!FEudora)
+      return true;
+    switch (NameRule(std::wstring_view(data.cFileName))) {
+    case TNameRule::Mailbox:
+    case TNameRule::Backup:
+      return true;
+    case TNameRule::Sniff:
+      // A link or other reparse point is no regular file of this folder.
+      return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && StartsWithSeparator(base + data.cFileName);
+    default:
+      return false;
+    }
+  }
+
   TmbxFiles& FOwner;
   std::wstring FMask;
+  bool FEudora;
 };
 
 std::vector<std::filesystem::path> TmbxFiles::GetFixedDrives()
@@ -355,11 +447,47 @@ bool Locate(int dirFd, const char* name, int flags, TPlace& place)
 #endif
 }
 
+// Whether name in the folder dirFd (AT_FDCWD: the current one) is a regular file that begins with a
+// separator line. A FIFO or device is never opened; a file swapped for one meanwhile does not block.
+bool StartsWithSeparatorAt(int dirFd, const char* name)
+{
+  TFd file(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat info;
+  if (!file || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+    return false;
+  char bytes[kSeparator.size()];
+  const ssize_t got = ::pread(file.Get(), bytes, sizeof bytes, 0);
+  return got > 0 && IsSeparatorStart(bytes, static_cast<std::size_t>(got));
+}
+
 }  // namespace
+
+std::optional<TMailFileKind> MailFileKind(const std::filesystem::path& path)
+{
+  switch (NameRule(std::string_view(path.filename().native()))) {
+  case TNameRule::Mailbox:
+    return TMailFileKind::WindowsMailbox;
+  case TNameRule::Backup:
+    return TMailFileKind::Backup;
+  case TNameRule::Sniff: {
+    struct stat info;
+    // Checked before the open: a FIFO is never opened.
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && StartsWithSeparatorAt(AT_FDCWD, path.c_str()))
+      return TMailFileKind::MacMailbox;
+    return std::nullopt;
+  }
+  default:
+    return std::nullopt;
+  }
+}
 
 class TmbxFiles::TSearch {
 public:
-  TSearch(TmbxFiles& owner, std::string_view mask) : FOwner(owner), FMatch(mask) {}
+  // eudora: every mail file MailFileKind names, not only the names mask matches.
+  TSearch(TmbxFiles& owner, std::string_view mask, bool eudora = false)
+      : FOwner(owner), FMatch(mask), FEudora(eudora)
+  {
+  }
 
   void Run(const std::filesystem::path& folder, bool recurse)
   {
@@ -435,7 +563,7 @@ private:
         if (::fstatat(dir.Get(), name, &info, AT_SYMLINK_NOFOLLOW) == 0)
           kind = S_ISREG(info.st_mode) ? TKind::File : S_ISDIR(info.st_mode) ? TKind::Folder : TKind::Other;
       }
-      if (kind == TKind::File && FMatch(std::string_view(name, length))) {
+      if (kind == TKind::File && Wanted(dir.Get(), name, length)) {
         std::string path;
         path.reserve(FPath.size() + length);
         path.append(FPath).append(name, length);
@@ -548,8 +676,24 @@ private:
   }
 #endif
 
+  bool Wanted(int dirFd, const char* name, std::size_t length) const
+  {
+    if (!FEudora)
+      return FMatch(std::string_view(name, length));
+    switch (NameRule(std::string_view(name, length))) {
+    case TNameRule::Mailbox:
+    case TNameRule::Backup:
+      return true;
+    case TNameRule::Sniff:
+      return StartsWithSeparatorAt(dirFd, name);
+    default:
+      return false;
+    }
+  }
+
   TmbxFiles& FOwner;
   TMatcher FMatch;
+  bool FEudora;
   bool FRecurse = true;
   TPlace FRoot;
   std::string FPath;   // the deepest folder on the branch, ending in '/'
@@ -629,6 +773,20 @@ bool TmbxFiles::DriveReady(const std::filesystem::path& root)
 void TmbxFiles::SearchFolder(const std::filesystem::path& folder, std::string_view mask, bool recurse)
 {
   TSearch(*this, mask).Run(folder, recurse);
+}
+
+const std::vector<std::filesystem::path>& TmbxFiles::FindMailFiles()
+{
+  TProgressSession session(FObserver);
+  FCancelled = false;
+  const std::vector<std::filesystem::path> roots = FRoots ? FRoots() : GetFixedDrives();
+  try {
+    for (const auto& root : roots)
+      TSearch(*this, kMailMask, true).Run(root, true);
+  } catch (const TCancelled&) {
+    FCancelled = true;
+  }
+  return FFileList;
 }
 
 }  // namespace quillmend

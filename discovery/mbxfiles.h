@@ -1,15 +1,26 @@
 #pragma once
-// Finds every Eudora mailbox file (*.mbx) on the computer's ready fixed drives.
+// Finds every Eudora mailbox file on the computer's ready fixed drives: Windows mailboxes (*.mbx),
+// their backups (*.mbx.001 ...) and Mac mailboxes (no extension, first line a separator).
 
 #include "base/progress.h"
 
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 namespace quillmend {
+
+enum class TMailFileKind { WindowsMailbox, MacMailbox, Backup };
+
+// What a mail file is: by its name (*.mbx, *.mbx.NNN in any letter case) or, for a name without
+// extension, by whether its first bytes are a separator line. Nothing for any other file.
+std::optional<TMailFileKind> MailFileKind(const std::filesystem::path& path);
+// "Windows mailbox", "Mac mailbox", "Eudora backup".
+std::string MailFileKindName(TMailFileKind kind);
 
 class TmbxFiles {
 public:
@@ -20,9 +31,10 @@ public:
   // FileList and Entries meanwhile.
   explicit TmbxFiles(TProgressObserver* observer = nullptr, TRootsProvider roots = {});
 
-  // Every *.mbx below every root, in search order: a folder's own files first, then each of its
-  // subfolders in listing order, depth first. The list belongs to this object. A search that the
-  // observer cancels ends early with what it found until then.
+  // Every mail file (see MailFileKind) below every root, in search order: a folder's own files
+  // first, then each of its subfolders in listing order, depth first. Only regular files are ever
+  // opened. The list belongs to this object. A search that the observer cancels ends early with
+  // what it found until then.
   const std::vector<std::filesystem::path>& FindMailFiles();
   bool Cancelled() const { return FCancelled; }
 

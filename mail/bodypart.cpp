@@ -57,7 +57,7 @@ std::string ReadRange(TRangeReader& reader, TByteRange range, std::size_t limit)
   return text;
 }
 
-TKeywordFilter::TKeywordFilter(std::string keyword) : FSearcher(keyword, false) {}
+TKeywordFilter::TKeywordFilter(std::string keyword, const TFoldTable& folds) : FSearcher(keyword, false, folds) {}
 
 bool TKeywordFilter::Matches(TRangeReader& reader, TByteRange range)
 {
@@ -85,11 +85,11 @@ bool TKeywordFilter::Matches(TRangeReader& reader, TByteRange range)
 
 std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, const TEmailArray& emails,
                                       const std::string& keyword, TProgressObserver* observer,
-                                      const TFileIdentity* scanned)
+                                      const TFileIdentity* scanned, TCodePage page)
 {
   TProgressSession session(observer);
   TProgressFeed feed(observer);
-  TKeywordFilter filter(keyword);
+  TKeywordFilter filter(keyword, FoldTable(page));
   TMailboxFile file(mailbox);
   if (scanned)
     file.ExpectUnchanged(*scanned);

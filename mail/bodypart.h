@@ -80,7 +80,8 @@ std::string ReadRange(TRangeReader& reader, TByteRange range, std::size_t limit)
 // Whether keyword occurs in a range, in any letter case; a match that spans two pieces is found.
 class TKeywordFilter {
 public:
-  explicit TKeywordFilter(std::string keyword);  // throws std::invalid_argument for an empty keyword
+  // Throws std::invalid_argument for an empty keyword.
+  explicit TKeywordFilter(std::string keyword, const TFoldTable& folds = FoldTable());
   bool Matches(TRangeReader& reader, TByteRange range);
 
 private:
@@ -89,11 +90,11 @@ private:
   std::string FJoint;
 };
 
-// Indexes of the records whose body part holds keyword, in array order. With scanned, the mailbox
-// must still be the file the records came from (TMailboxFile::ExpectUnchanged). Throws TFileError,
-// or TCancelled when the observer asks.
+// Indexes of the records whose body part holds keyword (bytes in page), in array order. With
+// scanned, the mailbox must still be the file the records came from (TMailboxFile::ExpectUnchanged).
+// Throws TFileError, or TCancelled when the observer asks.
 std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, const TEmailArray& emails,
                                       const std::string& keyword, TProgressObserver* observer = nullptr,
-                                      const TFileIdentity* scanned = nullptr);
+                                      const TFileIdentity* scanned = nullptr, TCodePage page = TCodePage::Windows);
 
 }  // namespace quillmend

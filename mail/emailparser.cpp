@@ -105,11 +105,15 @@ std::size_t LastLineStart(const char* data, std::size_t from, std::size_t to)
 // Builds the records from the lines the reader hands over.
 class TRecordBuilder {
 public:
+  // endLength: the bytes of a line end as lines are handed over, CR LF or, in a CR-ended file, the CR
+  // (a CR LF there is handed over without its LF).
+  explicit TRecordBuilder(std::size_t endLength) : FEndLength(endLength) {}
+
   // head: the line's first bytes (at least 13 when the line is that long); whole: every byte of the
   // line, or null when it was not kept because it cannot change a record.
   void Line(std::int64_t start, std::int64_t length, std::string_view head, const std::string_view* whole)
   {
-    if (FInHeaders && length == 2) {  // a line beginning with CR LF is that CR LF alone
+    if (FInHeaders && length == static_cast<std::int64_t>(FEndLength)) {  // the line end alone
       FEmails.back().BodyOffset = start;
       FInHeaders = false;
     } else if (TEmailParser::IsMessageStart(head)) {
@@ -122,7 +126,7 @@ public:
       const TShownField* field = nullptr;
       if (ShownField(*whole, field) == TMatch::Yes) {
         const std::size_t from = field->Prefix.size() - 1;  // the space after the colon
-        FEmails.back().*(field->Field) = whole->substr(from, whole->size() - 2 - from);
+        FEmails.back().*(field->Field) = whole->substr(from, whole->size() - FEndLength - from);
       }
     }
   }
@@ -137,8 +141,43 @@ public:
   TEmailArray& Emails() { return FEmails; }
 
 private:
+  std::size_t FEndLength;
   TEmailArray FEmails;
   bool FInHeaders = false;
+};
+
+// The start of a line that runs over a refill: all of its bytes while it may still set a header
+// value, otherwise only as many as classify it.
+class TPendingLine {
+public:
+  void Keep(std::string_view bytes, bool inHeaders)
+  {
+    constexpr std::size_t kHead = TEmailParser::kMessageStart.size();
+    if (FWhole) {
+      FBytes.append(bytes);
+      const TShownField* field = nullptr;
+      if (!inHeaders || ShownField(std::string_view(FBytes).substr(0, kLongestShownField), field) == TMatch::No) {
+        FWhole = false;
+        FBytes.resize(std::min(FBytes.size(), kHead));
+      }
+    } else if (FBytes.size() < kHead) {
+      FBytes.append(bytes.substr(0, kHead - FBytes.size()));
+    }
+  }
+
+  // Hands the line, completed by last, to records.
+  void Complete(TRecordBuilder& records, std::int64_t start, std::int64_t length, std::string_view last)
+  {
+    Keep(last, records.InHeaders());
+    const std::string_view whole(FBytes);
+    records.Line(start, length, whole, FWhole ? &whole : nullptr);
+    FBytes.clear();
+    FWhole = true;
+  }
+
+private:
+  std::string FBytes;
+  bool FWhole = true;
 };
 
 // Reports the bar value at each line start, cheaply: the value only changes at precomputed offsets.
@@ -200,6 +239,124 @@ private:
   std::int64_t FNextChange = 0;
 };
 
+// The lines of a CR LF file, by the first CR LF at or after each line start. Returns the bytes read.
+std::int64_t ScanCrLfLines(TReadAhead& reader, const TMailboxFile& file, TRecordBuilder& records,
+                           TProgressReporter& progress)
+{
+  TPendingLine pending;
+  bool pendingEndsInCR = false;
+  std::int64_t pos = 0;  // file offset of buffer[0]
+  std::int64_t lineStart = 0;
+  for (;;) {
+    const std::string_view block = reader.Next();
+    const std::size_t n = block.size();
+    if (n == 0)
+      break;
+    progress.SetSize(std::max(file.Size(), pos + static_cast<std::int64_t>(n)));
+    if (pos == 0)
+      progress.At(0);
+    progress.Step();
+
+    const char* data = block.data();
+    std::size_t lineFrom = lineStart >= pos ? static_cast<std::size_t>(lineStart - pos) : 0;
+    std::size_t search = lineFrom;
+    for (;;) {
+      // Outside a header block only separator lines matter: jump to the next one, or to the last line
+      // start of the buffer when none begins in it.
+      if (!records.InHeaders() && lineStart >= pos && n - lineFrom >= TEmailParser::kMessageStart.size() &&
+          !TEmailParser::IsMessageStart(std::string_view(data + lineFrom, TEmailParser::kMessageStart.size()))) {
+        const std::size_t hit = FindNextSeparator(data, lineFrom, n);
+        const std::size_t next = hit != kNone ? hit + 2 : LastLineStart(data, lineFrom, n);
+        progress.Skipped(data, pos, lineFrom, next);
+        lineStart = pos + static_cast<std::int64_t>(next);
+        lineFrom = search = next;
+        if (hit == kNone)
+          break;
+      }
+
+      const auto* lf = static_cast<const char*>(std::memchr(data + search, '\n', n - search));
+      if (!lf)
+        break;
+      const auto j = static_cast<std::size_t>(lf - data);
+      search = j + 1;
+      const bool cr = j > lineFrom ? data[j - 1] == '\r' : (lineFrom == 0 && pendingEndsInCR);
+      if (!cr)
+        continue;
+
+      const std::int64_t lineEnd = pos + static_cast<std::int64_t>(j) + 1;
+      const std::string_view inBuffer(data + lineFrom, j + 1 - lineFrom);
+      if (lineStart >= pos) {
+        records.Line(lineStart, lineEnd - lineStart, inBuffer, &inBuffer);
+      } else {
+        pending.Complete(records, lineStart, lineEnd - lineStart, inBuffer);
+        pendingEndsInCR = false;
+      }
+      lineStart = lineEnd;
+      lineFrom = j + 1;
+      progress.At(lineStart);
+    }
+    if (lineFrom < n) {
+      pending.Keep(std::string_view(data + lineFrom, n - lineFrom), records.InHeaders());
+      pendingEndsInCR = data[n - 1] == '\r';
+    }
+    pos += static_cast<std::int64_t>(n);
+  }
+  return pos;
+}
+
+// The lines of a CR-ended file: each ends at its first CR, and an LF right after that CR belongs to
+// the line end. Returns the bytes read.
+std::int64_t ScanCrLines(TReadAhead& reader, const TMailboxFile& file, TRecordBuilder& records,
+                         TProgressReporter& progress)
+{
+  TPendingLine pending;
+  bool lfMayFollow = false;  // the last refill ended with a line's CR
+  std::int64_t pos = 0;
+  std::int64_t lineStart = 0;
+  for (;;) {
+    const std::string_view block = reader.Next();
+    const std::size_t n = block.size();
+    if (n == 0)
+      break;
+    progress.SetSize(std::max(file.Size(), pos + static_cast<std::int64_t>(n)));
+    if (pos == 0)
+      progress.At(0);
+    progress.Step();
+
+    const char* data = block.data();
+    std::size_t lineFrom = lineStart >= pos ? static_cast<std::size_t>(lineStart - pos) : 0;
+    if (lfMayFollow && data[0] == '\n') {
+      lineFrom = 1;
+      lineStart = pos + 1;
+      progress.At(lineStart);
+    }
+    lfMayFollow = false;
+    for (;;) {
+      const auto* cr = static_cast<const char*>(std::memchr(data + lineFrom, '\r', n - lineFrom));
+      if (!cr)
+        break;
+      const auto j = static_cast<std::size_t>(cr - data);
+      const std::int64_t lineEnd = pos + static_cast<std::int64_t>(j) + 1;
+      const std::string_view inBuffer(data + lineFrom, j + 1 - lineFrom);
+      if (lineStart >= pos)
+        records.Line(lineStart, lineEnd - lineStart, inBuffer, &inBuffer);
+      else
+        pending.Complete(records, lineStart, lineEnd - lineStart, inBuffer);
+      lineFrom = j + 1;
+      if (lineFrom == n)
+        lfMayFollow = true;
+      else if (data[lineFrom] == '\n')
+        ++lineFrom;
+      lineStart = pos + static_cast<std::int64_t>(lineFrom);
+      progress.At(lineStart);
+    }
+    if (lineFrom < n)
+      pending.Keep(std::string_view(data + lineFrom, n - lineFrom), records.InHeaders());
+    pos += static_cast<std::int64_t>(n);
+  }
+  return pos;
+}
+
 }  // namespace
 
 int ScanProgress(std::int64_t lineStart, std::int64_t size)
@@ -233,6 +390,31 @@ std::int64_t TEmailParser::LocatePattern(std::string_view pattern, const fs::pat
     const std::size_t keep = std::min(window.size(), pattern.size() - 1);
     windowStart += static_cast<std::int64_t>(window.size() - keep);
     window.erase(0, window.size() - keep);
+  }
+}
+
+TLineEnds TEmailParser::DetectLineEnds(const TMailboxFile& file)
+{
+  char buffer[4096];
+  for (std::int64_t at = 0;;) {
+    const std::size_t got = file.ReadAt(at, buffer, sizeof buffer);
+    if (got == 0)
+      return TLineEnds::CrLf;
+    const std::string_view bytes(buffer, got);
+    const std::size_t end = bytes.find_first_of("\r\n");
+    if (end == std::string_view::npos) {
+      at += static_cast<std::int64_t>(got);
+      continue;
+    }
+    if (bytes[end] == '\n')
+      return TLineEnds::CrLf;
+    char next = 0;
+    const std::int64_t nextAt = at + static_cast<std::int64_t>(end) + 1;
+    if (end + 1 < got)
+      next = bytes[end + 1];
+    else if (file.ReadAt(nextAt, &next, 1) == 0)
+      next = 0;
+    return next == '\n' ? TLineEnds::CrLf : TLineEnds::Cr;
   }
 }
 
@@ -271,94 +453,18 @@ TEmail TEmailParser::SetHeaderField(const TRPCField& field, TEmail email)
 }
 
 void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TProgressObserver* observer,
-                             TFileIdentity* identity)
+                             TFileIdentity* identity, TLineEnds* lineEnds)
 {
   TProgressSession session(observer);
   TMailboxFile file(fileName);
-  TRecordBuilder records;
+  const TLineEnds ends = TEmailParser::DetectLineEnds(file);
+  TRecordBuilder records(ends == TLineEnds::Cr ? 1 : 2);
   // Room for a message every 2 KiB up front spares most regrowing; untouched room costs no memory.
   records.Emails().reserve(static_cast<std::size_t>(std::min<std::int64_t>(file.Size() / 2048, 1 << 24)));
   TProgressReporter progress(observer);
   TReadAhead reader(file, 0, kScanBuffer);
-
-  // A line that runs over a refill keeps its bytes from earlier refills in pending: all of them
-  // while it may still set a header value, otherwise only as many as classify it.
-  std::string pending;
-  bool pendingWhole = true;
-  bool pendingEndsInCR = false;
-  auto keep = [&](std::string_view bytes) {
-    if (pendingWhole) {
-      pending.append(bytes);
-      const TShownField* field = nullptr;
-      if (!records.InHeaders() || ShownField(std::string_view(pending).substr(0, kLongestShownField), field) == TMatch::No) {
-        pendingWhole = false;
-        pending.resize(std::min(pending.size(), kMessageStart.size()));
-      }
-    } else if (pending.size() < kMessageStart.size()) {
-      pending.append(bytes.substr(0, kMessageStart.size() - pending.size()));
-    }
-  };
-
-  std::int64_t pos = 0;  // file offset of buffer[0]
-  std::int64_t lineStart = 0;
-  for (;;) {
-    const std::string_view block = reader.Next();
-    const std::size_t n = block.size();
-    if (n == 0)
-      break;
-    progress.SetSize(std::max(file.Size(), pos + static_cast<std::int64_t>(n)));
-    if (pos == 0)
-      progress.At(0);
-    progress.Step();
-
-    const char* data = block.data();
-    std::size_t lineFrom = lineStart >= pos ? static_cast<std::size_t>(lineStart - pos) : 0;
-    std::size_t search = lineFrom;
-    for (;;) {
-      // Outside a header block only separator lines matter: jump to the next one, or to the last line
-      // start of the buffer when none begins in it.
-      if (!records.InHeaders() && lineStart >= pos && n - lineFrom >= kMessageStart.size() &&
-          !IsMessageStart(std::string_view(data + lineFrom, kMessageStart.size()))) {
-        const std::size_t hit = FindNextSeparator(data, lineFrom, n);
-        const std::size_t next = hit != kNone ? hit + 2 : LastLineStart(data, lineFrom, n);
-        progress.Skipped(data, pos, lineFrom, next);
-        lineStart = pos + static_cast<std::int64_t>(next);
-        lineFrom = search = next;
-        if (hit == kNone)
-          break;
-      }
-
-      const auto* lf = static_cast<const char*>(std::memchr(data + search, '\n', n - search));
-      if (!lf)
-        break;
-      const auto j = static_cast<std::size_t>(lf - data);
-      search = j + 1;
-      const bool cr = j > lineFrom ? data[j - 1] == '\r' : (lineFrom == 0 && pendingEndsInCR);
-      if (!cr)
-        continue;
-
-      const std::int64_t lineEnd = pos + static_cast<std::int64_t>(j) + 1;
-      const std::string_view inBuffer(data + lineFrom, j + 1 - lineFrom);
-      if (lineStart >= pos) {
-        records.Line(lineStart, lineEnd - lineStart, inBuffer, &inBuffer);
-      } else {
-        keep(inBuffer);
-        const std::string_view whole(pending);
-        records.Line(lineStart, lineEnd - lineStart, whole, pendingWhole ? &whole : nullptr);
-        pending.clear();
-        pendingWhole = true;
-        pendingEndsInCR = false;
-      }
-      lineStart = lineEnd;
-      lineFrom = j + 1;
-      progress.At(lineStart);
-    }
-    if (lineFrom < n) {
-      keep(std::string_view(data + lineFrom, n - lineFrom));
-      pendingEndsInCR = data[n - 1] == '\r';
-    }
-    pos += static_cast<std::int64_t>(n);
-  }
+  const std::int64_t pos = ends == TLineEnds::Cr ? ScanCrLines(reader, file, records, progress)
+                                                  : ScanCrLfLines(reader, file, records, progress);
 
   // The last message runs to the end of the file, its unterminated last line included.
   records.CloseLast(pos);
@@ -368,6 +474,8 @@ void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TPro
     identity->Size = pos;
   }
   emails = std::move(records.Emails());
+  if (lineEnds)
+    *lineEnds = ends;
 }
 
 }  // namespace quillmend

@@ -22,6 +22,10 @@ struct TRPCField {
   friend bool operator==(const TRPCField&, const TRPCField&) = default;
 };
 
+// How a mailbox ends its lines, decided by its first line end: Eudora on Windows writes CR LF, on the
+// Mac a CR alone. In a CR-ended file every CR ends a line, a CR LF pair being one line end.
+enum class TLineEnds { CrLf, Cr };
+
 class TEmailParser {
 public:
   static constexpr std::string_view kMessageStart = "From ???@??? ";
@@ -40,12 +44,17 @@ public:
   // The first 13 bytes are exactly "From ???@??? ".
   static bool IsMessageStart(std::string_view line) { return line.substr(0, kMessageStart.size()) == kMessageStart; }
 
+  // CR when the first CR or LF of the file is a CR that no LF follows.
+  static TLineEnds DetectLineEnds(const TMailboxFile& file);
+
   // Scans the mailbox in one sequential pass. Line ends are the first CR LF at or after a line's
-  // start; bytes after the file's last CR LF start no line, but belong to the last message. emails
-  // (and *identity, the file scanned with the size read, when asked for) are assigned only when the
-  // scan completes. Throws TFileError, or TCancelled when the observer asks.
+  // start (in a CR-ended file the first CR); bytes after the file's last line end start no line, but
+  // belong to the last message. emails (and *identity, the file scanned with the size read, and
+  // *lineEnds, when asked for) are assigned only when the scan completes. Throws TFileError, or
+  // TCancelled when the observer asks.
   static void ParseFile(const std::filesystem::path& fileName, TEmailArray& emails,
-                        TProgressObserver* observer = nullptr, TFileIdentity* identity = nullptr);
+                        TProgressObserver* observer = nullptr, TFileIdentity* identity = nullptr,
+                        TLineEnds* lineEnds = nullptr);
 };
 
 // The bar value for a line starting at lineStart in a file of size bytes: 100 / size * lineStart in

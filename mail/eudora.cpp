@@ -5,9 +5,9 @@
 namespace quillmend {
 
 void TEudorafile::LoadEmails(const std::filesystem::path& fileName, TEmailArray& emails, TProgressObserver* observer,
-                             TFileIdentity* identity)
+                             TFileIdentity* identity, TLineEnds* lineEnds)
 {
-  TEmailParser::ParseFile(fileName, emails, observer, identity);
+  TEmailParser::ParseFile(fileName, emails, observer, identity, lineEnds);
 }
 
 }  // namespace quillmend

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/Globals.h"
+#include "mail/emailparser.h"
 #include "mail/files.h"
 #include "base/progress.h"
 
@@ -11,9 +12,10 @@ namespace quillmend {
 // The loader the window and the command-line tool use: one scan of one mailbox.
 class TEudorafile {
 public:
-  // identity, when given, receives what later opens check the mailbox against.
+  // identity, when given, receives what later opens check the mailbox against; lineEnds how the
+  // file ends its lines.
   void LoadEmails(const std::filesystem::path& fileName, TEmailArray& emails, TProgressObserver* observer = nullptr,
-                  TFileIdentity* identity = nullptr);
+                  TFileIdentity* identity = nullptr, TLineEnds* lineEnds = nullptr);
 };
 
 }  // namespace quillmend

@@ -27,11 +27,14 @@ void TMailbox::Load(TProgressObserver* observer)
   std::future<TMailIndex> read = std::async(std::launch::async, [path = FPath] { return ReadIndexFor(path); });
   TEmailArray emails;
   TFileIdentity identity;
-  TEudorafile().LoadEmails(FPath, emails, observer, &identity);
-  std::vector<std::size_t> rows = FKeyword ? Matches(*FKeyword, emails, identity, observer) : AllRows(emails.size());
+  TLineEnds lineEnds = TLineEnds::CrLf;
+  TEudorafile().LoadEmails(FPath, emails, observer, &identity, &lineEnds);
+  const TCodePage page = lineEnds == TLineEnds::Cr ? TCodePage::MacRoman : TCodePage::Windows;
+  std::vector<std::size_t> rows = FKeyword ? Matches(*FKeyword, emails, identity, page, observer) : AllRows(emails.size());
   TIndexJoin index = JoinIndex(read.get(), emails);
   FEmails = std::make_shared<const TEmailArray>(std::move(emails));
   FIdentity = identity;
+  FCodePage = page;
   FStates = std::make_shared<const std::vector<TMessageState>>(std::move(index.States));
   FIndex = std::move(index.Summary);
   SetRows(std::move(rows));
@@ -41,7 +44,7 @@ void TMailbox::Filter(const std::string& keyword, TProgressObserver* observer)
 {
   if (keyword.empty())
     throw std::invalid_argument("The keyword is empty");
-  SetRows(Matches(keyword, *FEmails, FIdentity, observer));
+  SetRows(Matches(keyword, *FEmails, FIdentity, FCodePage, observer));
   FKeyword = keyword;
 }
 
@@ -66,13 +69,14 @@ void TMailbox::SetRows(std::vector<std::size_t> matched)
 }
 
 std::vector<std::size_t> TMailbox::Matches(const std::string& keyword, const TEmailArray& emails,
-                                           const TFileIdentity& identity, TProgressObserver* observer) const
+                                           const TFileIdentity& identity, TCodePage page,
+                                           TProgressObserver* observer) const
 {
-  // Typed as UTF-8, searched as the bytes mail holds.
-  const std::optional<std::string> bytes = Utf8ToCp1252(keyword);
+  // Typed as UTF-8, searched as the bytes this mailbox holds.
+  const std::optional<std::string> bytes = Utf8ToMail(keyword, page);
   if (!bytes || emails.empty())
     return {};
-  return FilterEmails(FPath, emails, *bytes, observer, &identity);
+  return FilterEmails(FPath, emails, *bytes, observer, &identity, page);
 }
 
 std::int64_t TMailbox::ReadBody(std::size_t record, const std::function<bool(std::string_view)>& sink) const
@@ -98,11 +102,16 @@ bool TMailbox::Current() const
   }
 }
 
-bool TMailbox::KeywordCanMatch(const std::string& keyword) { return Utf8ToCp1252(keyword).has_value(); }
+bool TMailbox::KeywordCanMatch(const std::string& keyword) const { return Utf8ToMail(keyword, FCodePage).has_value(); }
 
 std::string TMailbox::KeywordNotice(const std::string& keyword)
 {
   return "No message can match the keyword \"" + keyword + "\": it has characters that the mail's code page lacks";
+}
+
+std::string TMailbox::NoMessagesNotice(const std::string& fileName)
+{
+  return "No messages found in " + fileName + ": it holds no line starting \"From ???@??? \"";
 }
 
 }  // namespace quillmend

@@ -10,6 +10,7 @@
 #include "mail/export.h"
 #include "mail/files.h"
 #include "mail/toc.h"
+#include "search/codepage.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -78,19 +79,31 @@ public:
   TExportReport Export(const std::vector<std::size_t>& records, const std::filesystem::path& folder,
                        TExisting existing = TExisting::Keep, TProgressObserver* observer = nullptr) const;
 
-  // Whether a typed keyword can stand in mail at all: a character that the mail's code page lacks
+  // Whether a typed keyword can stand in this mailbox at all: a character that its code page lacks
   // cannot, and such a keyword matches nothing.
-  static bool KeywordCanMatch(const std::string& keyword);
+  bool KeywordCanMatch(const std::string& keyword) const;
   // What the front ends tell the user about such a keyword before the filter runs.
   static std::string KeywordNotice(const std::string& keyword);
 
+  // The code page of the scanned file's text: Mac Roman for a CR-ended (Mac) mailbox.
+  TCodePage CodePage() const { return FCodePage; }
+  // Bytes of this mailbox (header values, bodies) as UTF-8 text.
+  std::string Text(std::string_view bytes, TNulDisplay nul = TNulDisplay::Keep) const
+  {
+    return MailToUtf8(bytes, FCodePage, nul);
+  }
+
+  // What the front ends say when a scan found no message at all; fileName as shown to the user.
+  static std::string NoMessagesNotice(const std::string& fileName);
+
 private:
   std::vector<std::size_t> Matches(const std::string& keyword, const TEmailArray& emails, const TFileIdentity& identity,
-                                   TProgressObserver* observer) const;
+                                   TCodePage page, TProgressObserver* observer) const;
 
   std::filesystem::path FPath;
   std::shared_ptr<const TEmailArray> FEmails = std::make_shared<const TEmailArray>();
   TFileIdentity FIdentity;
+  TCodePage FCodePage = TCodePage::Windows;
   std::optional<std::string> FKeyword;
   std::vector<std::size_t> FRows;
   std::shared_ptr<const std::vector<TMessageState>> FStates = std::make_shared<const std::vector<TMessageState>>();

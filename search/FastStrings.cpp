@@ -28,6 +28,24 @@ TFoldTable Windows1252FoldTable()
   return t;
 }
 
+TFoldTable MacRomanFoldTable()
+{
+  TFoldTable t{};
+  for (int i = 0; i < 256; ++i)
+    t[i] = static_cast<std::uint8_t>(i);
+  for (int c = 'a'; c <= 'z'; ++c)
+    t[c] = static_cast<std::uint8_t>(c - 0x20);
+  // Small letter, its capital; sharp s, mu, pi and the dotless i have no capital of one byte there.
+  static constexpr std::uint8_t kPairs[][2] = {
+      {0x87, 0xE7}, {0x88, 0xCB}, {0x89, 0xE5}, {0x8A, 0x80}, {0x8B, 0xCC}, {0x8C, 0x81}, {0x8D, 0x82}, {0x8E, 0x83},
+      {0x8F, 0xE9}, {0x90, 0xE6}, {0x91, 0xE8}, {0x92, 0xEA}, {0x93, 0xED}, {0x94, 0xEB}, {0x95, 0xEC}, {0x96, 0x84},
+      {0x97, 0xEE}, {0x98, 0xF1}, {0x99, 0xEF}, {0x9A, 0x85}, {0x9B, 0xCD}, {0x9C, 0xF2}, {0x9D, 0xF4}, {0x9E, 0xF3},
+      {0x9F, 0x86}, {0xBE, 0xAE}, {0xBF, 0xAF}, {0xCF, 0xCE}, {0xD8, 0xD9}};
+  for (const auto& pair : kPairs)
+    t[pair[0]] = pair[1];
+  return t;
+}
+
 namespace {
 
 TFoldTable BuildFoldTable()
@@ -71,6 +89,12 @@ const TFoldTable& FoldTable()
   return table;
 }
 
+const TFoldTable& FoldTable(TCodePage page)
+{
+  static const TFoldTable macRoman = MacRomanFoldTable();
+  return page == TCodePage::MacRoman ? macRoman : FoldTable();
+}
+
 namespace {
 
 // How often a byte stands in mail text, per mille, both letter cases together; a rough English
@@ -94,11 +118,10 @@ constexpr int kRareEnough = 30;  // per mille: beyond this, memchr stops too oft
 
 }  // namespace
 
-TTextSearcher::TTextSearcher(std::string_view pattern, bool caseSensitive)
+TTextSearcher::TTextSearcher(std::string_view pattern, bool caseSensitive, const TFoldTable& fold)
 {
   TShiftTable shift;
-  BuildShiftTable(pattern, !caseSensitive, shift);
-  const TFoldTable& fold = FoldTable();
+  BuildShiftTable(pattern, !caseSensitive, shift, fold);
   for (int b = 0; b < 256; ++b) {
     FKey[b] = caseSensitive ? static_cast<std::uint8_t>(b) : fold[b];
     FStep[b] = shift[FKey[b]];  // indexed by the raw byte: one lookup less per step
@@ -184,13 +207,12 @@ std::int64_t TTextSearcher::FindByShifts(std::string_view text, std::int64_t fro
   return 0;
 }
 
-void BuildShiftTable(std::string_view pattern, bool fold, TShiftTable& table)
+void BuildShiftTable(std::string_view pattern, bool fold, TShiftTable& table, const TFoldTable& f)
 {
   if (pattern.empty())
     throw std::invalid_argument("BufferLen is 0");
   const auto m = static_cast<std::int32_t>(pattern.size());
   table.fill(m);
-  const TFoldTable& f = FoldTable();
   for (std::int32_t k = 0; k + 1 < m; ++k) {
     const std::uint8_t b = Byte(pattern[k]);
     table[fold ? f[b] : b] = m - 1 - k;

@@ -2,6 +2,8 @@
 // Byte-string search. Strings are counted bytes in the single-byte code page mail was written in;
 // a zero byte is an ordinary byte. Positions are 1-based and 0 means "not found".
 
+#include "search/codepage.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -19,15 +21,22 @@ const TFoldTable& FoldTable();
 // Windows-1252 upper-casing, the table Eudora's own code page gives on an English system.
 TFoldTable Windows1252FoldTable();
 
+// Mac Roman upper-casing: a letter whose capital Mac Roman holds becomes that capital.
+TFoldTable MacRomanFoldTable();
+
+// The table a mailbox in page folds with: FoldTable for Windows mail, MacRomanFoldTable for Mac mail.
+const TFoldTable& FoldTable(TCodePage page);
+
 // Horspool shift table for pattern; with fold, indexed by folded byte values.
 // Throws std::invalid_argument("BufferLen is 0") for an empty pattern.
-void BuildShiftTable(std::string_view pattern, bool fold, TShiftTable& table);
+void BuildShiftTable(std::string_view pattern, bool fold, TShiftTable& table, const TFoldTable& folds = FoldTable());
 
 // A forward search for one pattern, prepared once and run over many texts: Find gives what FindText
 // gives for the same pattern, text, case rule and start.
 class TTextSearcher {
 public:
-  TTextSearcher(std::string_view pattern, bool caseSensitive);  // throws for an empty pattern
+  // Letter case is ignored through folds; throws for an empty pattern.
+  TTextSearcher(std::string_view pattern, bool caseSensitive, const TFoldTable& folds = FoldTable());
   std::int64_t Find(std::string_view text, std::int64_t start = 1) const;
   std::size_t Length() const { return FPattern.size(); }
 

@@ -5,18 +5,66 @@
 
 #include "base/win32.h"
 
+#include <iterator>
+
 #ifdef _WIN32
 #  include <climits>
 #  include <stdexcept>
 #  include <system_error>
-#else
-#  include <iterator>
 #endif
 
 namespace quillmend {
 
 
 namespace {
+
+void AppendUtf8(std::string& out, char32_t cp)
+{
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Mac Roman 0x80..0xFF.
+constexpr char16_t kMacRoman[128] = {
+  0x00C4, 0x00C5, 0x00C7, 0x00C9, 0x00D1, 0x00D6, 0x00DC, 0x00E1,
+  0x00E0, 0x00E2, 0x00E4, 0x00E3, 0x00E5, 0x00E7, 0x00E9, 0x00E8,
+  0x00EA, 0x00EB, 0x00ED, 0x00EC, 0x00EE, 0x00EF, 0x00F1, 0x00F3,
+  0x00F2, 0x00F4, 0x00F6, 0x00F5, 0x00FA, 0x00F9, 0x00FB, 0x00FC,
+  0x2020, 0x00B0, 0x00A2, 0x00A3, 0x00A7, 0x2022, 0x00B6, 0x00DF,
+  0x00AE, 0x00A9, 0x2122, 0x00B4, 0x00A8, 0x2260, 0x00C6, 0x00D8,
+  0x221E, 0x00B1, 0x2264, 0x2265, 0x00A5, 0x00B5, 0x2202, 0x2211,
+  0x220F, 0x03C0, 0x222B, 0x00AA, 0x00BA, 0x03A9, 0x00E6, 0x00F8,
+  0x00BF, 0x00A1, 0x00AC, 0x221A, 0x0192, 0x2248, 0x2206, 0x00AB,
+  0x00BB, 0x2026, 0x00A0, 0x00C0, 0x00C3, 0x00D5, 0x0152, 0x0153,
+  0x2013, 0x2014, 0x201C, 0x201D, 0x2018, 0x2019, 0x00F7, 0x25CA,
+  0x00FF, 0x0178, 0x2044, 0x20AC, 0x2039, 0x203A, 0xFB01, 0xFB02,
+  0x2021, 0x00B7, 0x201A, 0x201E, 0x2030, 0x00C2, 0x00CA, 0x00C1,
+  0x00CB, 0x00C8, 0x00CD, 0x00CE, 0x00CF, 0x00CC, 0x00D3, 0x00D4,
+  0xF8FF, 0x00D2, 0x00DA, 0x00DB, 0x00D9, 0x0131, 0x02C6, 0x02DC,
+  0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7,
+};
+
+std::string MacRomanText(std::string_view bytes, TNulDisplay nul)
+{
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 8);
+  for (const char c : bytes) {
+    const auto b = static_cast<std::uint8_t>(c);
+    if (b == 0 && nul == TNulDisplay::VisibleSymbol)
+      AppendUtf8(out, 0x2400);
+    else
+      AppendUtf8(out, b < 0x80 ? char32_t{b} : char32_t{kMacRoman[b - 0x80]});
+  }
+  return out;
+}
 
 #ifdef _WIN32
 
@@ -85,20 +133,6 @@ constexpr char16_t kHigh[32] = {
   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-void AppendUtf8(std::string& out, char32_t cp)
-{
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 #endif
 
 }  // namespace
@@ -166,5 +200,36 @@ std::string Cp1252ToUtf8(std::string_view bytes, TNulDisplay nul)
 }
 
 #endif
+
+std::string MacRomanToUtf8(std::string_view bytes) { return MacRomanText(bytes, TNulDisplay::Keep); }
+
+std::optional<std::string> Utf8ToMacRoman(std::string_view utf8)
+{
+  std::string bytes;
+  for (std::string_view rest = utf8; !rest.empty();) {
+    const std::optional<char32_t> cp = NextCodePoint(rest);
+    if (!cp)
+      return std::string(utf8);
+    if (*cp < 0x80) {
+      bytes += static_cast<char>(*cp);
+      continue;
+    }
+    const char16_t* high = std::find(std::begin(kMacRoman), std::end(kMacRoman), *cp);
+    if (high == std::end(kMacRoman))
+      return std::nullopt;
+    bytes += static_cast<char>(0x80 + (high - kMacRoman));
+  }
+  return bytes;
+}
+
+std::string MailToUtf8(std::string_view bytes, TCodePage page, TNulDisplay nul)
+{
+  return page == TCodePage::MacRoman ? MacRomanText(bytes, nul) : Cp1252ToUtf8(bytes, nul);
+}
+
+std::optional<std::string> Utf8ToMail(std::string_view utf8, TCodePage page)
+{
+  return page == TCodePage::MacRoman ? Utf8ToMacRoman(utf8) : Utf8ToCp1252(utf8);
+}
 
 }  // namespace quillmend

@@ -28,4 +28,18 @@ std::string Cp1252ToUtf8(std::string_view bytes, TNulDisplay nul = TNulDisplay::
 // taken as they stand.
 std::optional<std::string> Utf8ToCp1252(std::string_view utf8);
 
+// The code page a mailbox's bytes are in: the Windows one above, or Mac Roman for the mailboxes
+// Eudora wrote on the Mac (their lines end in CR alone).
+enum class TCodePage { Windows, MacRoman };
+
+// Mac Roman bytes as UTF-8 (0xDB is the euro sign, 0xF0 the Apple logo of the private use area).
+std::string MacRomanToUtf8(std::string_view bytes);
+// UTF-8 text as Mac Roman bytes; nothing when a character has none. Bytes that are not valid UTF-8
+// are taken as they stand.
+std::optional<std::string> Utf8ToMacRoman(std::string_view utf8);
+
+// What the window and the command line show of a mailbox's bytes, and how they search it.
+std::string MailToUtf8(std::string_view bytes, TCodePage page, TNulDisplay nul = TNulDisplay::Keep);
+std::optional<std::string> Utf8ToMail(std::string_view utf8, TCodePage page);
+
 }  // namespace quillmend

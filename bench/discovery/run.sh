@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times `quillmend-cli find ROOT` against `find ROOT -xdev -iname '*.mbx'` on a generated tree,
-# warm cache, after checking that both give the same mailboxes. Deletes the tree afterwards.
+# warm cache, after checking that it lists exactly the mailboxes, backups and Mac mailboxes that
+# find and head say are there. Deletes the tree afterwards.
 # Usage: bench/discovery/run.sh [BUILD_DIR]     (default: build/disc)
 # Environment: TMPDIR (where the tree goes), QM_ENTRIES (default 200000), QM_RUNS (timed runs per
 # command, default 10), QM_SEED (default 1).
@@ -29,9 +30,14 @@ echo "== generating $ENTRIES entries in $TREE (seed $SEED)"
 
 echo "== same answer"
 "$CLI" find "$TREE" | sort >"$WORK/ours.txt"
-find "$TREE" -xdev -iname '*.mbx' | sort >"$WORK/find.txt"
+{
+  find "$TREE" -xdev -type f \( -iname '*.mbx' -o -iname '*.mbx.[0-9][0-9][0-9]' \)
+  # Mac mailboxes: no extension, the first 13 bytes a separator.
+  find "$TREE" -xdev -type f ! -name '*.*' -size +0 -exec sh -c \
+    'for f; do [ "$(head -c 13 "$f")" = "From ???@??? " ] && printf "%s\n" "$f"; done; true' sh {} +
+} | sort >"$WORK/find.txt"
 cmp -s "$WORK/ours.txt" "$WORK/find.txt" || { echo "the lists differ" >&2; diff "$WORK/ours.txt" "$WORK/find.txt" | head >&2; exit 1; }
-echo "$(wc -l <"$WORK/ours.txt") mailboxes, both"
+echo "$(wc -l <"$WORK/ours.txt") mail files, both"
 
 echo "== warm cache: quillmend-cli find vs find -xdev -iname"
 hyperfine --style basic --warmup 3 --runs "$RUNS" --export-json "$WORK/find.json" \

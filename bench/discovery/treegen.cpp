@@ -1,6 +1,8 @@
 // quillmend-treegen [--seed N] [--entries N] FOLDER
-// Writes a folder tree of empty files for the finder's benchmark: the same options give the same
-// tree. About one entry in eight is a folder, one file in twenty a mailbox (some named in capitals).
+// Writes a folder tree of files for the finder's benchmark: the same options give the same tree.
+// About one entry in eight is a folder, one file in twenty a mailbox (some named in capitals, some
+// backups "NAME.mbx.001"); one file in seven has no extension, and one in eight of those is a Mac
+// mailbox (its first line a separator). Every other file is empty.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -57,7 +59,7 @@ int main(int argc, char** argv)
   std::mt19937 random(static_cast<std::uint32_t>(seed));
   std::vector<TFolder> folders{{root, 0}};
   static const char* const kOther[] = {".txt", ".toc", ".eml", ".jpg", ".doc", ".ini", ""};
-  unsigned long mailboxes = 0;
+  unsigned long mailboxes = 0, macMailboxes = 0;
   for (unsigned long n = 0; n < entries; ++n) {
     // Mostly near the newest folders, so that the tree grows deep as well as wide.
     const auto pick = static_cast<std::uint32_t>(random());
@@ -76,19 +78,31 @@ int main(int argc, char** argv)
     }
     std::string path = parent.Path + "/file" + std::to_string(n);
     const auto type = static_cast<std::uint32_t>(random() % 100);
+    const char* content = "";
     if (type < 5) {
-      path += (type == 0) ? ".MBX" : ".mbx";
+      path += (type == 0) ? ".MBX" : (type == 1) ? ".mbx.001" : ".mbx";
       ++mailboxes;
     } else {
-      path += kOther[type % (sizeof kOther / sizeof *kOther)];
+      const char* extension = kOther[type % (sizeof kOther / sizeof *kOther)];
+      path += extension;
+      if (*extension == '\0' && random() % 8 == 0) {
+        content = "From ???@??? Mon Dec 13 18:45:29 2010\rSubject: s\r\rbody\r";
+        ++macMailboxes;
+      }
     }
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) {
       std::perror(path.c_str());
       return 1;
     }
+    const auto length = static_cast<ssize_t>(std::strlen(content));
+    if (length > 0 && ::write(fd, content, static_cast<std::size_t>(length)) != length) {
+      std::perror(path.c_str());
+      return 1;
+    }
     ::close(fd);
   }
-  std::printf("%lu entries: %zu folders, %lu mailboxes in %s\n", entries, folders.size() - 1, mailboxes, root);
+  std::printf("%lu entries: %zu folders, %lu mailboxes and backups, %lu Mac mailboxes in %s\n", entries,
+              folders.size() - 1, mailboxes, macMailboxes, root);
   return 0;
 }

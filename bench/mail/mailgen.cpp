@@ -1,8 +1,11 @@
 #include "bench/mail/mailgen.h"
 
+#include "search/codepage.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string_view>
@@ -272,11 +275,30 @@ int CountFlagWords(sv line)
   return count;
 }
 
-// Writes lines with CR LF, keeps the byte count, and works out what the scan will record: while a
-// header block is open, a line "Name: value" with Name one of the four shown fields sets that value.
+// Windows-1252 letters (all of them Latin-1) as Mac Roman; '?' where Mac Roman has none.
+std::string MacRomanLine(sv text)
+{
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x80) {
+      out += c;
+      continue;
+    }
+    const char utf8[] = {static_cast<char>(0xC0 | (b >> 6)), static_cast<char>(0x80 | (b & 0x3F))};
+    const std::optional<std::string> mac = Utf8ToMacRoman(sv(utf8, 2));
+    out += mac ? *mac : std::string("?");
+  }
+  return out;
+}
+
+// Writes lines with CR LF (CR on the Mac), keeps the byte count, and works out what the scan will
+// record: while a header block is open, a line "Name: value" with Name one of the four shown fields
+// sets that value.
 class TWriter {
 public:
-  explicit TWriter(std::ostream& out) : FOut(out) { FBuffer.reserve(kFlushAt + (1 << 16)); }
+  TWriter(std::ostream& out, bool mac) : FOut(out), FMac(mac) { FBuffer.reserve(kFlushAt + (1 << 16)); }
   ~TWriter() { Flush(); }
   TWriter(const TWriter&) = delete;
   TWriter& operator=(const TWriter&) = delete;
@@ -294,8 +316,10 @@ public:
 
   void EndMessage() { FMessage->EndOffset = FOffset; }
 
-  void Line(sv text)
+  void Line(sv windowsText)
   {
+    const std::string mac = FMac ? MacRomanLine(windowsText) : std::string();
+    const sv text = FMac ? sv(mac) : windowsText;
     if (FInHeaders) {
       if (text.empty()) {
         FMessage->BodyOffset = FOffset;
@@ -304,8 +328,9 @@ public:
         NoteHeader(text);
     }
     FMessage->FlagWords += CountFlagWords(text);
-    FBuffer.append(text).append("\r\n");
-    FOffset += static_cast<std::int64_t>(text.size()) + 2;
+    const sv lineEnd = FMac ? "\r" : "\r\n";
+    FBuffer.append(text).append(lineEnd);
+    FOffset += static_cast<std::int64_t>(text.size() + lineEnd.size());
     if (FBuffer.size() >= kFlushAt)
       Flush();
   }
@@ -344,6 +369,7 @@ private:
   }
 
   std::ostream& FOut;
+  bool FMac;
   std::string FBuffer;
   std::int64_t FOffset = 0;
   bool FInHeaders = false;
@@ -358,7 +384,7 @@ struct TPerson {
 class TGenerator {
 public:
   TGenerator(std::ostream& out, const TMailGenOptions& options)
-      : FOptions(options), FRandom(options.Seed), FWriter(out), FClock(1041379200)  // 2003-01-01
+      : FOptions(options), FRandom(options.Seed), FWriter(out, options.Mac), FClock(1041379200)  // 2003-01-01
   {
     FOwner = Person();
   }

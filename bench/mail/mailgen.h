@@ -23,6 +23,8 @@ struct TMailGenOptions {
   int FromLinePerMille = 20;     // a body line beginning "From " that is no separator
   int AttachmentPerMille = 120;  // "Attachment Converted:" lines
   int LargePerMille = 1;         // a base64 part of 64 to 512 KB
+  // As Eudora on the Mac writes it: lines end in CR alone, text is Mac Roman.
+  bool Mac = false;
 };
 
 // What the scan should find for one message: header values as the scan cuts them (leading space

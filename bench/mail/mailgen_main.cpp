@@ -1,5 +1,5 @@
 // quillmend-mailgen: writes a synthetic Eudora mailbox.
-//   quillmend-mailgen [--seed N] (--size 1G | --messages N) OUT     (OUT "-" for standard output)
+//   quillmend-mailgen [--seed N] (--size 1G | --messages N) [--mac] OUT     (OUT "-" for standard output)
 //   --toc PER_MILLE also writes the index OUT.toc (for OUT.mbx) without about PER_MILLE of the messages
 
 #include "bench/mail/mailgen.h"
@@ -17,8 +17,9 @@ namespace {
 int Usage()
 {
   std::cerr << "usage: quillmend-mailgen [--seed N] (--size 1G|100M|64K | --messages N)\n"
-               "                         [--flag-rate PER_MILLE] [--no-blank-rate PER_MILLE]\n"
-               "                         [--toc LEFT_OUT_PER_MILLE] OUT\n";
+               "                         [--flag-rate PER_MILLE] [--no-blank-rate PER_MILLE] [--mac]\n"
+               "                         [--toc LEFT_OUT_PER_MILLE] OUT\n"
+               "  --mac: CR line ends and Mac Roman text, as Eudora on the Mac wrote them\n";
   return 2;
 }
 
@@ -50,6 +51,8 @@ int main(int argc, char** argv)
         options.NoBlankLinePerMille = std::stoi(value());
       else if (arg == "--toc")
         tocLeftOut = std::stoi(value());
+      else if (arg == "--mac")
+        options.Mac = true;
       else if (arg == "-h" || arg == "--help")
         return Usage();
       else if (out.empty() && (arg == "-" || arg[0] != '-'))

@@ -72,6 +72,11 @@ protected:
 TEST_F(TAutoScan, FillsTheRootWithEveryMailboxFound)
 {
   Open(Temp.Path() / "Eudora" / "In.mbx");
+  ASSERT_EQ(Ui.Messages.size(), 1u) << "an empty mailbox is said";
+  EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Information);
+  EXPECT_EQ(Ui.Messages[0].Text, QStringLiteral("No messages found in %1: it holds no line starting \"From ???@??? \"")
+                                     .arg(QDir::toNativeSeparators(ToQString(Temp.Path() / "Eudora" / "In.mbx"))));
+  Ui.Messages.clear();
   Click("sbAutoScan");
   const QStringList found = Found();
   EXPECT_EQ(found, Expected());
@@ -79,6 +84,7 @@ TEST_F(TAutoScan, FillsTheRootWithEveryMailboxFound)
   EXPECT_TRUE(found.contains(QDir::toNativeSeparators(ToQString(Temp.Path() / "Eudora" / "Old" / "Trash.mbx"))));
   EXPECT_TRUE(AutoScanRoot()->isExpanded());
   EXPECT_FALSE(AutoScanRoot()->child(0)->icon(0).isNull());
+  EXPECT_EQ(AutoScanRoot()->child(0)->toolTip(0), QStringLiteral("Windows mailbox"));
   ExpectWaitWindowAndJobGone();
   EXPECT_TRUE(Ui.Messages.empty());
   // A file both opened and found stands under both roots.

@@ -185,7 +185,7 @@ TEST_F(TMainWindow, OpenFileAddsSelectsAndLoadsTheMailbox)
 {
   Open(InMbx);
   EXPECT_EQ(Ui.Asked, QStringList{"Open MSF File"});
-  EXPECT_EQ(Ui.OpenFilter, QStringLiteral("Eudora Mail File (*.mbx)"));
+  EXPECT_EQ(Ui.OpenFilter, QStringLiteral("Eudora Mail File (*.mbx);;Eudora Backup (*.mbx.[0-9][0-9][0-9]);;All Files (*)"));
   auto* tree = Child<QTreeWidget>("tvFiles");
   QTreeWidgetItem* added = tree->topLevelItem(1);
   ASSERT_EQ(added->childCount(), 1);

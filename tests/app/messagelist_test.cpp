@@ -2,6 +2,8 @@
 
 #include "tests/app/fixture.h"
 
+#include <QTreeWidget>
+
 #include "app/emaillistmodel.h"
 
 #include <QLineEdit>
@@ -158,6 +160,22 @@ TEST_F(TMessageList, KeywordsAreSearchedAsWindows1252Bytes)
     EXPECT_EQ(Column(0), c.Rows);
     Click("btnClearFilter");
   }
+  EXPECT_TRUE(Ui.Messages.empty());
+}
+
+TEST_F(TMessageList, AMacMailboxIsShownPreviewedAndFilteredInMacRoman)
+{
+  const auto mailbox = Temp.Write("In", "From ???@??? \rFrom: J\x9Frgen\rSubject: caf\x8E\r\rbody \xC7IC\xC8\r"
+                                        "From ???@??? \rSubject: other\r\rplain\r");
+  Open(mailbox);
+  EXPECT_EQ(Column(2), (QStringList{QString::fromUtf8(" J\xc3\xbcrgen"), QString()}));
+  EXPECT_EQ(Column(4), (QStringList{QString::fromUtf8(" caf\xc3\xa9"), QStringLiteral(" other")}));
+  EXPECT_EQ(Child<QTreeWidget>("tvFiles")->topLevelItem(1)->child(0)->toolTip(0), QStringLiteral("Mac mailbox"));
+  ClickRow(0);
+  EXPECT_TRUE(Preview().contains(QString::fromUtf8("body \xc2\xabIC\xc2\xbb"))) << Preview().toStdString();
+  Child<QLineEdit>("txtFilter")->setText(QString::fromUtf8("\xc2\xabic\xc2\xbb"));
+  Click("btnApplyFilter");
+  EXPECT_EQ(Column(0), QStringList{QStringLiteral("0")});
   EXPECT_TRUE(Ui.Messages.empty());
 }
 

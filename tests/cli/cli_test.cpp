@@ -321,6 +321,41 @@ TEST(Cli, AKeywordWindows1252CannotHoldIsSaid)
   EXPECT_EQ(RunCli({"list", InMbx(), "--keyword", "caf\u00e9"}).err, kInIndexLine) << "a word it holds is searched";
 }
 
+TEST(CliList, AMacMailboxIsListedAndSearchedInMacRoman)
+{
+  const TTempDir dir;
+  const auto box = dir.Write("In", "From ???@??? \rFrom: J\x9Frgen\rSubject: caf\x8E\r\rbody \xC7IC\xC8\r");
+  const TResult table = RunCli({"list", PathText(box)});
+  ASSERT_EQ(table.code, 0) << table.err;
+  const auto lines = Lines(table.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[1].find("J\xc3\xbcrgen"), std::string::npos) << lines[1];
+  EXPECT_TRUE(lines[1].ends_with("caf\xc3\xa9")) << lines[1];
+  const TResult json = RunCli({"list", PathText(box), "--format", "json"});
+  EXPECT_NE(json.out.find("\"subject\": \" caf\xc3\xa9\""), std::string::npos) << json.out;
+  EXPECT_EQ(Lines(RunCli({"list", PathText(box), "--keyword", "\u00abic\u00bb"}).out).size(), 2u);
+  EXPECT_EQ(RunCli({"show", PathText(box), "0"}).out, "\rbody \xC7IC\xC8\r") << "shown as the bytes stand";
+
+  const TResult real = RunCli({"list", PathText(test::DataFile("eudora-mac-6.2.4/In")), "--keyword", "\u00abIC\u00bb"});
+  ASSERT_EQ(real.code, 0) << real.err;
+  ASSERT_EQ(Lines(real.out).size(), 2u) << real.out;
+  EXPECT_TRUE(Lines(real.out)[1].starts_with("       3  ")) << real.out;
+}
+
+TEST(CliList, AFileWithoutSeparatorLinesIsSaidButNoError)
+{
+  const TTempDir dir;
+  for (const char* bytes : {"", "Subject: x\r\n\r\nno separator\r\n", "from ???@??? lower case\r"}) {
+    const auto box = dir.Write("box.mbx", bytes);
+    const TResult list = RunCli({"list", PathText(box)});
+    EXPECT_EQ(list.code, 0);
+    EXPECT_EQ(Lines(list.out).size(), 1u) << "the heading only";
+    EXPECT_EQ(list.err, "quillmend-cli: No messages found in " + PathText(box) +
+                            ": it holds no line starting \"From ???@??? \"\n");
+  }
+  EXPECT_TRUE(RunCli({"list", InMbx()}).err.empty());
+}
+
 // Words as a shell passes them: "--" ends the options, an empty word names no file (not the current
 // folder), and --help after a command asks for the usage.
 TEST(Cli, WordsEndOptionsAndEmptyWordsNameNothing)

@@ -2,6 +2,7 @@
 
 #include "tests/discovery/temp_tree.h"
 #include "tests/support/each_step.h"
+#include "tests/support/watchdog.h"
 
 #include <gtest/gtest.h>
 
@@ -251,7 +252,7 @@ TEST(MbxFilesFindMailFiles, TheObserverIsAskedAtEveryEntry)
 {
   TTempTree tree;
   // 4 entries at the top, 3 in sub, 1 in sub/deeper: 8 entries in all.
-  for (const char* path : {"a.mbx", "b.txt", "sub/c.mbx", "sub/d", "sub/deeper/e.mbx"})
+  for (const char* path : {"a.mbx", "b.txt", "sub/c.mbx", "sub/d.txt", "sub/deeper/e.mbx"})
     tree.File(path);
   tree.Folder("empty");
   std::size_t calls = 0;
@@ -561,6 +562,59 @@ TEST(MbxFilesDrives, FixedDrivesOnThisMachine)
 }
 
 #endif
+
+}  // namespace
+}  // namespace quillmend
+
+namespace quillmend {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A Mac mail folder beside a Windows one and its backups: what Eudora's name or content marks.
+TEST(MbxFilesEudora, ListsMailboxesBackupsAndMacMailboxesOnly)
+{
+  test::TTempTree tree;
+  const std::string mac = "From ???@??? Mon Dec 13 18:45:29 2010\rSubject: s\r\r";
+  for (const char* name : {"In.mbx", "In.mbx.001", "Out.MBX.002"})
+    tree.File(name, "");
+  for (const char* name : {"In.mbx.01", "In.mbx.0001", "In.toc.001", "In.mbx.00a", "notes.txt"})
+    tree.File(name);
+  tree.File("Mail Folder/In", mac);
+  tree.File("Mail Folder/Trash", "From ???@??? ");
+  tree.File("Mail Folder/._In", std::string("\0\x05\x16\x07\0\x02\0\0", 8) + "From ???@??? ");
+  tree.File("Mail Folder/Out", "");                  // an empty Mac mailbox says nothing
+  tree.File("Mail Folder/Notes", "Dear diary\r");   // no extension, no mail
+  tree.File("Mail Folder/Short", "From ???@???");   // twelve bytes
+  tree.File("Mail Folder/Sub/Deep", mac);
+#ifndef _WIN32
+  // Opening a FIFO for reading would wait for a writer: the search would hang.
+  ASSERT_EQ(::mkfifo((tree / "Mail Folder" / "Pipe").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink((tree / "Mail Folder" / "In").c_str(), (tree / "Mail Folder" / "Link").c_str()), 0);
+#endif
+  const auto found = test::WithinSeconds<std::vector<fs::path>>(20, [&] {
+    TmbxFiles finder(nullptr, [&] { return std::vector<fs::path>{tree.Root()}; });
+    return finder.FindMailFiles();
+  });
+  const std::vector<std::string> names = test::Relative(found, tree.Root());
+  ASSERT_EQ(names.size(), 6u) << ::testing::PrintToString(names);
+  // A folder's own files first, then each subfolder's.
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.begin() + 3),
+            (std::set<std::string>{"In.mbx", "In.mbx.001", "Out.MBX.002"}));
+  EXPECT_EQ(std::set<std::string>(names.begin() + 3, names.begin() + 5),
+            (std::set<std::string>{"Mail Folder/In", "Mail Folder/Trash"}));
+  EXPECT_EQ(names[5], "Mail Folder/Sub/Deep");
+
+  EXPECT_EQ(MailFileKind(tree / "In.mbx"), TMailFileKind::WindowsMailbox);
+  EXPECT_EQ(MailFileKind(tree / "Out.MBX.002"), TMailFileKind::Backup);
+  EXPECT_EQ(MailFileKind(tree / "Mail Folder" / "In"), TMailFileKind::MacMailbox);
+  for (const char* name : {"In.toc.001", "Mail Folder/._In", "Mail Folder/Notes", "Mail Folder/Out"})
+    EXPECT_EQ(MailFileKind(tree.Root() / name), std::nullopt) << name;
+#ifndef _WIN32
+  EXPECT_EQ(test::WithinSeconds<bool>(20, [&] { return MailFileKind(tree / "Mail Folder" / "Pipe").has_value(); }), false);
+#endif
+  EXPECT_EQ(MailFileKindName(TMailFileKind::MacMailbox), "Mac mailbox");
+}
 
 }  // namespace
 }  // namespace quillmend

@@ -68,8 +68,8 @@ TEST_F(TMailboxTest, RowsFollowTheFilterAndClearReadsNothing)
     EXPECT_EQ(mailbox.Keyword(), std::optional<std::string>(c.Keyword));
     EXPECT_EQ(mailbox.Emails().size(), 5u);
   }
-  EXPECT_FALSE(TMailbox::KeywordCanMatch("\xe6\x97\xa5"));
-  EXPECT_TRUE(TMailbox::KeywordCanMatch("caf\xc3\xa9"));
+  EXPECT_FALSE(mailbox.KeywordCanMatch("\xe6\x97\xa5"));
+  EXPECT_TRUE(mailbox.KeywordCanMatch("caf\xc3\xa9"));
 
   fs::remove(mailbox.Path());  // Clear lists the records it has
   mailbox.ClearFilter();
@@ -173,6 +173,39 @@ TEST_F(TMailboxTest, ReadsGoOnlyToTheFileThatWasScanned)
   fs::create_directory(out);
   EXPECT_THROW(mailbox.Export({0, 1}, out), TFileError);
   EXPECT_TRUE(fs::is_empty(out));
+}
+
+}  // namespace
+}  // namespace quillmend::test
+
+namespace quillmend::test {
+namespace {
+
+TEST(TMacMailbox, ReadsAndSearchesInMacRoman)
+{
+  TMailbox mac(DataFile("eudora-mac-6.2.4/In"));
+  mac.Load();
+  ASSERT_EQ(mac.Emails().size(), 5u);
+  EXPECT_EQ(mac.CodePage(), TCodePage::MacRoman);
+  std::string body;
+  mac.ReadBody(3, [&](std::string_view piece) {
+    body += piece;
+    return true;
+  });
+  EXPECT_NE(mac.Text(body).find("(TEXT/\xc2\xabIC\xc2\xbb)"), std::string::npos) << "guillemets, not C cedilla";
+  // Typed in UTF-8, in any letter case.
+  for (const char* keyword : {"\xc2\xabIC\xc2\xbb", "\xc2\xabic\xc2\xbb"}) {
+    mac.Filter(keyword);
+    EXPECT_EQ(mac.Rows(), (TRows{3})) << keyword;
+  }
+  mac.Filter("\xc3\x87IC");  // C cedilla: what Windows-1252 would make of the same byte
+  EXPECT_TRUE(mac.Rows().empty());
+  EXPECT_FALSE(mac.KeywordCanMatch("\xc3\xbe")) << "Mac Roman has no thorn";
+
+  TMailbox windows(DataFile("eudora-windows-7.1/In.mbx"));
+  windows.Load();
+  EXPECT_EQ(windows.CodePage(), TCodePage::Windows);
+  EXPECT_EQ(windows.KeywordCanMatch("\xc3\xbe"), MailCodePage() == 1252);
 }
 
 }  // namespace

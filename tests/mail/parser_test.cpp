@@ -77,7 +77,21 @@ INSTANTIATE_TEST_SUITE_P(
         TScanCase{"lone_lf_does_not_end_a_line", "From ???@??? \r\nSubject: a\nTo: b\r\n\r\n",
                   {Record(0, 33, 35, " a\nTo: b")}},
         TScanCase{"nul_is_an_ordinary_byte", "From ???@??? \r\nSubject: a\0b\r\n\r\n"s, {Record(0, 29, 31, " a\0b"s)}},
-        TScanCase{"continuation_line_is_no_field", "From ???@??? \r\nSubject: a\r\n\tb\r\n\r\n", {Record(0, 31, 33, " a")}}),
+        TScanCase{"continuation_line_is_no_field", "From ???@??? \r\nSubject: a\r\n\tb\r\n\r\n", {Record(0, 31, 33, " a")}},
+        // The first CR or LF decides how the whole file ends its lines.
+        TScanCase{"cr_ended", "From ???@??? x\rSubject: Hi\r\rbody\r", {Record(0, 27, 33, " Hi")}},
+        TScanCase{"cr_ended_unterminated_last_line", "From ???@??? x\rSubject: Hi\r\rbody", {Record(0, 27, 32, " Hi")}},
+        TScanCase{"cr_lf_in_a_cr_ended_file_is_one_line_end", "From ???@??? x\rSubject: Hi\r\n\rbody\r\n",
+                  {Record(0, 28, 35, " Hi")}},
+        TScanCase{"cr_ended_after_junk", "junk\rFrom ???@??? \rTo: t\r\n\r\n", {Record(5, 26, 28, {}, {}, " t")}},
+        TScanCase{"lone_lf_in_a_cr_ended_file_ends_no_line", "From ???@??? \rSubject: a\nb\r\r", {Record(0, 27, 28, " a\nb")}},
+        TScanCase{"cr_ended_separator_needs_13th_byte", "From ???@???\r\r", {}},
+        TScanCase{"cr_ended_second_separator", "From ???@??? a\r\rx\rFrom ???@??? b\r", {Record(0, 15, 18), Record(18, 0, 33)}},
+        TScanCase{"cr_ended_nul", "From ???@??? \rDate: a\0b\r\r"s, {Record(0, 24, 25, {}, {}, {}, " a\0b"s)}},
+        TScanCase{"a_last_cr_alone_is_a_line_end", "From ???@??? \r", {Record(0, 0, 14)}},
+        TScanCase{"cr_lf_first_keeps_a_lone_cr_inside_its_line", "From ???@??? x\r\nSubject: a\rb\r\n\r\n",
+                  {Record(0, 30, 32, " a\rb")}},
+        TScanCase{"lf_first_keeps_cr_lf_line_ends", "x\nFrom ???@??? \rSubject: s\r\n", {}}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(Scan, AgreesWithTheMailClientsOwnIndex)
@@ -113,8 +127,74 @@ TEST(Scan, AgreesWithTheMailClientsOwnIndex)
   EXPECT_EQ(emails.back().EndOffset, static_cast<std::int64_t>(bytes.size()));
 }
 
+// The offsets and lengths of the index a Mac client keeps in the mailbox's resource fork (resource
+// TOCF 1001), copied off the Mac as the AppleDouble file "._NAME"; all numbers big-endian.
+std::vector<std::pair<std::int64_t, std::int64_t>> MacIndex(const std::string& appleDouble)
+{
+  auto be = [](const std::string& bytes, std::size_t at, int size) {
+    std::uint32_t v = 0;
+    for (int k = 0; k < size; ++k)
+      v = v << 8 | static_cast<unsigned char>(bytes.at(at + static_cast<std::size_t>(k)));
+    return static_cast<std::size_t>(v);
+  };
+  std::string fork;
+  for (std::size_t entry = 0, count = be(appleDouble, 24, 2); entry < count; ++entry) {
+    const std::size_t at = 26 + 12 * entry;
+    if (be(appleDouble, at, 4) == 2)
+      fork = appleDouble.substr(be(appleDouble, at + 4, 4), be(appleDouble, at + 8, 4));
+  }
+  const std::size_t data = be(fork, 0, 4), map = be(fork, 4, 4);
+  const std::size_t types = map + be(fork, map + 24, 2);
+  for (std::size_t t = 0; t <= be(fork, types, 2); ++t) {
+    const std::size_t type = types + 2 + 8 * t;
+    if (fork.substr(type, 4) != "TOCF")
+      continue;
+    for (std::size_t r = 0; r <= be(fork, type + 4, 2); ++r) {
+      const std::size_t ref = types + be(fork, type + 6, 2) + 12 * r;
+      if (be(fork, ref, 2) != 1001)
+        continue;
+      const std::size_t toc = data + be(fork, ref + 5, 3) + 4;  // past the data's length
+      std::vector<std::pair<std::int64_t, std::int64_t>> entries;
+      for (std::size_t i = 0; i < be(fork, toc + 262, 2); ++i)
+        entries.emplace_back(static_cast<std::int64_t>(be(fork, toc + 278 + 220 * i, 4)),
+                             static_cast<std::int64_t>(be(fork, toc + 278 + 220 * i + 4, 4)));
+      return entries;
+    }
+  }
+  return {};
+}
+
+TEST(Scan, AgreesWithTheMacClientsOwnIndex)
+{
+  const auto mailbox = test::DataFile("eudora-mac-6.2.4/In");
+  const std::string bytes = test::ReadFile(mailbox);
+  const auto index = MacIndex(test::ReadFile(test::DataFile("eudora-mac-6.2.4/._In")));
+  ASSERT_EQ(index.size(), 5u);
+  TEmailArray emails;
+  TLineEnds lineEnds = TLineEnds::CrLf;
+  TEmailParser::ParseFile(mailbox, emails, nullptr, nullptr, &lineEnds);
+  EXPECT_EQ(lineEnds, TLineEnds::Cr);
+  EXPECT_EQ(emails, test::ReferenceParse(mailbox));
+  ASSERT_EQ(emails.size(), index.size());
+  for (std::size_t i = 0; i < emails.size(); ++i) {
+    const auto [offset, length] = index[i];
+    EXPECT_EQ(emails[i].StartOffset, offset) << i;
+    EXPECT_EQ(emails[i].EndOffset, offset + length) << i;
+    for (const auto& [name, value] : {std::pair{"\rSubject:", &emails[i].Subject}, std::pair{"\rFrom:", &emails[i].From},
+                                      std::pair{"\rTo:", &emails[i].To}, std::pair{"\rDate:", &emails[i].Date}}) {
+      const std::size_t at = bytes.find(name, static_cast<std::size_t>(offset));
+      ASSERT_LT(at, static_cast<std::size_t>(emails[i].BodyOffset)) << name << " of " << i;
+      const std::size_t from = at + std::string_view(name).size();
+      EXPECT_EQ(*value, bytes.substr(from, bytes.find('\r', from) - from)) << name << " of " << i;
+    }
+    EXPECT_EQ(bytes.substr(static_cast<std::size_t>(emails[i].BodyOffset) - 1, 2), "\r\r") << i;
+  }
+  EXPECT_EQ(emails[0].Subject, " Email Attachment Test");
+}
+
 // Mailbox-like noise: separator and header lines, blank lines, bodies, and stray CR, LF and NUL.
-std::string RandomMailbox(std::mt19937& random, std::size_t lines, std::size_t longLine)
+// lineEnd "\r" writes a Mac mailbox whose lines now and then end in CR LF after all.
+std::string RandomMailbox(std::mt19937& random, std::size_t lines, std::size_t longLine, std::string_view lineEnd = "\r\n")
 {
   const std::string pieces[] = {"From ???@??? Mon Dec 13 18:45:29 2010", "From ???@???", "from ???@??? x", "Subject: ",
                                 "subject: hello", "To: a@b", "FROM: x", "Date: today", "X-Other: y", "\tfolded",
@@ -128,7 +208,7 @@ std::string RandomMailbox(std::mt19937& random, std::size_t lines, std::size_t l
     if (longLine && random() % 8 == 0)
       out += std::string(random() % longLine, 'x');
     if (random() % 20 != 0)
-      out += "\r\n";
+      out += lineEnd == "\r" && random() % 10 == 0 ? "\r\n" : lineEnd;
   }
   if (random() % 2)
     out += "tail without line end";
@@ -138,10 +218,33 @@ std::string RandomMailbox(std::mt19937& random, std::size_t lines, std::size_t l
 TEST(Scan, AgreesWithTheLineByLineScanOnRandomMailboxes)
 {
   const TTempDir dir;
-  for (unsigned seed = 0; seed < 300; ++seed) {
+  for (const std::string_view lineEnd : {"\r\n", "\r"}) {
+    for (unsigned seed = 0; seed < 300; ++seed) {
+      std::mt19937 random(seed);
+      const auto file = dir.Write("box.mbx", RandomMailbox(random, 1 + random() % 60, 0, lineEnd));
+      ASSERT_EQ(Scan(file), test::ReferenceParse(file)) << "seed " << seed << " line end " << lineEnd.size();
+    }
+  }
+}
+
+TEST(Scan, ACrEndedFileHasTheRecordsOfItsCrLfForm)
+{
+  // Offsets move by one byte a line; the records are otherwise the same.
+  const TTempDir dir;
+  for (unsigned seed = 0; seed < 50; ++seed) {
     std::mt19937 random(seed);
-    const auto file = dir.Write("box.mbx", RandomMailbox(random, 1 + random() % 60, 0));
-    ASSERT_EQ(Scan(file), test::ReferenceParse(file)) << "seed " << seed;
+    std::string mac;
+    for (int i = 0; i < 40; ++i)
+      mac += std::string(i % 7 == 0 ? "From ???@??? Mon" : i % 7 == 1 ? "Subject: s" + std::to_string(random() % 100)
+                                                     : i % 7 == 2 ? "" : "line") + "\r";
+    std::string windows;
+    for (const char c : mac)
+      windows += c == '\r' ? std::string("\r\n") : std::string(1, c);
+    TEmailArray fromMac = Scan(dir.Write("In", mac));
+    const TEmailArray fromWindows = Scan(dir.Write("In.mbx", windows));
+    ASSERT_EQ(fromMac.size(), fromWindows.size());
+    for (std::size_t i = 0; i < fromMac.size(); ++i)
+      EXPECT_EQ(fromMac[i].Subject, fromWindows[i].Subject) << seed;
   }
 }
 
@@ -167,12 +270,34 @@ TEST(Scan, AgreesWithTheLineByLineScanAcrossBufferEdges)
   }
 }
 
+TEST(Scan, CrEndedAgreesWithTheLineByLineScanAcrossBufferEdges)
+{
+  // A CR at the end of one read and its LF at the start of the next are one line end.
+  constexpr std::int64_t kEdge = std::int64_t{256} << 10;
+  const std::string tails[] = {"From ???@??? x\rSubject: across the edge\r\n\rbody\r",
+                               "\r\n\r\nbody\rFrom ???@??? y\r", "Subject: long value here\r\r\n\r", "\n\r\n\r"};
+  const TTempDir dir;
+  for (const std::string& tail : tails) {
+    for (std::int64_t shift = -20; shift <= 4; ++shift) {
+      std::string bytes = "From ???@??? first\rTo: someone\r";
+      const std::string filler = std::string(999, 'f') + "\r";
+      while (static_cast<std::int64_t>(bytes.size() + filler.size()) < kEdge + shift)
+        bytes += filler;
+      bytes += "Subject: " + std::string(static_cast<std::size_t>(kEdge + shift - static_cast<std::int64_t>(bytes.size()) - 1 + 200), 'p') + "\r";
+      bytes.resize(static_cast<std::size_t>(kEdge + shift));
+      bytes += tail;
+      const auto file = dir.Write("edge", bytes);
+      ASSERT_EQ(Scan(file), test::ReferenceParse(file)) << "shift " << shift << " tail " << tail;
+    }
+  }
+}
+
 TEST(Scan, AgreesWithTheLineByLineScanOnLargeRandomMailboxes)
 {
   const TTempDir dir;
-  for (unsigned seed = 1; seed <= 3; ++seed) {
+  for (unsigned seed = 1; seed <= 4; ++seed) {
     std::mt19937 random(seed);
-    const auto file = dir.Write("big.mbx", RandomMailbox(random, 20000, 2000));
+    const auto file = dir.Write("big.mbx", RandomMailbox(random, 20000, 2000, seed % 2 ? "\r\n" : "\r"));
     ASSERT_GT(std::filesystem::file_size(file), 2u << 20);
     ASSERT_EQ(Scan(file), test::ReferenceParse(file)) << "seed " << seed;
   }
@@ -207,7 +332,8 @@ TEST(ScanProgress, ReportsEveryChangeOfTheValueAtLineStarts)
   const TTempDir dir;
   for (unsigned seed = 0; seed < 20; ++seed) {
     std::mt19937 random(seed);
-    const std::string bytes = RandomMailbox(random, 50 + random() % 3000, seed % 2 ? 3000 : 0);
+    // Begun with a CR LF so that LocatePattern's line ends are the scan's.
+    const std::string bytes = "\r\n" + RandomMailbox(random, 50 + random() % 3000, seed % 2 ? 3000 : 0);
     const auto file = dir.Write("box.mbx", bytes);
     std::vector<int> expected;
     int last = 0;

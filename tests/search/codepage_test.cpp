@@ -41,5 +41,38 @@ TEST(Utf8ToCp1252, EncodesWhatTheCodePageHoldsAndRefusesTheRest)
   }
 }
 
+TEST(MacRomanToUtf8, DecodesEveryRange)
+{
+  EXPECT_EQ(MacRomanToUtf8("plain\r"), "plain\r");
+  EXPECT_EQ(MacRomanToUtf8("J\x9Frgen \x83t\x8E"), "J\xc3\xbcrgen \xc3\x89t\xc3\xa9");
+  EXPECT_EQ(MacRomanToUtf8("(TEXT/\xC7IC\xC8)"), "(TEXT/\xc2\xabIC\xc2\xbb)");
+  EXPECT_EQ(MacRomanToUtf8("\xD2q\xD3 \xDB \xA5"), "\xe2\x80\x9cq\xe2\x80\x9d \xe2\x82\xac \xe2\x80\xa2");
+  EXPECT_EQ(MacRomanToUtf8("\xF0"), "\xef\xa3\xbf");  // the Apple logo, in the private use area
+  EXPECT_EQ(MacRomanToUtf8("\xFF"), "\xcb\x87");
+  EXPECT_EQ(MacRomanToUtf8("a\0b"s), "a\0b"s);
+}
+
+TEST(Utf8ToMacRoman, EncodesWhatTheCodePageHoldsAndRefusesTheRest)
+{
+  EXPECT_EQ(Utf8ToMacRoman("\xc2\xabic\xc2\xbb"), "\xC7ic\xC8");
+  EXPECT_EQ(Utf8ToMacRoman("\xe2\x82\xac"), "\xDB");
+  EXPECT_EQ(Utf8ToMacRoman("\xc2\x81"), std::nullopt) << "Mac Roman has no C1 controls";
+  EXPECT_EQ(Utf8ToMacRoman("\xc3\xbe"), std::nullopt) << "nor a thorn";
+  EXPECT_EQ(Utf8ToMacRoman("caf\xe9"), "caf\xe9") << "bytes that are no UTF-8 stand as they are";
+  for (int b = 1; b < 256; ++b) {
+    const std::string byte(1, static_cast<char>(b));
+    EXPECT_EQ(Utf8ToMacRoman(MacRomanToUtf8(byte)), byte) << b;
+  }
+}
+
+TEST(MailToUtf8, DecodesInTheMailboxsCodePage)
+{
+  EXPECT_EQ(MailToUtf8("\x8E", TCodePage::MacRoman), "\xc3\xa9");
+  EXPECT_EQ(MailToUtf8("\x8E", TCodePage::Windows), Cp1252ToUtf8("\x8E"));
+  EXPECT_EQ(MailToUtf8("\x8E\0"s, TCodePage::MacRoman, TNulDisplay::VisibleSymbol), "\xc3\xa9\xe2\x90\x80");
+  EXPECT_EQ(Utf8ToMail("\xc3\xa9", TCodePage::MacRoman), "\x8E");
+  EXPECT_EQ(Utf8ToMail("\xc3\xa9", TCodePage::Windows), Utf8ToCp1252("\xc3\xa9"));
+}
+
 }  // namespace
 }  // namespace quillmend

@@ -114,6 +114,28 @@ TEST(FoldTable, IsWindows1252UpperCasing)
 #endif
 }
 
+TEST(FoldTable, IsMacRomanUpperCasing)
+{
+  const TFoldTable& table = FoldTable(TCodePage::MacRoman);
+  // e acute, u diaeresis, ae, oe, y diaeresis, a grave; sharp s, pi and the dotless i stay.
+  const std::pair<int, int> pairs[] = {{'a', 'A'}, {'z', 'Z'}, {0x8E, 0x83}, {0x9F, 0x86}, {0xBE, 0xAE}, {0xCF, 0xCE},
+                                       {0xD8, 0xD9}, {0x88, 0xCB}, {0x83, 0x83}, {0xA7, 0xA7}, {0xB9, 0xB9}, {0xF5, 0xF5}};
+  for (const auto& [from, to] : pairs)
+    EXPECT_EQ(table[from], to) << "byte " << from;
+  for (int b = 0; b < 256; ++b)
+    EXPECT_EQ(table[table[b]], table[b]) << "a capital stays: byte " << b;
+  EXPECT_EQ(&FoldTable(TCodePage::Windows), &FoldTable());
+}
+
+TEST(TTextSearcher, FoldsWithTheTableItIsGiven)
+{
+  const std::string text = "x \x83t\x8E \x9F";  // Mac Roman "Ete" with accents, u diaeresis
+  EXPECT_EQ(TTextSearcher("\x8Et\x8E", false, FoldTable(TCodePage::MacRoman)).Find(text), 3);
+  EXPECT_EQ(TTextSearcher("\x86", false, FoldTable(TCodePage::MacRoman)).Find(text), 7);
+  EXPECT_EQ(TTextSearcher("\x8Et\x8E", true, FoldTable(TCodePage::MacRoman)).Find(text), 0);
+  EXPECT_EQ(TTextSearcher("\x8Et\x8E", false, Windows1252FoldTable()).Find(text), 0) << "not the same letters there";
+}
+
 TEST(FindChar, FindsTheFirstByteFromStart)
 {
   EXPECT_EQ(FindChar("Subject: x", ':', 1), 8);
