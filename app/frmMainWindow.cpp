@@ -46,6 +46,13 @@ constexpr auto kExportProgressDelay = 300ms;
 // The failure box names this many files at most.
 constexpr std::size_t kFailuresListed = 20;
 
+// What kind of mail file path is ("Mac mailbox", ...), as a node's tooltip starts.
+QString KindText(const std::filesystem::path& path)
+{
+  const std::optional<TMailFileKind> kind = MailFileKind(path);
+  return kind ? QString::fromStdString(MailFileKindName(*kind)) : QString();
+}
+
 // A file node's mailbox, exactly as the core named it: the shown text is only for people.
 constexpr int kPathRole = Qt::UserRole;
 
@@ -240,7 +247,7 @@ void TfrmMain::ShowIndexSummary()
   for (QTreeWidgetItem* root : {FAutoScanNode, FAddedNode})
     for (int i = 0; i < root->childCount(); ++i)
       if (root->child(i)->data(0, kPathRole).value<std::filesystem::path>() == FMailbox.Path())
-        root->child(i)->setToolTip(0, line);
+        root->child(i)->setToolTip(0, QStringList{KindText(FMailbox.Path()), line}.join(QLatin1Char('\n')).trimmed());
 }
 
 TMailbox TfrmMain::Document(const std::filesystem::path& path, const std::optional<std::string>& keyword) const
@@ -324,8 +331,7 @@ QTreeWidgetItem* TfrmMain::AddFileNode(QTreeWidgetItem* root, const std::filesys
   auto* node = new QTreeWidgetItem(root, {QDir::toNativeSeparators(PathToQString(path))});
   node->setData(0, kPathRole, QVariant::fromValue(path));
   node->setIcon(0, AppIcon("mailbox"));
-  if (const std::optional<TMailFileKind> kind = MailFileKind(path))
-    node->setToolTip(0, QString::fromStdString(MailFileKindName(*kind)));
+  node->setToolTip(0, KindText(path));
   return node;
 }
 

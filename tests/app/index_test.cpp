@@ -36,10 +36,15 @@ fs::path MailboxListing(const TTempDir& dir, const std::vector<int>& entries)
   return mailbox;
 }
 
+// The index's line of the last added node's tooltip, which says the file's kind first.
 QString NodeTip(QTreeWidget* tree)
 {
   const QTreeWidgetItem* added = tree->topLevelItem(1);
-  return added->childCount() ? added->child(added->childCount() - 1)->toolTip(0) : QString();
+  if (!added->childCount())
+    return {};
+  const QString tip = added->child(added->childCount() - 1)->toolTip(0);
+  EXPECT_TRUE(tip.startsWith(QStringLiteral("Windows mailbox\n"))) << tip.toStdString();
+  return tip.section(QLatin1Char('\n'), 1);
 }
 
 TEST_F(TIndexView, RealIndexShowsEveryMessageUnreadWithItsLine)
