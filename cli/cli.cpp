@@ -18,11 +18,14 @@ const std::vector<TCommandSpec>& Commands()
 {
   static const std::vector<TCommandSpec> commands = {
       {"list", "MAILBOX", 1, 1,
-       "One row per message in file order: index, date, from, to, subject.\n"
+       "One row per message in file order: index, date, from, to, subject; the table and JSON\n"
+       "show names and subjects decoded.\n"
        "tsv: index, start, body and end offsets, then the four header values as bytes,\n"
        "with \\\\ \\t \\r \\n \\0 escaped.",
        {{"keyword", "WORD", "keep the messages whose body holds WORD, in any letter case"},
-        {"format", "table|tsv|json", "the table (the default), tab-separated values or JSON"}},
+        {"format", "table|tsv|json", "the table (the default), tab-separated values or JSON"},
+        {"sort", "date|from|to|subject|index", "in this column's order, as the window sorts it"},
+        {"reverse", nullptr, "in the opposite order"}},
        RunList},
       {"show", "MAILBOX N", 2, 2, "Writes the body of message N as it stands in the file.", {}, RunShow},
       {"export", "MAILBOX FOLDER", 2, 2,

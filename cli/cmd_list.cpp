@@ -1,9 +1,18 @@
-// quillmend-cli list MAILBOX [--keyword WORD] [--format table|tsv|json]
+// quillmend-cli list MAILBOX [--keyword WORD] [--format table|tsv|json] [--sort COLUMN] [--reverse]
 
+#include "base/text.h"
 #include "cli/commands.h"
+#include "mail/headertext.h"
+#include "mail/listorder.h"
 #include "search/codepage.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 #include <charconv>
 #include <cstdio>
 #include <string_view>
@@ -35,10 +44,10 @@ void AppendTsvField(std::string& row, std::string_view bytes)
   row.append(bytes.substr(run));
 }
 
-std::string JsonString(std::string_view bytes)
+std::string JsonString(const std::string& utf8)
 {
   std::string out = "\"";
-  for (const char c : Cp1252ToUtf8(bytes)) {
+  for (const char c : utf8) {
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -58,40 +67,54 @@ std::string JsonString(std::string_view bytes)
   return out + "\"";
 }
 
-// A header value in a terminal cell: outer blanks trimmed, controls shown as spaces, decoded, and
-// cut to width characters (a cut shows as a final "~") or padded to it; width 0 takes it whole.
-// Windows-1252 has one byte per character, so bytes count characters. The bytes that code page
-// leaves undefined decode to C1 controls, which a terminal may act on: they show as U+FFFD.
-void AppendCell(std::string& row, std::string_view bytes, std::size_t width)
+// Text in a terminal cell: outer blanks trimmed, controls shown as spaces, cut to width characters
+// (a cut shows as a final "~") or padded to it; width 0 takes it whole. C1 controls, which a
+// terminal may act on, show as U+FFFD.
+void AppendCell(std::string& row, std::string_view utf8, std::size_t width)
 {
-  static const auto kCharacter = [] {
-    std::array<std::string, 256> utf8;
-    for (int b = 0; b < 256; ++b) {
-      utf8[b] = b < 0x20 || b == 0x7F ? std::string(" ") : Cp1252ToUtf8(std::string(1, static_cast<char>(b)));
-      if (utf8[b].size() == 2 && utf8[b][0] == '\xC2' && static_cast<unsigned char>(utf8[b][1]) < 0xA0)
-        utf8[b] = "\xEF\xBF\xBD";
-    }
-    return utf8;
-  }();
-  auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-  while (!bytes.empty() && blank(bytes.front()))
-    bytes.remove_prefix(1);
-  while (!bytes.empty() && blank(bytes.back()))
-    bytes.remove_suffix(1);
-  const bool cut = width > 0 && bytes.size() > width;
+  std::u32string text;
+  for (std::string_view rest = utf8; !rest.empty();) {
+    const std::optional<char32_t> cp = NextCodePoint(rest);
+    text += cp ? *cp : U'\uFFFD';
+    if (!cp)
+      rest.remove_prefix(1);
+  }
+  auto blank = [](char32_t c) { return c <= 0x20; };
+  std::size_t first = 0, last = text.size();
+  while (first < last && blank(text[first]))
+    ++first;
+  while (last > first && blank(text[last - 1]))
+    --last;
+  const bool cut = width > 0 && last - first > width;
   if (cut)
-    bytes = bytes.substr(0, width - 1);
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b >= 0x20 && b < 0x7F)
-      row += c;
-    else
-      row += kCharacter[b];
+    last = first + width - 1;
+  for (std::size_t i = first; i < last; ++i) {
+    const char32_t c = text[i];
+    AppendUtf8(row, c < 0x20 || c == 0x7F ? U' ' : (c >= 0x80 && c < 0xA0 ? U'\uFFFD' : c));
   }
   if (cut)
     row += '~';
-  else if (width > bytes.size())
-    row.append(width - bytes.size(), ' ');
+  else if (width > last - first)
+    row.append(width - (last - first), ' ');
+}
+
+// The rows in the order --sort and --reverse ask for; file order without them.
+std::vector<std::size_t> OrderedRows(const TMailbox& mailbox, const TArgs& args)
+{
+  const std::optional<std::string> sort = args.Option("sort");
+  const bool reverse = args.Flag("reverse");
+  if (!sort && !reverse)
+    return mailbox.Rows();
+  static const std::pair<const char*, TListColumn> kColumns[] = {{"index", TListColumn::Index},
+                                                                  {"date", TListColumn::Date},
+                                                                  {"from", TListColumn::From},
+                                                                  {"to", TListColumn::To},
+                                                                  {"subject", TListColumn::Subject}};
+  const std::string name = sort.value_or("index");
+  const auto column = std::find_if(std::begin(kColumns), std::end(kColumns), [&](const auto& c) { return name == c.first; });
+  if (column == std::end(kColumns))
+    throw TUsageError("unknown sort column \"" + name + "\" (date, from, to, subject or index)");
+  return TListOrder(mailbox.Emails(), mailbox.Rows(), column->second).Sorted(!reverse);
 }
 
 }  // namespace
@@ -103,7 +126,7 @@ int RunList(const TCommand& command, const TArgs& args)
     throw TUsageError("unknown format \"" + format + "\" (table, tsv or json)");
   const TMailbox mailbox = OpenMailbox(command, args);
   const TEmailArray& emails = mailbox.Emails();
-  const std::vector<std::size_t>& rows = mailbox.Rows();
+  const std::vector<std::size_t> rows = OrderedRows(mailbox, args);
 
   std::ostream& out = command.Out;
   // Rows gather in one buffer that goes out in large writes.
@@ -126,7 +149,8 @@ int RunList(const TCommand& command, const TArgs& args)
     };
     emit("Item Num", "Date", "From", "To", "Subject");
     for (const std::size_t i : rows)
-      emit(std::to_string(i), emails[i].Date, emails[i].From, emails[i].To, emails[i].Subject);
+      emit(std::to_string(i), Cp1252ToUtf8(emails[i].Date), HeaderText(emails[i].From), HeaderText(emails[i].To),
+           HeaderText(emails[i].Subject));
   } else if (format == "tsv") {
     for (const std::size_t i : rows) {
       const TEmail& e = emails[i];
@@ -145,9 +169,10 @@ int RunList(const TCommand& command, const TArgs& args)
     for (std::size_t k = 0; k < rows.size(); ++k) {
       const TEmail& e = emails[rows[k]];
       out << (k ? ",\n " : "\n ") << "{\"index\": " << rows[k] << ", \"start\": " << e.StartOffset
-          << ", \"body\": " << e.BodyOffset << ", \"end\": " << e.EndOffset << ", \"date\": " << JsonString(e.Date)
-          << ", \"from\": " << JsonString(e.From) << ", \"to\": " << JsonString(e.To)
-          << ", \"subject\": " << JsonString(e.Subject) << "}";
+          << ", \"body\": " << e.BodyOffset << ", \"end\": " << e.EndOffset
+          << ", \"date\": " << JsonString(Cp1252ToUtf8(e.Date)) << ", \"from\": " << JsonString(HeaderText(e.From))
+          << ", \"to\": " << JsonString(HeaderText(e.To)) << ", \"subject\": " << JsonString(HeaderText(e.Subject))
+          << "}";
     }
     out << (rows.empty() ? "]\n" : "\n]\n");
   }

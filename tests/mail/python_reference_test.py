@@ -1,6 +1,8 @@
 """Header texts and Date: instants of the core, compared with Python's email package.
 
-Usage: python_reference_test.py HEADER_PROBE DATA_DIR EXAMPLES_DIR
+Usage: python_reference_test.py HEADER_PROBE DATA_DIR EXAMPLES_DIR [QUILLMEND_CLI]
+With the command-line tool, also its "list --sort date" of the real and generated mailboxes against
+the order of Python's instants.
 """
 import datetime
 import email.errors
@@ -112,17 +114,28 @@ def reference_date(value):
     return str(int(when.timestamp()))
 
 
-def mailbox_dates(path):
-    """Every Date: value in the header blocks of a mailbox."""
+def message_dates(path):
+    """The Date: value of each message, in file order (None when it has none)."""
     dates, in_header = [], False
     for line in path.read_bytes().decode("latin-1").splitlines():
         if line.startswith("From ???@???"):
+            dates.append(None)
             in_header = True
         elif line == "":
             in_header = False
-        elif in_header and line.startswith("Date:"):
-            dates.append(line[len("Date:"):])
+        elif in_header and line.startswith("Date:") and dates[-1] is None:
+            dates[-1] = line[len("Date:"):]
     return dates
+
+
+def mailbox_dates(path):
+    return [d for d in message_dates(path) if d is not None]
+
+
+def cli_order(cli, path, reverse):
+    args = [cli, "list", str(path), "--format", "tsv", "--sort", "date"] + (["--reverse"] if reverse else [])
+    done = subprocess.run(args, capture_output=True, timeout=60, check=True)
+    return [int(line.split(b"\t")[0]) for line in done.stdout.splitlines()]
 
 
 def probe(program, lines):
@@ -151,6 +164,20 @@ def main():
             failures += 1
             print(f"{kind} {value!r}: core {answer!r}, reference {expected!r}")
     print(f"{len(cases)} values, {len(real)} of them Date: values of the mailboxes, {failures} differ")
+    if len(sys.argv) > 4:
+        for path in (data / "eudora-windows-7.1" / "In.mbx", examples / "sample.mbx"):
+            dates = message_dates(path)
+            if any(reference_date(d) == "none" for d in dates if d is not None) or None in dates:
+                print(f"{path.name}: every message was expected to be dated")
+                failures += 1
+            expected = sorted(range(len(dates)), key=lambda i: (int(reference_date(dates[i])), i))
+            for reverse in (False, True):
+                want = sorted(range(len(dates)), key=lambda i: (-int(reference_date(dates[i])), i)) if reverse else expected
+                got = cli_order(sys.argv[4], path, reverse)
+                if got != want:
+                    failures += 1
+                    print(f"list --sort date{' --reverse' if reverse else ''} of {path.name}: {got}, reference {want}")
+        print("list --sort date checked on In.mbx and sample.mbx")
     return 1 if failures else 0
 
 
