@@ -145,9 +145,10 @@ TEST_F(TMainWindow, StartsWithTwoEmptyRootsAndItsMenu)
 
   auto* menu = Child<QMenuBar>("MainMenu1");
   const QList<QAction*> menus = menu->actions();
-  ASSERT_EQ(menus.size(), 2);
+  ASSERT_EQ(menus.size(), 3);
   EXPECT_EQ(menus[0]->text(), QStringLiteral("File"));
-  EXPECT_EQ(menus[1]->text(), QStringLiteral("Help"));
+  EXPECT_EQ(menus[1]->text(), QStringLiteral("View"));
+  EXPECT_EQ(menus[2]->text(), QStringLiteral("Help"));
   EXPECT_EQ(Child<QAction>("Exit1")->text(), QStringLiteral("Exit"));
   EXPECT_EQ(Child<QAction>("mnuHelp")->text(), QStringLiteral("Quillmend Help"));
   EXPECT_EQ(Child<QAction>("mnuHelp")->shortcut(), QKeySequence(Qt::Key_F1));
