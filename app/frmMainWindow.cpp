@@ -239,6 +239,10 @@ void TfrmMain::BuildStatusBar()
 {
   lblCounts = new QLabel(statusBar());
   lblCounts->setObjectName(QStringLiteral("lblCounts"));
+  // Room for the longest counts from the start: the fixed-size window lays its bar out only once.
+  lblCounts->setMinimumWidth(lblCounts->fontMetrics().horizontalAdvance(
+                                 QStringLiteral("Showing 0000000 of 0000000 messages, 0000000 checked")) + 8);
+  lblCounts->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   statusBar()->addPermanentWidget(lblCounts);
   statusBar()->setSizeGripEnabled(false);
   UpdateCounts();
