@@ -3,11 +3,9 @@
 #include "app/application.h"
 #include "app/qttext.h"
 
-#include <QTextDocument>
+#include "mail/headertext.h"
 
-#include <algorithm>
-#include <numeric>
-#include <unordered_map>
+#include <QTextDocument>
 
 namespace quillmend {
 
@@ -71,7 +69,9 @@ QString TEmailListModel::Text(int row, int column) const
 {
   if (column == ItemNum)
     return QString::number(RecordIndex(row));
-  return FromMail(Bytes(row, column), FCodePage);
+  if (column == Date || column == Status)
+    return FromMail(Bytes(row, column), FCodePage);
+  return QString::fromStdString(HeaderText(Bytes(row, column), FCodePage));
 }
 
 std::string_view TEmailListModel::Bytes(int row, int column) const
@@ -144,11 +144,10 @@ QVariant TEmailListModel::headerData(int section, Qt::Orientation orientation, i
 TEmailSortProxy::TEmailSortProxy(TEmailListModel& model, QObject* parent) : QSortFilterProxyModel(parent), FModel(model)
 {
   setDynamicSortFilter(false);
-  FCollator.setCaseSensitivity(Qt::CaseInsensitive);
   setSourceModel(&model);
   connect(&model, &QAbstractItemModel::modelReset, this, [this] {
-    FRanks.clear();
-    FRanksColumn = -1;
+    FOrder.reset();
+    FOrderColumn = -1;
   });
 }
 
@@ -163,18 +162,7 @@ void TEmailSortProxy::Unsort() { sort(-1); }
 
 int TEmailSortProxy::CompareRows(int row1, int row2, int column) const
 {
-  int d;
-  if (column == TEmailListModel::ItemNum) {
-    const std::size_t a = FModel.RecordIndex(row1);
-    const std::size_t b = FModel.RecordIndex(row2);
-    d = a < b ? -1 : (a > b ? 1 : 0);
-  } else {
-    const std::vector<int>& ranks = Ranks(column);
-    const int a = ranks[static_cast<std::size_t>(row1)];
-    const int b = ranks[static_cast<std::size_t>(row2)];
-    d = a < b ? -1 : (a > b ? 1 : 0);
-  }
-  return FAscending ? d : -d;
+  return Order(column).Compare(static_cast<std::size_t>(row1), static_cast<std::size_t>(row2), FAscending);
 }
 
 bool TEmailSortProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const
@@ -182,41 +170,18 @@ bool TEmailSortProxy::lessThan(const QModelIndex& left, const QModelIndex& right
   return CompareRows(left.row(), right.row(), left.column()) < 0;
 }
 
-const std::vector<int>& TEmailSortProxy::Ranks(int column) const
+const TListOrder& TEmailSortProxy::Order(int column) const
 {
-  if (FRanksColumn == column)
-    return FRanks;
-  const auto rows = static_cast<std::size_t>(FModel.rowCount());
-  // Mail repeats its senders, recipients and subjects: each distinct value is decoded and collated once.
-  std::unordered_map<std::string_view, int> ids;
-  std::vector<std::string_view> distinct;
-  std::vector<int> idOfRow(rows);
-  for (std::size_t row = 0; row < rows; ++row) {
-    const auto [at, added] = ids.try_emplace(FModel.Bytes(static_cast<int>(row), column), static_cast<int>(distinct.size()));
-    if (added)
-      distinct.push_back(at->first);
-    idOfRow[row] = at->second;
-  }
-  std::vector<QCollatorSortKey> keys;
-  keys.reserve(distinct.size());
-  // Folded first: the C locale's collation would otherwise still tell the cases apart.
-  for (const std::string_view text : distinct)
-    keys.push_back(FCollator.sortKey(FromMail(text, FModel.CodePage()).toCaseFolded()));
-  std::vector<int> order(distinct.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::sort(order.begin(), order.end(), [&](int a, int b) { return keys[a].compare(keys[b]) < 0; });
-  std::vector<int> rankOfId(distinct.size());
-  int rank = 0;
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    if (i > 0 && keys[order[i - 1]].compare(keys[order[i]]) != 0)
-      ++rank;
-    rankOfId[order[i]] = rank;
-  }
-  FRanks.resize(rows);
-  for (std::size_t row = 0; row < rows; ++row)
-    FRanks[row] = rankOfId[idOfRow[row]];
-  FRanksColumn = column;
-  return FRanks;
+  if (FOrderColumn == column)
+    return *FOrder;
+  static constexpr TListColumn kColumns[] = {TListColumn::Index, TListColumn::Date,    TListColumn::From,
+                                             TListColumn::To,    TListColumn::Subject, TListColumn::Status};
+  std::vector<std::size_t> records(static_cast<std::size_t>(FModel.rowCount()));
+  for (std::size_t row = 0; row < records.size(); ++row)
+    records[row] = FModel.RecordIndex(static_cast<int>(row));
+  FOrder.emplace(FModel.Emails(), std::move(records), kColumns[column], FModel.CodePage(), &FModel.States());
+  FOrderColumn = column;
+  return *FOrder;
 }
 
 }  // namespace quillmend

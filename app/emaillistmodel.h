@@ -6,14 +6,15 @@
 #include "mail/Globals.h"
 #include "mail/toc.h"
 #include "search/codepage.h"
+#include "mail/listorder.h"
 
 #include <QAbstractTableModel>
-#include <QCollator>
 #include <QSortFilterProxyModel>
 
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -37,12 +38,14 @@ public:
   void SetStates(std::shared_ptr<const std::vector<TMessageState>> states);
   TMessageState State(int row) const;
 
+  const TEmailArray& Emails() const { return *FEmails; }
+  const std::vector<TMessageState>& States() const { return *FStates; }
   std::size_t RecordIndex(int row) const { return FRows[static_cast<std::size_t>(row)].Index; }
   bool IsChecked(int row) const { return FRows[static_cast<std::size_t>(row)].Checked; }
   void SetAllChecked(bool checked);
   // Checks exactly the rows whose record is one of those wanted.
   void CheckRecords(const std::function<bool(std::size_t record)>& wanted);
-  // The text of a cell as the list shows it.
+  // The text of a cell as the list shows it: names and subjects decoded, the date as stored.
   QString Text(int row, int column) const;
   // The header value behind a text column's cell, as the record holds it.
   std::string_view Bytes(int row, int column) const;
@@ -76,23 +79,22 @@ public:
   void SortRows(int column, bool ascending);
   void Unsort();
 
-  // Negative when source row row1 goes before row2: the record index for "Item Num", otherwise the
-  // cell texts compared by the user's locale without regard to letter case; reversed when descending.
+  // Negative when source row row1 goes before row2, in the core's list order (the one the
+  // command-line tool sorts by): the record index for "Item Num", the instant for "Date", the decoded
+  // text regardless of letter case for the others; reversed when descending, ties in file order.
   int CompareRows(int row1, int row2, int column) const;
 
 protected:
   bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
 
 private:
-  const std::vector<int>& Ranks(int column) const;
+  const TListOrder& Order(int column) const;
 
   TEmailListModel& FModel;
   bool FAscending = false;
-  QCollator FCollator;
-  // Each row's place among the distinct texts of one column in collation order, made once per column
-  // and list: a sort of hundreds of thousands of rows then compares integers, not collation keys.
-  mutable std::vector<int> FRanks;
-  mutable int FRanksColumn = -1;
+  // Made once per column and list: a sort of hundreds of thousands of rows then compares integers.
+  mutable std::optional<TListOrder> FOrder;
+  mutable int FOrderColumn = -1;
 };
 
 }  // namespace quillmend

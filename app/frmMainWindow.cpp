@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/emaillistmodel.h"
 #include "app/preview.h"
+#include "app/previewbrowser.h"
 #include "app/qttext.h"
 #include "app/userinterface.h"
 #include "app/job.h"
@@ -186,6 +187,10 @@ void TfrmMain::BuildControls()
   txtmsgbody->setLineWrapMode(QPlainTextEdit::NoWrap);
   txtmsgbody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   txtmsgbody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  txtmsghtml = new TPreviewBrowser(client);
+  txtmsghtml->setObjectName(QStringLiteral("txtmsghtml"));
+  txtmsghtml->setGeometry(txtmsgbody->geometry());
+  txtmsghtml->hide();
 
   MainMenu1 = menuBar();
   MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
@@ -193,13 +198,18 @@ void TfrmMain::BuildControls()
   fileMenu->setObjectName(QStringLiteral("File1"));
   Exit1 = fileMenu->addAction(QStringLiteral("Exit"));
   Exit1->setObjectName(QStringLiteral("Exit1"));
+  mnuMessageSource = ViewMenu()->addAction(QStringLiteral("Message Source"));
+  mnuMessageSource->setObjectName(QStringLiteral("mnuMessageSource"));
+  mnuMessageSource->setCheckable(true);
   QMenu* helpMenu = MainMenu1->addMenu(QStringLiteral("Help"));
   helpMenu->setObjectName(QStringLiteral("Help1"));
   mnuHelp = helpMenu->addAction(QStringLiteral("Quillmend Help"));
   mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
   mnuHelp->setShortcut(QKeySequence(Qt::Key_F1));
 
-  // Client area fixed at 792 by 552; the menu bar comes on top of it.
+  BuildStatusBar();
+
+  // Client area fixed at 792 by 552; the menu bar comes on top of it, the status bar under it.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
   auto command = [this](void (TfrmMain::*handler)()) { return [this, handler] { Run([&] { (this->*handler)(); }); }; };
@@ -215,15 +225,51 @@ void TfrmMain::BuildControls()
   connect(columns, &QHeaderView::sectionClicked, this,
           [this](int column) { Run([&] { lvFoundEmailsColumnClick(column); }); });
   connect(mnuHelp, &QAction::triggered, this, command(&TfrmMain::mnuHelpClick));
+  connect(mnuMessageSource, &QAction::toggled, this, command(&TfrmMain::ShowPreview));
+  connect(FModel, &QAbstractItemModel::modelReset, this, &TfrmMain::UpdateCounts);
+  connect(FModel, &QAbstractItemModel::dataChanged, this, &TfrmMain::UpdateCounts);
   connect(Exit1, &QAction::triggered, this, command(&TfrmMain::Exit1Click));
+}
+
+QMenu* TfrmMain::ViewMenu()
+{
+  if (auto* existing = MainMenu1->findChild<QMenu*>(QStringLiteral("View1"), Qt::FindDirectChildrenOnly))
+    return existing;
+  auto* menu = new QMenu(QStringLiteral("View"), MainMenu1);
+  menu->setObjectName(QStringLiteral("View1"));
+  // Between File and Help, wherever it is made.
+  const QList<QAction*> menus = MainMenu1->actions();
+  MainMenu1->insertMenu(menus.size() > 1 ? menus[1] : nullptr, menu);
+  return menu;
+}
+
+void TfrmMain::BuildStatusBar()
+{
+  lblCounts = new QLabel(statusBar());
+  lblCounts->setObjectName(QStringLiteral("lblCounts"));
+  // Room for the longest counts from the start: the fixed-size window lays its bar out only once.
+  lblCounts->setMinimumWidth(lblCounts->fontMetrics().horizontalAdvance(
+                                 QStringLiteral("Showing 0000000 of 0000000 messages, 0000000 checked")) + 8);
+  lblCounts->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  statusBar()->addPermanentWidget(lblCounts);
+  statusBar()->setSizeGripEnabled(false);
+  UpdateCounts();
+}
+
+void TfrmMain::UpdateCounts()
+{
+  int checked = 0;
+  for (int row = 0; row < FModel->rowCount(); ++row)
+    checked += FModel->IsChecked(row) ? 1 : 0;
+  lblCounts->setText(QStringLiteral("Showing %1 of %2 messages, %3 checked")
+                         .arg(FModel->rowCount())
+                         .arg(static_cast<qulonglong>(FMailbox.Emails().size()))
+                         .arg(checked));
 }
 
 void TfrmMain::AddIndexControls()
 {
-  // Before Help, as menus go.
-  QMenu* viewMenu = new QMenu(QStringLiteral("View"), MainMenu1);
-  viewMenu->setObjectName(QStringLiteral("View1"));
-  MainMenu1->insertMenu(MainMenu1->actions().constLast(), viewMenu);
+  QMenu* viewMenu = ViewMenu();
   mnuNotInIndexOnly = viewMenu->addAction(QStringLiteral("Show Only Messages Not In Index"));
   mnuNotInIndexOnly->setObjectName(QStringLiteral("mnuNotInIndexOnly"));
   mnuNotInIndexOnly->setCheckable(true);
@@ -363,8 +409,10 @@ void TfrmMain::StartMailboxJob(TMailbox next, std::function<void(TMailbox&, TPro
   auto document = std::make_shared<TMailbox>(std::move(next));
   StartJob([document, work = std::move(work)](TProgressObserver& observer) { work(*document, observer); },
            [this, document](std::exception_ptr error) {
-             if (error)
+             if (error) {
+               ClearPreview();
                std::rethrow_exception(error);
+             }
              // Cancel pressed as the work ended still means: keep what was shown.
              if (FJobs->CancelRequested())
                return;
@@ -379,7 +427,7 @@ void TfrmMain::StartMailboxJob(TMailbox next, std::function<void(TMailbox&, TPro
 
 void TfrmMain::ShowMailbox()
 {
-  txtmsgbody->clear();
+  ClearPreview();
   FSortProxy->Unsort();
   FModel->BeginRebuild(FMailbox.SharedEmails(), FMailbox.CodePage());
   FModel->SetStates(FMailbox.SharedStates());
@@ -559,9 +607,40 @@ void TfrmMain::lvFoundEmailsClick()
   const QModelIndexList selected = lvFoundEmails->selectionModel()->selectedRows();
   if (selected.isEmpty())
     return;
+  ClearPreview();
+  FPreviewRecord = selected.front().data(TEmailListModel::RecordIndexRole).value<qulonglong>();
+  try {
+    ShowPreview();
+  } catch (...) {
+    ClearPreview();
+    throw;
+  }
+}
+
+void TfrmMain::ShowPreview()
+{
+  if (!FPreviewRecord)
+    return;
+  const std::size_t record = *FPreviewRecord;
+  const std::optional<THtmlPreview> html = mnuMessageSource->isChecked() ? std::nullopt : PreviewHtml(FMailbox, record);
+  if (!html) {
+    txtmsghtml->hide();
+    txtmsgbody->show();
+    txtmsgbody->setPlainText(PreviewText(FMailbox, record) + QLatin1Char('\n'));
+    return;
+  }
+  txtmsghtml->ShowHtml(html->Html, html->Images);
+  txtmsgbody->hide();
+  txtmsghtml->show();
+}
+
+void TfrmMain::ClearPreview()
+{
+  FPreviewRecord.reset();
   txtmsgbody->clear();
-  const auto record = selected.front().data(TEmailListModel::RecordIndexRole).value<qulonglong>();
-  txtmsgbody->setPlainText(PreviewText(FMailbox, record) + QLatin1Char('\n'));
+  txtmsghtml->clear();
+  txtmsghtml->hide();
+  txtmsgbody->show();
 }
 
 void TfrmMain::lvFoundEmailsColumnClick(int column)

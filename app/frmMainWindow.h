@@ -21,6 +21,7 @@ class QAction;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
 class QPushButton;
@@ -34,6 +35,7 @@ namespace quillmend {
 class TEmailListModel;
 class TEmailSortProxy;
 class TJobRunner;
+class TPreviewBrowser;
 class TUserInterface;
 
 class TfrmMain : public QMainWindow {
@@ -69,6 +71,14 @@ protected:
 private:
   void FormCreate();
   void BuildControls();
+  // The "View" menu, made on first use: more than one part of the window adds items to it.
+  QMenu* ViewMenu();
+  void BuildStatusBar();
+  // "Showing N of M messages, K checked" under the list.
+  void UpdateCounts();
+  // Shows FPreviewRecord as HTML, or its source when it has no HTML or Message Source is on.
+  void ShowPreview();
+  void ClearPreview();
   // Every command runs through here: an error it does not handle ends it and is shown in the
   // application's error box, and none reaches Qt's event loop.
   void Run(const std::function<void()>& command);
@@ -131,6 +141,10 @@ private:
   QPushButton* btnApplyFilter;
   QPushButton* btnClearFilter;
   QPlainTextEdit* txtmsgbody;
+  TPreviewBrowser* txtmsghtml;
+  QAction* mnuMessageSource;
+  QLabel* lblCounts;
+  std::optional<std::size_t> FPreviewRecord;  // the record the preview shows
   QMenuBar* MainMenu1;
   QAction* Exit1;
   QAction* mnuHelp;

@@ -2,8 +2,10 @@
 
 #include "app/qttext.h"
 #include "mail/bodypart.h"
+#include "mail/htmlbody.h"
 
 #include <QLocale>
+#include <QTextDocument>
 
 #include <string>
 
@@ -28,9 +30,8 @@ std::string NormaliseLineBreaks(const std::string& bytes)
   return out;
 }
 
-}  // namespace
-
-QString PreviewText(const TMailbox& mailbox, std::size_t record, std::size_t limit)
+// The first limit bytes of the body part, and the note that says where it was cut, if it was.
+std::string CappedBody(const TMailbox& mailbox, std::size_t record, std::size_t limit, QString& cutNote)
 {
   const TByteRange range = BodyPart(mailbox.Emails().at(record));
   std::string bytes;
@@ -38,14 +39,54 @@ QString PreviewText(const TMailbox& mailbox, std::size_t record, std::size_t lim
     bytes.append(piece.substr(0, limit - bytes.size()));
     return bytes.size() < limit;
   });
-  QString text = QString::fromStdString(mailbox.Text(NormaliseLineBreaks(bytes), TNulDisplay::VisibleSymbol));
   if (range.Length() > static_cast<std::int64_t>(limit)) {
     const QLocale c = QLocale::c();
-    text += QStringLiteral("\n[Preview cut: only the first %1 of %2 bytes are shown; the message goes on at file offset %3.]")
-                .arg(c.toString(static_cast<qulonglong>(limit)), c.toString(static_cast<qlonglong>(range.Length())),
-                     c.toString(static_cast<qlonglong>(range.Begin + static_cast<std::int64_t>(limit))));
+    cutNote = QStringLiteral("[Preview cut: only the first %1 of %2 bytes are shown; the message goes on at file offset %3.]")
+                  .arg(c.toString(static_cast<qulonglong>(limit)), c.toString(static_cast<qlonglong>(range.Length())),
+                       c.toString(static_cast<qlonglong>(range.Begin + static_cast<std::int64_t>(limit))));
   }
+  return bytes;
+}
+
+}  // namespace
+
+QString PreviewText(const TMailbox& mailbox, std::size_t record, std::size_t limit)
+{
+  QString cutNote;
+  QString text = QString::fromStdString(
+      mailbox.Text(NormaliseLineBreaks(CappedBody(mailbox, record, limit, cutNote)), TNulDisplay::VisibleSymbol));
+  if (!cutNote.isEmpty())
+    text += QLatin1Char('\n') + cutNote;
   return text;
+}
+
+std::optional<THtmlPreview> PreviewHtml(const TMailbox& mailbox, std::size_t record, std::size_t limit)
+{
+  QString cutNote;
+  const std::string body = CappedBody(mailbox, record, limit, cutNote);
+  std::vector<TBodyStretch> stretches = BodyStretches(body);
+  if (stretches.size() == 1 && !stretches[0].Html) {
+    std::string header;
+    mailbox.ReadHeader(record, [&](std::string_view piece) {
+      header.append(piece.substr(0, limit - header.size()));
+      return header.size() < limit;
+    });
+    if (!HtmlContentType(header))
+      return std::nullopt;
+    stretches[0].Html = true;
+  }
+  const auto plain = [](const QString& text) { return Qt::convertFromPlainText(text.trimmed(), Qt::WhiteSpaceNormal); };
+  QString html;
+  for (const TBodyStretch& stretch : stretches) {
+    const QString text = QString::fromStdString(mailbox.Text(NormaliseLineBreaks(std::string(stretch.Bytes)), TNulDisplay::VisibleSymbol));
+    if (stretch.Html)
+      html += text;
+    else if (!text.trimmed().isEmpty())
+      html += plain(text);
+  }
+  if (!cutNote.isEmpty())
+    html += plain(cutNote);
+  return THtmlPreview{html, InlineImages(body, mailbox.Path())};
 }
 
 }  // namespace quillmend

@@ -1,12 +1,15 @@
 #pragma once
 // The text the preview pane shows for one message.
 
+#include "mail/htmlbody.h"
 #include "mail/mailbox.h"
 
 #include <QString>
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
+#include <vector>
 
 namespace quillmend {
 
@@ -18,5 +21,15 @@ inline constexpr std::size_t kPreviewLimit = std::size_t{16} << 20;
 // body part longer than limit gives its first limit bytes and a last line telling where it was cut.
 // Throws TFileError, also when the file is no longer the one scanned.
 QString PreviewText(const TMailbox& mailbox, std::size_t record, std::size_t limit = kPreviewLimit);
+
+struct THtmlPreview {
+  QString Html;
+  std::vector<TInlineImage> Images;  // the message's own, which its HTML may show
+};
+
+// A message whose body holds HTML (between <x-html> markers, or all of it under an HTML content
+// type) as one rich-text document: the HTML as it stands, the text around it as plain text, cut
+// at limit as PreviewText is. Nothing when the message holds no HTML. Throws as PreviewText.
+std::optional<THtmlPreview> PreviewHtml(const TMailbox& mailbox, std::size_t record, std::size_t limit = kPreviewLimit);
 
 }  // namespace quillmend

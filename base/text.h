@@ -2,6 +2,7 @@
 // UTF-8 as every part of the program reads it.
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace quillmend {
@@ -9,5 +10,8 @@ namespace quillmend {
 // One code point taken from the front of non-empty text, or nothing (text unchanged) when it does not
 // start with valid UTF-8.
 std::optional<char32_t> NextCodePoint(std::string_view& text);
+
+// Appends code point cp (a valid one) to out as UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
 
 }  // namespace quillmend

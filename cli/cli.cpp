@@ -18,14 +18,17 @@ const std::vector<TCommandSpec>& Commands()
 {
   static const std::vector<TCommandSpec> commands = {
       {"list", "MAILBOX", 1, 1,
-       "One row per message in file order: index, date, from, to, status, subject.\n"
+       "One row per message in file order: index, date, from, to, status, subject; the table and\n"
+       "JSON show names and subjects decoded.\n"
        "tsv: index, start, body and end offsets, then the four header values as bytes,\n"
        "with \\\\ \\t \\r \\n \\0 escaped. A line on stderr says what the mail client's index\n"
        "(NAME.toc, or ._NAME on a Mac) lists; a damaged index is a warning, not a failure.",
        {{"keyword", "WORD", "keep the messages whose body holds WORD, in any letter case"},
         {"format", "table|tsv|json", "the table (the default), tab-separated values or JSON"},
         {"status", nullptr, "tsv: a ninth column, the index's state (unread, read, ..., not-in-index, no-index)"},
-        {"not-in-index", nullptr, "keep the messages the index does not list: the deleted ones"}},
+        {"not-in-index", nullptr, "keep the messages the index does not list: the deleted ones"},
+        {"sort", "date|from|to|subject|index", "in this column's order, as the window sorts it"},
+        {"reverse", nullptr, "in the opposite order"}},
        RunList},
       {"show", "MAILBOX N", 2, 2, "Writes the body of message N as it stands in the file.", {}, RunShow},
       {"export", "MAILBOX FOLDER", 2, 2,

@@ -1,9 +1,19 @@
 // quillmend-cli list MAILBOX [--keyword WORD] [--format table|tsv|json] [--status] [--not-in-index]
+//                         [--sort COLUMN] [--reverse]
 
+#include "base/text.h"
 #include "cli/commands.h"
+#include "mail/headertext.h"
+#include "mail/listorder.h"
 #include "search/codepage.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 #include <charconv>
 #include <cstdio>
 #include <string_view>
@@ -35,10 +45,10 @@ void AppendTsvField(std::string& row, std::string_view bytes)
   row.append(bytes.substr(run));
 }
 
-std::string JsonString(std::string_view bytes, TCodePage page)
+std::string JsonString(const std::string& utf8)
 {
   std::string out = "\"";
-  for (const char c : MailToUtf8(bytes, page)) {
+  for (const char c : utf8) {
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -58,45 +68,55 @@ std::string JsonString(std::string_view bytes, TCodePage page)
   return out + "\"";
 }
 
-// A header value in a terminal cell: outer blanks trimmed, controls shown as spaces, decoded, and
-// cut to width characters (a cut shows as a final "~") or padded to it; width 0 takes it whole.
-// Both code pages have one byte per character, so bytes count characters. The bytes that
-// Windows-1252 leaves undefined decode to C1 controls, which a terminal may act on: they show as
-// U+FFFD.
-void AppendCell(std::string& row, std::string_view bytes, std::size_t width, TCodePage page)
+// Text in a terminal cell: outer blanks trimmed, controls shown as spaces, cut to width characters
+// (a cut shows as a final "~") or padded to it; width 0 takes it whole. C1 controls, which a
+// terminal may act on, show as U+FFFD.
+void AppendCell(std::string& row, std::string_view utf8, std::size_t width)
 {
-  static const auto kCharacters = [] {
-    std::array<std::array<std::string, 256>, 2> tables;
-    for (const TCodePage each : {TCodePage::Windows, TCodePage::MacRoman}) {
-      std::array<std::string, 256>& utf8 = tables[static_cast<std::size_t>(each)];
-      for (int b = 0; b < 256; ++b) {
-        utf8[b] = b < 0x20 || b == 0x7F ? std::string(" ") : MailToUtf8(std::string(1, static_cast<char>(b)), each);
-        if (utf8[b].size() == 2 && utf8[b][0] == '\xC2' && static_cast<unsigned char>(utf8[b][1]) < 0xA0)
-          utf8[b] = "\xEF\xBF\xBD";
-      }
-    }
-    return tables;
-  }();
-  const std::array<std::string, 256>& kCharacter = kCharacters[static_cast<std::size_t>(page)];
-  auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-  while (!bytes.empty() && blank(bytes.front()))
-    bytes.remove_prefix(1);
-  while (!bytes.empty() && blank(bytes.back()))
-    bytes.remove_suffix(1);
-  const bool cut = width > 0 && bytes.size() > width;
+  std::u32string text;
+  for (std::string_view rest = utf8; !rest.empty();) {
+    const std::optional<char32_t> cp = NextCodePoint(rest);
+    text += cp ? *cp : U'\uFFFD';
+    if (!cp)
+      rest.remove_prefix(1);
+  }
+  auto blank = [](char32_t c) { return c <= 0x20; };
+  std::size_t first = 0, last = text.size();
+  while (first < last && blank(text[first]))
+    ++first;
+  while (last > first && blank(text[last - 1]))
+    --last;
+  const bool cut = width > 0 && last - first > width;
   if (cut)
-    bytes = bytes.substr(0, width - 1);
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b >= 0x20 && b < 0x7F)
-      row += c;
-    else
-      row += kCharacter[b];
+    last = first + width - 1;
+  for (std::size_t i = first; i < last; ++i) {
+    const char32_t c = text[i];
+    AppendUtf8(row, c < 0x20 || c == 0x7F ? U' ' : (c >= 0x80 && c < 0xA0 ? U'\uFFFD' : c));
   }
   if (cut)
     row += '~';
-  else if (width > bytes.size())
-    row.append(width - bytes.size(), ' ');
+  else if (width > last - first)
+    row.append(width - (last - first), ' ');
+}
+
+// The rows in the order --sort and --reverse ask for; file order without them.
+std::vector<std::size_t> OrderedRows(const TMailbox& mailbox, const TArgs& args)
+{
+  const std::optional<std::string> sort = args.Option("sort");
+  const bool reverse = args.Flag("reverse");
+  if (!sort && !reverse)
+    return mailbox.Rows();
+  static const std::pair<const char*, TListColumn> kColumns[] = {{"index", TListColumn::Index},
+                                                                  {"date", TListColumn::Date},
+                                                                  {"from", TListColumn::From},
+                                                                  {"to", TListColumn::To},
+                                                                  {"subject", TListColumn::Subject}};
+  const std::string name = sort.value_or("index");
+  const auto column = std::find_if(std::begin(kColumns), std::end(kColumns), [&](const auto& c) { return name == c.first; });
+  if (column == std::end(kColumns))
+    throw TUsageError("unknown sort column \"" + name + "\" (date, from, to, subject or index)");
+  return TListOrder(mailbox.Emails(), mailbox.Rows(), column->second, mailbox.CodePage(), &mailbox.States())
+      .Sorted(!reverse);
 }
 
 }  // namespace
@@ -110,8 +130,8 @@ int RunList(const TCommand& command, const TArgs& args)
   ReportIndex(command, mailbox);
   const TEmailArray& emails = mailbox.Emails();
   const std::vector<TMessageState>& states = mailbox.States();
-  const std::vector<std::size_t>& rows = mailbox.Rows();
   const TCodePage page = mailbox.CodePage();
+  const std::vector<std::size_t> rows = OrderedRows(mailbox, args);
 
   std::ostream& out = command.Out;
   // Rows gather in one buffer that goes out in large writes.
@@ -126,16 +146,17 @@ int RunList(const TCommand& command, const TArgs& args)
     auto emit = [&](std::string_view number, std::string_view date, std::string_view from, std::string_view to,
                     std::string_view status, std::string_view subject) {
       row.append(number.size() < 8 ? 8 - number.size() : 0, ' ').append(number) += "  ";
-      AppendCell(row, date, 31, page), row += "  ";
-      AppendCell(row, from, 30, page), row += "  ";
-      AppendCell(row, to, 30, page), row += "  ";
-      AppendCell(row, status, 13, page), row += "  ";
-      AppendCell(row, subject, 0, page), row += '\n';
+      AppendCell(row, date, 31), row += "  ";
+      AppendCell(row, from, 30), row += "  ";
+      AppendCell(row, to, 30), row += "  ";
+      AppendCell(row, status, 13), row += "  ";
+      AppendCell(row, subject, 0), row += '\n';
       flushWhenFull();
     };
     emit("Item Num", "Date", "From", "To", "Status", "Subject");
     for (const std::size_t i : rows)
-      emit(std::to_string(i), emails[i].Date, emails[i].From, emails[i].To, StateWords(states[i]), emails[i].Subject);
+      emit(std::to_string(i), MailToUtf8(emails[i].Date, page), HeaderText(emails[i].From, page),
+           HeaderText(emails[i].To, page), std::string(StateWords(states[i])), HeaderText(emails[i].Subject, page));
   } else if (format == "tsv") {
     const bool withStatus = args.Flag("status");
     for (const std::size_t i : rows) {
@@ -157,9 +178,10 @@ int RunList(const TCommand& command, const TArgs& args)
     for (std::size_t k = 0; k < rows.size(); ++k) {
       const TEmail& e = emails[rows[k]];
       out << (k ? ",\n " : "\n ") << "{\"index\": " << rows[k] << ", \"start\": " << e.StartOffset
-          << ", \"body\": " << e.BodyOffset << ", \"end\": " << e.EndOffset << ", \"date\": " << JsonString(e.Date, page)
-          << ", \"from\": " << JsonString(e.From, page) << ", \"to\": " << JsonString(e.To, page)
-          << ", \"subject\": " << JsonString(e.Subject, page) << ", \"status\": \"" << StateName(states[rows[k]]) << "\"}";
+          << ", \"body\": " << e.BodyOffset << ", \"end\": " << e.EndOffset
+          << ", \"date\": " << JsonString(MailToUtf8(e.Date, page)) << ", \"from\": " << JsonString(HeaderText(e.From, page))
+          << ", \"to\": " << JsonString(HeaderText(e.To, page)) << ", \"subject\": " << JsonString(HeaderText(e.Subject, page))
+          << ", \"status\": \"" << StateName(states[rows[k]]) << "\"}";
     }
     out << (rows.empty() ? "]\n" : "\n]\n");
   }

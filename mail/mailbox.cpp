@@ -87,6 +87,15 @@ std::int64_t TMailbox::ReadBody(std::size_t record, const std::function<bool(std
   return reader.Read(BodyPart(FEmails->at(record)), sink);
 }
 
+std::int64_t TMailbox::ReadHeader(std::size_t record, const std::function<bool(std::string_view)>& sink) const
+{
+  const TEmail& email = FEmails->at(record);
+  const TMailboxFile file(FPath);
+  file.ExpectUnchanged(FIdentity);
+  TRangeReader reader(file);
+  return reader.Read({email.StartOffset, email.BodyOffset}, sink);
+}
+
 TExportReport TMailbox::Export(const std::vector<std::size_t>& records, const std::filesystem::path& folder,
                                TExisting existing, TProgressObserver* observer) const
 {

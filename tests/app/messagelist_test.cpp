@@ -5,19 +5,26 @@
 #include <QTreeWidget>
 
 #include "app/emaillistmodel.h"
+#include "mail/maildate.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTextDocument>
+
+#include <algorithm>
+#include <optional>
 
 namespace quillmend::test {
 namespace {
 
 using TMessageList = TMainWindowTest;
 
-const QStringList kSubjects = {" Email Attachment Test", " UT Department of Computer Science Newsletter:  News@UTCS",
-                               " Appointment reminder from Austin Dental Arts", " This is a test", " Another email test"};
+// Names and subjects show without the leading space the record keeps; the date as stored.
+const QStringList kSubjects = {"Email Attachment Test", "UT Department of Computer Science Newsletter:  News@UTCS",
+                               "Appointment reminder from Austin Dental Arts", "This is a test", "Another email test"};
 
 TEST_F(TMessageList, RowsCarryTheRecordIndexAndTheHeaderValues)
 {
@@ -26,9 +33,9 @@ TEST_F(TMessageList, RowsCarryTheRecordIndexAndTheHeaderValues)
   EXPECT_EQ(Column(0), (QStringList{"0", "1", "2", "3", "4"}));
   EXPECT_EQ(Column(4), kSubjects);
   const QStringList first = {Column(1)[0], Column(2)[0], Column(3)[0]};
-  EXPECT_EQ(first, (QStringList{" Sun, 12 Dec 2010 23:42:55 -0600", " Jonathan Abbey <jonabbey@arlut.utexas.edu>",
-                                " eudtest@arlut.utexas.edu"}));
-  EXPECT_EQ(Column(2)[2], QStringLiteral(" Austin Dental Arts <dr@smilereminder.com>"));
+  EXPECT_EQ(first, (QStringList{" Sun, 12 Dec 2010 23:42:55 -0600", "Jonathan Abbey <jonabbey@arlut.utexas.edu>",
+                                "eudtest@arlut.utexas.edu"}));
+  EXPECT_EQ(Column(2)[2], QStringLiteral("Austin Dental Arts <dr@smilereminder.com>"));
   EXPECT_EQ(Checks(), std::vector<bool>(5, false));
   const QModelIndex caption = List()->model()->index(0, 0);
   EXPECT_EQ(caption.data(Qt::DecorationRole).userType(), QMetaType::QIcon);
@@ -49,7 +56,7 @@ TEST_F(TMessageList, HeaderValuesAreReadAsWindows1252)
   const auto mailbox = Temp.Write("Latin.mbx", std::string("From ???@??? x\r\nSubject: Caf\xe9 \x80 5\r\n\r\nbody\r\n"));
   Open(mailbox);
   ASSERT_EQ(RowCount(), 1);
-  EXPECT_EQ(Column(4)[0], QString::fromUtf8(" Caf\xc3\xa9 \xe2\x82\xac 5"));
+  EXPECT_EQ(Column(4)[0], QString::fromUtf8("Caf\xc3\xa9 \xe2\x82\xac 5"));
 }
 
 TEST_F(TMessageList, AfterARebuildTheLastRowIsInView)
@@ -270,9 +277,10 @@ struct TTooltipCase {
 TEST_F(TMessageList, TooltipsShowHeaderValuesAsPlainText)
 {
   const TTooltipCase cases[] = {
-      {"<b>x</b>", " <b>x</b>"},
-      {"&lt;i&gt; &amp; <br>", " &lt;i&gt; &amp; <br>"},
-      {"Tom <tom@example.com>  two  spaces", " Tom <tom@example.com>  two  spaces"},
+      {"<b>x</b>", "<b>x</b>"},
+      {"&lt;i&gt; &amp; <br>", "&lt;i&gt; &amp; <br>"},
+      {"Tom <tom@example.com>  two  spaces", "Tom <tom@example.com>  two  spaces"},
+      {"=?iso-8859-1?Q?<b>M=FCller</b>?=", "<b>M\xfcller</b>"},
   };
   std::string bytes;
   for (const TTooltipCase& c : cases)
@@ -324,7 +332,7 @@ TEST_F(TSortedList, FirstClickOnSubjectSortsZToAThenTheDirectionCarriesOver)
   ExpectSortSequence({
       {4, {"1", "3", "0", "2", "4"}},  // Z to A
       {4, {"4", "2", "0", "3", "1"}},  // A to Z
-      {2, {"2", "4", "0", "3", "1"}},  // From A to Z; equal senders keep their order
+      {2, {"2", "0", "3", "4", "1"}},  // From A to Z; equal senders in file order
       {0, {"0", "1", "2", "3", "4"}},  // another column: same direction
   });
 }
@@ -337,12 +345,66 @@ TEST_F(TMessageList, SortIgnoresLetterCaseAndStaysAcrossMailboxes)
                                                           "From ???@??? x\r\nSubject: alpha2\r\n\r\n.\r\n"));
   Open(mailbox);
   ClickHeader(4);
-  EXPECT_EQ(Column(4), (QStringList{" GAMMA", " beta", " alpha2", " Alpha"}));
+  EXPECT_EQ(Column(4), (QStringList{"GAMMA", "beta", "alpha2", "Alpha"}));
   // A rebuild lists the rows in file order again, and the sort state carries on.
   Open(mailbox);
   EXPECT_EQ(Column(0), (QStringList{"0", "1", "2", "3"}));
   ClickHeader(4);
-  EXPECT_EQ(Column(4), (QStringList{" Alpha", " alpha2", " beta", " GAMMA"}));
+  EXPECT_EQ(Column(4), (QStringList{"Alpha", "alpha2", "beta", "GAMMA"}));
+}
+
+// Date sorts by the instant named, first click descending; the cells keep the stored text.
+TEST_F(TSortedList, DateSortsByTimeNotByText)
+{
+  Open(InMbx);
+  ExpectSortSequence({{1, {"4", "3", "0", "1", "2"}}, {1, {"2", "1", "0", "3", "4"}}});
+  EXPECT_EQ(Column(1)[0], QStringLiteral(" Thu, 22 Apr 2010 07:30:30 -0600 (MDT)"));
+
+  // The generated sample, its zones all over the world: each row no earlier than the one before.
+  Open(DataFile("eudora-windows-7.1").parent_path().parent_path().parent_path() / "examples" / "sample.mbx");
+  ClickHeader(1);  // the column sorted last: the direction turns, to descending
+  std::vector<std::int64_t> instants;
+  for (const QString& date : Column(1)) {
+    const std::optional<std::int64_t> instant = MailDateInstant(date.toStdString());
+    ASSERT_TRUE(instant) << date.toStdString();
+    instants.push_back(*instant);
+  }
+  EXPECT_GE(instants.size(), 20u);
+  EXPECT_TRUE(std::is_sorted(instants.rbegin(), instants.rend()));
+}
+
+TEST_F(TMessageList, NamesAndSubjectsShowAndSortDecoded)
+{
+  Open(Temp.Write("Encoded.mbx", std::string("From ???@??? x\r\nFrom: =?iso-8859-1?Q?Robert_M=FCller?= <r@x>\r\n"
+                                             "Subject: =?utf-8?B?w4RyZ2Vy?=\r\n\r\n.\r\n"
+                                             "From ???@??? x\r\nFrom: Anna <a@x>\r\nSubject: Zebra\r\n\r\n.\r\n"
+                                             "From ???@??? x\r\nFrom: =?koi8-r?B?8NLJ18XU?=\r\nSubject: beta\r\n\r\n.\r\n")));
+  EXPECT_EQ(Column(2), (QStringList{QString::fromUtf8("Robert M\xc3\xbcller <r@x>"), "Anna <a@x>",
+                                    QString::fromUtf8("\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82")}));
+  QTextDocument tip;
+  tip.setHtml(List()->model()->index(0, 2).data(Qt::ToolTipRole).toString());
+  EXPECT_EQ(tip.toPlainText().replace(QChar(0xA0), QLatin1Char(' ')), Column(2)[0]);
+  ClickHeader(4);  // Z to A, "Ärger" among the A's
+  EXPECT_EQ(Column(0), (QStringList{"1", "2", "0"}));
+}
+
+TEST_F(TMessageList, TheStatusLineCountsShownAndCheckedMessages)
+{
+  auto* counts = Child<QLabel>("lblCounts");
+  EXPECT_EQ(counts->text(), QStringLiteral("Showing 0 of 0 messages, 0 checked"));
+  Open(InMbx);
+  EXPECT_EQ(counts->text(), QStringLiteral("Showing 5 of 5 messages, 0 checked"));
+  Click("sbSelectAll");
+  EXPECT_EQ(counts->text(), QStringLiteral("Showing 5 of 5 messages, 5 checked"));
+  QAbstractItemModel* model = List()->model();
+  ASSERT_TRUE(model->setData(model->index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
+  EXPECT_EQ(counts->text(), QStringLiteral("Showing 5 of 5 messages, 4 checked"));
+  Child<QLineEdit>("txtFilter")->setText(QStringLiteral("ATTACHMENT converted"));
+  Click("btnApplyFilter");
+  EXPECT_EQ(counts->text(), QStringLiteral("Showing 2 of 5 messages, 0 checked"));
+  Click("btnClearFilter");
+  EXPECT_EQ(counts->text(), QStringLiteral("Showing 5 of 5 messages, 0 checked"));
+  EXPECT_TRUE(Window->statusBar()->isVisibleTo(Window.get()));
 }
 
 TEST_F(TMessageList, SortKeepsChecksWithTheirRows)

@@ -5,7 +5,14 @@
 #include "app/preview.h"
 #include "mail/eudora.h"
 
+#include "app/previewbrowser.h"
+
+#include <QAction>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTextBrowser>
+
+#include <algorithm>
 
 #include <fstream>
 
@@ -28,12 +35,99 @@ TEST_F(TPreviewPane, ShowsTheBodyPartOfTheClickedRowOnce)
   EXPECT_EQ(Preview(), text);
 }
 
-TEST_F(TPreviewPane, AfterASortARowStillShowsItsOwnMessageWithMarkupLiterally)
+TEST_F(TPreviewPane, AfterASortARowStillShowsItsOwnMessageAndMessageSourceShowsItsMarkup)
 {
   Open(InMbx);
   ClickHeader(4);  // Z to A: message 1 comes first
+  Child<QAction>("mnuMessageSource")->setChecked(true);
   ClickRow(0);
+  EXPECT_TRUE(Child<QPlainTextEdit>("txtmsgbody")->isVisibleTo(Window.get()));
+  EXPECT_FALSE(Child<QTextBrowser>("txtmsghtml")->isVisibleTo(Window.get()));
   EXPECT_TRUE(Preview().startsWith(QStringLiteral("\n<x-html>\n<html>\n<head>\n")));
+  // Off again: the same message reads as mail.
+  Child<QAction>("mnuMessageSource")->setChecked(false);
+  EXPECT_TRUE(Child<QTextBrowser>("txtmsghtml")->isVisibleTo(Window.get()));
+  EXPECT_FALSE(Child<QTextBrowser>("txtmsghtml")->toPlainText().contains(QStringLiteral("<html")));
+  Child<QAction>("mnuMessageSource")->setChecked(true);
+  EXPECT_TRUE(Preview().startsWith(QStringLiteral("\n<x-html>\n<html>\n<head>\n")));
+}
+
+struct THtmlCase {
+  int Row;
+  std::vector<const char*> Shown;  // text that must read in the view
+};
+
+// The HTML messages of In.mbx read as mail: their text shows, none of their tags does, and the view
+// asks for no address on the network.
+TEST_F(TPreviewPane, HtmlMessagesRenderWithoutTagsAndLoadNothingFromTheNetwork)
+{
+  const THtmlCase cases[] = {
+      {1, {"From the Chair", "Capital Campaign Update", "UTCS catches up with alum Joseph Sirosh."}},
+      {2, {"Just a friendly reminder about your appointment", "Monday, April 26, 2010", "Dr. Neal Shah and Team"}},
+  };
+  Open(InMbx);
+  auto* view = Child<TPreviewBrowser>("txtmsghtml");
+  std::vector<std::pair<QUrl, bool>> requests;
+  QObject::connect(view, &TPreviewBrowser::ResourceRequested, view,
+                   [&](const QUrl& url, bool granted) { requests.emplace_back(url, granted); });
+  for (const THtmlCase& c : cases) {
+    SCOPED_TRACE(c.Row);
+    requests.clear();
+    ClickRow(c.Row);
+    ASSERT_TRUE(view->isVisibleTo(Window.get()));
+    EXPECT_FALSE(Child<QPlainTextEdit>("txtmsgbody")->isVisibleTo(Window.get()));
+    view->resize(800, 600);
+    view->grab();  // lays the document out, so that it asks for its images
+    const QString text = view->toPlainText();
+    for (const char* shown : c.Shown)
+      EXPECT_TRUE(text.contains(QString::fromUtf8(shown))) << shown;
+    for (const char* tag : {"<html", "<x-html>", "<table", "<td", "<br", "</", "<p>", "<img", "&nbsp;", "&amp;"})
+      EXPECT_FALSE(text.contains(QLatin1String(tag))) << tag;
+    EXPECT_TRUE(view->isReadOnly());
+    EXPECT_FALSE(view->openLinks());
+    EXPECT_FALSE(view->openExternalLinks());
+    int network = 0;
+    for (const auto& [url, granted] : requests) {
+      if (url.scheme().startsWith(QLatin1String("http")) || url.scheme() == QLatin1String("file") || url.isRelative()) {
+        ++network;
+        EXPECT_FALSE(granted) << url.toString().toStdString();
+      }
+    }
+    if (c.Row == 2) {
+      // The dental reminder links images on the web, and one of its own from the Embedded folder.
+      EXPECT_GT(network, 0);
+      const auto own = std::find_if(requests.begin(), requests.end(),
+                                    [](const auto& r) { return r.first == QUrl(QStringLiteral("cid:merged_girl.jpg")); });
+      ASSERT_NE(own, requests.end());
+      EXPECT_TRUE(own->second);
+    }
+  }
+}
+
+TEST_F(TPreviewPane, IsClearedWhenItsMessageLeavesTheList)
+{
+  Open(InMbx);
+  auto* filter = Child<QLineEdit>("txtFilter");
+  ClickRow(2);
+  ASSERT_FALSE(Child<QTextBrowser>("txtmsghtml")->toPlainText().isEmpty());
+  filter->setText(QStringLiteral("sending a web page"));
+  Click("btnApplyFilter");
+  EXPECT_TRUE(Child<QTextBrowser>("txtmsghtml")->toPlainText().isEmpty());
+  EXPECT_TRUE(Preview().isEmpty());
+  ClickRow(0);
+  ASSERT_FALSE(Preview().isEmpty());
+  Click("btnClearFilter");
+  EXPECT_TRUE(Preview().isEmpty());
+  ClickRow(3);
+  ASSERT_FALSE(Preview().isEmpty());
+  Open(DataFile("eudora-windows-7.1/Junk.mbx"));
+  EXPECT_TRUE(Preview().isEmpty());
+  Open(InMbx);
+  ClickRow(3);
+  ASSERT_FALSE(Preview().isEmpty());
+  Open(Temp.Path() / "missing.mbx");  // the scan fails; the list stays, the preview goes
+  EXPECT_EQ(RowCount(), 5);
+  EXPECT_TRUE(Preview().isEmpty());
 }
 
 TEST_F(TPreviewPane, AMailboxDeletedSinceTheScanGivesTheErrorBox)

@@ -1,0 +1,16 @@
+#pragma once
+// The instant a Date: header value names.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace quillmend {
+
+// Seconds since 1970-01-01 00:00 UTC of an RFC 5322 date-time, also in its obsolete forms: no day of
+// the week, a two-digit year (below 50 in the 2000s), a three-digit year (from 1900), a named zone
+// (UT, GMT, EST, EDT, CST, CDT, MST, MDT, PST, PDT; a military letter or an unknown name, and no zone
+// at all, count as UTC), no seconds, comments anywhere. Nothing when value names no valid date and time.
+std::optional<std::int64_t> MailDateInstant(std::string_view value);
+
+}  // namespace quillmend
