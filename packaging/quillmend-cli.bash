@@ -13,7 +13,7 @@ _quillmend_cli()
 
   local options
   case ${words[1]} in
-    list) options="--keyword --format --status --not-in-index" ;;
+    list) options="--keyword --format --status --not-in-index --sort --reverse" ;;
     show) options="" ;;
     export) options="--keyword --messages --not-in-index --overwrite" ;;
     find) options="--null -0" ;;
@@ -23,6 +23,10 @@ _quillmend_cli()
   case $prev in
     --format)
       COMPREPLY=($(compgen -W "table tsv json" -- "$cur"))
+      return
+      ;;
+    --sort)
+      COMPREPLY=($(compgen -W "date from to subject index" -- "$cur"))
       return
       ;;
     --keyword | --messages)
@@ -44,7 +48,7 @@ _quillmend_cli()
   local positional=0
   for ((i = 2; i < cword; i++)); do
     case ${words[i]} in
-      --keyword | --format | --messages) ((i++)) ;;
+      --keyword | --format | --messages | --sort) ((i++)) ;;
       -*) ;;
       *) ((positional++)) ;;
     esac

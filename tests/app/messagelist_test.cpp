@@ -175,8 +175,8 @@ TEST_F(TMessageList, AMacMailboxIsShownPreviewedAndFilteredInMacRoman)
   const auto mailbox = Temp.Write("In", "From ???@??? \rFrom: J\x9Frgen\rSubject: caf\x8E\r\rbody \xC7IC\xC8\r"
                                         "From ???@??? \rSubject: other\r\rplain\r");
   Open(mailbox);
-  EXPECT_EQ(Column(2), (QStringList{QString::fromUtf8(" J\xc3\xbcrgen"), QString()}));
-  EXPECT_EQ(Column(4), (QStringList{QString::fromUtf8(" caf\xc3\xa9"), QStringLiteral(" other")}));
+  EXPECT_EQ(Column(2), (QStringList{QString::fromUtf8("J\xc3\xbcrgen"), QString()}));
+  EXPECT_EQ(Column(4), (QStringList{QString::fromUtf8("caf\xc3\xa9"), QStringLiteral("other")}));
   EXPECT_TRUE(Child<QTreeWidget>("tvFiles")->topLevelItem(1)->child(0)->toolTip(0).startsWith(QStringLiteral("Mac mailbox\n")));
   ClickRow(0);
   EXPECT_TRUE(Preview().contains(QString::fromUtf8("body \xc2\xabIC\xc2\xbb"))) << Preview().toStdString();
