@@ -4,8 +4,9 @@
 set -euo pipefail
 
 # locales: the sources scripts/test-windows.sh builds a Polish and a Russian locale from.
+# python3: the tests that read rebuilt mail back with Python's own mail parser.
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
-          qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev locales)
+          qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev locales python3)
 read -r -a extra <<<"${QUILLMEND_EXTRA_PACKAGES:-}"
 
 missing() {
