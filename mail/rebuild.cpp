@@ -118,7 +118,10 @@ public:
       if (auto found = Open(own, name, skipped))
         return found;
     } else if (parts.size() >= 2) {
-      skipped.push_back("its path \"" + NameText(linePath) + "\" was not followed: it is not in an attachment folder");
+      const char* why = climbs ? "it climbs out of its folder"
+                        : !own.is_absolute() ? "it is no full path on this system"
+                                             : "it is not in an attachment folder";
+      skipped.push_back("its path \"" + NameText(linePath) + "\" was not followed: " + why);
     }
     std::vector<fs::path> folders;
     const std::vector<const char*> kinds =
@@ -364,7 +367,7 @@ std::string HeaderDate(const std::string& date)
 
 std::string MboxFromLine(std::string_view stored)
 {
-  const std::string date = SeparatorDate(SplitLines(stored.substr(0, stored.find_first_of("\r\n"))).front());
+  const std::string date = SeparatorDate(stored.substr(0, std::min(stored.find_first_of("\r\n"), stored.size())));
   return "From MAILER-DAEMON " + (date.empty() ? std::string("Thu Jan  1 00:00:00 1970") : date);
 }
 
@@ -400,9 +403,9 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
         return;
       const std::string& first = field.front();
       const std::string name = Lower(first.substr(0, first.find(':')));
-      std::string value;
-      for (const std::string& l : field)
-        value += (value.empty() ? l.substr(std::min(first.find(':') + 1, first.size())) : l) + " ";
+      std::string value = first.substr(std::min(first.find(':') + 1, first.size()));
+      for (std::size_t i = 1; i < field.size(); ++i)
+        value += " " + field[i];
       if (name == "content-type") {
         declaredCharset = ParameterValue(value, "charset");
       } else if (name == "x-attachments") {

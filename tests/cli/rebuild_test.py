@@ -175,7 +175,8 @@ class Rebuild(unittest.TestCase):
         self.assertIn("1 attachments and 0 images joined, 6 not found", err)
         for said in ['"..\\..\\secret.txt" not found', '"/dev/zero" not found', '"/etc/passwd" not found',
                      "pipe\" is not a regular file", "huge\" is larger than 1024 MB",
-                     "was not followed: it is not in an attachment folder"]:
+                     '"/dev/zero" was not followed: it is not in an attachment folder',
+                     'secret.txt" was not followed: it climbs out of its folder']:
             self.assertIn(said, err)
         (message,) = self.rebuilt(out).values()
         self.assertEqual(all_defects(message), [])
