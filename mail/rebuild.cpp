@@ -338,6 +338,15 @@ std::optional<std::pair<std::string_view, std::uint32_t>> EmbeddedLine(std::stri
   return std::pair{line.substr(0, colon), static_cast<std::uint32_t>(std::stoul(hash, nullptr, 16))};
 }
 
+// "Name: value", the name of printable ASCII.
+bool IsFieldLine(std::string_view line)
+{
+  const std::size_t colon = line.find(':');
+  return colon != std::string_view::npos && colon > 0 &&
+         std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(colon),
+                     [](unsigned char c) { return c > 32 && c < 127; });
+}
+
 // "Mon Dec 13 18:45:29 2010" of "From ???@??? Mon Dec 13 18:45:29 2010".
 std::string SeparatorDate(std::string_view separator)
 {
@@ -427,15 +436,17 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
       field.clear();
     };
     for (; at < lines.size() && !lines[at].empty(); ++at) {
-      if ((lines[at].front() == ' ' || lines[at].front() == '\t') && !field.empty())
+      if ((lines[at].front() == ' ' || lines[at].front() == '\t') && !field.empty()) {
         field.emplace_back(lines[at]);
-      else {
+      } else if (IsFieldLine(lines[at])) {
         flush();
         field.emplace_back(lines[at]);
+      } else {
+        break;  // a header block never closed: the text starts here
       }
     }
     flush();
-    if (at < lines.size())
+    if (at < lines.size() && lines[at].empty())
       ++at;  // the blank line
   }
 
