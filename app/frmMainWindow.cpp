@@ -196,6 +196,11 @@ void TfrmMain::BuildControls()
   MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
   QMenu* fileMenu = MainMenu1->addMenu(QStringLiteral("File"));
   fileMenu->setObjectName(QStringLiteral("File1"));
+  mnuExportRebuilt = fileMenu->addAction(QStringLiteral("Export Selected For Mail Programs..."));
+  mnuExportRebuilt->setObjectName(QStringLiteral("mnuExportRebuilt"));
+  mnuExportMbox = fileMenu->addAction(QStringLiteral("Export Selected To Mbox File..."));
+  mnuExportMbox->setObjectName(QStringLiteral("mnuExportMbox"));
+  fileMenu->addSeparator();
   Exit1 = fileMenu->addAction(QStringLiteral("Exit"));
   Exit1->setObjectName(QStringLiteral("Exit1"));
   mnuMessageSource = ViewMenu()->addAction(QStringLiteral("Message Source"));
@@ -229,6 +234,8 @@ void TfrmMain::BuildControls()
   connect(FModel, &QAbstractItemModel::modelReset, this, &TfrmMain::UpdateCounts);
   connect(FModel, &QAbstractItemModel::dataChanged, this, &TfrmMain::UpdateCounts);
   connect(Exit1, &QAction::triggered, this, command(&TfrmMain::Exit1Click));
+  connect(mnuExportRebuilt, &QAction::triggered, this, command(&TfrmMain::mnuExportRebuiltClick));
+  connect(mnuExportMbox, &QAction::triggered, this, command(&TfrmMain::mnuExportMboxClick));
 }
 
 QMenu* TfrmMain::ViewMenu()
@@ -567,6 +574,83 @@ void TfrmMain::ShowExportReport(const TExportReport& report)
                                   return QStringLiteral("%1 as %2").arg(QString::fromStdString(renamed.FileName),
                                                                       QString::fromStdString(renamed.WrittenAs));
                                 }));
+}
+
+void TfrmMain::mnuExportRebuiltClick()
+{
+  const QString folder = FUi->BrowseForFolder(QStringLiteral("Select Where To Save Emails For Mail Programs"), QString(), true);
+  if (folder.isEmpty())
+    return;
+  const std::filesystem::path target = QStringToPath(folder);
+  if (!ProbeFolder(target)) {
+    FUi->ShowMessage(TMessageKind::Error, QStringLiteral("Error"),
+                     QStringLiteral("Cannot Write To Output Folder ,Please Select A Writeable Folder"));
+    return;
+  }
+  StartRebuild([target](const TMailbox& mailbox, const std::vector<std::size_t>& records, TProgressObserver& observer) {
+    return mailbox.ExportRebuilt(records, target, {}, TExisting::Keep, &observer);
+  });
+}
+
+void TfrmMain::mnuExportMboxClick()
+{
+  const QString file = FUi->GetSaveFileName(QStringLiteral("Save Selected Emails As Mbox File"),
+                                            QStringLiteral("Mbox files (*.mbox);;All files (*)"), QString());
+  if (file.isEmpty())
+    return;
+  // The dialog asked before a file of that name is replaced.
+  StartRebuild([target = QStringToPath(file)](const TMailbox& mailbox, const std::vector<std::size_t>& records,
+                                              TProgressObserver& observer) {
+    return mailbox.ExportMbox(records, target, {}, TExisting::Replace, &observer);
+  });
+}
+
+void TfrmMain::StartRebuild(
+    std::function<TRebuildReport(const TMailbox&, const std::vector<std::size_t>&, TProgressObserver&)> exporter)
+{
+  auto* progress = new TfrmParseWait(100);
+  progress->setAttribute(Qt::WA_DeleteOnClose);
+  progress->Follow(*FJobs, this, kExportProgressDelay);
+  auto report = std::make_shared<TRebuildReport>();
+  StartJob(
+      [report, exporter = std::move(exporter), mailbox = FMailbox, records = CheckedRecordsInRowOrder()](
+          TProgressObserver& observer) { *report = exporter(mailbox, records, observer); },
+      [this, report](std::exception_ptr error) {
+        if (error)
+          std::rethrow_exception(error);
+        ShowRebuildReport(*report);
+      });
+}
+
+void TfrmMain::ShowRebuildReport(const TRebuildReport& report)
+{
+  const auto text = [](const std::string& s) { return QString::fromStdString(s); };
+  QString message = QStringLiteral("%1 emails written%2, %3 attachments and %4 images joined.")
+                        .arg(report.Written)
+                        .arg(report.Cancelled ? QStringLiteral(" before the export was cancelled") : QString())
+                        .arg(report.Attachments)
+                        .arg(report.Images);
+  if (!report.Missing.empty())
+    message += QStringLiteral("\n\n") +
+               ListedText(QStringLiteral("%1 attachments or images were not found; their lines stay in the text:")
+                              .arg(report.Missing.size()),
+                          report.Missing, [&](const TMissingPart& part) {
+                            return QStringLiteral("%1: \"%2\" %3").arg(text(part.FileName), text(part.Name), text(part.Reason));
+                          });
+  if (!report.Failed.empty())
+    message += QStringLiteral("\n\n") +
+               ListedText(QStringLiteral("%1 could not be written:").arg(report.Failed.size()), report.Failed,
+                          [&](const TExportFailure& failure) {
+                            return QStringLiteral("%1: %2").arg(text(failure.FileName), text(failure.Reason));
+                          });
+  if (!report.Renamed.empty())
+    message += QStringLiteral("\n\n") +
+               ListedText(QStringLiteral("Written under another name, since a different file already had theirs:"),
+                          report.Renamed, [&](const TExportRenamed& renamed) {
+                            return QStringLiteral("%1 as %2").arg(text(renamed.FileName), text(renamed.WrittenAs));
+                          });
+  FUi->ShowMessage(report.Succeeded() ? TMessageKind::Information : TMessageKind::Error,
+                   report.Succeeded() ? QStringLiteral("Information") : QStringLiteral("Error"), message);
 }
 
 void TfrmMain::sbSelectAllClick() { FModel->SetAllChecked(true); }

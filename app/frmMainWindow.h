@@ -102,10 +102,15 @@ private:
   void SwitchFilter(const std::optional<std::string>& keyword);
   std::vector<std::size_t> CheckedRecordsInRowOrder() const;
   void ShowExportReport(const TExportReport& report);
+  // Rebuilds the checked records for mail programs with export on the job thread, then reports.
+  void StartRebuild(std::function<TRebuildReport(const TMailbox&, const std::vector<std::size_t>&, TProgressObserver&)> exporter);
+  void ShowRebuildReport(const TRebuildReport& report);
 
   void sbOpenDbxClick();
   void sbAutoScanClick();
   void sbSaveEmailClick();
+  void mnuExportRebuiltClick();
+  void mnuExportMboxClick();
   void sbSelectAllClick();
   void sbDeselectAllClick();
   void btnApplyFilterClick();
@@ -146,6 +151,8 @@ private:
   QLabel* lblCounts;
   std::optional<std::size_t> FPreviewRecord;  // the record the preview shows
   QMenuBar* MainMenu1;
+  QAction* mnuExportRebuilt;
+  QAction* mnuExportMbox;
   QAction* Exit1;
   QAction* mnuHelp;
   QAction* mnuNotInIndexOnly;

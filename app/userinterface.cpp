@@ -20,6 +20,11 @@ QString TDesktopInterface::GetOpenFileName(const QString& title, const QString& 
   return QFileDialog::getOpenFileName(FOwner, title, folder, filter);
 }
 
+QString TDesktopInterface::GetSaveFileName(const QString& title, const QString& filter, const QString& folder)
+{
+  return QFileDialog::getSaveFileName(FOwner, title, folder, filter);
+}
+
 QString TDesktopInterface::BrowseForFolder(const QString& prompt, const QString& initialFolder, bool allowNewFolder)
 {
   return quillmend::BrowseForFolder(FOwner, prompt, initialFolder, allowNewFolder);

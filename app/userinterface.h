@@ -19,6 +19,8 @@ public:
   virtual void ShowMessage(TMessageKind kind, const QString& title, const QString& text) = 0;
   // The chosen file, or empty when cancelled.
   virtual QString GetOpenFileName(const QString& title, const QString& filter, const QString& folder) = 0;
+  // The file to write, confirmed when it exists, or empty when cancelled.
+  virtual QString GetSaveFileName(const QString& title, const QString& filter, const QString& folder) = 0;
   // The chosen folder, or empty when cancelled.
   virtual QString BrowseForFolder(const QString& prompt, const QString& initialFolder, bool allowNewFolder) = 0;
   // Shows url in the default browser; false when no program would take it.
@@ -30,6 +32,7 @@ public:
   explicit TDesktopInterface(QWidget* owner) : FOwner(owner) {}
   void ShowMessage(TMessageKind kind, const QString& title, const QString& text) override;
   QString GetOpenFileName(const QString& title, const QString& filter, const QString& folder) override;
+  QString GetSaveFileName(const QString& title, const QString& filter, const QString& folder) override;
   QString BrowseForFolder(const QString& prompt, const QString& initialFolder, bool allowNewFolder) override;
   bool OpenUrl(const QUrl& url) override;
 

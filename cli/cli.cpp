@@ -31,14 +31,19 @@ const std::vector<TCommandSpec>& Commands()
         {"reverse", nullptr, "in the opposite order"}},
        RunList},
       {"show", "MAILBOX N", 2, 2, "Writes the body of message N as it stands in the file.", {}, RunShow},
-      {"export", "MAILBOX FOLDER", 2, 2,
+      {"export", "MAILBOX FOLDER", 1, 2,
        "Writes each message to FOLDER/RecoveredEmail<N>.eml, MSG_FLAG_EXPUNGED turned into\n"
        "MSG_FLAG_MARKED. A different file of that name is kept: the message goes to\n"
-       "RecoveredEmail<N> (2).eml. Exit status 0 only when every file was written.",
+       "RecoveredEmail<N> (2).eml. Exit status 0 only when every file was written.\n"
+       "With --rebuild or --mbox the messages are rebuilt for mail programs, attachments and\n"
+       "images joined again; exit status 1 also when an attachment was not found.",
        {{"keyword", "WORD", "export the messages whose body holds WORD"},
         {"messages", "0,3,7-12", "export only these messages"},
         {"not-in-index", nullptr, "export only the messages the mail client's index does not list"},
-        {"overwrite", nullptr, "replace files of the same name"}},
+        {"overwrite", nullptr, "replace files of the same name"},
+        {"rebuild", nullptr, "write standard MIME messages that mail programs open whole"},
+        {"mbox", "FILE", "write the rebuilt messages into one mbox file FILE, in place of FOLDER"},
+        {"attachments", "DIR", "look for attachment and image files in DIR too"}},
        RunExport},
       {"find", "[ROOT...]", 0, std::numeric_limits<std::size_t>::max(),
        "Prints the path of every *.mbx below the roots, or on every fixed drive; exit status 1\n"

@@ -1,4 +1,5 @@
 // quillmend-cli export MAILBOX FOLDER [--keyword WORD] [--messages 0,3,7-12] [--not-in-index] [--overwrite]
+//                [--rebuild | --mbox FILE] [--attachments DIR]
 
 #include "cli/commands.h"
 #include "mail/export.h"
@@ -8,9 +9,31 @@
 
 namespace quillmend::cli {
 
+namespace {
+
+// The summary line and a line for each part left out, on stderr.
+void SayRebuilt(const TCommand& command, const TRebuildReport& report)
+{
+  command.Err << "quillmend-cli: " << report.Written << " messages rebuilt, " << report.Attachments
+              << " attachments and " << report.Images << " images joined, " << report.Missing.size() << " not found, "
+              << report.Failed.size() << " failed\n";
+  for (const TMissingPart& part : report.Missing)
+    command.Err << "quillmend-cli: " << part.FileName << ": \"" << part.Name << "\" " << part.Reason << "\n";
+}
+
+}  // namespace
+
 int RunExport(const TCommand& command, const TArgs& args)
 {
-  const auto folder = PathFromArg(args.Positionals()[1]);
+  const auto mbox = args.Option("mbox");
+  if (mbox && (args.Positionals().size() > 1 || args.Flag("rebuild")))
+    throw TUsageError("--mbox writes one file: give no FOLDER and no --rebuild");
+  if (!mbox && args.Positionals().size() < 2)
+    throw TUsageError("missing arguments");
+  const auto attachments = args.Option("attachments");
+  const TRebuildOptions options{attachments ? PathFromArg(*attachments) : std::filesystem::path()};
+  const TExisting existing = args.Flag("overwrite") ? TExisting::Replace : TExisting::Keep;
+  const auto folder = mbox ? PathFromArg(*mbox).parent_path() : PathFromArg(args.Positionals()[1]);
   const auto messages = args.Option("messages");
   const std::optional<TMessageList> chosen = messages ? std::optional<TMessageList>(*messages) : std::nullopt;
 
@@ -24,23 +47,37 @@ int RunExport(const TCommand& command, const TArgs& args)
   }
 
   std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
+  if (!folder.empty())
+    std::filesystem::create_directories(folder, ec);
   std::string reason;
-  if (!ProbeFolder(folder, &reason))
+  if (!ProbeFolder(folder.empty() ? std::filesystem::path(".") : folder, &reason))
     throw TFileError(FileErrorMessage("Cannot write to folder", folder, ec ? ec.message() : reason));
 
   auto bar = ProgressFor(command, "Exporting");
-  const TExportReport report =
-      mailbox.Export(indexes, folder, args.Flag("overwrite") ? TExisting::Replace : TExisting::Keep, Observer(bar));
+  TRebuildReport rebuilt;
+  if (mbox)
+    rebuilt = mailbox.ExportMbox(indexes, PathFromArg(*mbox), options, existing, Observer(bar));
+  else if (args.Flag("rebuild"))
+    rebuilt = mailbox.ExportRebuilt(indexes, folder, options, existing, Observer(bar));
+  else
+    static_cast<TExportReport&>(rebuilt) = mailbox.Export(indexes, folder, existing, Observer(bar));
+  const TExportReport& report = rebuilt;
   bar.reset();
-  command.Out << "Exported " << report.Written << " of " << indexes.size() << " messages to \"" << PathText(folder)
-              << "\"\n";
+  if (mbox)
+    command.Out << "Exported " << report.Written << " of " << indexes.size() << " messages to \""
+                << PathText(folder / (report.Files.empty() ? PathFromArg(*mbox).filename() : PathFromArg(report.Files[0])))
+                << "\"\n";
+  else
+    command.Out << "Exported " << report.Written << " of " << indexes.size() << " messages to \"" << PathText(folder)
+                << "\"\n";
+  if (mbox || args.Flag("rebuild"))
+    SayRebuilt(command, rebuilt);
   for (const TExportFailure& failure : report.Failed)
     command.Err << "quillmend-cli: " << failure.FileName << ": " << failure.Reason << "\n";
   for (const TExportRenamed& renamed : report.Renamed)
     command.Err << "quillmend-cli: " << renamed.FileName << ": a different file has that name; written as \""
                 << renamed.WrittenAs << "\"\n";
-  return report.Succeeded() ? kExitOk : kExitFailure;
+  return rebuilt.Succeeded() ? kExitOk : kExitFailure;
 }
 
 }  // namespace quillmend::cli

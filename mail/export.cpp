@@ -381,10 +381,14 @@ void SyncFilesystem(const fs::path& folder)
 }
 #endif
 
-// "<stem>.eml", then "<stem> (2).eml", "<stem> (3).eml", ...
-std::string NumberedName(const std::string& stem, int attempt)
+// "<stem><ext>", then "<stem> (2)<ext>", "<stem> (3)<ext>", ...
+std::string NumberedName(const std::string& name, int attempt)
 {
-  return attempt == 0 ? stem + ".eml" : stem + " (" + std::to_string(attempt + 1) + ").eml";
+  if (attempt == 0)
+    return name;
+  const std::size_t dot = name.rfind('.');
+  const std::size_t cut = dot == std::string::npos || dot == 0 ? name.size() : dot;
+  return name.substr(0, cut) + " (" + std::to_string(attempt + 1) + ")" + name.substr(cut);
 }
 
 // A message's bytes under a temporary name in folder until they are given a name of their own.
@@ -416,13 +420,13 @@ public:
 
   void Sync() { FFile->Sync(); }
 
-  // Gives the file the first of "<stem>.eml", "<stem> (2).eml", ... that is free or holds the same
-  // bytes already (the temporary file is then dropped); with replace, "<stem>.eml" whatever it holds.
+  // Gives the file the first of "<stem><ext>", "<stem> (2)<ext>", ... that is free or holds the same
+  // bytes already (the temporary file is then dropped); with replace, target whatever it holds.
   // Returns the name. The bytes must be on the disk first (Sync), so no name ever stands for less.
-  std::string Commit(const std::string& stem, bool replace)
+  std::string Commit(const std::string& target, bool replace)
   {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-      const std::string name = NumberedName(stem, attempt);
+      const std::string name = NumberedName(target, attempt);
       if (FFile->MoveTo(FFolder / name, replace)) {
         FNamed = true;
         return name;
@@ -439,8 +443,9 @@ private:
   bool FNamed = false;
 };
 
-// The permission bits the mailbox gives its readers and writers; executable bits make no sense for mail.
-unsigned MailboxMode(const fs::path& mailbox)
+}  // namespace
+
+unsigned ExportMode(const fs::path& mailbox)
 {
 #ifdef _WIN32
   (void)mailbox;
@@ -452,7 +457,45 @@ unsigned MailboxMode(const fs::path& mailbox)
 #endif
 }
 
-}  // namespace
+struct TOutputFile::TImpl {
+  TImpl(const fs::path& target, unsigned mode)
+      : Folder(target.parent_path().empty() ? fs::path(".") : target.parent_path()),
+        Name(PathText(target.filename())), File(Folder, Name, mode)
+  {
+  }
+  fs::path Folder;
+  std::string Name;
+  TTemporaryFile File;
+};
+
+TOutputFile::TOutputFile(const fs::path& target, unsigned mode)
+try : FImpl(std::make_unique<TImpl>(target, mode)) {
+} catch (const TOutputError& e) {
+  throw TFileError(FileErrorMessage("Cannot create file", target, e.what()));
+}
+
+TOutputFile::~TOutputFile() = default;
+
+void TOutputFile::Write(std::string_view bytes)
+{
+  try {
+    FImpl->File.Write(bytes);
+  } catch (const TOutputError& e) {
+    throw TFileError(FileErrorMessage("Cannot write file", FImpl->Folder / FImpl->Name, e.what()));
+  }
+}
+
+std::string TOutputFile::Commit(bool replace)
+{
+  try {
+    FImpl->File.Sync();
+    const std::string name = FImpl->File.Commit(FImpl->Name, replace);
+    SyncFolder(FImpl->Folder);
+    return name;
+  } catch (const TOutputError& e) {
+    throw TFileError(FileErrorMessage("Cannot write file", FImpl->Folder / FImpl->Name, e.what()));
+  }
+}
 
 void TFlagWordReplacer::Feed(std::string_view bytes, std::string& out)
 {
@@ -527,12 +570,32 @@ TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails,
       return true;
     });
   };
-  return ExportMessages(read, MailboxMode(mailbox), emails, indexes, folder, observer, existing);
+  return ExportMessages(read, ExportMode(mailbox), emails, indexes, folder, observer, existing);
 }
 
 TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TEmailArray& emails,
                              const std::vector<std::size_t>& indexes, const fs::path& folder, TProgressObserver* observer,
                              TExisting existing)
+{
+  std::string replaced;
+  const auto write = [&](std::size_t index, const TByteSink& sink) {
+    const TByteRange range = MessageRange(emails.at(index));
+    TFlagWordReplacer replacer;
+    const std::int64_t got = read(range, [&](std::string_view piece) {
+      replaced.clear();
+      replacer.Feed(piece, replaced);
+      sink(replaced);
+    });
+    replaced.clear();
+    replacer.Finish(replaced);
+    sink(replaced);
+    return TMessageBytes{got, range.Length()};
+  };
+  return ExportFiles(write, mode, indexes, folder, observer, existing);
+}
+
+TExportReport ExportFiles(const TMessageWriter& write, unsigned mode, const std::vector<std::size_t>& indexes,
+                          const fs::path& folder, TProgressObserver* observer, TExisting existing)
 {
   TProgressSession session(observer);
   TProgressFeed feed(observer);
@@ -540,7 +603,6 @@ TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TE
   if (indexes.empty())
     return report;
   RemoveStaleTemporaries(folder);
-
   // Files are written in batches, flushed together, and only then named.
   struct TPending {
     std::string Name;
@@ -569,14 +631,14 @@ TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TE
 #endif
         const std::string stem = p.Name.substr(0, p.Name.size() - 4);
         if (p.Got == p.Length) {
-          const std::string as = p.File->Commit(stem, existing == TExisting::Replace);
+          const std::string as = p.File->Commit(p.Name, existing == TExisting::Replace);
           ++report.Written;
           report.Files.push_back(as);
           if (as != p.Name)
             report.Renamed.push_back({p.Name, as});
         } else {
           // Never under the message's own name: a whole file of an earlier export may be there.
-          const std::string as = p.File->Commit(stem + ".incomplete", false);
+          const std::string as = p.File->Commit(stem + ".incomplete.eml", false);
           report.Failed.push_back({p.Name, "the mailbox ends before the message does: " + std::to_string(p.Got) +
                                                " of " + std::to_string(p.Length) + " bytes could be read, kept as " + as});
         }
@@ -590,29 +652,26 @@ TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TE
   };
 
   std::string buffer;
-  buffer.reserve(kWriteBuffer + kFlagWord.size());
+  buffer.reserve(2 * kWriteBuffer);
   for (std::size_t done = 0; done < indexes.size(); ++done) {
     const std::size_t index = indexes[done];
     const std::string name = ExportFileName(index);
-    const TByteRange range = MessageRange(emails.at(index));
     try {
       auto out = std::make_unique<TTemporaryFile>(folder, name, mode);
-      TFlagWordReplacer replacer;
       buffer.clear();
-      const std::int64_t got = read(range, [&](std::string_view piece) {
-        replacer.Feed(piece, buffer);
+      const TMessageBytes bytes = write(index, [&](std::string_view piece) {
+        buffer.append(piece);
         if (buffer.size() >= kWriteBuffer) {
           out->Write(buffer);
           buffer.clear();
         }
       });
-      replacer.Finish(buffer);
       out->Write(buffer);
-      if (got == 0 && range.Length() > 0) {
+      if (bytes.Got == 0 && bytes.Length > 0) {
         report.Failed.push_back({name, "the mailbox ends before the message begins: nothing of it could be read"});
       } else {
-        pending.push_back({name, std::move(out), got, range.Length()});
-        pendingBytes += got;
+        pending.push_back({name, std::move(out), bytes.Got, bytes.Length});
+        pendingBytes += bytes.Got;
       }
     } catch (const TFileError& e) {  // the file, or this message's bytes in the mailbox
       report.Failed.push_back({name, e.what()});

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +83,46 @@ TExportReport ExportMessages(const std::filesystem::path& mailbox, const TEmailA
 // Reads range, handing sink consecutive pieces; returns the bytes delivered, fewer where the mailbox
 // now ends. Throws TFileError when the mailbox cannot be read.
 using TMessageReader = std::function<std::int64_t(TByteRange range, const std::function<void(std::string_view)>& sink)>;
+
+// Where a message's file is written to, in pieces.
+using TByteSink = std::function<void(std::string_view)>;
+
+// How much of a message the mailbox still held: Got below Length when it ends before the message.
+struct TMessageBytes {
+  std::int64_t Got = 0;
+  std::int64_t Length = 0;
+};
+
+// Writes the file of record index through sink.
+using TMessageWriter = std::function<TMessageBytes(std::size_t index, const TByteSink& sink)>;
+
+// The loop behind ExportMessages for any way of making a record's file: the same names, batches,
+// flushes, renames and report. A TFileError out of write fails that record's file only.
+TExportReport ExportFiles(const TMessageWriter& write, unsigned mode, const std::vector<std::size_t>& indexes,
+                          const std::filesystem::path& folder, TProgressObserver* observer, TExisting existing);
+
+// The permission bits of files exported from mailbox: those it gives its readers and writers.
+unsigned ExportMode(const std::filesystem::path& mailbox);
+
+// One file written under a temporary name beside target, flushed, and only then given its name, so
+// that no name ever stands for part of a file. Dropped unless committed. Throws TFileError naming
+// target.
+class TOutputFile {
+public:
+  TOutputFile(const std::filesystem::path& target, unsigned mode);
+  ~TOutputFile();
+  TOutputFile(const TOutputFile&) = delete;
+  TOutputFile& operator=(const TOutputFile&) = delete;
+
+  void Write(std::string_view bytes);
+  // Names the file target, or, when a different file has that name and replace is false, the first
+  // free "<stem> (2)<ext>", ...; a file of the same bytes counts as written. Returns the name given.
+  std::string Commit(bool replace);
+
+private:
+  struct TImpl;
+  std::unique_ptr<TImpl> FImpl;
+};
 
 // ExportMessages with the bytes coming from read and the files made with the permission bits mode
 // (less the umask): the seam through which tests make reading fail part way.

@@ -102,6 +102,18 @@ TExportReport TMailbox::Export(const std::vector<std::size_t>& records, const st
   return ExportMessages(FPath, *FEmails, records, folder, observer, existing, &FIdentity);
 }
 
+TRebuildReport TMailbox::ExportRebuilt(const std::vector<std::size_t>& records, const std::filesystem::path& folder,
+                                      const TRebuildOptions& options, TExisting existing, TProgressObserver* observer) const
+{
+  return RebuildMessages(FPath, *FEmails, records, folder, options, observer, existing, &FIdentity);
+}
+
+TRebuildReport TMailbox::ExportMbox(const std::vector<std::size_t>& records, const std::filesystem::path& file,
+                                   const TRebuildOptions& options, TExisting existing, TProgressObserver* observer) const
+{
+  return quillmend::ExportMbox(FPath, *FEmails, records, file, options, observer, existing, &FIdentity);
+}
+
 bool TMailbox::Current() const
 {
   try {

@@ -11,6 +11,7 @@
 #include "mail/files.h"
 #include "mail/toc.h"
 #include "search/codepage.h"
+#include "mail/rebuild.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -80,6 +81,16 @@ public:
   // Throws TFileError when the mailbox cannot be opened or is no longer the file scanned.
   TExportReport Export(const std::vector<std::size_t>& records, const std::filesystem::path& folder,
                        TExisting existing = TExisting::Keep, TProgressObserver* observer = nullptr) const;
+
+  // The records rebuilt for mail programs: as RecoveredEmail<n>.eml files in folder, or as one mbox
+  // file, in the order given. Throws TFileError when the mailbox cannot be opened or is no longer the
+  // file scanned.
+  TRebuildReport ExportRebuilt(const std::vector<std::size_t>& records, const std::filesystem::path& folder,
+                               const TRebuildOptions& options, TExisting existing = TExisting::Keep,
+                               TProgressObserver* observer = nullptr) const;
+  TRebuildReport ExportMbox(const std::vector<std::size_t>& records, const std::filesystem::path& file,
+                            const TRebuildOptions& options, TExisting existing = TExisting::Keep,
+                            TProgressObserver* observer = nullptr) const;
 
   // Whether a typed keyword can stand in this mailbox at all: a character that its code page lacks
   // cannot, and such a keyword matches nothing.

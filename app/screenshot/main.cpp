@@ -23,6 +23,7 @@ public:
     Failed = true;
   }
   QString GetOpenFileName(const QString&, const QString&, const QString&) override { return FMailbox; }
+  QString GetSaveFileName(const QString&, const QString&, const QString&) override { return {}; }
   QString BrowseForFolder(const QString&, const QString&, bool) override { return {}; }
   bool OpenUrl(const QUrl&) override { return false; }
   bool Failed = false;

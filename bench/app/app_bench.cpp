@@ -39,6 +39,7 @@ public:
     std::cerr << title.toStdString() << ": " << text.toStdString() << "\n";
   }
   QString GetOpenFileName(const QString&, const QString&, const QString&) override { return {}; }
+  QString GetSaveFileName(const QString&, const QString&, const QString&) override { return {}; }
   QString BrowseForFolder(const QString&, const QString&, bool) override { return {}; }
   bool OpenUrl(const QUrl&) override { return false; }
 };

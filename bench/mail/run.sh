@@ -65,6 +65,16 @@ echo "== exporting every message: export vs csplit"
   -n "csplit" "csplit -s -z -n 7 -f $OUT/x $SMALL '/^From ???@??? /' '{*}'" \
   -n "export" "$BIN/quillmend-mailbench export $SMALL $OUT"
 
+if [[ -x $CLI ]]; then
+  echo "== exporting every message rebuilt for mail programs: --rebuild and --mbox vs the byte-exact export"
+  # -i: the generated mail names attachment files that do not exist, which the rebuilt export reports.
+  "${HF[@]}" -i --export-json "$WORK/rebuild.json" \
+    --prepare "rm -rf $OUT && mkdir $OUT" \
+    -n "byte-exact" "$CLI export $SMALL $OUT" \
+    -n "rebuilt" "$CLI export $SMALL $OUT --rebuild" \
+    -n "mbox" "$CLI export $SMALL --mbox $OUT/all.mbox"
+fi
+
 echo "== peak memory (max RSS)"
 for args in "scan $BIG" "keyword $BIG zanzibar"; do
   # shellcheck disable=SC2086
@@ -98,6 +108,8 @@ compare("index", "without index", "with index", "<= 1.05x")
 compare("keyword", "wc -l", "keyword absent", "<= 5x")
 compare("keyword", "wc -l", "keyword common", "<= 5x")
 compare("export", "csplit", "export", "<= 1x")
+compare("rebuild", "byte-exact", "rebuilt", "figures only")
+compare("rebuild", "byte-exact", "mbox", "figures only")
 print(f"{'command':<19}{'mean':>8}{'min':>8}{'cpu':>8}   {'baseline':<8}{'mean':>8}{'min':>8}{'cpu':>8}"
       f"{'mean':>8}{'min':>7}{'cpu':>7}  target")
 for cmd, cm, cn, cc, base, bm, bn, bc, rm, rn, rc, target in rows:

@@ -4,6 +4,7 @@
 
 #include "mail/export.h"
 
+#include <QAction>
 #include <QPushButton>
 
 namespace quillmend::test {
@@ -173,6 +174,92 @@ TEST_F(TExport, AMailboxGoneSinceTheScanEndsInTheApplicationErrorBox)
   EXPECT_EQ(Ui.Messages[0].Title, QStringLiteral("Quillmend"));
   EXPECT_TRUE(Ui.Messages[0].Text.startsWith(QStringLiteral("Cannot open file \"")));
   EXPECT_TRUE(Window->isEnabled());
+}
+
+// Export For Mail Programs and To Mbox File: the same checked rows, rebuilt, and one report.
+class TRebuiltExport : public TExport {
+protected:
+  void Trigger(const char* action)
+  {
+    Child<QAction>(action)->trigger();
+    WaitForJob();
+  }
+  // The mailbox of a copy of the whole Windows folder, attach/ and Embedded/ beside it.
+  fs::path CopyOfFolder()
+  {
+    const fs::path folder = Temp.Path() / "Eudora";
+    fs::copy(InMbx.parent_path(), folder, fs::copy_options::recursive);
+    return folder / "In.mbx";
+  }
+};
+
+TEST_F(TRebuiltExport, WritesTheCheckedMessagesRebuiltAndReportsWhatWasJoined)
+{
+  Open(CopyOfFolder());
+  Check(0);
+  Check(2);
+  const fs::path folder = Folder("rebuilt");
+  Ui.FolderAnswers.push_back(ToQString(folder));
+  Trigger("mnuExportRebuilt");
+
+  EXPECT_EQ(Ui.Asked.last(), QStringLiteral("Select Where To Save Emails For Mail Programs"));
+  const QStringList rows = Column(0);
+  EXPECT_EQ(Files(folder), (std::vector<std::string>{ExportFileName(rows[0].toULongLong()),
+                                                     ExportFileName(rows[2].toULongLong())}));
+  for (const int row : {0, 2}) {
+    const std::string written = ReadFile(folder / ExportFileName(rows[row].toULongLong()));
+    EXPECT_NE(written.rfind("From ???@??? ", 0), 0u);  // no separator line
+    EXPECT_NE(written.find("\r\nContent-Type: multipart/"), std::string::npos);
+  }
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Information);
+  EXPECT_TRUE(Ui.Messages[0].Text.startsWith(QStringLiteral("2 emails written, ")));
+  EXPECT_TRUE(Window->isEnabled());
+}
+
+TEST_F(TRebuiltExport, NamesAnAttachmentNotFoundInTheOneErrorBox)
+{
+  const fs::path mailbox = CopyOfFolder();
+  fs::remove(mailbox.parent_path() / "attach" / "stevan_white");
+  Open(mailbox);
+  Click("sbSelectAll");
+  Ui.FolderAnswers.push_back(ToQString(Folder("rebuilt")));
+  Trigger("mnuExportRebuilt");
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Error);
+  EXPECT_TRUE(Ui.Messages[0].Text.contains(QStringLiteral("1 attachments or images were not found")));
+  EXPECT_TRUE(Ui.Messages[0].Text.contains(QStringLiteral("stevan_white\" not found")));
+}
+
+TEST_F(TRebuiltExport, WritesOneMboxFileInRowOrder)
+{
+  Open(CopyOfFolder());
+  ClickHeader(4);
+  Click("sbSelectAll");
+  const fs::path file = Temp.Path() / "all.mbox";
+  Ui.SaveAnswers.push_back(ToQString(file));
+  Trigger("mnuExportMbox");
+
+  EXPECT_EQ(Ui.Asked.last(), QStringLiteral("Save Selected Emails As Mbox File"));
+  const std::string written = ReadFile(file);
+  std::vector<std::string> subjects;
+  for (std::size_t at = written.find("\nSubject: "); at != std::string::npos; at = written.find("\nSubject: ", at + 1))
+    subjects.push_back(written.substr(at + 10, written.find('\n', at + 1) - at - 10));
+  std::vector<std::string> shown;
+  for (const QString& subject : Column(4))
+    shown.push_back(subject.trimmed().toStdString());
+  EXPECT_EQ(subjects, shown);
+  EXPECT_EQ(written.rfind("From MAILER-DAEMON Mon Dec 13 18:45:29 2010\n", 0), 0u);
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Information);
+}
+
+TEST_F(TRebuiltExport, CancellingTheSaveDialogDoesNothing)
+{
+  Open(CopyOfFolder());
+  Click("sbSelectAll");
+  Trigger("mnuExportMbox");
+  EXPECT_TRUE(Ui.Messages.empty());
 }
 
 }  // namespace

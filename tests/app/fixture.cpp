@@ -38,6 +38,12 @@ QString TFakeInterface::GetOpenFileName(const QString& title, const QString& fil
   return Take(OpenAnswers);
 }
 
+QString TFakeInterface::GetSaveFileName(const QString& title, const QString&, const QString&)
+{
+  Asked << title;
+  return Take(SaveAnswers);
+}
+
 QString TFakeInterface::BrowseForFolder(const QString& prompt, const QString&, bool allowNewFolder)
 {
   Asked << prompt;

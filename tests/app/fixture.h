@@ -36,12 +36,14 @@ public:
 
   void ShowMessage(TMessageKind kind, const QString& title, const QString& text) override;
   QString GetOpenFileName(const QString& title, const QString& filter, const QString& folder) override;
+  QString GetSaveFileName(const QString& title, const QString& filter, const QString& folder) override;
   QString BrowseForFolder(const QString& prompt, const QString& initialFolder, bool allowNewFolder) override;
   bool OpenUrl(const QUrl& url) override;
 
   // Answers, taken in turn; a dialog asked with none left counts as cancelled.
   std::deque<QString> OpenAnswers;
   std::deque<QString> FolderAnswers;
+  std::deque<QString> SaveAnswers;
   bool OpenUrlResult = true;
 
   std::vector<TMessage> Messages;
