@@ -1,5 +1,7 @@
 #include "mail/htmlbody.h"
 
+#include "mail/mime.h"
+
 #include <algorithm>
 
 namespace quillmend {
@@ -93,15 +95,6 @@ bool HtmlContentType(std::string_view header)
     }
   });
   return found;
-}
-
-std::uint32_t ContentIdHash(std::string_view contentId)
-{
-  constexpr std::uint64_t kModulus = 2147483629;
-  std::uint64_t hash = 0;
-  for (const char c : contentId)
-    hash = (hash * 256 + static_cast<unsigned char>(c)) % kModulus;
-  return static_cast<std::uint32_t>(hash + 1);
 }
 
 std::vector<TInlineImage> InlineImages(std::string_view body, const std::filesystem::path& mailbox)

@@ -22,10 +22,6 @@ std::vector<TBodyStretch> BodyStretches(std::string_view body);
 // Whether the header block's Content-Type is text/html.
 bool HtmlContentType(std::string_view header);
 
-// The hash Eudora joins an inline image's line to its Content-ID with: the ID (no angle brackets) as
-// one big-endian number modulo 2147483629, plus one.
-std::uint32_t ContentIdHash(std::string_view contentId);
-
 struct TInlineImage {
   std::filesystem::path File;
   std::uint32_t Hash;

@@ -1,5 +1,7 @@
 #include "mail/mime.h"
 
+#include "base/text.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -193,16 +195,11 @@ std::uint32_t ContentIdHash(std::string_view id)
 bool IsUtf8BeyondAscii(std::string_view bytes)
 {
   bool beyond = false;
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > bytes.size() || (n == 2 && c < 0xC2))
+  for (std::string_view rest = bytes; !rest.empty();) {
+    const std::optional<char32_t> cp = NextCodePoint(rest);
+    if (!cp)
       return false;
-    for (std::size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(bytes[i + k]) >> 6) != 2)
-        return false;
-    beyond = beyond || n > 1;
-    i += n;
+    beyond = beyond || *cp >= 0x80;
   }
   return beyond;
 }

@@ -15,7 +15,7 @@ _quillmend_cli()
   case ${words[1]} in
     list) options="--keyword --format --status --not-in-index --sort --reverse" ;;
     show) options="" ;;
-    export) options="--keyword --messages --not-in-index --overwrite" ;;
+    export) options="--keyword --messages --not-in-index --overwrite --rebuild --mbox --attachments" ;;
     find) options="--null -0" ;;
     *) return ;;
   esac
@@ -30,6 +30,14 @@ _quillmend_cli()
       return
       ;;
     --keyword | --messages)
+      return
+      ;;
+    --mbox)
+      _filedir
+      return
+      ;;
+    --attachments)
+      _filedir -d
       return
       ;;
   esac
@@ -48,7 +56,7 @@ _quillmend_cli()
   local positional=0
   for ((i = 2; i < cword; i++)); do
     case ${words[i]} in
-      --keyword | --format | --messages | --sort) ((i++)) ;;
+      --keyword | --format | --messages | --sort | --mbox | --attachments) ((i++)) ;;
       -*) ;;
       *) ((positional++)) ;;
     esac

@@ -1,6 +1,7 @@
 // HTML stretches of a body part and the inline images Eudora moved out of it.
 
 #include "mail/htmlbody.h"
+#include "mail/mime.h"
 
 #include <gtest/gtest.h>
 
