@@ -521,23 +521,31 @@ std::vector<std::size_t> TfrmMain::CheckedRecordsInRowOrder() const
   return records;
 }
 
-void TfrmMain::sbSaveEmailClick()
+std::optional<std::filesystem::path> TfrmMain::ExportFolder(const QString& prompt)
 {
-  const QString folder = FUi->BrowseForFolder(QStringLiteral("Select Where To Save Recovered Emails"), QString(), true);
+  const QString folder = FUi->BrowseForFolder(prompt, QString(), true);
   if (folder.isEmpty())
-    return;
+    return std::nullopt;
   const std::filesystem::path target = QStringToPath(folder);
   if (!ProbeFolder(target)) {
     FUi->ShowMessage(TMessageKind::Error, QStringLiteral("Error"),
                      QStringLiteral("Cannot Write To Output Folder ,Please Select A Writeable Folder"));
-    return;
+    return std::nullopt;
   }
+  return target;
+}
+
+void TfrmMain::sbSaveEmailClick()
+{
+  const std::optional<std::filesystem::path> target = ExportFolder(QStringLiteral("Select Where To Save Recovered Emails"));
+  if (!target)
+    return;
   auto* progress = new TfrmParseWait(100);
   progress->setAttribute(Qt::WA_DeleteOnClose);
   progress->Follow(*FJobs, this, kExportProgressDelay);
   auto report = std::make_shared<TExportReport>();
   StartJob(
-      [report, mailbox = FMailbox, records = CheckedRecordsInRowOrder(), target](TProgressObserver& observer) {
+      [report, mailbox = FMailbox, records = CheckedRecordsInRowOrder(), target = *target](TProgressObserver& observer) {
         *report = mailbox.Export(records, target, TExisting::Keep, &observer);
       },
       [this, report](std::exception_ptr error) {
@@ -578,16 +586,11 @@ void TfrmMain::ShowExportReport(const TExportReport& report)
 
 void TfrmMain::mnuExportRebuiltClick()
 {
-  const QString folder = FUi->BrowseForFolder(QStringLiteral("Select Where To Save Emails For Mail Programs"), QString(), true);
-  if (folder.isEmpty())
+  const std::optional<std::filesystem::path> target =
+      ExportFolder(QStringLiteral("Select Where To Save Emails For Mail Programs"));
+  if (!target)
     return;
-  const std::filesystem::path target = QStringToPath(folder);
-  if (!ProbeFolder(target)) {
-    FUi->ShowMessage(TMessageKind::Error, QStringLiteral("Error"),
-                     QStringLiteral("Cannot Write To Output Folder ,Please Select A Writeable Folder"));
-    return;
-  }
-  StartRebuild([target](const TMailbox& mailbox, const std::vector<std::size_t>& records, TProgressObserver& observer) {
+  StartRebuild([target = *target](const TMailbox& mailbox, const std::vector<std::size_t>& records, TProgressObserver& observer) {
     return mailbox.ExportRebuilt(records, target, {}, TExisting::Keep, &observer);
   });
 }

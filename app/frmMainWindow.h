@@ -101,6 +101,8 @@ private:
   // scanned.
   void SwitchFilter(const std::optional<std::string>& keyword);
   std::vector<std::size_t> CheckedRecordsInRowOrder() const;
+  // The folder the user picks for an export, probed for writing; none when cancelled or refused.
+  std::optional<std::filesystem::path> ExportFolder(const QString& prompt);
   void ShowExportReport(const TExportReport& report);
   // Rebuilds the checked records for mail programs with export on the job thread, then reports.
   void StartRebuild(std::function<TRebuildReport(const TMailbox&, const std::vector<std::size_t>&, TProgressObserver&)> exporter);

@@ -239,6 +239,20 @@ private:
   std::int64_t FNextChange = 0;
 };
 
+// The next block of the scan, empty at the end of the file; the bar learns the file's size now and
+// the observer is asked whether to stop (TCancelled).
+std::string_view NextBlock(TReadAhead& reader, const TMailboxFile& file, TProgressReporter& progress, std::int64_t pos)
+{
+  const std::string_view block = reader.Next();
+  if (block.empty())
+    return block;
+  progress.SetSize(std::max(file.Size(), pos + static_cast<std::int64_t>(block.size())));
+  if (pos == 0)
+    progress.At(0);
+  progress.Step();
+  return block;
+}
+
 // The lines of a CR LF file, by the first CR LF at or after each line start. Returns the bytes read.
 std::int64_t ScanCrLfLines(TReadAhead& reader, const TMailboxFile& file, TRecordBuilder& records,
                            TProgressReporter& progress)
@@ -248,14 +262,10 @@ std::int64_t ScanCrLfLines(TReadAhead& reader, const TMailboxFile& file, TRecord
   std::int64_t pos = 0;  // file offset of buffer[0]
   std::int64_t lineStart = 0;
   for (;;) {
-    const std::string_view block = reader.Next();
+    const std::string_view block = NextBlock(reader, file, progress, pos);
     const std::size_t n = block.size();
     if (n == 0)
       break;
-    progress.SetSize(std::max(file.Size(), pos + static_cast<std::int64_t>(n)));
-    if (pos == 0)
-      progress.At(0);
-    progress.Step();
 
     const char* data = block.data();
     std::size_t lineFrom = lineStart >= pos ? static_cast<std::size_t>(lineStart - pos) : 0;
@@ -314,14 +324,10 @@ std::int64_t ScanCrLines(TReadAhead& reader, const TMailboxFile& file, TRecordBu
   std::int64_t pos = 0;
   std::int64_t lineStart = 0;
   for (;;) {
-    const std::string_view block = reader.Next();
+    const std::string_view block = NextBlock(reader, file, progress, pos);
     const std::size_t n = block.size();
     if (n == 0)
       break;
-    progress.SetSize(std::max(file.Size(), pos + static_cast<std::int64_t>(n)));
-    if (pos == 0)
-      progress.At(0);
-    progress.Step();
 
     const char* data = block.data();
     std::size_t lineFrom = lineStart >= pos ? static_cast<std::size_t>(lineStart - pos) : 0;

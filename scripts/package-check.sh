@@ -70,13 +70,7 @@ installed=0
 echo "installed, run and removed again"
 
 echo "== the Windows zip =="
-wine=""
-for candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)"; do
-  if [ -n "$candidate" ] && [ -x "$candidate" ]; then
-    wine=$candidate
-    break
-  fi
-done
+source scripts/wine.sh
 if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || [ -z "$wine" ]; then
   echo "package-check: the Windows zip skipped, the cross compiler or wine64 is missing (CI installs both)"
   exit 0

@@ -7,13 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 compiler=x86_64-w64-mingw32-g++-posix
-wine=""
-for candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)"; do
-  if [ -n "$candidate" ] && [ -x "$candidate" ]; then
-    wine=$candidate
-    break
-  fi
-done
+source scripts/wine.sh
 if ! command -v "$compiler" >/dev/null || [ -z "$wine" ]; then
   echo "test-windows: skipped, $compiler or wine64 is missing (Debian: g++-mingw-w64-x86-64-posix wine64)"
   exit 0

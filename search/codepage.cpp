@@ -18,6 +18,29 @@ namespace quillmend {
 
 namespace {
 
+// utf8 in a single-byte code page: ASCII and the characters from latinFrom to U+00FF stand for
+// themselves, the others are byte 0x80 plus their place in high; nothing when a character has no byte.
+// Bytes that are not valid UTF-8 are taken as they stand.
+template <std::size_t N>
+std::optional<std::string> SingleBytes(std::string_view utf8, const char16_t (&high)[N], char32_t latinFrom)
+{
+  std::string bytes;
+  for (std::string_view rest = utf8; !rest.empty();) {
+    const std::optional<char32_t> cp = NextCodePoint(rest);
+    if (!cp)
+      return std::string(utf8);
+    if (*cp < 0x80 || (*cp >= latinFrom && *cp <= 0xFF)) {
+      bytes += static_cast<char>(*cp);
+      continue;
+    }
+    const char16_t* at = std::find(std::begin(high), std::end(high), *cp);
+    if (at == std::end(high))
+      return std::nullopt;
+    bytes += static_cast<char>(0x80 + (at - high));
+  }
+  return bytes;
+}
+
 // Mac Roman 0x80..0xFF.
 constexpr char16_t kMacRoman[128] = {
   0x00C4, 0x00C5, 0x00C7, 0x00C9, 0x00D1, 0x00D6, 0x00DC, 0x00E1,
@@ -150,24 +173,7 @@ std::optional<std::string> Utf8ToCp1252(std::string_view utf8)
 
 unsigned MailCodePage() { return 1252; }
 
-std::optional<std::string> Utf8ToCp1252(std::string_view utf8)
-{
-  std::string bytes;
-  for (std::string_view rest = utf8; !rest.empty();) {
-    const std::optional<char32_t> cp = NextCodePoint(rest);
-    if (!cp)
-      return std::string(utf8);
-    if (*cp < 0x80 || (*cp >= 0xA0 && *cp <= 0xFF)) {
-      bytes += static_cast<char>(*cp);
-      continue;
-    }
-    const char16_t* high = std::find(std::begin(kHigh), std::end(kHigh), *cp);
-    if (high == std::end(kHigh))
-      return std::nullopt;
-    bytes += static_cast<char>(0x80 + (high - kHigh));
-  }
-  return bytes;
-}
+std::optional<std::string> Utf8ToCp1252(std::string_view utf8) { return SingleBytes(utf8, kHigh, 0xA0); }
 
 std::string Cp1252ToUtf8(std::string_view bytes, TNulDisplay nul)
 {
@@ -189,24 +195,7 @@ std::string Cp1252ToUtf8(std::string_view bytes, TNulDisplay nul)
 
 std::string MacRomanToUtf8(std::string_view bytes) { return MacRomanText(bytes, TNulDisplay::Keep); }
 
-std::optional<std::string> Utf8ToMacRoman(std::string_view utf8)
-{
-  std::string bytes;
-  for (std::string_view rest = utf8; !rest.empty();) {
-    const std::optional<char32_t> cp = NextCodePoint(rest);
-    if (!cp)
-      return std::string(utf8);
-    if (*cp < 0x80) {
-      bytes += static_cast<char>(*cp);
-      continue;
-    }
-    const char16_t* high = std::find(std::begin(kMacRoman), std::end(kMacRoman), *cp);
-    if (high == std::end(kMacRoman))
-      return std::nullopt;
-    bytes += static_cast<char>(0x80 + (high - kMacRoman));
-  }
-  return bytes;
-}
+std::optional<std::string> Utf8ToMacRoman(std::string_view utf8) { return SingleBytes(utf8, kMacRoman, 0x100); }
 
 std::string MailToUtf8(std::string_view bytes, TCodePage page, TNulDisplay nul)
 {

@@ -152,7 +152,7 @@ TEST_F(WindowsCliProcess, TakesNonAsciiArgumentsAndWritesUtf8)
                                      "From ???@??? \r\nSubject: caf\xe9 \x80\r\n\r\nbody\r\n");
   const TProcessResult r = Run({L"list", mailbox.wstring(), L"--format", L"json"});
   EXPECT_EQ(r.Code, 0u) << r.Err;
-  EXPECT_NE(r.Out.find("\"subject\": \" caf\xc3\xa9 \xe2\x82\xac\""), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("\"subject\": \"caf\xc3\xa9 \xe2\x82\xac\""), std::string::npos) << r.Out;
   // stderr is a text stream, so its line ends are CR LF.
   EXPECT_EQ(r.Err, "quillmend-cli: \xd0\x9f\xd0\xbe\xd1\x87\xd1\x82\xd0\xb0.toc: not found; 1 message found, no index\r\n");
 }
