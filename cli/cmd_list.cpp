@@ -73,6 +73,20 @@ std::string JsonString(const std::string& utf8)
 // terminal may act on, show as U+FFFD.
 void AppendCell(std::string& row, std::string_view utf8, std::size_t width)
 {
+  // Most cells are printable ASCII: one byte a character, nothing to replace.
+  if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+    while (!utf8.empty() && utf8.front() == ' ')
+      utf8.remove_prefix(1);
+    while (!utf8.empty() && utf8.back() == ' ')
+      utf8.remove_suffix(1);
+    const bool cut = width > 0 && utf8.size() > width;
+    row.append(cut ? utf8.substr(0, width - 1) : utf8);
+    if (cut)
+      row += '~';
+    else if (width > utf8.size())
+      row.append(width - utf8.size(), ' ');
+    return;
+  }
   std::u32string text;
   for (std::string_view rest = utf8; !rest.empty();) {
     const std::optional<char32_t> cp = NextCodePoint(rest);

@@ -179,14 +179,22 @@ std::string Cp1252ToUtf8(std::string_view bytes, TNulDisplay nul)
 {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 8);
-  for (const char c : bytes) {
-    const auto b = static_cast<std::uint8_t>(c);
+  for (std::size_t at = 0; at < bytes.size();) {
+    // Runs of ASCII, most of mail, go over as they stand.
+    std::size_t run = at;
+    while (run < bytes.size() && static_cast<std::uint8_t>(bytes[run]) - 1u < 0x7Fu)
+      ++run;
+    out.append(bytes.substr(at, run - at));
+    if (run == bytes.size())
+      break;
+    const auto b = static_cast<std::uint8_t>(bytes[run]);
     if (b == 0 && nul == TNulDisplay::VisibleSymbol)
       AppendUtf8(out, 0x2400);
     else if (b >= 0x80 && b < 0xA0)
       AppendUtf8(out, kHigh[b - 0x80]);
     else
       AppendUtf8(out, b);
+    at = run + 1;
   }
   return out;
 }
