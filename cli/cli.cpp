@@ -14,9 +14,9 @@ namespace quillmend::cli {
 namespace {
 
 // The commands: this table both dispatches and writes the help, so neither can forget one.
-const std::vector<TCommandSpec>& Commands()
+const std::vector<TCommandEntry>& Commands()
 {
-  static const std::vector<TCommandSpec> commands = {
+  static const std::vector<TCommandEntry> commands = {
       {"list", "MAILBOX", 1, 1,
        "One row per message in file order: index, date, from, to, status, subject; the table and\n"
        "JSON show names and subjects decoded.\n"
@@ -54,10 +54,10 @@ const std::vector<TCommandSpec>& Commands()
   return commands;
 }
 
-std::string OptionsSynopsis(const TCommandSpec& spec)
+std::string OptionsSynopsis(const TCommandEntry& entry)
 {
   std::string text;
-  for (const TOptionSpec& option : spec.Options) {
+  for (const TOptionEntry& option : entry.Options) {
     text += std::string(" [--") + option.Name;
     if (option.Alias)
       text += std::string("|") + option.Alias;
@@ -85,21 +85,21 @@ std::string Usage()
                      "Finds every message in Eudora mailbox files (*.mbx), also those the mail client no longer shows.\n"
                      "\n"
                      "Commands:\n";
-  for (const TCommandSpec& spec : Commands())
-    text += std::string("  ") + spec.Name + " " + spec.Arguments + OptionsSynopsis(spec) + "\n" +
-            Indented(spec.Description, "      ");
+  for (const TCommandEntry& entry : Commands())
+    text += std::string("  ") + entry.Name + " " + entry.Arguments + OptionsSynopsis(entry) + "\n" +
+            Indented(entry.Description, "      ");
   return text + "\n"
                 "Options: --help (also after a command), --version; every word after \"--\" is an argument.\n"
                 "Exit status: 0 done, 1 failed, 2 bad command line.\n";
 }
 
-std::string CommandHelp(const TCommandSpec& spec)
+std::string CommandHelp(const TCommandEntry& entry)
 {
-  std::string text = std::string("Usage: quillmend-cli ") + spec.Name + " " + spec.Arguments + OptionsSynopsis(spec) +
-                     "\n" + Indented(spec.Description, "  ");
-  if (!spec.Options.empty()) {
+  std::string text = std::string("Usage: quillmend-cli ") + entry.Name + " " + entry.Arguments + OptionsSynopsis(entry) +
+                     "\n" + Indented(entry.Description, "  ");
+  if (!entry.Options.empty()) {
     text += "\nOptions:\n";
-    for (const TOptionSpec& option : spec.Options) {
+    for (const TOptionEntry& option : entry.Options) {
       std::string name = std::string("  --") + option.Name + (option.Alias ? std::string(", ") + option.Alias : "") +
                          (option.Value ? std::string(" ") + option.Value : "");
       name.resize(std::max<std::size_t>(name.size() + 2, 28), ' ');
@@ -111,10 +111,10 @@ std::string CommandHelp(const TCommandSpec& spec)
 
 }  // namespace
 
-TArgs::TArgs(const std::vector<std::string>& words, const std::vector<TOptionSpec>& options)
+TArgs::TArgs(const std::vector<std::string>& words, const std::vector<TOptionEntry>& options)
 {
   auto find = [&](std::string_view word) {
-    return std::find_if(options.begin(), options.end(), [&](const TOptionSpec& option) {
+    return std::find_if(options.begin(), options.end(), [&](const TOptionEntry& option) {
       return word == std::string("--") + option.Name || (option.Alias && word == option.Alias);
     });
   };
@@ -305,20 +305,20 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
            "This is free software: you are free to change and redistribute it. There is NO WARRANTY.\n";
     return kExitOk;
   }
-  const auto spec = std::find_if(Commands().begin(), Commands().end(),
-                                 [&](const TCommandSpec& command) { return name == command.Name; });
+  const auto entry = std::find_if(Commands().begin(), Commands().end(),
+                                 [&](const TCommandEntry& command) { return name == command.Name; });
   const TCommand command{std::vector<std::string>(args.begin() + 1, args.end()), out, err, showProgress};
   try {
-    if (spec == Commands().end())
+    if (entry == Commands().end())
       throw TUsageError("unknown command \"" + name + "\"");
-    const TArgs parsed(command.Words, spec->Options);
-    parsed.ExpectPositionals(spec->LeastPositionals, spec->MostPositionals);
-    return spec->Run(command, parsed);
+    const TArgs parsed(command.Words, entry->Options);
+    parsed.ExpectPositionals(entry->LeastPositionals, entry->MostPositionals);
+    return entry->Run(command, parsed);
   } catch (const THelpWanted&) {
-    out << CommandHelp(*spec);
+    out << CommandHelp(*entry);
     return kExitOk;
   } catch (const TUsageError& e) {
-    err << "quillmend-cli: " << e.what() << "\nTry 'quillmend-cli " << (spec == Commands().end() ? "" : name + " ")
+    err << "quillmend-cli: " << e.what() << "\nTry 'quillmend-cli " << (entry == Commands().end() ? "" : name + " ")
         << "--help'.\n";
     return kExitUsage;
   } catch (const std::exception& e) {

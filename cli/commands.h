@@ -25,7 +25,7 @@ public:
 // --help among a command's options: its help is printed instead of running it.
 struct THelpWanted {};
 
-struct TOptionSpec {
+struct TOptionEntry {
   const char* Name;             // given as --Name
   const char* Value;            // what follows it, as the help names it; none for a flag
   const char* Help;
@@ -36,7 +36,7 @@ struct TOptionSpec {
 // after "--" every word is a positional.
 class TArgs {
 public:
-  TArgs(const std::vector<std::string>& words, const std::vector<TOptionSpec>& options);
+  TArgs(const std::vector<std::string>& words, const std::vector<TOptionEntry>& options);
   const std::vector<std::string>& Positionals() const { return FPositionals; }
   std::optional<std::string> Option(const std::string& name) const;
   bool Flag(const std::string& name) const;
@@ -55,13 +55,13 @@ struct TCommand {
   bool ShowProgress;
 };
 
-struct TCommandSpec {
+struct TCommandEntry {
   const char* Name;
   const char* Arguments;  // as the help shows them
   std::size_t LeastPositionals;
   std::size_t MostPositionals;
   const char* Description;
-  std::vector<TOptionSpec> Options;
+  std::vector<TOptionEntry> Options;
   int (*Run)(const TCommand& command, const TArgs& args);
 };
 
