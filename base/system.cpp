@@ -3,8 +3,13 @@
 #include "base/text.h"
 #include "base/win32.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
+
+#ifndef _WIN32
+#  include <unistd.h>
+#endif
 
 namespace quillmend {
 
@@ -73,11 +78,49 @@ std::string SystemErrorText(int code)
 
 std::string LastSystemError() { return SystemErrorText(static_cast<int>(GetLastError())); }
 
+std::int64_t ReadAtOffset(TNativeFile file, std::int64_t offset, char* buffer, std::size_t count)
+{
+  std::size_t done = 0;
+  while (done < count) {
+    OVERLAPPED at{};
+    const std::int64_t where = offset + static_cast<std::int64_t>(done);
+    at.Offset = static_cast<DWORD>(where & 0xFFFFFFFF);
+    at.OffsetHigh = static_cast<DWORD>(where >> 32);
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(count - done, std::size_t{1} << 30));
+    DWORD got = 0;
+    if (!ReadFile(file, buffer + done, want, &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF)
+        break;
+      return -1;
+    }
+    if (got == 0)
+      break;
+    done += got;
+  }
+  return static_cast<std::int64_t>(done);
+}
+
 #else
 
 std::string SystemErrorText(int code) { return std::system_category().message(code); }
 
 std::string LastSystemError() { return SystemErrorText(errno); }
+
+std::int64_t ReadAtOffset(TNativeFile file, std::int64_t offset, char* buffer, std::size_t count)
+{
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::pread(file, buffer + done, count - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0)
+      return -1;
+    if (got == 0)
+      break;
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<std::int64_t>(done);
+}
 
 #endif
 

@@ -2,6 +2,8 @@
 // What every part of the program says about the system: error texts that name the file and the
 // system's reason, and paths as text.
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -32,6 +34,16 @@ std::string LastSystemError();
 // Text from the Windows API (UTF-16) as UTF-8.
 std::string Utf8FromWide(std::wstring_view text);
 #endif
+
+#ifdef _WIN32
+using TNativeFile = void*;  // a HANDLE
+#else
+using TNativeFile = int;    // a descriptor
+#endif
+
+// Reads up to count bytes of file at offset into buffer, fewer only where the file ends. -1 when the
+// system refuses; LastSystemError() then tells why.
+std::int64_t ReadAtOffset(TNativeFile file, std::int64_t offset, char* buffer, std::size_t count);
 
 // A path as UTF-8 text, for messages and terminals; what is not Unicode shows as U+FFFD.
 std::string PathText(const std::filesystem::path& path);

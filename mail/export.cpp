@@ -65,44 +65,13 @@ private:
 #endif
 
 // Reads up to count bytes at offset, fewer only at the end. Throws TOutputError.
-#ifdef _WIN32
-std::size_t ReadAt(HANDLE file, std::int64_t offset, char* buffer, std::size_t count)
+std::size_t ReadAt(TNativeFile file, std::int64_t offset, char* buffer, std::size_t count)
 {
-  std::size_t done = 0;
-  while (done < count) {
-    OVERLAPPED at{};
-    const std::int64_t where = offset + static_cast<std::int64_t>(done);
-    at.Offset = static_cast<DWORD>(where & 0xFFFFFFFF);
-    at.OffsetHigh = static_cast<DWORD>(where >> 32);
-    DWORD got = 0;
-    if (!ReadFile(file, buffer + done, static_cast<DWORD>(count - done), &got, &at)) {
-      if (GetLastError() == ERROR_HANDLE_EOF)
-        break;
-      throw TOutputError(LastSystemError());
-    }
-    if (got == 0)
-      break;
-    done += got;
-  }
-  return done;
+  const std::int64_t got = ReadAtOffset(file, offset, buffer, count);
+  if (got < 0)
+    throw TOutputError(LastSystemError());
+  return static_cast<std::size_t>(got);
 }
-#else
-std::size_t ReadAt(int fd, std::int64_t offset, char* buffer, std::size_t count)
-{
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t got = ::pread(fd, buffer + done, count - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got < 0)
-      throw TOutputError(LastSystemError());
-    if (got == 0)
-      break;
-    done += static_cast<std::size_t>(got);
-  }
-  return done;
-}
-#endif
 
 // A new file, created exclusively: not open, with exists set, when the name is taken. A locked file
 // holds an advisory lock for as long as it is open, which tells a cleaner it is still being written.

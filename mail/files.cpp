@@ -49,28 +49,6 @@ TFileIdentity TMailboxFile::Identity() const
   return identity;
 }
 
-std::size_t TMailboxFile::ReadAt(std::int64_t offset, char* buffer, std::size_t count) const
-{
-  std::size_t done = 0;
-  while (done < count) {
-    OVERLAPPED at{};
-    const std::int64_t where = offset + static_cast<std::int64_t>(done);
-    at.Offset = static_cast<DWORD>(where & 0xFFFFFFFF);
-    at.OffsetHigh = static_cast<DWORD>(where >> 32);
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
-    DWORD got = 0;
-    if (!ReadFile(FHandle, buffer + done, want, &got, &at)) {
-      if (GetLastError() == ERROR_HANDLE_EOF)
-        break;
-      throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
-    }
-    if (got == 0)
-      break;
-    done += got;
-  }
-  return done;
-}
-
 #else
 
 TMailboxFile::TMailboxFile(const fs::path& path) : FPath(path)
@@ -121,24 +99,19 @@ TFileIdentity TMailboxFile::Identity() const
   return identity;
 }
 
+#endif
+
 std::size_t TMailboxFile::ReadAt(std::int64_t offset, char* buffer, std::size_t count) const
 {
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t got = ::pread(FFd, buffer + done, count - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
-    }
-    if (got == 0)
-      break;
-    done += static_cast<std::size_t>(got);
-  }
-  return done;
-}
-
+#ifdef _WIN32
+  const std::int64_t got = ReadAtOffset(FHandle, offset, buffer, count);
+#else
+  const std::int64_t got = ReadAtOffset(FFd, offset, buffer, count);
 #endif
+  if (got < 0)
+    throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
+  return static_cast<std::size_t>(got);
+}
 
 void TMailboxFile::ExpectUnchanged(const TFileIdentity& scanned) const
 {
