@@ -13,18 +13,12 @@ namespace {
 
 const char* const kColumnNames[] = {"Item Num", "Date", "From", "To", "Subject", "Status"};
 
-const std::string& Field(const TEmail& email, int column)
+// The core's name for a column of the list.
+TListColumn ListColumn(int column)
 {
-  switch (column) {
-  case TEmailListModel::Date:
-    return email.Date;
-  case TEmailListModel::From:
-    return email.From;
-  case TEmailListModel::To:
-    return email.To;
-  default:
-    return email.Subject;
-  }
+  static constexpr TListColumn kColumns[] = {TListColumn::Index, TListColumn::Date,    TListColumn::From,
+                                             TListColumn::To,    TListColumn::Subject, TListColumn::Status};
+  return kColumns[column];
 }
 
 }  // namespace
@@ -79,7 +73,7 @@ std::string_view TEmailListModel::Bytes(int row, int column) const
   // The state's words are ASCII, the same in every code page.
   if (column == Status)
     return StateWords(State(row));
-  return Field((*FEmails)[RecordIndex(row)], column);
+  return HeaderField((*FEmails)[RecordIndex(row)], ListColumn(column));
 }
 
 int TEmailListModel::rowCount(const QModelIndex& parent) const
@@ -174,12 +168,10 @@ const TListOrder& TEmailSortProxy::Order(int column) const
 {
   if (FOrderColumn == column)
     return *FOrder;
-  static constexpr TListColumn kColumns[] = {TListColumn::Index, TListColumn::Date,    TListColumn::From,
-                                             TListColumn::To,    TListColumn::Subject, TListColumn::Status};
   std::vector<std::size_t> records(static_cast<std::size_t>(FModel.rowCount()));
   for (std::size_t row = 0; row < records.size(); ++row)
     records[row] = FModel.RecordIndex(static_cast<int>(row));
-  FOrder.emplace(FModel.Emails(), std::move(records), kColumns[column], FModel.CodePage(), &FModel.States());
+  FOrder.emplace(FModel.Emails(), std::move(records), ListColumn(column), FModel.CodePage(), &FModel.States());
   FOrderColumn = column;
   return *FOrder;
 }

@@ -14,9 +14,7 @@
 
 namespace quillmend {
 
-namespace {
-
-const std::string& Field(const TEmail& email, TListColumn column)
+const std::string& HeaderField(const TEmail& email, TListColumn column)
 {
   switch (column) {
   case TListColumn::Date:
@@ -29,6 +27,8 @@ const std::string& Field(const TEmail& email, TListColumn column)
     return email.Subject;
   }
 }
+
+namespace {
 
 struct TKey {
   bool Undated;
@@ -75,7 +75,7 @@ TListOrder::TListOrder(const TEmailArray& emails, std::vector<std::size_t> rows,
     const std::size_t record = FRows[row];
     const std::string_view value =
         column != TListColumn::Status
-            ? std::string_view(Field(emails.at(record), column))
+            ? std::string_view(HeaderField(emails.at(record), column))
             : StateWords(states && record < states->size() ? (*states)[record] : TMessageState::NoIndex);
     const auto [at, added] = ids.try_emplace(value, static_cast<std::uint32_t>(distinct.size()));
     if (added)

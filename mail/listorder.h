@@ -14,6 +14,9 @@ namespace quillmend {
 
 enum class TListColumn { Index, Date, From, To, Subject, Status };
 
+// The header value a column shows: Date, From, To or Subject (the others give Subject).
+const std::string& HeaderField(const TEmail& email, TListColumn column);
+
 class TListOrder {
 public:
   // rows: the record indexes of the list's rows; a row is a position in it. The values are ranked
