@@ -82,10 +82,10 @@ TEST(MountTable, ContainerRootOverlayCounts)
       "501 500 0:55 / /proc rw - proc proc rw\n"
       "502 500 0:56 / /dev rw - tmpfs tmpfs rw\n"
       "503 500 254:1 /var/lib/docker/containers/abc/hosts /etc/hosts rw - ext4 /dev/vda1 rw\n"
-      "504 500 254:1 /home/me/project /work rw - ext4 /dev/vda1 rw\n"
-      "505 500 0:57 / /work/overlay rw - overlay overlay rw\n";
+      "504 500 254:1 /home/me/project /srv/data rw - ext4 /dev/vda1 rw\n"
+      "505 500 0:57 / /srv/data/overlay rw - overlay overlay rw\n";
   // /etc/hosts is a file: not ready as a folder.
-  EXPECT_EQ(Fixed(table, {}, {"/etc/hosts"}), (TPoints{"/", "/work"}));
+  EXPECT_EQ(Fixed(table, {}, {"/etc/hosts"}), (TPoints{"/", "/srv/data"}));
 }
 
 TEST(MountTable, RepeatsOfOneFileSystemAreLeftOut)
