@@ -153,7 +153,7 @@ std::string Parameter(std::string_view name, std::string_view value)
   return out;
 }
 
-std::string MediaTypeOf(std::string_view fileName)
+std::string MediaTypeOf(std::string_view fileName, std::string_view head)
 {
   struct TEntry {
     std::string_view Extension, Type;
@@ -173,13 +173,21 @@ std::string MediaTypeOf(std::string_view fileName)
       {"mov", "video/quicktime"},     {"avi", "video/x-msvideo"},   {"ics", "text/calendar"},
       {"vcf", "text/vcard"},
   }};
-  const std::size_t dot = fileName.rfind('.');
-  if (dot == std::string_view::npos)
-    return "application/octet-stream";
-  const std::string extension = Lower(fileName.substr(dot + 1));
-  for (const TEntry& entry : kTypes)
-    if (entry.Extension == extension)
-      return std::string(entry.Type);
+  if (const std::size_t dot = fileName.rfind('.'); dot != std::string_view::npos) {
+    const std::string extension = Lower(fileName.substr(dot + 1));
+    for (const TEntry& entry : kTypes)
+      if (entry.Extension == extension)
+        return std::string(entry.Type);
+  }
+  if (head.starts_with("\xFF\xD8\xFF"))
+    return "image/jpeg";
+  if (head.starts_with("GIF87a") || head.starts_with("GIF89a"))
+    return "image/gif";
+  if (head.starts_with("\x89PNG\r\n\x1A\n"))
+    return "image/png";
+  const std::string start = Lower(head.substr(std::min(head.find_first_not_of(" \t\r\n"), head.size()), 14));
+  if (start.starts_with("<!doctype html") || start.starts_with("<html"))
+    return "text/html";
   return "application/octet-stream";
 }
 

@@ -38,8 +38,10 @@ bool Needs7bitEncoding(std::string_view text);
 // name="value" for an ASCII value; name*=UTF-8''%xx... (RFC 2231) for any other. value is UTF-8.
 std::string Parameter(std::string_view name, std::string_view value);
 
-// The media type that a file's extension stands for; application/octet-stream for the rest.
-std::string MediaTypeOf(std::string_view fileName);
+// The media type that a file's extension stands for, else that its first bytes show for the image
+// kinds a mail program shows inline (Mac files often have no extension); application/octet-stream
+// for the rest.
+std::string MediaTypeOf(std::string_view fileName, std::string_view head = {});
 
 // Eudora's hash of a Content-ID (without its angle brackets): its bytes read as one big-endian
 // number, modulo 2147483629, plus one.

@@ -25,6 +25,11 @@ bool EqualNoCase(std::string_view a, std::string_view b)
          });
 }
 
+bool StartsNoCase(std::string_view text, std::string_view prefix)
+{
+  return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
+}
+
 std::string Lower(std::string_view text)
 {
   std::string out(text);
@@ -67,10 +72,23 @@ std::optional<std::string> ParameterValue(std::string_view text, std::string_vie
   return std::nullopt;
 }
 
-// The mailbox's bytes of a name as UTF-8: Windows-1252 unless they are UTF-8 already.
-std::string NameText(std::string_view bytes)
+// The character set of an x-stuff-for-pete tag: "iso-8859-1/macintosh" says the text came in the
+// first and is stored in the second.
+std::optional<std::string> PeteCharset(std::string_view tag)
 {
-  return IsUtf8BeyondAscii(bytes) ? std::string(bytes) : Cp1252ToUtf8(bytes);
+  const std::size_t at = Lower(tag).find("charset=\"");
+  if (at == std::string::npos)
+    return std::nullopt;
+  std::string_view value = tag.substr(at + 9);
+  value = value.substr(0, value.find('"'));
+  value.remove_prefix(value.find('/') == std::string_view::npos ? 0 : value.find('/') + 1);
+  return value.empty() ? std::nullopt : std::optional<std::string>(value);
+}
+
+// The mailbox's bytes of a name as UTF-8: in the mailbox's code page unless they are UTF-8 already.
+std::string NameText(std::string_view bytes, TCodePage page)
+{
+  return IsUtf8BeyondAscii(bytes) ? std::string(bytes) : MailToUtf8(bytes, page);
 }
 
 fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
@@ -82,7 +100,34 @@ struct TFoundFile {
   std::string Name;  // UTF-8
   std::shared_ptr<TMailboxFile> File;
   std::int64_t Size = 0;
+  std::string Type;      // its media type
+  bool MacText = false;  // saved by Mac Eudora as text: its CR line ends go out as CR LF
 };
+
+// What a marker line says of its file: a path on the system that wrote it, and the file's name.
+struct TMarkedFile {
+  std::string Shown;  // the line's path, UTF-8, for the report
+  std::vector<std::string> Names;  // the file's name, then other spellings it may have on disk, UTF-8
+  std::optional<fs::path> Own;     // the line's path when it may be a path on this system
+  std::string NotFollowed;         // why the line's path is not followed, when it is not
+  std::string_view MacType;        // the Mac file type the line gives, as "TEXT"
+};
+
+// The first bytes of a file, to tell its kind.
+std::string Head(TMailboxFile& file)
+{
+  std::string head(4096, '\0');
+  head.resize(file.ReadAt(0, head.data(), head.size()));
+  return head;
+}
+
+// Mac Eudora saves a text attachment (type TEXT, or no type at all) with CR line ends.
+bool IsMacText(std::string_view head, std::string_view macType)
+{
+  const bool typed = macType == "TEXT" || macType.find_first_not_of(' ') == std::string_view::npos;
+  return typed && head.find('\r') != std::string_view::npos && head.find('\n') == std::string_view::npos &&
+         std::none_of(head.begin(), head.end(), [](unsigned char c) { return c < 0x20 && c != '\r' && c != '\t' && c != '\f'; });
+}
 
 // Where the files of marker lines are looked for, and which folders a line's own path may lead into.
 class TFileFinder {
@@ -93,35 +138,21 @@ public:
     FNear = {folder, folder.parent_path()};
   }
 
-  // The file a marker names by path (as the line gives it, the mailbox's bytes); nullopt with a
-  // reason when it is nowhere it may be taken from.
-  std::optional<TFoundFile> Find(std::string_view linePath, TPartKind kind, std::string& reason) const
+  // The file a marker names; nullopt with a reason when it is nowhere it may be taken from.
+  std::optional<TFoundFile> Find(const TMarkedFile& marked, TPartKind kind, std::string& reason) const
   {
-    std::vector<std::string> parts;
-    for (std::string_view rest = linePath;;) {
-      const std::size_t cut = rest.find_first_of("\\/");
-      parts.emplace_back(rest.substr(0, cut));
-      if (cut == std::string_view::npos)
-        break;
-      rest.remove_prefix(cut + 1);
-    }
-    const std::string name = NameText(parts.back());
     std::vector<std::string> skipped;
-    if (name.empty() || name == "." || name == "..") {
+    if (marked.Names.empty() || marked.Names.front().empty() || marked.Names.front() == "." || marked.Names.front() == "..") {
       reason = "the line names no file";
       return std::nullopt;
     }
-    // The line's own path, only into a folder that holds such files.
-    const fs::path own = PathOf(NameText(linePath));
-    const bool climbs = std::any_of(parts.begin(), parts.end(), [](const std::string& p) { return p == ".." || p == "."; });
-    if (own.is_absolute() && !climbs && parts.size() >= 2 && AllowedFolder(own.parent_path())) {
-      if (auto found = Open(own, name, skipped))
+    const std::string& name = marked.Names.front();
+    if (marked.Own && AllowedFolder(marked.Own->parent_path())) {
+      if (auto found = Open(*marked.Own, name, marked.MacType, skipped))
         return found;
-    } else if (parts.size() >= 2) {
-      const char* why = climbs ? "it climbs out of its folder"
-                        : !own.is_absolute() ? "it is no full path on this system"
-                                             : "it is not in an attachment folder";
-      skipped.push_back("its path \"" + NameText(linePath) + "\" was not followed: " + why);
+    } else if (marked.Own || !marked.NotFollowed.empty()) {
+      skipped.push_back("its path \"" + marked.Shown + "\" was not followed: " +
+                        (marked.NotFollowed.empty() ? "it is not in an attachment folder" : marked.NotFollowed));
     }
     std::vector<fs::path> folders;
     const std::vector<const char*> kinds =
@@ -134,8 +165,9 @@ public:
       folders.push_back(FOptions.AttachmentsFolder);
     std::string looked;
     for (const fs::path& folder : folders) {
-      if (auto found = Open(folder / PathOf(name), name, skipped))
-        return found;
+      for (const std::string& spelling : marked.Names)
+        if (auto found = Open(folder / PathOf(spelling), name, marked.MacType, skipped))
+          return found;
       looked += (looked.empty() ? "" : ", ") + ("\"" + PathText(folder) + "\"");
     }
     reason = "not found in " + looked;
@@ -156,7 +188,8 @@ private:
   }
 
   // Only a regular file is read: a device or a FIFO under the name would never end or never come.
-  static std::optional<TFoundFile> Open(const fs::path& path, const std::string& name, std::vector<std::string>& skipped)
+  static std::optional<TFoundFile> Open(const fs::path& path, const std::string& name, std::string_view macType,
+                                        std::vector<std::string>& skipped)
   {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
@@ -173,7 +206,14 @@ private:
         skipped.push_back("\"" + PathText(path) + "\" is larger than " + std::to_string(kMaxAttachmentBytes >> 20) + " MB");
         return std::nullopt;
       }
-      return TFoundFile{name, std::move(file), size};
+      const std::string head = Head(*file);
+      TFoundFile found{name, std::move(file), size, MediaTypeOf(name, head), false};
+      if (!macType.empty() && IsMacText(head, macType)) {
+        found.MacText = true;
+        if (found.Type == "application/octet-stream")
+          found.Type = "text/plain";
+      }
+      return found;
     } catch (const TFileError& e) {
       skipped.push_back(e.what());
       return std::nullopt;
@@ -183,6 +223,66 @@ private:
   const TRebuildOptions& FOptions;
   std::vector<fs::path> FNear;
 };
+
+// A Windows line's path, "c:\...\attach\name" or a path of this system.
+TMarkedFile WindowsMarked(std::string_view linePath)
+{
+  std::vector<std::string> parts;
+  for (std::string_view rest = linePath;;) {
+    const std::size_t cut = rest.find_first_of("\\/");
+    parts.emplace_back(rest.substr(0, cut));
+    if (cut == std::string_view::npos)
+      break;
+    rest.remove_prefix(cut + 1);
+  }
+  TMarkedFile marked;
+  marked.Shown = NameText(linePath, TCodePage::Windows);
+  marked.Names = {NameText(parts.back(), TCodePage::Windows)};
+  if (parts.size() < 2)
+    return marked;
+  const fs::path own = PathOf(marked.Shown);
+  const bool climbs = std::any_of(parts.begin(), parts.end(), [](const std::string& p) { return p == ".." || p == "."; });
+  if (climbs)
+    marked.NotFollowed = "it climbs out of its folder";
+  else if (!own.is_absolute())
+    marked.NotFollowed = "it is no full path on this system";
+  else
+    marked.Own = own;
+  return marked;
+}
+
+// A Mac line's path, "Volume:folder:name", names a file of a Mac disk: it is looked for by name. On
+// the Mac a name may hold "/"; the names of inline images escape bytes as %xx.
+TMarkedFile MacMarked(std::string_view linePath, bool escaped)
+{
+  std::string name(linePath.substr(linePath.rfind(':') + 1));
+  if (escaped) {
+    std::string plain;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      const auto hex = [&](std::size_t at) { return at < name.size() && std::isxdigit(static_cast<unsigned char>(name[at])); };
+      if (name[i] == '%' && hex(i + 1) && hex(i + 2)) {
+        plain += static_cast<char>(std::stoi(name.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else {
+        plain += name[i];
+      }
+    }
+    name = std::move(plain);
+  }
+  TMarkedFile marked;
+  marked.Shown = NameText(linePath, TCodePage::MacRoman);
+  marked.Names = {NameText(name, TCodePage::MacRoman)};
+  if (name.find('/') != std::string::npos) {
+    // Copied off the Mac disk the "/" reads ":", or U+F022 through a Windows file share.
+    for (const std::string_view slash : {":", "\xEF\x80\xA2"}) {
+      std::string copied;
+      for (const char c : marked.Names.front())
+        c == '/' ? copied.append(slash) : copied.append(1, c);
+      marked.Names.push_back(std::move(copied));
+    }
+  }
+  return marked;
+}
 
 enum class TTextKind { Plain, Html, Flowed, Rich };
 
@@ -229,12 +329,28 @@ public:
     if (node.File) {
       TBase64Writer base64(FSink, FEol);
       std::string block(kFileBlock, '\0');
+      std::string text;
+      bool afterCr = false;
       std::int64_t at = 0;
       while (at < node.File->Size) {
         const std::size_t got = node.File->File->ReadAt(at, block.data(), block.size());
         if (got == 0)
           break;
-        base64.Feed(std::string_view(block.data(), got));
+        if (node.File->MacText) {  // CR, and CR LF, as CR LF
+          text.clear();
+          for (const char c : std::string_view(block.data(), got)) {
+            if (c == '\n' && afterCr) {
+              afterCr = false;
+              continue;
+            }
+            text += c;
+            if ((afterCr = c == '\r'))
+              text += '\n';
+          }
+          base64.Feed(text);
+        } else {
+          base64.Feed(std::string_view(block.data(), got));
+        }
         at += static_cast<std::int64_t>(got);
       }
       base64.Finish();
@@ -266,7 +382,7 @@ private:
 
 std::string FileHeaders(const TFoundFile& file, const char* disposition, const std::string& contentId, const std::string& eol)
 {
-  std::string h = "Content-Type: " + MediaTypeOf(file.Name) + "; " + Parameter("name", file.Name) + eol +
+  std::string h = "Content-Type: " + file.Type + "; " + Parameter("name", file.Name) + eol +
                   "Content-Transfer-Encoding: base64" + eol;
   if (!contentId.empty())
     h += "Content-ID: <" + contentId + ">" + eol;
@@ -306,36 +422,71 @@ bool Blank(const std::vector<std::string_view>& lines)
   });
 }
 
-// The path of an "Attachment Converted: path" line, quoted or not; nullopt for another line.
-std::optional<std::string_view> AttachmentLine(std::string_view line)
+bool IsHex(std::string_view text)
 {
-  constexpr std::string_view prefix = "Attachment Converted: ";
-  if (!line.starts_with(prefix))
-    return std::nullopt;
-  std::string_view path = line.substr(prefix.size());
-  if (path.size() >= 2 && path.front() == '"' && path.back() == '"')
-    path = path.substr(1, path.size() - 2);
-  return path;
+  return !text.empty() && text.size() <= 8 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
 }
 
-// "Embedded Content: name: 00000001,586425e8,00000000,00000000": the name and the Content-ID hash.
-std::optional<std::pair<std::string_view, std::uint32_t>> EmbeddedLine(std::string_view line)
+std::uint32_t HexValue(std::string_view text) { return static_cast<std::uint32_t>(std::stoul(std::string(text), nullptr, 16)); }
+
+// The file of an attachment line: Windows 'Attachment Converted: "c:\...\attach\name"' (quoted or
+// not), Mac "Attachment converted: Volume:name (TYPE/CRTR) (0008BAB8)"; nullopt for another line.
+std::optional<TMarkedFile> AttachmentLine(std::string_view line)
 {
-  constexpr std::string_view prefix = "Embedded Content: ";
-  if (!line.starts_with(prefix))
+  constexpr std::string_view windows = "Attachment Converted: ", mac = "Attachment converted: ";
+  if (line.starts_with(windows)) {
+    std::string_view path = line.substr(windows.size());
+    if (path.size() >= 2 && path.front() == '"' && path.back() == '"')
+      path = path.substr(1, path.size() - 2);
+    return WindowsMarked(path);
+  }
+  if (!line.starts_with(mac))
     return std::nullopt;
-  line.remove_prefix(prefix.size());
-  const std::size_t colon = line.rfind(": ");
-  if (colon == std::string_view::npos)
+  std::string_view path = line.substr(mac.size());
+  if (path.size() > 11 && path.ends_with(')') && path.substr(path.size() - 11, 2) == " (" &&
+      IsHex(path.substr(path.size() - 9, 8)))
+    path.remove_suffix(11);
+  std::string_view type;
+  if (path.size() > 12 && path.ends_with(')') && path.substr(path.size() - 12, 2) == " (" && path[path.size() - 6] == '/') {
+    type = path.substr(path.size() - 10, 4);
+    path.remove_suffix(12);
+  }
+  TMarkedFile marked = MacMarked(path, false);
+  marked.MacType = type;
+  return marked;
+}
+
+// The file and Content-ID hash of an inline image line: Windows "Embedded Content: name:
+// 00000001,586425e8,00000000,00000000", Mac "Related: :Volume:name:0008BABA:586425E8:00000000:00000000".
+std::optional<std::pair<TMarkedFile, std::uint32_t>> ImageLine(std::string_view line)
+{
+  constexpr std::string_view windows = "Embedded Content: ", mac = "Related: ";
+  if (line.starts_with(windows)) {
+    line.remove_prefix(windows.size());
+    const std::size_t colon = line.rfind(": ");
+    if (colon == std::string_view::npos)
+      return std::nullopt;
+    const std::string_view fields = line.substr(colon + 2);
+    const std::size_t comma = fields.find(',');
+    if (comma == std::string_view::npos)
+      return std::nullopt;
+    const std::string_view hash = fields.substr(comma + 1, fields.find(',', comma + 1) - comma - 1);
+    if (!IsHex(hash))
+      return std::nullopt;
+    return std::pair{WindowsMarked(line.substr(0, colon)), HexValue(hash)};
+  }
+  if (!line.starts_with(mac))
     return std::nullopt;
-  const std::string_view fields = line.substr(colon + 2);
-  const std::size_t comma = fields.find(',');
-  if (comma == std::string_view::npos)
-    return std::nullopt;
-  const std::string hash(fields.substr(comma + 1, fields.find(',', comma + 1) - comma - 1));
-  if (hash.empty() || hash.size() > 8 || hash.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-    return std::nullopt;
-  return std::pair{line.substr(0, colon), static_cast<std::uint32_t>(std::stoul(hash, nullptr, 16))};
+  std::string_view path = line.substr(mac.size());
+  std::string_view fields[4];
+  for (int i = 3; i >= 0; --i) {
+    const std::size_t colon = path.rfind(':');
+    if (colon == std::string_view::npos || !IsHex(path.substr(colon + 1)))
+      return std::nullopt;
+    fields[i] = path.substr(colon + 1);
+    path = path.substr(0, colon);
+  }
+  return std::pair{MacMarked(path, true), HexValue(fields[1])};
 }
 
 // "Name: value", the name of printable ASCII.
@@ -403,6 +554,7 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
   // The header block, less the fields that no longer tell the truth.
   std::string header;
   std::optional<std::string> declaredCharset;
+  std::string declaredType;
   std::vector<std::string> sentPaths;
   bool hasDate = false, hasMimeVersion = false;
   {
@@ -417,6 +569,9 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
         value += " " + field[i];
       if (name == "content-type") {
         declaredCharset = ParameterValue(value, "charset");
+        declaredType = Lower(value.substr(0, value.find(';')));
+        declaredType.erase(0, declaredType.find_first_not_of(" \t"));
+        declaredType.erase(declaredType.find_last_not_of(" \t") + 1);
       } else if (name == "x-attachments") {
         for (std::size_t p = 0; p < value.size();) {
           const std::size_t end = std::min(value.find(';', p), value.size());
@@ -454,8 +609,8 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
   std::vector<TTextPart> texts(1);
   std::vector<TFoundFile> attachments;
   std::vector<TImage> images;
-  const auto missing = [&](std::string_view name, const std::string& reason) {
-    counts.Missing.push_back({{}, NameText(name), reason});
+  const auto missing = [&](const TMarkedFile& marked, const std::string& reason) {
+    counts.Missing.push_back({{}, marked.Shown, reason});
   };
   struct TMarker {
     std::string_view Open, Close;
@@ -465,46 +620,63 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
                                          {"<x-flowed>", "</x-flowed>", TTextKind::Flowed},
                                          {"<x-rich>", "</x-rich>", TTextKind::Rich}};
   for (; at < lines.size(); ++at) {
-    const std::string_view line = lines[at];
-    const TMarker* marker = nullptr;
+    std::string_view line = lines[at];
+    // A marker opens a part at the start of a line and closes it at the end: Mac Eudora writes the
+    // part's first text, and its x-stuff-for-pete tag, on the marker's own line.
+    bool marks = false;
+    for (const TMarker& m : kMarkers) {
+      if (StartsNoCase(line, m.Open)) {
+        texts.push_back({m.Kind, {}, {}});
+        line.remove_prefix(m.Open.size());
+        marks = true;
+        break;
+      }
+    }
+    if (StartsNoCase(line, "<!x-stuff-for-pete")) {
+      const std::size_t close = std::min(line.find('>'), line.size() - 1);
+      texts.back().Charset = PeteCharset(line.substr(0, close));
+      line.remove_prefix(close + 1);
+      marks = true;
+    }
     bool closes = false;
     for (const TMarker& m : kMarkers) {
-      if (EqualNoCase(line, m.Open))
-        marker = &m;
-      else if (EqualNoCase(line, m.Close))
-        marker = &m, closes = true;
+      if (line.size() >= m.Close.size() && EqualNoCase(line.substr(line.size() - m.Close.size()), m.Close)) {
+        line.remove_suffix(m.Close.size());
+        closes = true;
+        break;
+      }
     }
-    if (marker) {
-      texts.push_back({closes ? TTextKind::Plain : marker->Kind, {}, {}});
-      continue;
-    }
-    if (line.starts_with("<!x-stuff-for-pete")) {
-      texts.back().Charset = ParameterValue(line, "charset");
+    if (marks || closes) {
+      if (line.find_first_not_of(" \t") != std::string_view::npos)
+        texts.back().Lines.push_back(line);
+      if (closes)
+        texts.push_back({TTextKind::Plain, {}, {}});
       continue;
     }
     std::string reason;
-    if (const auto path = AttachmentLine(line)) {
-      if (auto found = finder.Find(*path, TPartKind::Attachment, reason)) {
+    if (const auto marked = AttachmentLine(line)) {
+      if (auto found = finder.Find(*marked, TPartKind::Attachment, reason)) {
         attachments.push_back(std::move(*found));
         continue;
       }
-      missing(*path, reason);
-    } else if (const auto embedded = EmbeddedLine(line)) {
-      if (auto found = finder.Find(embedded->first, TPartKind::Image, reason)) {
-        images.push_back({std::move(*found), embedded->second, {}});
+      missing(*marked, reason);
+    } else if (const auto image = ImageLine(line)) {
+      if (auto found = finder.Find(image->first, TPartKind::Image, reason)) {
+        images.push_back({std::move(*found), image->second, {}});
         continue;
       }
-      missing(embedded->first, reason);
+      missing(image->first, reason);
     }
     texts.back().Lines.push_back(line);
   }
   std::vector<std::string> sentMissing;
   for (const std::string& path : sentPaths) {
     std::string reason;
-    if (auto found = finder.Find(path, TPartKind::Attachment, reason)) {
+    const TMarkedFile marked = mac ? MacMarked(path, false) : WindowsMarked(path);
+    if (auto found = finder.Find(marked, TPartKind::Attachment, reason)) {
       attachments.push_back(std::move(*found));
     } else {
-      missing(path, reason);
+      missing(marked, reason);
       sentMissing.push_back(path);
     }
   }
@@ -542,7 +714,9 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
     if (!charset)
       charset = declaredCharset;
     if (!charset)  // Eudora kept UTF-8 parts as they came
-      charset = IsUtf8BeyondAscii(text) ? "utf-8" : defaultCharset;
+      charset = IsUtf8BeyondAscii(text) ? "utf-8"
+                : std::all_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x80; }) ? "us-ascii"
+                                                                                             : defaultCharset;
     const char* type = part.Kind == TTextKind::Html ? "text/html" : part.Kind == TTextKind::Rich ? "text/enriched" : "text/plain";
     const bool encode = Needs7bitEncoding(text);
     TNode node;
@@ -575,6 +749,13 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
     }
     bodies.push_back(std::move(node));
   }
+  // Two forms of one text: all the texts of an alternative, or a plain text and its HTML that an
+  // HTML message with inline images held.
+  const bool alternative = declaredType == "multipart/alternative" ||
+                           (declaredType == "multipart/related" && texts.size() == 2 &&
+                            texts[0].Kind != TTextKind::Html && texts[1].Kind == TTextKind::Html);
+  if (alternative && bodies.size() >= 2)
+    bodies = {writer.Multipart("alternative", std::move(bodies))};
   if (bodies.empty()) {
     TNode empty;
     empty.Headers = "Content-Type: text/plain; charset=\"us-ascii\"" + eol + "Content-Transfer-Encoding: 7bit" + eol;

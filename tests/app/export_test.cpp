@@ -217,6 +217,28 @@ TEST_F(TRebuiltExport, WritesTheCheckedMessagesRebuiltAndReportsWhatWasJoined)
   EXPECT_TRUE(Window->isEnabled());
 }
 
+TEST_F(TRebuiltExport, AMacFolderComesBackWithItsAttachmentsAndImages)
+{
+  const fs::path mac = Temp.Path() / "Mac";
+  fs::copy(DataFile("eudora-mac-6.2.4"), mac, fs::copy_options::recursive);
+  const fs::path stored = mac / "Attachments Folder" / "tools.arlut.utexas.edu%3Agash2%3A";
+#ifdef _WIN32
+  fs::rename(stored, stored.parent_path() / u8"tools.arlut.utexas.edu\uF022gash2\uF022");
+#else
+  fs::rename(stored, stored.parent_path() / "tools.arlut.utexas.edu:gash2:");
+#endif
+  Open(mac / "Mail Folder" / "In");
+  Click("sbSelectAll");
+  const fs::path folder = Folder("rebuilt");
+  Ui.FolderAnswers.push_back(ToQString(folder));
+  Trigger("mnuExportRebuilt");
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Information);
+  EXPECT_TRUE(Ui.Messages[0].Text.startsWith(QStringLiteral("5 emails written, 3 attachments and 2 images joined.")))
+      << Ui.Messages[0].Text.toStdString();
+  EXPECT_EQ(Files(folder).size(), 5u);
+}
+
 TEST_F(TRebuiltExport, NamesAnAttachmentNotFoundInTheOneErrorBox)
 {
   const fs::path mailbox = CopyOfFolder();

@@ -380,7 +380,7 @@ TEST(CliList, AMacMailboxIsListedAndSearchedInMacRoman)
   EXPECT_EQ(Lines(RunCli({"list", PathText(box), "--keyword", "\u00abic\u00bb"}).out).size(), 2u);
   EXPECT_EQ(RunCli({"show", PathText(box), "0"}).out, "\rbody \xC7IC\xC8\r") << "shown as the bytes stand";
 
-  const TResult real = RunCli({"list", PathText(test::DataFile("eudora-mac-6.2.4/In")), "--keyword", "\u00abIC\u00bb"});
+  const TResult real = RunCli({"list", PathText(test::DataFile("eudora-mac-6.2.4/Mail Folder/In")), "--keyword", "\u00abIC\u00bb"});
   ASSERT_EQ(real.code, 0) << real.err;
   ASSERT_EQ(Lines(real.out).size(), 2u) << real.out;
   EXPECT_TRUE(Lines(real.out)[1].starts_with("       3  ")) << real.out;

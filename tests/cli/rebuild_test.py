@@ -1,16 +1,21 @@
 #!/usr/bin/env python3
-"""Mail rebuilt from the real Windows folder, read back with Python's own mail parser and compared
-with the messages as they were first delivered. Usage: rebuild_test.py QUILLMEND_CLI TEST_DATA"""
+"""Mail rebuilt from the real Windows and Mac folders, read back with Python's own mail parser and
+with neomutt, and compared with the messages as they were first delivered.
+Usage: rebuild_test.py QUILLMEND_CLI TEST_DATA"""
 
 import email
 import email.policy
 import mailbox
 import os
+import pty
+import select
+import signal
 import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 CLI = DATA = None
@@ -39,12 +44,61 @@ def all_defects(message):
     return [(p.get_content_type(), d) for p in message.walk() for d in p.defects]
 
 
-class Rebuild(unittest.TestCase):
+def tagless(text):
+    return normal(re.sub(r"<[^>]*>", " ", text))
+
+
+def neomutt_pages(mbox, count, home):
+    """Each message of mbox as neomutt's pager shows it, HTML through a tag stripper."""
+    out = os.path.join(home, "pages")
+    pager = os.path.join(home, "pager")
+    with open(pager, "w") as f:
+        f.write('#!/bin/sh\ncat "$1" >> "%s"\necho "=====PAGE=====" >> "%s"\n' % (out, out))
+    os.chmod(pager, 0o755)
+    with open(os.path.join(home, "mailcap"), "w") as f:
+        f.write("text/html; sed -e 's/<[^>]*>/ /g' %s; copiousoutput\n")
+    rc = os.path.join(home, "muttrc")
+    with open(rc, "w") as f:
+        f.write('set folder="%s"\nset pager="%s"\nset prompt_after=no\nset mailcap_path="%s"\nauto_view text/html\n'
+                'set header_cache=""\nset sort=mailbox-order\nset wait_key=no\n' % (home, pager, os.path.join(home, "mailcap")))
+    keys = "<display-message><next-undeleted>" * count + "<quit>"
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.environ.update(TERM="xterm", HOME=home)
+        os.execvp("neomutt", ["neomutt", "-n", "-F", rc, "-R", "-f", mbox, "-e", "push " + keys])
+    deadline = time.monotonic() + CUT
+    try:
+        while time.monotonic() < deadline:
+            if select.select([fd], [], [], 1)[0]:
+                try:
+                    if not os.read(fd, 65536):
+                        break
+                except OSError:  # the terminal closes with neomutt
+                    break
+        else:
+            os.kill(pid, signal.SIGKILL)
+            raise AssertionError("neomutt did not finish within %d s" % CUT)
+    finally:
+        os.waitpid(pid, 0)
+        os.close(fd)
+    with open(out, encoding="utf-8", errors="replace") as f:
+        return f.read().split("=====PAGE=====\n")[:-1]
+
+
+class Folder:
+    """One real mail folder, copied to a temporary folder, and what its rebuilt mail must hold."""
+    source = mailbox = attach = embedded = None
+    mac = False
+
     def setUp(self):
         self.temp = tempfile.mkdtemp()
         self.folder = os.path.join(self.temp, "Eudora")
-        shutil.copytree(os.path.join(DATA, "eudora-windows-7.1"), self.folder)
-        self.mailbox = os.path.join(self.folder, "In.mbx")
+        shutil.copytree(os.path.join(DATA, self.source), self.folder)
+        for sub, _, names in os.walk(self.folder):
+            for name in names:  # ':' cannot be checked out on Windows: the data says %3A
+                if "%3A" in name:
+                    os.rename(os.path.join(sub, name), os.path.join(sub, name.replace("%3A", ":")))
+        self.mailbox = os.path.join(self.folder, self.mailbox)
         original = shutil.copy(os.path.join(DATA, "original-delivery.mbox"), self.temp)  # mbox opens it to write
         box = mailbox.mbox(original, factory=lambda f: parse(f.read()), create=False)
         self.originals = {m["Message-ID"]: m for m in box}
@@ -65,9 +119,29 @@ class Rebuild(unittest.TestCase):
                 result[name] = parse(f.read())
         return result
 
-    def file_bytes(self, sub, name):
+    def separator_dates(self):
+        with open(self.mailbox, "rb") as f:
+            lines = re.split(rb"\r\n|\r|\n", f.read())
+        return ["MAILER-DAEMON " + l[len(b"From ???@??? "):].decode() for l in lines if l.startswith(b"From ???@??? ")]
+
+    def file_bytes(self, part):
+        """The file a part was made of, as the part must hold it."""
+        sub = self.embedded if part.get_content_maintype() == "image" else self.attach
+        name = part.get_filename().replace("/", ":") if self.mac else part.get_filename()
         with open(os.path.join(self.folder, sub, name), "rb") as f:
-            return f.read()
+            data = f.read()
+        if self.mac and part.get_content_maintype() == "text":  # Mac Eudora saved text with CR ends
+            data = re.sub(rb"\r\n?", b"\r\n", data)
+        return data
+
+    def same_file(self, got, part):
+        """A rebuilt part holds the bytes of the delivered one; text in its own line ends."""
+        want = part.get_payload(decode=True)
+        if got == want or part.get_content_maintype() == "image":
+            return got == want
+        got = got.replace(b"\r\n", b"\n")
+        # Mac Eudora saved a text file with the line end that MIME gives to the boundary after it.
+        return got == want or (self.mac and got == want + b"\n")
 
     def assert_whole(self, messages):
         """Each message parses cleanly, its body reads as the delivered one, and every part that
@@ -84,11 +158,8 @@ class Rebuild(unittest.TestCase):
                 self.assertEqual(normal(body.get_content()), normal(want.get_content()))
                 got = [p.get_payload(decode=True) for p in leaves(message) if p is not body]
                 for part in moved_out(original):
-                    data = part.get_payload(decode=True)
-                    # Eudora wrote text files (the signature too) with CR LF line ends.
-                    found = [g for g in got if g == data or
-                             (part.get_content_maintype() != "image" and g.replace(b"\r\n", b"\n") == data)]
-                    self.assertTrue(found, "missing %s %s" % (part.get_content_type(), part.get_filename()))
+                    self.assertTrue(any(self.same_file(g, part) for g in got),
+                                    "missing %s %s" % (part.get_content_type(), part.get_filename()))
 
     def test_rebuilt_messages_are_the_delivered_ones(self):
         out = os.path.join(self.temp, "out")
@@ -101,8 +172,7 @@ class Rebuild(unittest.TestCase):
         for message in messages.values():
             for part in leaves(message):
                 if part.get_filename():
-                    sub = "Embedded" if part.get_content_maintype() == "image" else "attach"
-                    self.assertEqual(part.get_payload(decode=True), self.file_bytes(sub, part.get_filename()))
+                    self.assertEqual(part.get_payload(decode=True), self.file_bytes(part), part.get_filename())
         dental = messages["RecoveredEmail2.eml"]
         self.assertIn("cid:merged_girl.jpg", dental.get_body(("html",)).get_content())
         images = [p for p in leaves(dental) if p.get_content_type() == "image/jpeg"]
@@ -116,7 +186,7 @@ class Rebuild(unittest.TestCase):
         code, err = self.export(self.mailbox, "--mbox", target)
         self.assertEqual(code, 0, err)
         box = mailbox.mbox(target, create=False)
-        self.assertEqual([m.get_from() for m in box], ["MAILER-DAEMON Mon Dec 13 18:45:29 2010"] * 5)
+        self.assertEqual([m.get_from() for m in box], self.separator_dates())
         from_mbox = [parse(box.get_bytes(key)) for key in box.keys()]
         box.close()
         self.assert_whole({str(i): m for i, m in enumerate(from_mbox)})
@@ -126,6 +196,33 @@ class Rebuild(unittest.TestCase):
             # The mbox file ends its lines in LF alone.
             self.assertEqual([p.get_payload(decode=True).replace(b"\r\n", b"\n") for p in leaves(a)],
                              [p.get_payload(decode=True).replace(b"\r\n", b"\n") for p in leaves(b)])
+
+    def test_neomutt_shows_each_message_whole(self):
+        self.assertTrue(shutil.which("neomutt"), "neomutt is not installed (scripts/setup.sh installs it)")
+        target = os.path.join(self.temp, "all.mbox")
+        self.assertEqual(self.export(self.mailbox, "--mbox", target)[0], 0)
+        box = mailbox.mbox(target, create=False)
+        messages = [parse(box.get_bytes(key)) for key in box.keys()]
+        box.close()
+        home = os.path.join(self.temp, "neomutt")
+        os.mkdir(home)
+        pages = neomutt_pages(target, len(messages), home)
+        self.assertEqual(len(pages), 5)
+        for page, message in zip(pages, messages):
+            with self.subTest(subject=message["Subject"]):
+                self.assertIn("Subject: " + message["Subject"], page)
+                for marker in ("<x-html>", "<x-flowed>", "x-stuff-for-pete", "Attachment Converted", "Related:"):
+                    self.assertNotIn(marker.lower(), page.lower())
+                want = tagless(self.originals[message["Message-ID"]].get_body(("html", "plain")).get_content())
+                self.assertIn(want[:200], tagless(page))
+                for part in leaves(message):
+                    if part.get_filename():
+                        self.assertRegex(page, r"\[-- Attachment #\d+: %s --\]\n\[-- Type: %s[;,]" %
+                                         (re.escape(part.get_filename()), re.escape(part.get_content_type())))
+
+
+class Windows(Folder, unittest.TestCase):
+    source, mailbox, attach, embedded = "eudora-windows-7.1", "In.mbx", "attach", "Embedded"
 
     def test_moved_and_removed_attachments(self):
         # The folder moved: the lines' c:\ paths lead nowhere, the files are found by name. One of
@@ -184,6 +281,11 @@ class Rebuild(unittest.TestCase):
         self.assertEqual(files, {"kept.txt": b"reached through the line's own path\n"})
         self.assertLess(os.path.getsize(os.path.join(out, "RecoveredEmail0.eml")), 10000)
         self.assertEqual(message.get_body(("plain",)).get_content().count("Attachment Converted:"), 6)
+
+
+class Mac(Folder, unittest.TestCase):
+    source, mailbox, attach, embedded = "eudora-mac-6.2.4", "Mail Folder/In", "Attachments Folder", "Parts Folder"
+    mac = True
 
 
 if __name__ == "__main__":

@@ -183,7 +183,7 @@ namespace {
 
 TEST(TMacMailbox, ReadsAndSearchesInMacRoman)
 {
-  TMailbox mac(DataFile("eudora-mac-6.2.4/In"));
+  TMailbox mac(DataFile("eudora-mac-6.2.4/Mail Folder/In"));
   mac.Load();
   ASSERT_EQ(mac.Emails().size(), 5u);
   EXPECT_EQ(mac.CodePage(), TCodePage::MacRoman);

@@ -166,9 +166,9 @@ std::vector<std::pair<std::int64_t, std::int64_t>> MacIndex(const std::string& a
 
 TEST(Scan, AgreesWithTheMacClientsOwnIndex)
 {
-  const auto mailbox = test::DataFile("eudora-mac-6.2.4/In");
+  const auto mailbox = test::DataFile("eudora-mac-6.2.4/Mail Folder/In");
   const std::string bytes = test::ReadFile(mailbox);
-  const auto index = MacIndex(test::ReadFile(test::DataFile("eudora-mac-6.2.4/._In")));
+  const auto index = MacIndex(test::ReadFile(test::DataFile("eudora-mac-6.2.4/Mail Folder/._In")));
   ASSERT_EQ(index.size(), 5u);
   TEmailArray emails;
   TLineEnds lineEnds = TLineEnds::CrLf;

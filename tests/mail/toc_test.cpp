@@ -56,7 +56,7 @@ std::string WindowsTocOf(const std::vector<int>& entries)
 // length word at 82 + 256 + 942).
 std::string RealMacToc()
 {
-  const std::string fork = ReadFile(DataFile("eudora-mac-6.2.4/._In"));
+  const std::string fork = ReadFile(DataFile("eudora-mac-6.2.4/Mail Folder/._In"));
   constexpr std::size_t kLengthAt = 82 + 256 + 942;
   std::string length = fork.substr(kLengthAt, 4);
   EXPECT_EQ(length, std::string("\0\0\x05\x62", 4)) << "1378 bytes";
@@ -103,7 +103,7 @@ TEST(IndexReaders, RealMacResourceForkListsTheFiveMessagesNotTheStaleList)
                                              {10808, 8970, S::Unread},
                                              {19778, 1094, S::Unread},
                                              {20872, 1603, S::Unread}};
-  EXPECT_EQ(ReadAppleDoubleIndex(DataFile("eudora-mac-6.2.4/._In")), expected);
+  EXPECT_EQ(ReadAppleDoubleIndex(DataFile("eudora-mac-6.2.4/Mail Folder/._In")), expected);
   const TTempDir dir;
   EXPECT_EQ(ReadMacIndex(dir.Write("In.toc", RealMacToc())), expected);
 }
@@ -317,7 +317,7 @@ TEST(IndexJoin, DamagedAppleDoubleFilesGiveAReason)
   };
   for (const TForkDamage& c : cases) {
     SCOPED_TRACE(c.Name);
-    std::string fork = ReadFile(DataFile("eudora-mac-6.2.4/._In"));
+    std::string fork = ReadFile(DataFile("eudora-mac-6.2.4/Mail Folder/._In"));
     c.Change(fork);
     const TTempDir dir;
     const fs::path mailbox = dir.Write("In", "");
@@ -343,7 +343,7 @@ TEST(IndexJoin, WhichFileBelongsToAMailbox)
   const TEmailArray emails = MacRecords();
   const fs::path mac = dir.Write("In", "");
   EXPECT_EQ(JoinIndex(mac, emails).Summary.Problem, "In.toc or ._In: not found");
-  dir.Write("._In", ReadFile(DataFile("eudora-mac-6.2.4/._In")));
+  dir.Write("._In", ReadFile(DataFile("eudora-mac-6.2.4/Mail Folder/._In")));
   EXPECT_EQ(JoinIndex(mac, emails).Summary.IndexName, "._In (TOCF 1001)");
   dir.Write("In.toc", "damaged");  // a data file goes first
   EXPECT_EQ(JoinIndex(mac, emails).Summary.Problem, "In.toc: 7 bytes, shorter than the 278-byte header");
