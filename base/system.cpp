@@ -7,7 +7,11 @@
 #include <cerrno>
 #include <system_error>
 
+#include <bit>
+#include <thread>
+
 #ifndef _WIN32
+#  include <sched.h>
 #  include <unistd.h>
 #endif
 
@@ -123,5 +127,19 @@ std::int64_t ReadAtOffset(TNativeFile file, std::int64_t offset, char* buffer, s
 }
 
 #endif
+
+unsigned UsableCores()
+{
+#ifdef _WIN32
+  DWORD_PTR process = 0, system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0)
+    return static_cast<unsigned>(std::popcount(static_cast<std::uint64_t>(process)));
+#elif defined(__linux__)
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+  return std::max(1u, std::thread::hardware_concurrency());
+}
 
 }  // namespace quillmend

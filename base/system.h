@@ -48,4 +48,7 @@ std::int64_t ReadAtOffset(TNativeFile file, std::int64_t offset, char* buffer, s
 // A path as UTF-8 text, for messages and terminals; what is not Unicode shows as U+FFFD.
 std::string PathText(const std::filesystem::path& path);
 
+// The cores this process may run on (its affinity, as taskset sets it), at least 1.
+unsigned UsableCores();
+
 }  // namespace quillmend

@@ -169,8 +169,8 @@ int RunList(const TCommand& command, const TArgs& args)
     };
     emit("Item Num", "Date", "From", "To", "Status", "Subject");
     for (const std::size_t i : rows)
-      emit(std::to_string(i), MailToUtf8(emails[i].Date, page), HeaderText(emails[i].From, page),
-           HeaderText(emails[i].To, page), std::string(StateWords(states[i])), HeaderText(emails[i].Subject, page));
+      emit(std::to_string(i), MailToUtf8(emails[i].Date(), page), HeaderText(emails[i].From(), page),
+           HeaderText(emails[i].To(), page), std::string(StateWords(states[i])), HeaderText(emails[i].Subject(), page));
   } else if (format == "tsv") {
     const bool withStatus = args.Flag("status");
     for (const std::size_t i : rows) {
@@ -179,9 +179,9 @@ int RunList(const TCommand& command, const TArgs& args)
         char digits[24];
         row.append(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, number).ptr - digits)) += '\t';
       }
-      for (const std::string* value : {&e.Date, &e.From, &e.To})
-        AppendTsvField(row, *value), row += '\t';
-      AppendTsvField(row, e.Subject);
+      for (const std::string_view value : {e.Date(), e.From(), e.To()})
+        AppendTsvField(row, value), row += '\t';
+      AppendTsvField(row, e.Subject());
       if (withStatus)
         (row += '\t') += StateName(states[i]);
       row += '\n';
@@ -193,8 +193,8 @@ int RunList(const TCommand& command, const TArgs& args)
       const TEmail& e = emails[rows[k]];
       out << (k ? ",\n " : "\n ") << "{\"index\": " << rows[k] << ", \"start\": " << e.StartOffset
           << ", \"body\": " << e.BodyOffset << ", \"end\": " << e.EndOffset
-          << ", \"date\": " << JsonString(MailToUtf8(e.Date, page)) << ", \"from\": " << JsonString(HeaderText(e.From, page))
-          << ", \"to\": " << JsonString(HeaderText(e.To, page)) << ", \"subject\": " << JsonString(HeaderText(e.Subject, page))
+          << ", \"date\": " << JsonString(MailToUtf8(e.Date(), page)) << ", \"from\": " << JsonString(HeaderText(e.From(), page))
+          << ", \"to\": " << JsonString(HeaderText(e.To(), page)) << ", \"subject\": " << JsonString(HeaderText(e.Subject(), page))
           << ", \"status\": \"" << StateName(states[rows[k]]) << "\"}";
     }
     out << (rows.empty() ? "]\n" : "\n]\n");

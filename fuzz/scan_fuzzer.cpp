@@ -12,6 +12,7 @@
 #include "mail/files.h"
 #include "search/FastStrings.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -137,6 +138,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckTiling(emails, input);
     FUZZ_CHECK(emails == ReadLineByLine(input, CrEnded(input)));
     CheckFilter(path, emails, input, random);
+
+    // The same records from ranges split anywhere, empty ones and ones past the end included.
+    std::vector<std::int64_t> starts{0};
+    for (std::size_t n = random.Below(6); n > 0; --n)
+      starts.push_back(static_cast<std::int64_t>(random.Below(size + 3)));
+    std::sort(starts.begin(), starts.end());
+    TEmailArray ranged;
+    TEmailParser::ParseRanges(path, ranged, starts, 1 + static_cast<unsigned>(random.Below(3)));
+    FUZZ_CHECK(ranged == emails);
   }
 
   if (size > 0) {

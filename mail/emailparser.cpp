@@ -5,11 +5,17 @@
 #include "search/FastStrings.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <thread>
 
 namespace quillmend {
 
@@ -24,10 +30,10 @@ constexpr std::size_t kScanBuffer = std::size_t{256} << 10;
 // so SplitHeaderLine and SetHeaderField would store the rest of the line, less its CR LF.
 struct TShownField {
   std::string_view Prefix;
-  std::string TEmail::*Field;
+  THeader Field;
 };
 constexpr TShownField kShownFields[] = {
-    {"FROM: ", &TEmail::From}, {"TO: ", &TEmail::To}, {"SUBJECT: ", &TEmail::Subject}, {"DATE: ", &TEmail::Date}};
+    {"FROM: ", THeader::From}, {"TO: ", THeader::To}, {"SUBJECT: ", THeader::Subject}, {"DATE: ", THeader::Date}};
 constexpr std::size_t kLongestShownField = 9;
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -107,7 +113,12 @@ class TRecordBuilder {
 public:
   // endLength: the bytes of a line end as lines are handed over, CR LF or, in a CR-ended file, the CR
   // (a CR LF there is handed over without its LF).
-  explicit TRecordBuilder(std::size_t endLength) : FEndLength(endLength) {}
+  // stopAt: the records of one range of the file end at the first separator line that starts at or
+  // after it, and need no line after their header blocks that lies beyond it.
+  explicit TRecordBuilder(std::size_t endLength, std::int64_t stopAt = std::numeric_limits<std::int64_t>::max())
+      : FEndLength(endLength), FStopAt(stopAt)
+  {
+  }
 
   // head: the line's first bytes (at least 13 when the line is that long); whole: every byte of the
   // line, or null when it was not kept because it cannot change a record.
@@ -115,9 +126,13 @@ public:
   {
     if (FInHeaders && length == static_cast<std::int64_t>(FEndLength)) {  // the line end alone
       FEmails.back().BodyOffset = start;
-      FInHeaders = false;
+      FinishHeaders();
     } else if (TEmailParser::IsMessageStart(head)) {
       CloseLast(start);
+      if (start >= FStopAt) {  // the next range's
+        FDone = true;
+        return;
+      }
       TEmail email;
       email.StartOffset = start;
       FEmails.push_back(std::move(email));
@@ -126,24 +141,40 @@ public:
       const TShownField* field = nullptr;
       if (ShownField(*whole, field) == TMatch::Yes) {
         const std::size_t from = field->Prefix.size() - 1;  // the space after the colon
-        FEmails.back().*(field->Field) = whole->substr(from, whole->size() - FEndLength - from);
+        FValues[static_cast<std::size_t>(field->Field)].assign(whole->substr(from, whole->size() - FEndLength - from));
       }
     }
   }
 
   void CloseLast(std::int64_t end)
   {
+    if (FInHeaders)
+      FinishHeaders();
     if (!FEmails.empty() && FEmails.back().EndOffset == 0)
       FEmails.back().EndOffset = end;
   }
 
   bool InHeaders() const { return FInHeaders; }
+  // Whether a line starting at lineStart could still change a record of this range.
+  bool Finished(std::int64_t lineStart) const { return FDone || (!FInHeaders && lineStart >= FStopAt); }
   TEmailArray& Emails() { return FEmails; }
 
 private:
+  // The values of the header block just read go into its record at once.
+  void FinishHeaders()
+  {
+    FEmails.back().SetHeaders(FValues[0], FValues[1], FValues[2], FValues[3]);
+    for (std::string& value : FValues)
+      value.clear();
+    FInHeaders = false;
+  }
+
   std::size_t FEndLength;
+  std::int64_t FStopAt;
   TEmailArray FEmails;
+  std::string FValues[4];  // kept, with their room, from one header block to the next
   bool FInHeaders = false;
+  bool FDone = false;
 };
 
 // The start of a line that runs over a refill: all of its bytes while it may still set a header
@@ -183,7 +214,17 @@ private:
 // Reports the bar value at each line start, cheaply: the value only changes at precomputed offsets.
 class TProgressReporter {
 public:
-  explicit TProgressReporter(TProgressObserver* observer) : FFeed(observer) {}
+  TProgressReporter(TProgressObserver* observer, const TMailboxFile& file) : FFeed(observer), FFile(file) {}
+
+  // A block of n bytes at pos was read: the bar learns the file's size now, and the observer is asked
+  // whether to stop (TCancelled).
+  void Block(std::int64_t pos, std::size_t n)
+  {
+    SetSize(std::max(FFile.Size(), pos + static_cast<std::int64_t>(n)));
+    if (pos == 0)
+      At(0);
+    FFeed.StepOrThrow();
+  }
 
   void SetSize(std::int64_t size)
   {
@@ -215,9 +256,6 @@ public:
     }
   }
 
-  // One refill done; throws TCancelled when the observer asks to stop.
-  void Step() { FFeed.StepOrThrow(); }
-
 private:
   // The smallest offset after from whose value differs from value (values grow with the offset).
   std::int64_t NextChange(std::int64_t from, int value) const
@@ -235,34 +273,40 @@ private:
   }
 
   TProgressFeed FFeed;
+  const TMailboxFile& FFile;
   std::int64_t FSize = 0;
   std::int64_t FNextChange = 0;
 };
 
-// The next block of the scan, empty at the end of the file; the bar learns the file's size now and
-// the observer is asked whether to stop (TCancelled).
-std::string_view NextBlock(TReadAhead& reader, const TMailboxFile& file, TProgressReporter& progress, std::int64_t pos)
+// Where a range's scan stopped: at the end of the file, or where no later line can change its records.
+struct TScanEnd {
+  std::int64_t Pos;  // the bytes read up to there
+  bool AtEnd;
+};
+
+// The next block of the scan, empty at the end of the file.
+template <class TReader, class TReporter>
+std::string_view NextBlock(TReader& reader, TReporter& progress, std::int64_t pos)
 {
   const std::string_view block = reader.Next();
-  if (block.empty())
-    return block;
-  progress.SetSize(std::max(file.Size(), pos + static_cast<std::int64_t>(block.size())));
-  if (pos == 0)
-    progress.At(0);
-  progress.Step();
+  if (!block.empty())
+    progress.Block(pos, block.size());
   return block;
 }
 
-// The lines of a CR LF file, by the first CR LF at or after each line start. Returns the bytes read.
-std::int64_t ScanCrLfLines(TReadAhead& reader, const TMailboxFile& file, TRecordBuilder& records,
-                           TProgressReporter& progress)
+// The lines of a CR LF file from the line start start on (the reader reads from there), by the first
+// CR LF at or after each line start.
+template <class TReader, class TReporter>
+TScanEnd ScanCrLfLines(TReader& reader, TRecordBuilder& records, TReporter& progress, std::int64_t start)
 {
   TPendingLine pending;
   bool pendingEndsInCR = false;
-  std::int64_t pos = 0;  // file offset of buffer[0]
-  std::int64_t lineStart = 0;
+  std::int64_t pos = start;  // file offset of buffer[0]
+  std::int64_t lineStart = start;
+  if (records.Finished(lineStart))
+    return {pos, false};
   for (;;) {
-    const std::string_view block = NextBlock(reader, file, progress, pos);
+    const std::string_view block = NextBlock(reader, progress, pos);
     const std::size_t n = block.size();
     if (n == 0)
       break;
@@ -280,6 +324,8 @@ std::int64_t ScanCrLfLines(TReadAhead& reader, const TMailboxFile& file, TRecord
         progress.Skipped(data, pos, lineFrom, next);
         lineStart = pos + static_cast<std::int64_t>(next);
         lineFrom = search = next;
+        if (records.Finished(lineStart))
+          return {pos + static_cast<std::int64_t>(n), false};
         if (hit == kNone)
           break;
       }
@@ -304,6 +350,8 @@ std::int64_t ScanCrLfLines(TReadAhead& reader, const TMailboxFile& file, TRecord
       lineStart = lineEnd;
       lineFrom = j + 1;
       progress.At(lineStart);
+      if (records.Finished(lineStart))
+        return {pos + static_cast<std::int64_t>(n), false};
     }
     if (lineFrom < n) {
       pending.Keep(std::string_view(data + lineFrom, n - lineFrom), records.InHeaders());
@@ -311,20 +359,22 @@ std::int64_t ScanCrLfLines(TReadAhead& reader, const TMailboxFile& file, TRecord
     }
     pos += static_cast<std::int64_t>(n);
   }
-  return pos;
+  return {pos, true};
 }
 
-// The lines of a CR-ended file: each ends at its first CR, and an LF right after that CR belongs to
-// the line end. Returns the bytes read.
-std::int64_t ScanCrLines(TReadAhead& reader, const TMailboxFile& file, TRecordBuilder& records,
-                         TProgressReporter& progress)
+// The lines of a CR-ended file from the line start start on: each ends at its first CR, and an LF
+// right after that CR belongs to the line end.
+template <class TReader, class TReporter>
+TScanEnd ScanCrLines(TReader& reader, TRecordBuilder& records, TReporter& progress, std::int64_t start)
 {
   TPendingLine pending;
   bool lfMayFollow = false;  // the last refill ended with a line's CR
-  std::int64_t pos = 0;
-  std::int64_t lineStart = 0;
+  std::int64_t pos = start;
+  std::int64_t lineStart = start;
+  if (records.Finished(lineStart))
+    return {pos, false};
   for (;;) {
-    const std::string_view block = NextBlock(reader, file, progress, pos);
+    const std::string_view block = NextBlock(reader, progress, pos);
     const std::size_t n = block.size();
     if (n == 0)
       break;
@@ -355,12 +405,14 @@ std::int64_t ScanCrLines(TReadAhead& reader, const TMailboxFile& file, TRecordBu
         ++lineFrom;
       lineStart = pos + static_cast<std::int64_t>(lineFrom);
       progress.At(lineStart);
+      if (records.Finished(lineStart))
+        return {pos + static_cast<std::int64_t>(n), false};
     }
     if (lineFrom < n)
       pending.Keep(std::string_view(data + lineFrom, n - lineFrom), records.InHeaders());
     pos += static_cast<std::int64_t>(n);
   }
-  return pos;
+  return {pos, true};
 }
 
 }  // namespace
@@ -448,40 +500,302 @@ TEmail TEmailParser::SetHeaderField(const TRPCField& field, TEmail email)
   for (char& c : name)
     c = AsciiUpper(c);
   if (name == "FROM")
-    email.From = field.Value;
+    email.SetHeader(THeader::From, field.Value);
   else if (name == "TO")
-    email.To = field.Value;
+    email.SetHeader(THeader::To, field.Value);
   else if (name == "SUBJECT")
-    email.Subject = field.Value;
+    email.SetHeader(THeader::Subject, field.Value);
   else if (name == "DATE")
-    email.Date = field.Value;
+    email.SetHeader(THeader::Date, field.Value);
   return email;
 }
 
+namespace {
+
+// Reads a range's blocks itself: the workers of a parallel scan keep every core busy already.
+class TBlockReader {
+public:
+  TBlockReader(const TMailboxFile& file, std::int64_t offset, std::size_t size)
+      : FFile(file), FAt(offset), FSize(size), FBuffer(std::make_unique<char[]>(size))
+  {
+  }
+
+  std::string_view Next()
+  {
+    const std::size_t got = FFile.ReadAt(FAt, FBuffer.get(), FSize);
+    FAt += static_cast<std::int64_t>(got);
+    return {FBuffer.get(), got};
+  }
+
+private:
+  const TMailboxFile& FFile;
+  std::int64_t FAt;
+  std::size_t FSize;
+  std::unique_ptr<char[]> FBuffer;
+};
+
+// A range's share of the bar: the line start its scan has reached, published once a block, and the
+// stop that the thread watching the observer sets.
+class TRangeProgress {
+public:
+  TRangeProgress(std::atomic<std::int64_t>& reached, const std::atomic<bool>& stop) : FReached(reached), FStop(stop) {}
+
+  void Block(std::int64_t, std::size_t)
+  {
+    FReached.store(FLine, std::memory_order_relaxed);
+    if (FStop.load(std::memory_order_relaxed))
+      throw TCancelled();
+  }
+  void At(std::int64_t lineStart) { FLine = lineStart; }
+  void Skipped(const char*, std::int64_t pos, std::size_t, std::size_t to) { FLine = pos + static_cast<std::int64_t>(to); }
+  void Publish() { FReached.store(FLine, std::memory_order_relaxed); }
+
+private:
+  std::atomic<std::int64_t>& FReached;
+  const std::atomic<bool>& FStop;
+  std::int64_t FLine = 0;
+};
+
+// The first line start at or after offset: after a CR LF, or in a CR-ended file after a CR and the LF
+// that may follow it. nullopt when the file ends first; eof then says where.
+std::optional<std::int64_t> FirstLineStart(const TMailboxFile& file, std::int64_t offset, TLineEnds ends, std::int64_t& eof)
+{
+  if (offset == 0)
+    return 0;
+  char buffer[64 << 10];
+  std::int64_t at = std::max<std::int64_t>(0, offset - 2);
+  std::string_view carry;  // the last byte of the previous block, when it was a CR
+  for (;;) {
+    const std::size_t got = file.ReadAt(at, buffer, sizeof buffer);
+    if (got == 0) {
+      eof = at;
+      return std::nullopt;
+    }
+    for (std::size_t i = 0; i < got; ++i) {
+      if (buffer[i] != '\r')
+        continue;
+      // The line start after this CR; the byte after it may lie in the next block.
+      std::int64_t next;
+      if (i + 1 < got) {
+        next = at + static_cast<std::int64_t>(i) + (buffer[i + 1] == '\n' ? 2 : 1);
+        if (ends == TLineEnds::CrLf && buffer[i + 1] != '\n')
+          continue;
+      } else {
+        char after = 0;
+        const bool more = file.ReadAt(at + static_cast<std::int64_t>(i) + 1, &after, 1) == 1;
+        if (ends == TLineEnds::CrLf && !(more && after == '\n'))
+          continue;
+        next = at + static_cast<std::int64_t>(i) + (more && after == '\n' ? 2 : 1);
+      }
+      if (next >= offset)
+        return next;
+    }
+    at += static_cast<std::int64_t>(got);
+  }
+}
+
+// What one range of a parallel scan found.
+struct TRangeScan {
+  TEmailArray Emails;
+  std::int64_t Eof = -1;  // where the file ended, when this range's scan got there
+  std::exception_ptr Error;
+};
+
+TRangeScan ScanRange(const TMailboxFile& file, TLineEnds ends, std::int64_t from, std::int64_t to,
+                     std::atomic<std::int64_t>& reached, const std::atomic<bool>& stop)
+{
+  TRangeScan result;
+  const std::optional<std::int64_t> first = FirstLineStart(file, from, ends, result.Eof);
+  if (!first)
+    return result;
+  TRecordBuilder records(ends == TLineEnds::Cr ? 1 : 2, to);
+  if (to != std::numeric_limits<std::int64_t>::max())
+    records.Emails().reserve(static_cast<std::size_t>((to - from) / 2048));
+  TBlockReader reader(file, *first, kScanBuffer);
+  TRangeProgress progress(reached, stop);
+  progress.At(*first);
+  const TScanEnd end = ends == TLineEnds::Cr ? ScanCrLines(reader, records, progress, *first)
+                                             : ScanCrLfLines(reader, records, progress, *first);
+  progress.Publish();
+  if (end.AtEnd) {
+    records.CloseLast(end.Pos);
+    result.Eof = end.Pos;
+  }
+  result.Emails = std::move(records.Emails());
+  return result;
+}
+
+}  // namespace
+
+unsigned TEmailParser::ScanThreads(std::int64_t size, unsigned threads)
+{
+  if (threads == 0)
+    threads = UsableCores();
+  return static_cast<unsigned>(std::clamp<std::int64_t>(size / kMinScanRange, 1, threads));
+}
+
+namespace {
+
+void ScanInRanges(const TMailboxFile& file, TEmailArray& emails, const std::vector<std::int64_t>& starts,
+                  unsigned threads, TProgressObserver* observer, TFileIdentity* identity, TLineEnds* lineEnds);
+
+}  // namespace
+
 void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TProgressObserver* observer,
-                             TFileIdentity* identity, TLineEnds* lineEnds)
+                             TFileIdentity* identity, TLineEnds* lineEnds, unsigned threads)
 {
   TProgressSession session(observer);
   TMailboxFile file(fileName);
+  const std::int64_t size = file.Size();
+  threads = ScanThreads(size, threads);
+  if (threads > 1) {
+    // More ranges than threads, so that a thread done early takes another one.
+    const std::int64_t count = std::min<std::int64_t>(threads * 4, size / kMinScanRange);
+    std::vector<std::int64_t> starts;
+    for (std::int64_t k = 0; k < count; ++k)
+      starts.push_back(size / count * k);
+    ScanInRanges(file, emails, starts, threads, observer, identity, lineEnds);
+    return;
+  }
   const TLineEnds ends = TEmailParser::DetectLineEnds(file);
   TRecordBuilder records(ends == TLineEnds::Cr ? 1 : 2);
   // Room for a message every 2 KiB up front spares most regrowing; untouched room costs no memory.
-  records.Emails().reserve(static_cast<std::size_t>(std::min<std::int64_t>(file.Size() / 2048, 1 << 24)));
-  TProgressReporter progress(observer);
+  records.Emails().reserve(static_cast<std::size_t>(std::min<std::int64_t>(size / 2048, 1 << 24)));
+  TProgressReporter progress(observer, file);
   TReadAhead reader(file, 0, kScanBuffer);
-  const std::int64_t pos = ends == TLineEnds::Cr ? ScanCrLines(reader, file, records, progress)
-                                                  : ScanCrLfLines(reader, file, records, progress);
+  const TScanEnd end = ends == TLineEnds::Cr ? ScanCrLines(reader, records, progress, 0)
+                                             : ScanCrLfLines(reader, records, progress, 0);
 
   // The last message runs to the end of the file, its unterminated last line included.
-  records.CloseLast(pos);
+  records.CloseLast(end.Pos);
   if (identity) {
     // Taken after the last read: a file that grew meanwhile then counts as grown, not as rewritten.
     *identity = file.Identity();
-    identity->Size = pos;
+    identity->Size = end.Pos;
   }
   emails = std::move(records.Emails());
   if (lineEnds)
     *lineEnds = ends;
 }
+
+void TEmailParser::ParseRanges(const fs::path& fileName, TEmailArray& emails, const std::vector<std::int64_t>& starts,
+                               unsigned threads, TProgressObserver* observer, TFileIdentity* identity,
+                               TLineEnds* lineEnds)
+{
+  if (starts.empty() || starts.front() != 0 || !std::is_sorted(starts.begin(), starts.end()))
+    throw std::invalid_argument("ParseRanges needs ascending range starts from 0");
+  TProgressSession session(observer);
+  const TMailboxFile file(fileName);
+  ScanInRanges(file, emails, starts, threads, observer, identity, lineEnds);
+}
+
+namespace {
+
+void ScanInRanges(const TMailboxFile& file, TEmailArray& emails, const std::vector<std::int64_t>& starts,
+                  unsigned threads, TProgressObserver* observer, TFileIdentity* identity, TLineEnds* lineEnds)
+{
+  TProgressFeed feed(observer);
+  const TLineEnds ends = TEmailParser::DetectLineEnds(file);
+  const std::int64_t size = file.Size();
+  const std::size_t count = starts.size();
+  const auto rangeEnd = [&](std::size_t k) {
+    return k + 1 < count ? starts[k + 1] : std::numeric_limits<std::int64_t>::max();
+  };
+
+  std::vector<TRangeScan> scans(count);
+  std::unique_ptr<std::atomic<std::int64_t>[]> reached(new std::atomic<std::int64_t>[count]);
+  for (std::size_t k = 0; k < count; ++k)
+    reached[k] = starts[k];
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::atomic<unsigned> running{0};
+  std::mutex mutex;
+  std::condition_variable done;
+  std::vector<std::thread> workers;
+  threads = std::clamp<unsigned>(threads, 1, static_cast<unsigned>(count));
+  running = threads;
+  for (unsigned t = 0; t < threads; ++t) {
+    workers.emplace_back([&] {
+      for (std::size_t k; !stop && (k = next++) < count;) {
+        try {
+          scans[k] = ScanRange(file, ends, starts[k], rangeEnd(k), reached[k], stop);
+        } catch (const TCancelled&) {
+          break;
+        } catch (...) {
+          scans[k].Error = std::current_exception();
+          stop = true;
+        }
+      }
+      const std::lock_guard lock(mutex);
+      --running;
+      done.notify_all();
+    });
+  }
+  // This thread only watches: it reports the share of the file the ranges have passed and passes a
+  // cancel on to them.
+  const auto passed = [&] {
+    std::int64_t sum = 0;
+    for (std::size_t k = 0; k < count; ++k)
+      sum += std::clamp(reached[k].load(std::memory_order_relaxed), starts[k], std::min(rangeEnd(k), size)) - starts[k];
+    return sum;
+  };
+  if (size > 0)
+    feed.Progress(ScanProgress(0, size));
+  bool cancelled = false;
+  {
+    std::unique_lock lock(mutex);
+    while (running > 0) {
+      if (feed.Active() && !cancelled) {
+        lock.unlock();
+        if (size > 0)
+          feed.Progress(ScanProgress(passed(), size));
+        if (feed.Step()) {
+          cancelled = true;
+          stop = true;
+        }
+        lock.lock();
+      }
+      done.wait_for(lock, std::chrono::milliseconds(15), [&] { return running == 0; });
+    }
+  }
+  for (std::thread& worker : workers)
+    worker.join();
+  for (const TRangeScan& scan : scans)
+    if (scan.Error)
+      std::rethrow_exception(scan.Error);
+  if (cancelled)
+    throw TCancelled();
+
+  std::int64_t end = -1;
+  std::size_t total = 0;
+  for (const TRangeScan& scan : scans) {
+    end = std::max(end, scan.Eof);
+    total += scan.Emails.size();
+  }
+  if (end < 0)
+    end = size;
+  TEmailArray joined;
+  joined.reserve(total);
+  for (TRangeScan& scan : scans) {
+    // The last record of a range that stopped after its header block ends where the next one starts.
+    if (!joined.empty() && joined.back().EndOffset == 0 && !scan.Emails.empty())
+      joined.back().EndOffset = scan.Emails.front().StartOffset;
+    std::move(scan.Emails.begin(), scan.Emails.end(), std::back_inserter(joined));
+    TEmailArray().swap(scan.Emails);  // freed as it goes, so that the join never holds two copies
+  }
+  if (!joined.empty() && joined.back().EndOffset == 0)
+    joined.back().EndOffset = end;
+  if (size > 0)
+    feed.Progress(ScanProgress(passed(), size));
+  if (identity) {
+    *identity = file.Identity();
+    identity->Size = end;
+  }
+  emails = std::move(joined);
+  if (lineEnds)
+    *lineEnds = ends;
+}
+
+}  // namespace
 
 }  // namespace quillmend

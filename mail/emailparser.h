@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillmend {
 
@@ -52,9 +53,27 @@ public:
   // belong to the last message. emails (and *identity, the file scanned with the size read, and
   // *lineEnds, when asked for) are assigned only when the scan completes. Throws TFileError, or
   // TCancelled when the observer asks.
+  //
+  // A file of at least two kMinScanRange is scanned on up to threads threads (0: a thread for each
+  // core this process may run on), each taking ranges of the file in turn: ParseRanges.
   static void ParseFile(const std::filesystem::path& fileName, TEmailArray& emails,
                         TProgressObserver* observer = nullptr, TFileIdentity* identity = nullptr,
-                        TLineEnds* lineEnds = nullptr);
+                        TLineEnds* lineEnds = nullptr, unsigned threads = 0);
+
+  // The scan of ParseFile split at the range starts given (ascending, the first 0), giving the same
+  // records: each range holds the messages whose separator lines start in it, its scan starting at
+  // its first line start and going past its end only to finish a header block. The bar shows the
+  // share of the file the ranges have passed.
+  static void ParseRanges(const std::filesystem::path& fileName, TEmailArray& emails,
+                          const std::vector<std::int64_t>& starts, unsigned threads,
+                          TProgressObserver* observer = nullptr, TFileIdentity* identity = nullptr,
+                          TLineEnds* lineEnds = nullptr);
+
+  // The smallest range worth a thread of its own.
+  static constexpr std::int64_t kMinScanRange = std::int64_t{16} << 20;
+
+  // How many threads ParseFile takes for a file of size bytes when asked for threads (0: one a core).
+  static unsigned ScanThreads(std::int64_t size, unsigned threads);
 };
 
 // The bar value for a line starting at lineStart in a file of size bytes: 100 / size * lineStart in

@@ -14,17 +14,17 @@
 
 namespace quillmend {
 
-const std::string& HeaderField(const TEmail& email, TListColumn column)
+std::string_view HeaderField(const TEmail& email, TListColumn column)
 {
   switch (column) {
   case TListColumn::Date:
-    return email.Date;
+    return email.Date();
   case TListColumn::From:
-    return email.From;
+    return email.From();
   case TListColumn::To:
-    return email.To;
+    return email.To();
   default:
-    return email.Subject;
+    return email.Subject();
   }
 }
 
@@ -75,7 +75,7 @@ TListOrder::TListOrder(const TEmailArray& emails, std::vector<std::size_t> rows,
     const std::size_t record = FRows[row];
     const std::string_view value =
         column != TListColumn::Status
-            ? std::string_view(HeaderField(emails.at(record), column))
+            ? HeaderField(emails.at(record), column)
             : StateWords(states && record < states->size() ? (*states)[record] : TMessageState::NoIndex);
     const auto [at, added] = ids.try_emplace(value, static_cast<std::uint32_t>(distinct.size()));
     if (added)

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace quillmend {
@@ -15,7 +16,7 @@ namespace quillmend {
 enum class TListColumn { Index, Date, From, To, Subject, Status };
 
 // The header value a column shows: Date, From, To or Subject (the others give Subject).
-const std::string& HeaderField(const TEmail& email, TListColumn column);
+std::string_view HeaderField(const TEmail& email, TListColumn column);
 
 class TListOrder {
 public:

@@ -165,11 +165,11 @@ TEST_F(MailgenScan, ScanFindsExactlyWhatWasWritten)
       EXPECT_EQ(emails[i].StartOffset, messages[i].StartOffset);
       EXPECT_EQ(emails[i].BodyOffset, messages[i].BodyOffset);
       EXPECT_EQ(emails[i].EndOffset, messages[i].EndOffset);
-      EXPECT_EQ(emails[i].From, messages[i].From);
-      EXPECT_EQ(emails[i].To, messages[i].To);
-      EXPECT_EQ(emails[i].Subject, messages[i].Subject);
-      EXPECT_EQ(emails[i].Date, messages[i].Date);
-      EXPECT_EQ(emails[i].From.substr(0, 1), " ");
+      EXPECT_EQ(emails[i].From(), messages[i].From);
+      EXPECT_EQ(emails[i].To(), messages[i].To);
+      EXPECT_EQ(emails[i].Subject(), messages[i].Subject);
+      EXPECT_EQ(emails[i].Date(), messages[i].Date);
+      EXPECT_EQ(emails[i].From().substr(0, 1), " ");
     }
   }
 }

@@ -93,8 +93,8 @@ TEST(CliList, TsvGivesEveryRecordExactly)
   for (std::size_t i = 0; i < emails.size(); ++i) {
     const TEmail& e = emails[i];
     EXPECT_EQ(lines[i], std::to_string(i) + "\t" + std::to_string(e.StartOffset) + "\t" + std::to_string(e.BodyOffset) +
-                            "\t" + std::to_string(e.EndOffset) + "\t" + e.Date + "\t" + e.From + "\t" + e.To + "\t" +
-                            e.Subject);
+                            "\t" + std::to_string(e.EndOffset) + "\t" + std::string(e.Date()) + "\t" + std::string(e.From()) +
+                            "\t" + std::string(e.To()) + "\t" + std::string(e.Subject()));
   }
 }
 

@@ -136,7 +136,7 @@ TEST(FilterEmails, SearchesOnlyBodyPartsInAnyLetterCase)
   TEudorafile().LoadEmails(mailbox, emails);
   ASSERT_EQ(emails.size(), 5u);
   // Only bodies are searched: words that stand only in a subject keep nothing.
-  EXPECT_EQ(emails[4].Subject, " Another email test");
+  EXPECT_EQ(emails[4].Subject(), " Another email test");
   EXPECT_TRUE(FilterEmails(mailbox, emails, "Another email test").empty());
   const auto lower = FilterEmails(mailbox, emails, "attachment converted");
   const auto upper = FilterEmails(mailbox, emails, "ATTACHMENT CONVERTED");

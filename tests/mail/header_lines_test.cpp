@@ -42,14 +42,14 @@ TEST(SetHeaderField, StoresOnlyTheFourShownNamesInAnyCase)
 {
   struct TCase {
     const char* name;
-    std::string TEmail::*field;
+    THeader field;
   };
-  const TCase cases[] = {{"From", &TEmail::From},       {"FROM", &TEmail::From}, {"to", &TEmail::To},
-                         {"Subject", &TEmail::Subject}, {"sUbJeCt", &TEmail::Subject}, {"Date", &TEmail::Date}};
+  const TCase cases[] = {{"From", THeader::From},       {"FROM", THeader::From}, {"to", THeader::To},
+                         {"Subject", THeader::Subject}, {"sUbJeCt", THeader::Subject}, {"Date", THeader::Date}};
   for (const TCase& c : cases) {
     const TEmail email = TEmailParser::SetHeaderField({true, c.name, " value"}, TEmail{});
     TEmail expected;
-    expected.*c.field = " value";
+    expected.SetHeader(c.field, " value");
     EXPECT_EQ(email, expected) << c.name;
   }
   for (const char* other : {"Reply-To", "Resent-From", "Subjects", "X-Date", "Sender"})
@@ -59,10 +59,10 @@ TEST(SetHeaderField, StoresOnlyTheFourShownNamesInAnyCase)
 TEST(SetHeaderField, LaterValueReplacesEarlier)
 {
   TEmail email;
-  email.Subject = " first";
+  email.SetHeader(THeader::Subject, " first");
   email.StartOffset = 7;
   email = TEmailParser::SetHeaderField({true, "Subject", " "}, email);
-  EXPECT_EQ(email.Subject, " ");
+  EXPECT_EQ(email.Subject(), " ");
   EXPECT_EQ(email.StartOffset, 7);
 }
 

@@ -7,6 +7,8 @@
 
 namespace quillmend::test {
 
+using namespace std::string_literals;
+
 TEmailArray ReferenceParse(const std::filesystem::path& fileName)
 {
   const TMailboxFile file(fileName);
@@ -49,6 +51,27 @@ TEmailArray ReferenceParse(const std::filesystem::path& fileName)
   if (!emails.empty() && emails.back().EndOffset == 0)
     emails.back().EndOffset = file.Size();
   return emails;
+}
+
+std::string RandomMailbox(std::mt19937& random, std::size_t lines, std::size_t longLine, std::string_view lineEnd)
+{
+  const std::string pieces[] = {"From ???@??? Mon Dec 13 18:45:29 2010", "From ???@???", "from ???@??? x", "Subject: ",
+                                "subject: hello", "To: a@b", "FROM: x", "Date: today", "X-Other: y", "\tfolded",
+                                "Subject:no", "body text", "", "", "From me", "MSG_FLAG_EXPUNGED"};
+  const std::string noise[] = {"\r", "\n", "\r\r", "\0"s, "\r\n", "\n\r", " "};
+  std::string out;
+  for (std::size_t i = 0; i < lines; ++i) {
+    out += pieces[random() % std::size(pieces)];
+    if (random() % 4 == 0)
+      out += noise[random() % std::size(noise)];
+    if (longLine && random() % 8 == 0)
+      out += std::string(random() % longLine, 'x');
+    if (random() % 20 != 0)
+      out += lineEnd == "\r" && random() % 10 == 0 ? "\r\n" : lineEnd;
+  }
+  if (random() % 2)
+    out += "tail without line end";
+  return out;
 }
 
 }  // namespace quillmend::test

@@ -9,7 +9,7 @@ namespace quillmend {
 
 void PrintTo(const TEmail& email, std::ostream* out)
 {
-  auto quoted = [](const std::string& s) {
+  auto quoted = [](std::string_view s) {
     std::string q = "\"";
     for (const char c : s) {
       if (c == '\r')
@@ -24,8 +24,8 @@ void PrintTo(const TEmail& email, std::ostream* out)
     return q + "\"";
   };
   *out << "{start " << email.StartOffset << ", body " << email.BodyOffset << ", end " << email.EndOffset
-       << ", from " << quoted(email.From) << ", to " << quoted(email.To) << ", subject " << quoted(email.Subject)
-       << ", date " << quoted(email.Date) << "}";
+       << ", from " << quoted(email.From()) << ", to " << quoted(email.To()) << ", subject " << quoted(email.Subject())
+       << ", date " << quoted(email.Date()) << "}";
 }
 
 }  // namespace quillmend

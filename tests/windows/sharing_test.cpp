@@ -54,7 +54,7 @@ TEST(WindowsSharing, AMailboxOpenForWritingElsewhereIsStillScannedAndExported)
   const TEmailArray emails = Scan(mailbox);
   ASSERT_EQ(emails.size(), 2u) << "the scan sees what the client wrote meanwhile";
   EXPECT_EQ(emails[1].StartOffset, static_cast<std::int64_t>(kFirst.size()));
-  EXPECT_EQ(emails[1].Subject, " two");
+  EXPECT_EQ(emails[1].Subject(), " two");
 
   const fs::path out = dir.Path() / "out";
   fs::create_directory(out);

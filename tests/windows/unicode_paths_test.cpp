@@ -44,7 +44,7 @@ TEST_P(WindowsUnicodePaths, AreScannedAndExportedThroughTheCore)
   TEmailArray emails;
   TEudorafile().LoadEmails(mailbox, emails);
   ASSERT_EQ(emails.size(), 2u);
-  EXPECT_EQ(emails[1].Subject, " zwei");
+  EXPECT_EQ(emails[1].Subject(), " zwei");
 
   const fs::path folder = dir.Path() / (std::wstring(GetParam().wide) + L" export");
   fs::create_directory(folder);
