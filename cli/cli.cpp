@@ -28,7 +28,8 @@ const std::vector<TCommandEntry>& Commands()
         {"status", nullptr, "tsv: a ninth column, the index's state (unread, read, ..., not-in-index, no-index)"},
         {"not-in-index", nullptr, "keep the messages the index does not list: the deleted ones"},
         {"sort", "date|from|to|subject|index", "in this column's order, as the window sorts it"},
-        {"reverse", nullptr, "in the opposite order"}},
+        {"reverse", nullptr, "in the opposite order"},
+        {"threads", "N", "scan and filter on N threads (the default: one for each core)"}},
        RunList},
       {"show", "MAILBOX N", 2, 2, "Writes the body of message N as it stands in the file.", {}, RunShow},
       {"export", "MAILBOX FOLDER", 1, 2,
@@ -206,6 +207,13 @@ TMailbox OpenMailbox(const TCommand& command, const TArgs& args)
 {
   TMailbox mailbox(PathFromArg(args.Positionals()[0]));
   mailbox.ShowOnlyNotInIndex(args.Flag("not-in-index"));
+  if (const std::optional<std::string> threads = args.Option("threads")) {
+    unsigned n = 0;
+    const auto [end, error] = std::from_chars(threads->data(), threads->data() + threads->size(), n);
+    if (error != std::errc() || end != threads->data() + threads->size() || n == 0 || n > 1024)
+      throw TUsageError("--threads needs a number from 1 to 1024, not \"" + *threads + "\"");
+    mailbox.SetThreads(n);
+  }
   {
     auto bar = ProgressFor(command, "Scanning");
     mailbox.Load(Observer(bar));

@@ -1,7 +1,11 @@
 #include "mail/bodypart.h"
 
+#include "base/parallel.h"
 #include "search/FastStrings.h"
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
 #include <stdexcept>
 
 namespace quillmend {
@@ -85,25 +89,67 @@ bool TKeywordFilter::Matches(TRangeReader& reader, TByteRange range)
 
 std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, const TEmailArray& emails,
                                       const std::string& keyword, TProgressObserver* observer,
-                                      const TFileIdentity* scanned, TCodePage page)
+                                      const TFileIdentity* scanned, TCodePage page, unsigned threads)
 {
   TProgressSession session(observer);
-  TProgressFeed feed(observer);
-  TKeywordFilter filter(keyword, FoldTable(page));
+  const TFoldTable& folds = FoldTable(page);
+  TKeywordFilter filter(keyword, folds);
   TMailboxFile file(mailbox);
   if (scanned)
     file.ExpectUnchanged(*scanned);
-  TRangeReader reader(file, std::size_t{256} << 10, TRangeReader::TAccess::Forward);
-  std::vector<std::size_t> kept;
   const std::int64_t end = emails.empty() ? 0 : emails.back().EndOffset;
-  for (std::size_t i = 0; i < emails.size(); ++i) {
-    if (filter.Matches(reader, BodyPart(emails[i])))
-      kept.push_back(i);
-    if (feed.Active()) {
-      feed.Progress(end > 0 ? static_cast<int>(emails[i].EndOffset * 100 / end) : 100);
-      feed.StepOrThrow();
+  if (threads == 0)
+    threads = UsableCores();
+  const auto pieces = static_cast<std::size_t>(std::clamp<std::int64_t>(end / kMinFilterPiece, 1, threads * 4));
+  std::vector<std::size_t> kept;
+  if (threads == 1 || pieces == 1) {
+    TProgressFeed feed(observer);
+    TRangeReader reader(file, std::size_t{256} << 10, TRangeReader::TAccess::Forward);
+    for (std::size_t i = 0; i < emails.size(); ++i) {
+      if (filter.Matches(reader, BodyPart(emails[i])))
+        kept.push_back(i);
+      if (feed.Active()) {
+        feed.Progress(end > 0 ? static_cast<int>(emails[i].EndOffset * 100 / end) : 100);
+        feed.StepOrThrow();
+      }
     }
+    return kept;
   }
+
+  // Runs of consecutive records of about the same bytes, searched on threads of their own.
+  std::vector<std::size_t> first(pieces + 1, emails.size());
+  for (std::size_t k = 0; k < pieces; ++k)
+    first[k] = static_cast<std::size_t>(
+        std::partition_point(emails.begin(), emails.end(),
+                             [&](const TEmail& e) { return e.EndOffset <= end / static_cast<std::int64_t>(pieces) * static_cast<std::int64_t>(k); }) -
+        emails.begin());
+  first[0] = 0;
+  std::vector<std::vector<std::size_t>> found(pieces);
+  std::unique_ptr<std::atomic<std::int64_t>[]> passed(new std::atomic<std::int64_t>[pieces]);
+  for (std::size_t k = 0; k < pieces; ++k)
+    passed[k] = 0;
+  RunPieces(
+      pieces, threads, observer,
+      [&](std::size_t k, const std::atomic<bool>& stop) {
+        TRangeReader reader(file, std::size_t{256} << 10);
+        TKeywordFilter own(keyword, folds);
+        const std::int64_t base = first[k] == 0 ? 0 : emails[first[k] - 1].EndOffset;
+        for (std::size_t i = first[k]; i < first[k + 1]; ++i) {
+          if (stop.load(std::memory_order_relaxed))
+            throw TCancelled();
+          if (own.Matches(reader, BodyPart(emails[i])))
+            found[k].push_back(i);
+          passed[k].store(emails[i].EndOffset - base, std::memory_order_relaxed);
+        }
+      },
+      [&] {
+        std::int64_t sum = 0;
+        for (std::size_t k = 0; k < pieces; ++k)
+          sum += passed[k].load(std::memory_order_relaxed);
+        return static_cast<int>(sum * 100 / end);
+      });
+  for (const std::vector<std::size_t>& piece : found)
+    kept.insert(kept.end(), piece.begin(), piece.end());
   return kept;
 }
 

@@ -92,9 +92,13 @@ private:
 
 // Indexes of the records whose body part holds keyword (bytes in page), in array order. With
 // scanned, the mailbox must still be the file the records came from (TMailboxFile::ExpectUnchanged).
+// Messages of at least two kMinFilterPiece are searched on up to threads threads (0: one a core).
 // Throws TFileError, or TCancelled when the observer asks.
 std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, const TEmailArray& emails,
                                       const std::string& keyword, TProgressObserver* observer = nullptr,
-                                      const TFileIdentity* scanned = nullptr, TCodePage page = TCodePage::Windows);
+                                      const TFileIdentity* scanned = nullptr, TCodePage page = TCodePage::Windows,
+                                      unsigned threads = 0);
+
+inline constexpr std::int64_t kMinFilterPiece = std::int64_t{16} << 20;
 
 }  // namespace quillmend

@@ -1,5 +1,6 @@
 #include "mail/emailparser.h"
 
+#include "base/parallel.h"
 #include "mail/files.h"
 #include "search/FastStringFuncs.h"
 #include "search/FastStrings.h"
@@ -7,15 +8,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
 #include <iterator>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
-#include <thread>
 
 namespace quillmend {
 
@@ -694,7 +692,6 @@ namespace {
 void ScanInRanges(const TMailboxFile& file, TEmailArray& emails, const std::vector<std::int64_t>& starts,
                   unsigned threads, TProgressObserver* observer, TFileIdentity* identity, TLineEnds* lineEnds)
 {
-  TProgressFeed feed(observer);
   const TLineEnds ends = TEmailParser::DetectLineEnds(file);
   const std::int64_t size = file.Size();
   const std::size_t count = starts.size();
@@ -706,65 +703,19 @@ void ScanInRanges(const TMailboxFile& file, TEmailArray& emails, const std::vect
   std::unique_ptr<std::atomic<std::int64_t>[]> reached(new std::atomic<std::int64_t>[count]);
   for (std::size_t k = 0; k < count; ++k)
     reached[k] = starts[k];
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> stop{false};
-  std::atomic<unsigned> running{0};
-  std::mutex mutex;
-  std::condition_variable done;
-  std::vector<std::thread> workers;
-  threads = std::clamp<unsigned>(threads, 1, static_cast<unsigned>(count));
-  running = threads;
-  for (unsigned t = 0; t < threads; ++t) {
-    workers.emplace_back([&] {
-      for (std::size_t k; !stop && (k = next++) < count;) {
-        try {
-          scans[k] = ScanRange(file, ends, starts[k], rangeEnd(k), reached[k], stop);
-        } catch (const TCancelled&) {
-          break;
-        } catch (...) {
-          scans[k].Error = std::current_exception();
-          stop = true;
-        }
-      }
-      const std::lock_guard lock(mutex);
-      --running;
-      done.notify_all();
-    });
-  }
-  // This thread only watches: it reports the share of the file the ranges have passed and passes a
-  // cancel on to them.
+  // The bar shows the share of the file the ranges have passed.
   const auto passed = [&] {
     std::int64_t sum = 0;
     for (std::size_t k = 0; k < count; ++k)
       sum += std::clamp(reached[k].load(std::memory_order_relaxed), starts[k], std::min(rangeEnd(k), size)) - starts[k];
     return sum;
   };
-  if (size > 0)
-    feed.Progress(ScanProgress(0, size));
-  bool cancelled = false;
-  {
-    std::unique_lock lock(mutex);
-    while (running > 0) {
-      if (feed.Active() && !cancelled) {
-        lock.unlock();
-        if (size > 0)
-          feed.Progress(ScanProgress(passed(), size));
-        if (feed.Step()) {
-          cancelled = true;
-          stop = true;
-        }
-        lock.lock();
-      }
-      done.wait_for(lock, std::chrono::milliseconds(15), [&] { return running == 0; });
-    }
-  }
-  for (std::thread& worker : workers)
-    worker.join();
-  for (const TRangeScan& scan : scans)
-    if (scan.Error)
-      std::rethrow_exception(scan.Error);
-  if (cancelled)
-    throw TCancelled();
+  RunPieces(
+      count, threads, observer,
+      [&](std::size_t k, const std::atomic<bool>& stop) {
+        scans[k] = ScanRange(file, ends, starts[k], rangeEnd(k), reached[k], stop);
+      },
+      [&] { return size > 0 ? ScanProgress(passed(), size) : 100; });
 
   std::int64_t end = -1;
   std::size_t total = 0;
@@ -785,8 +736,6 @@ void ScanInRanges(const TMailboxFile& file, TEmailArray& emails, const std::vect
   }
   if (!joined.empty() && joined.back().EndOffset == 0)
     joined.back().EndOffset = end;
-  if (size > 0)
-    feed.Progress(ScanProgress(passed(), size));
   if (identity) {
     *identity = file.Identity();
     identity->Size = end;

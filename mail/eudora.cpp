@@ -5,9 +5,9 @@
 namespace quillmend {
 
 void TEudorafile::LoadEmails(const std::filesystem::path& fileName, TEmailArray& emails, TProgressObserver* observer,
-                             TFileIdentity* identity, TLineEnds* lineEnds)
+                             TFileIdentity* identity, TLineEnds* lineEnds, unsigned threads)
 {
-  TEmailParser::ParseFile(fileName, emails, observer, identity, lineEnds);
+  TEmailParser::ParseFile(fileName, emails, observer, identity, lineEnds, threads);
 }
 
 }  // namespace quillmend

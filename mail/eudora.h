@@ -13,9 +13,9 @@ namespace quillmend {
 class TEudorafile {
 public:
   // identity, when given, receives what later opens check the mailbox against; lineEnds how the
-  // file ends its lines.
+  // file ends its lines; threads how many threads the scan may take (0: one a core).
   void LoadEmails(const std::filesystem::path& fileName, TEmailArray& emails, TProgressObserver* observer = nullptr,
-                  TFileIdentity* identity = nullptr, TLineEnds* lineEnds = nullptr);
+                  TFileIdentity* identity = nullptr, TLineEnds* lineEnds = nullptr, unsigned threads = 0);
 };
 
 }  // namespace quillmend

@@ -28,7 +28,7 @@ void TMailbox::Load(TProgressObserver* observer)
   TEmailArray emails;
   TFileIdentity identity;
   TLineEnds lineEnds = TLineEnds::CrLf;
-  TEudorafile().LoadEmails(FPath, emails, observer, &identity, &lineEnds);
+  TEudorafile().LoadEmails(FPath, emails, observer, &identity, &lineEnds, FThreads);
   const TCodePage page = lineEnds == TLineEnds::Cr ? TCodePage::MacRoman : TCodePage::Windows;
   std::vector<std::size_t> rows = FKeyword ? Matches(*FKeyword, emails, identity, page, observer) : AllRows(emails.size());
   TIndexJoin index = JoinIndex(read.get(), emails);
@@ -76,7 +76,7 @@ std::vector<std::size_t> TMailbox::Matches(const std::string& keyword, const TEm
   const std::optional<std::string> bytes = Utf8ToMail(keyword, page);
   if (!bytes || emails.empty())
     return {};
-  return FilterEmails(FPath, emails, *bytes, observer, &identity, page);
+  return FilterEmails(FPath, emails, *bytes, observer, &identity, page, FThreads);
 }
 
 std::int64_t TMailbox::ReadBody(std::size_t record, const std::function<bool(std::string_view)>& sink) const

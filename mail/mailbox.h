@@ -44,6 +44,9 @@ public:
   // reason is in Index(). Throws TFileError, TCancelled.
   void Load(TProgressObserver* observer = nullptr);
 
+  // How many threads the scan and the filter may take: 0, the default, one for each core.
+  void SetThreads(unsigned threads) { FThreads = threads; }
+
   // Keeps the messages whose body part holds keyword (UTF-8, as typed), in any letter case.
   // Throws std::invalid_argument for an empty keyword, TFileError, TCancelled.
   void Filter(const std::string& keyword, TProgressObserver* observer = nullptr);
@@ -123,6 +126,7 @@ private:
   TIndexSummary FIndex;
   std::vector<std::size_t> FMatched;  // the keyword filter's rows, before the index's
   bool FOnlyNotInIndex = false;
+  unsigned FThreads = 0;
   void SetRows(std::vector<std::size_t> matched);
 };
 

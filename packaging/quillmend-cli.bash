@@ -13,7 +13,7 @@ _quillmend_cli()
 
   local options
   case ${words[1]} in
-    list) options="--keyword --format --status --not-in-index --sort --reverse" ;;
+    list) options="--keyword --format --status --not-in-index --sort --reverse --threads" ;;
     show) options="" ;;
     export) options="--keyword --messages --not-in-index --overwrite --rebuild --mbox --attachments" ;;
     find) options="--null -0" ;;

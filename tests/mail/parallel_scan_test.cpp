@@ -1,7 +1,9 @@
 // The scan split into ranges gives exactly the records of the one-pass scan, wherever the ranges
 // begin: inside a separator line, on the CR or the LF of a line end, inside a header block, in a body.
 
+#include "mail/bodypart.h"
 #include "mail/emailparser.h"
+#include "search/FastStrings.h"
 #include "tests/mail/reference_parser.h"
 #include "tests/support/testfiles.h"
 
@@ -89,7 +91,18 @@ TEST(ParallelScan, ManyRangesOnManyThreadsAgreeWithTheOnePassScan)
   }
 }
 
-TEST(ParallelScan, LargeFilesAreSplitAndGiveTheSameRecordsAndIdentity)
+class TRecordingObserver : public TProgressObserver {
+public:
+  explicit TRecordingObserver(bool cancel = false) : FCancel(cancel) {}
+  void Progress(int percent) override { Values.push_back(percent); }
+  bool Cancelled() const override { return FCancel; }
+  std::vector<int> Values;
+
+private:
+  bool FCancel;
+};
+
+TEST(ParallelScan, LargeFilesAreSplitAndGiveTheSameRecordsIdentityAndKeywordMatches)
 {
   const TTempDir dir;
   std::mt19937 random(7);
@@ -104,18 +117,22 @@ TEST(ParallelScan, LargeFilesAreSplitAndGiveTheSameRecordsAndIdentity)
   TEmailParser::ParseFile(file, sequential, nullptr, &sequentialIdentity, nullptr, 1);
   EXPECT_EQ(parallel, sequential);
   EXPECT_EQ(parallelIdentity, sequentialIdentity);
+
+  // The keyword filter over the same threads keeps exactly the records the one-thread filter keeps.
+  for (const char* keyword : {"hello", "MSG_FLAG", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", "zanzibar"}) {
+    const auto kept = FilterEmails(file, parallel, keyword, nullptr, &parallelIdentity, TCodePage::Windows, 2);
+    EXPECT_EQ(kept, FilterEmails(file, parallel, keyword, nullptr, &parallelIdentity, TCodePage::Windows, 1)) << keyword;
+    std::size_t brute = 0;
+    for (const TEmail& e : parallel) {
+      const TByteRange body = BodyPart(e);
+      brute += FindText(keyword, std::string_view(bytes).substr(static_cast<std::size_t>(body.Begin),
+                                                                 static_cast<std::size_t>(body.Length())), false, 1, true) > 0;
+    }
+    EXPECT_EQ(kept.size(), brute) << keyword;
+  }
+  TRecordingObserver cancel(true);
+  EXPECT_THROW(FilterEmails(file, parallel, "hello", &cancel, nullptr, TCodePage::Windows, 2), TCancelled);
 }
-
-class TRecordingObserver : public TProgressObserver {
-public:
-  explicit TRecordingObserver(bool cancel = false) : FCancel(cancel) {}
-  void Progress(int percent) override { Values.push_back(percent); }
-  bool Cancelled() const override { return FCancel; }
-  std::vector<int> Values;
-
-private:
-  bool FCancel;
-};
 
 TEST(ParallelScan, TheBarOnlyGrowsAndEndsWhereTheOnePassScanEnds)
 {

@@ -1,0 +1,70 @@
+#include "base/parallel.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace quillmend {
+
+void RunPieces(std::size_t count, unsigned threads, TProgressObserver* observer,
+               const std::function<void(std::size_t, const std::atomic<bool>&)>& work,
+               const std::function<int()>& progress)
+{
+  TProgressFeed feed(observer);
+  feed.StepOrThrow();  // a cancel given already stops the work before it starts
+  std::vector<std::exception_ptr> errors(count);
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::mutex mutex;
+  std::condition_variable done;
+  threads = static_cast<unsigned>(std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(count, 1)));
+  unsigned running = threads;
+  std::vector<std::thread> workers;
+  for (unsigned t = 0; t < threads; ++t) {
+    workers.emplace_back([&] {
+      for (std::size_t k; !stop && (k = next++) < count;) {
+        try {
+          work(k, stop);
+        } catch (const TCancelled&) {
+          break;
+        } catch (...) {
+          errors[k] = std::current_exception();
+          stop = true;
+        }
+      }
+      const std::lock_guard lock(mutex);
+      --running;
+      done.notify_all();
+    });
+  }
+  bool cancelled = false;
+  {
+    std::unique_lock lock(mutex);
+    while (running > 0) {
+      if (feed.Active() && !cancelled) {
+        lock.unlock();
+        feed.Progress(progress());
+        if (feed.Step()) {
+          cancelled = true;
+          stop = true;
+        }
+        lock.lock();
+      }
+      done.wait_for(lock, std::chrono::milliseconds(15), [&] { return running == 0; });
+    }
+  }
+  for (std::thread& worker : workers)
+    worker.join();
+  for (const std::exception_ptr& error : errors)
+    if (error)
+      std::rethrow_exception(error);
+  if (cancelled)
+    throw TCancelled();
+  feed.Progress(progress());
+}
+
+}  // namespace quillmend
