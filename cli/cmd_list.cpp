@@ -1,6 +1,8 @@
 // quillmend-cli list MAILBOX [--keyword WORD] [--format table|tsv|json] [--status] [--not-in-index]
 //                         [--sort COLUMN] [--reverse]
 
+#include "base/parallel.h"
+#include "base/system.h"
 #include "base/text.h"
 #include "cli/commands.h"
 #include "mail/headertext.h"
@@ -9,6 +11,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -113,6 +117,35 @@ void AppendCell(std::string& row, std::string_view utf8, std::size_t width)
     row.append(width - (last - first), ' ');
 }
 
+// Writes count rows in order, append(row, k) adding row k to a buffer. The rows are formatted a batch at a
+// time on up to threads threads (0: one a core), the batch's pieces written one after another:
+// decoding and formatting a large listing costs more than scanning the mailbox did.
+void WriteRows(std::ostream& out, std::size_t count, unsigned threads,
+               const std::function<void(std::string&, std::size_t)>& append)
+{
+  constexpr std::size_t kBatch = std::size_t{1} << 14;
+  if (threads == 0)
+    threads = UsableCores();
+  std::vector<std::string> pieces(count < kBatch ? 1 : threads);
+  for (std::size_t from = 0; from < count; from += kBatch) {
+    const std::size_t to = std::min(count, from + kBatch);
+    const std::size_t each = (to - from + pieces.size() - 1) / pieces.size();
+    const auto format = [&](std::size_t p, const std::atomic<bool>&) {
+      std::string piece = std::move(pieces[p]);  // not in the shared vector: no cache line shared with another thread's
+      piece.clear();
+      for (std::size_t k = from + p * each; k < std::min(to, from + (p + 1) * each); ++k)
+        append(piece, k);
+      pieces[p] = std::move(piece);
+    };
+    if (pieces.size() == 1)
+      format(0, std::atomic<bool>{false});
+    else
+      RunPieces(pieces.size(), threads, nullptr, format, [] { return 0; });
+    for (const std::string& piece : pieces)
+      out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+  }
+}
+
 // The rows in the order --sort and --reverse ask for; file order without them.
 std::vector<std::size_t> OrderedRows(const TMailbox& mailbox, const TArgs& args)
 {
@@ -148,32 +181,28 @@ int RunList(const TCommand& command, const TArgs& args)
   const std::vector<std::size_t> rows = OrderedRows(mailbox, args);
 
   std::ostream& out = command.Out;
-  // Rows gather in one buffer that goes out in large writes.
-  std::string row;
-  auto flushWhenFull = [&](std::size_t limit = std::size_t{1} << 16) {
-    if (row.size() >= limit) {
-      out.write(row.data(), static_cast<std::streamsize>(row.size()));
-      row.clear();
-    }
-  };
   if (format == "table") {
-    auto emit = [&](std::string_view number, std::string_view date, std::string_view from, std::string_view to,
-                    std::string_view status, std::string_view subject) {
+    auto emit = [](std::string& row, std::string_view number, std::string_view date, std::string_view from,
+                   std::string_view to, std::string_view status, std::string_view subject) {
       row.append(number.size() < 8 ? 8 - number.size() : 0, ' ').append(number) += "  ";
       AppendCell(row, date, 31), row += "  ";
       AppendCell(row, from, 30), row += "  ";
       AppendCell(row, to, 30), row += "  ";
       AppendCell(row, status, 13), row += "  ";
       AppendCell(row, subject, 0), row += '\n';
-      flushWhenFull();
     };
-    emit("Item Num", "Date", "From", "To", "Status", "Subject");
-    for (const std::size_t i : rows)
-      emit(std::to_string(i), MailToUtf8(emails[i].Date(), page), HeaderText(emails[i].From(), page),
-           HeaderText(emails[i].To(), page), std::string(StateWords(states[i])), HeaderText(emails[i].Subject(), page));
+    std::string head;
+    emit(head, "Item Num", "Date", "From", "To", "Status", "Subject");
+    out << head;
+    WriteRows(out, rows.size(), mailbox.Threads(), [&](std::string& row, std::size_t k) {
+      const std::size_t i = rows[k];
+      emit(row, std::to_string(i), MailToUtf8(emails[i].Date(), page), HeaderText(emails[i].From(), page),
+           HeaderText(emails[i].To(), page), StateWords(states[i]), HeaderText(emails[i].Subject(), page));
+    });
   } else if (format == "tsv") {
     const bool withStatus = args.Flag("status");
-    for (const std::size_t i : rows) {
+    WriteRows(out, rows.size(), mailbox.Threads(), [&](std::string& row, std::size_t k) {
+      const std::size_t i = rows[k];
       const TEmail& e = emails[i];
       for (const std::int64_t number : {static_cast<std::int64_t>(i), e.StartOffset, e.BodyOffset, e.EndOffset}) {
         char digits[24];
@@ -185,21 +214,23 @@ int RunList(const TCommand& command, const TArgs& args)
       if (withStatus)
         (row += '\t') += StateName(states[i]);
       row += '\n';
-      flushWhenFull();
-    }
+    });
   } else {
     out << "[";
-    for (std::size_t k = 0; k < rows.size(); ++k) {
+    WriteRows(out, rows.size(), mailbox.Threads(), [&](std::string& row, std::size_t k) {
       const TEmail& e = emails[rows[k]];
-      out << (k ? ",\n " : "\n ") << "{\"index\": " << rows[k] << ", \"start\": " << e.StartOffset
-          << ", \"body\": " << e.BodyOffset << ", \"end\": " << e.EndOffset
-          << ", \"date\": " << JsonString(MailToUtf8(e.Date(), page)) << ", \"from\": " << JsonString(HeaderText(e.From(), page))
-          << ", \"to\": " << JsonString(HeaderText(e.To(), page)) << ", \"subject\": " << JsonString(HeaderText(e.Subject(), page))
-          << ", \"status\": \"" << StateName(states[rows[k]]) << "\"}";
-    }
+      row.append(k ? ",\n " : "\n ").append("{\"index\": ").append(std::to_string(rows[k]));
+      row.append(", \"start\": ").append(std::to_string(e.StartOffset));
+      row.append(", \"body\": ").append(std::to_string(e.BodyOffset));
+      row.append(", \"end\": ").append(std::to_string(e.EndOffset));
+      row.append(", \"date\": ").append(JsonString(MailToUtf8(e.Date(), page)));
+      row.append(", \"from\": ").append(JsonString(HeaderText(e.From(), page)));
+      row.append(", \"to\": ").append(JsonString(HeaderText(e.To(), page)));
+      row.append(", \"subject\": ").append(JsonString(HeaderText(e.Subject(), page)));
+      row.append(", \"status\": \"").append(StateName(states[rows[k]])).append("\"}");
+    });
     out << (rows.empty() ? "]\n" : "\n]\n");
   }
-  flushWhenFull(0);
   out.flush();
   return out ? kExitOk : kExitFailure;
 }

@@ -46,6 +46,7 @@ public:
 
   // How many threads the scan and the filter may take: 0, the default, one for each core.
   void SetThreads(unsigned threads) { FThreads = threads; }
+  unsigned Threads() const { return FThreads; }
 
   // Keeps the messages whose body part holds keyword (UTF-8, as typed), in any letter case.
   // Throws std::invalid_argument for an empty keyword, TFileError, TCancelled.

@@ -26,9 +26,25 @@
 #include <iostream>
 #include <string>
 
+#ifndef _WIN32
+#  include <sys/resource.h>
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
+
+// ", peak RSS N MiB so far" where the system tells it.
+std::string PeakMemory()
+{
+#ifdef _WIN32
+  return {};
+#else
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return ", peak RSS " + std::to_string(usage.ru_maxrss / 1024) + " MiB so far";
+#endif
+}
 using quillmend::mailgen::ParseSize;
 
 // Prints what the window would show in a box, so a failure is seen in the output.
@@ -122,7 +138,7 @@ int main(int argc, char* argv[])
   try {
     const double load = Seconds(window, [&] { window.LoadMailFile(mailbox); });
     const int rows = list->model()->rowCount();
-    Report("LoadMailFile to the last row", load, std::to_string(rows) + " rows");
+    Report("LoadMailFile to the last row", load, std::to_string(rows) + " rows" + PeakMemory());
 
     const double sort = Seconds(window, [&] { emit list->horizontalHeader()->sectionClicked(4); });
     Report("sort by Subject (first click, Z to A)", sort,

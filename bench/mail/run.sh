@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Times the scan, the keyword filter and the export on generated mailboxes against wc -l and csplit.
 # Usage: bench/mail/run.sh [BUILD_DIR]     (default: build/bench, configured with benchmarks on)
-# Environment: TMPDIR (where the mailboxes go), QM_BIG (default 1G), QM_EXPORT (default 100M),
-# QM_RUNS (timed runs per command, default 5), QM_SEED (default 1).
+# Environment: TMPDIR (where the mailboxes go), QM_BIG (default 1G), QM_HUGE (default 4G; 0 skips
+# it), QM_EXPORT (default 100M), QM_RUNS (timed runs per command, default 5), QM_SEED (default 1).
 # Figures only: nothing here fails on time.
 set -euo pipefail
 
@@ -10,6 +10,7 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${1:-$ROOT/build/bench}
 BIN=$BUILD/bench/mail
 BIG_SIZE=${QM_BIG:-1G}
+HUGE_SIZE=${QM_HUGE:-4G}
 EXPORT_SIZE=${QM_EXPORT:-100M}
 RUNS=${QM_RUNS:-5}
 SEED=${QM_SEED:-1}
@@ -31,7 +32,12 @@ echo "== generating $BIG_SIZE and $EXPORT_SIZE mailboxes in $WORK (seed $SEED)"
 "$BIN/quillmend-mailgen" --seed "$SEED" --size "$BIG_SIZE" --toc 20 "$BIG"
 ln "$BIG" "$WORK/noindex.mbx"
 "$BIN/quillmend-mailgen" --seed "$SEED" --size "$EXPORT_SIZE" "$SMALL"
-cat "$BIG" "${BIG%.mbx}.toc" "$SMALL" >/dev/null  # into the page cache
+HUGE=
+if [[ $HUGE_SIZE != 0 ]]; then
+  HUGE=$WORK/huge.mbx
+  "$BIN/quillmend-mailgen" --seed "$SEED" --size "$HUGE_SIZE" "$HUGE"
+fi
+cat "$BIG" "${BIG%.mbx}.toc" "$SMALL" $HUGE >/dev/null  # into the page cache
 
 HF=(hyperfine --style basic --warmup 1 --runs "$RUNS")
 
@@ -50,6 +56,23 @@ if [[ -x $CLI ]]; then
   "${HF[@]}" --export-json "$WORK/index.json" \
     -n "without index" "$CLI list $WORK/noindex.mbx --format tsv >/dev/null 2>&1" \
     -n "with index" "$CLI list $BIG --format tsv >/dev/null 2>&1"
+fi
+
+if [[ -x $CLI ]]; then
+  # The scan on every core against the tools that only read: one run compares them all.
+  for box in "$BIG" $HUGE; do
+    name=$(basename "$box" .mbx)
+    echo "== listing $name on 1 and 2 threads and on 1 core, against wc -l, cat and grep -c"
+    "${HF[@]}" --export-json "$WORK/cores-$name.json" \
+      -n "wc -l" "wc -l $box" \
+      -n "cat" "cat $box >/dev/null" \
+      -n "grep -c" "grep -c '^From ???@??? ' $box | cat" \
+      -n "list, 1 thread" "$CLI list $box --format tsv --threads 1 >/dev/null 2>&1" \
+      -n "list, 2 threads" "$CLI list $box --format tsv --threads 2 >/dev/null 2>&1" \
+      -n "list, 1 core" "taskset -c 0 $CLI list $box --format tsv >/dev/null 2>&1" \
+      -n "list, keyword" "$CLI list $box --format tsv --keyword zanzibar >/dev/null 2>&1"
+    /usr/bin/time -f "  list $name: peak RSS %M KiB, %e s" "$CLI" list "$box" --format tsv 2>&1 >/dev/null | tail -1
+  done
 fi
 
 echo "== listing with a keyword: scan + filter vs wc -l"
@@ -95,12 +118,12 @@ def load(name):
         return {}
     return {r["command"]: r for r in json.load(open(path))["results"]}
 rows = []
-def compare(table, base, cmd, target):
+def compare(table, base, cmd, target, label=None):
     t = load(table)
     if base in t and cmd in t:
         b, c = t[base], t[cmd]
         cpu = lambda r: r["user"] + r["system"]
-        rows.append((cmd, c["mean"], c["min"], cpu(c), base, b["mean"], b["min"], cpu(b),
+        rows.append((label or cmd, c["mean"], c["min"], cpu(c), base, b["mean"], b["min"], cpu(b),
                      c["mean"] / b["mean"], c["min"] / b["min"], cpu(c) / cpu(b), target))
 compare("scan", "wc -l", "scan", "<= 3x (goal < 2x)")
 compare("cli", "wc -l", "quillmend-cli list", "<= 3x")
@@ -108,12 +131,16 @@ compare("index", "without index", "with index", "<= 1.05x")
 compare("keyword", "wc -l", "keyword absent", "<= 5x")
 compare("keyword", "wc -l", "keyword common", "<= 5x")
 compare("export", "csplit", "export", "<= 1x")
+for name in ("big", "huge"):
+    for cmd, target in (("cat", "figures only"), ("grep -c", "figures only"), ("list, 1 thread", "figures only"),
+                        ("list, 1 core", "figures only"), ("list, 2 threads", "<= 1.2x"), ("list, keyword", "<= 2x")):
+        compare("cores-" + name, "wc -l", cmd, target, f"{cmd} ({name})")
 compare("rebuild", "byte-exact", "rebuilt", "figures only")
 compare("rebuild", "byte-exact", "mbox", "figures only")
-print(f"{'command':<19}{'mean':>8}{'min':>8}{'cpu':>8}   {'baseline':<8}{'mean':>8}{'min':>8}{'cpu':>8}"
+print(f"{'command':<26}{'mean':>8}{'min':>8}{'cpu':>8}   {'baseline':<8}{'mean':>8}{'min':>8}{'cpu':>8}"
       f"{'mean':>8}{'min':>7}{'cpu':>7}  target")
 for cmd, cm, cn, cc, base, bm, bn, bc, rm, rn, rc, target in rows:
-    print(f"{cmd:<19}{cm:8.3f}{cn:8.3f}{cc:8.3f}   {base:<8}{bm:8.3f}{bn:8.3f}{bc:8.3f}"
+    print(f"{cmd:<26}{cm:8.3f}{cn:8.3f}{cc:8.3f}   {base:<8}{bm:8.3f}{bn:8.3f}{bc:8.3f}"
           f"{rm:7.2f}x{rn:6.2f}x{rc:6.2f}x  {target}")
 print("(seconds; the last three columns are ratios to the baseline)")
 PY

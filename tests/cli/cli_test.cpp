@@ -98,6 +98,25 @@ TEST(CliList, TsvGivesEveryRecordExactly)
   }
 }
 
+TEST(CliList, EveryFormatIsTheSameOnOneThreadAndOnSeveral)
+{
+  // More rows than one batch of the formatting, and a mailbox large enough for a split scan.
+  const test::TTempDir dir;
+  std::string bytes;
+  for (int i = 0; bytes.size() < std::size_t{40} << 20; ++i)
+    bytes += "From ???@??? Mon Dec 13 18:45:29 2010\r\nFrom: =?iso-8859-1?Q?Andr=E9?= " + std::to_string(i) +
+             "\r\nSubject: message " + std::to_string(i) + "\r\n\r\n" + std::string(i % 3000, 'x') + "\r\n";
+  const std::string box = PathText(dir.Write("box.mbx", bytes));
+  for (const char* format : {"table", "tsv", "json"}) {
+    const TResult one = RunCli({"list", box, "--format", format, "--threads", "1"});
+    const TResult several = RunCli({"list", box, "--format", format, "--threads", "3"});
+    ASSERT_EQ(one.code, 0) << one.err;
+    EXPECT_GT(std::count(one.out.begin(), one.out.end(), '\n'), 20000) << format;
+    EXPECT_TRUE(one.out == several.out) << format;  // megabytes: no diff printed
+  }
+  EXPECT_EQ(RunCli({"list", box, "--threads", "0"}).code, 2);
+}
+
 TEST(CliList, TsvEscapesTheBytesThatWouldBreakARow)
 {
   const TTempDir dir;
