@@ -555,18 +555,20 @@ private:
 };
 
 // The first line start at or after offset: after a CR LF, or in a CR-ended file after a CR and the LF
-// that may follow it. nullopt when the file ends first; eof then says where.
+// that may follow it. nullopt when the file ends first; eof then says where, when bytes were read up
+// to there (a file that ends before offset says nothing of where).
 std::optional<std::int64_t> FirstLineStart(const TMailboxFile& file, std::int64_t offset, TLineEnds ends, std::int64_t& eof)
 {
   if (offset == 0)
     return 0;
   char buffer[64 << 10];
-  std::int64_t at = std::max<std::int64_t>(0, offset - 2);
-  std::string_view carry;  // the last byte of the previous block, when it was a CR
+  const std::int64_t from = std::max<std::int64_t>(0, offset - 2);
+  std::int64_t at = from;
   for (;;) {
     const std::size_t got = file.ReadAt(at, buffer, sizeof buffer);
     if (got == 0) {
-      eof = at;
+      if (at > from)
+        eof = at;
       return std::nullopt;
     }
     for (std::size_t i = 0; i < got; ++i) {
@@ -595,8 +597,7 @@ std::optional<std::int64_t> FirstLineStart(const TMailboxFile& file, std::int64_
 // What one range of a parallel scan found.
 struct TRangeScan {
   TEmailArray Emails;
-  std::int64_t Eof = -1;  // where the file ended, when this range's scan got there
-  std::exception_ptr Error;
+  std::int64_t Eof = -1;  // where the file ended, when this range's scan read up to there
 };
 
 TRangeScan ScanRange(const TMailboxFile& file, TLineEnds ends, std::int64_t from, std::int64_t to,
@@ -623,6 +624,63 @@ TRangeScan ScanRange(const TMailboxFile& file, TLineEnds ends, std::int64_t from
   return result;
 }
 
+void ScanInRanges(const TMailboxFile& file, TEmailArray& emails, const std::vector<std::int64_t>& starts,
+                  unsigned threads, TProgressObserver* observer, TFileIdentity* identity, TLineEnds* lineEnds)
+{
+  const TLineEnds ends = TEmailParser::DetectLineEnds(file);
+  const std::int64_t size = file.Size();
+  const std::size_t count = starts.size();
+  const auto rangeEnd = [&](std::size_t k) {
+    return k + 1 < count ? starts[k + 1] : std::numeric_limits<std::int64_t>::max();
+  };
+
+  std::vector<TRangeScan> scans(count);
+  std::unique_ptr<std::atomic<std::int64_t>[]> reached(new std::atomic<std::int64_t>[count]);
+  for (std::size_t k = 0; k < count; ++k)
+    reached[k] = starts[k];
+  // The bar shows the share of the file the ranges have passed.
+  const auto passed = [&] {
+    std::int64_t sum = 0;
+    for (std::size_t k = 0; k < count; ++k)
+      sum += std::clamp(reached[k].load(std::memory_order_relaxed), starts[k], std::max(starts[k], std::min(rangeEnd(k), size))) -
+             starts[k];
+    return sum;
+  };
+  RunPieces(
+      count, threads, observer,
+      [&](std::size_t k, const std::atomic<bool>& stop) {
+        scans[k] = ScanRange(file, ends, starts[k], rangeEnd(k), reached[k], stop);
+      },
+      [&] { return size > 0 ? ScanProgress(passed(), size) : 100; });
+
+  std::int64_t end = -1;
+  std::size_t total = 0;
+  for (const TRangeScan& scan : scans) {
+    end = std::max(end, scan.Eof);
+    total += scan.Emails.size();
+  }
+  if (end < 0)
+    end = size;
+  TEmailArray joined;
+  joined.reserve(total);
+  for (TRangeScan& scan : scans) {
+    // The last record of a range that stopped after its header block ends where the next one starts.
+    if (!joined.empty() && joined.back().EndOffset == 0 && !scan.Emails.empty())
+      joined.back().EndOffset = scan.Emails.front().StartOffset;
+    std::move(scan.Emails.begin(), scan.Emails.end(), std::back_inserter(joined));
+    TEmailArray().swap(scan.Emails);  // freed as it goes, so that the join never holds two copies
+  }
+  if (!joined.empty() && joined.back().EndOffset == 0)
+    joined.back().EndOffset = end;
+  if (identity) {
+    *identity = file.Identity();
+    identity->Size = end;
+  }
+  emails = std::move(joined);
+  if (lineEnds)
+    *lineEnds = ends;
+}
+
 }  // namespace
 
 unsigned TEmailParser::ScanThreads(std::int64_t size, unsigned threads)
@@ -631,13 +689,6 @@ unsigned TEmailParser::ScanThreads(std::int64_t size, unsigned threads)
     threads = UsableCores();
   return static_cast<unsigned>(std::clamp<std::int64_t>(size / kMinScanRange, 1, threads));
 }
-
-namespace {
-
-void ScanInRanges(const TMailboxFile& file, TEmailArray& emails, const std::vector<std::int64_t>& starts,
-                  unsigned threads, TProgressObserver* observer, TFileIdentity* identity, TLineEnds* lineEnds);
-
-}  // namespace
 
 void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TProgressObserver* observer,
                              TFileIdentity* identity, TLineEnds* lineEnds, unsigned threads)
@@ -686,65 +737,5 @@ void TEmailParser::ParseRanges(const fs::path& fileName, TEmailArray& emails, co
   const TMailboxFile file(fileName);
   ScanInRanges(file, emails, starts, threads, observer, identity, lineEnds);
 }
-
-namespace {
-
-void ScanInRanges(const TMailboxFile& file, TEmailArray& emails, const std::vector<std::int64_t>& starts,
-                  unsigned threads, TProgressObserver* observer, TFileIdentity* identity, TLineEnds* lineEnds)
-{
-  const TLineEnds ends = TEmailParser::DetectLineEnds(file);
-  const std::int64_t size = file.Size();
-  const std::size_t count = starts.size();
-  const auto rangeEnd = [&](std::size_t k) {
-    return k + 1 < count ? starts[k + 1] : std::numeric_limits<std::int64_t>::max();
-  };
-
-  std::vector<TRangeScan> scans(count);
-  std::unique_ptr<std::atomic<std::int64_t>[]> reached(new std::atomic<std::int64_t>[count]);
-  for (std::size_t k = 0; k < count; ++k)
-    reached[k] = starts[k];
-  // The bar shows the share of the file the ranges have passed.
-  const auto passed = [&] {
-    std::int64_t sum = 0;
-    for (std::size_t k = 0; k < count; ++k)
-      sum += std::clamp(reached[k].load(std::memory_order_relaxed), starts[k], std::min(rangeEnd(k), size)) - starts[k];
-    return sum;
-  };
-  RunPieces(
-      count, threads, observer,
-      [&](std::size_t k, const std::atomic<bool>& stop) {
-        scans[k] = ScanRange(file, ends, starts[k], rangeEnd(k), reached[k], stop);
-      },
-      [&] { return size > 0 ? ScanProgress(passed(), size) : 100; });
-
-  std::int64_t end = -1;
-  std::size_t total = 0;
-  for (const TRangeScan& scan : scans) {
-    end = std::max(end, scan.Eof);
-    total += scan.Emails.size();
-  }
-  if (end < 0)
-    end = size;
-  TEmailArray joined;
-  joined.reserve(total);
-  for (TRangeScan& scan : scans) {
-    // The last record of a range that stopped after its header block ends where the next one starts.
-    if (!joined.empty() && joined.back().EndOffset == 0 && !scan.Emails.empty())
-      joined.back().EndOffset = scan.Emails.front().StartOffset;
-    std::move(scan.Emails.begin(), scan.Emails.end(), std::back_inserter(joined));
-    TEmailArray().swap(scan.Emails);  // freed as it goes, so that the join never holds two copies
-  }
-  if (!joined.empty() && joined.back().EndOffset == 0)
-    joined.back().EndOffset = end;
-  if (identity) {
-    *identity = file.Identity();
-    identity->Size = end;
-  }
-  emails = std::move(joined);
-  if (lineEnds)
-    *lineEnds = ends;
-}
-
-}  // namespace
 
 }  // namespace quillmend

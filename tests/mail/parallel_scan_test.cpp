@@ -70,8 +70,12 @@ TEST(ParallelScan, TwoRangesAgreeWithTheOnePassScanAtEveryBoundaryClass)
     const std::string bytes = test::ReadFile(file);
     const TEmailArray expected = Sequential(file);
     ASSERT_EQ(expected, test::ReferenceParse(file)) << file;
-    for (const std::int64_t boundary : Boundaries(bytes))
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    for (const std::int64_t boundary : Boundaries(bytes)) {
       ASSERT_EQ(Ranged(file, {0, boundary}), expected) << file << " split at " << boundary;
+      // A range past the end learns nothing of where the file ends.
+      ASSERT_EQ(Ranged(file, {0, boundary, size + 5}), expected) << file << " split at " << boundary << " and past the end";
+    }
   }
 }
 
