@@ -166,8 +166,9 @@ public:
     std::string looked;
     for (const fs::path& folder : folders) {
       for (const std::string& spelling : marked.Names)
-        if (auto found = Open(folder / PathOf(spelling), name, marked.MacType, skipped))
-          return found;
+        if (OneName(spelling))
+          if (auto found = Open(folder / PathOf(spelling), name, marked.MacType, skipped))
+            return found;
       looked += (looked.empty() ? "" : ", ") + ("\"" + PathText(folder) + "\"");
     }
     reason = "not found in " + looked;
@@ -177,6 +178,18 @@ public:
   }
 
 private:
+  // A name looked for in a folder is one name there: a Mac name may hold "/", which on this system
+  // would lead out of the folder (and on Windows ":" names a stream of another file).
+  static bool OneName(std::string_view name)
+  {
+#ifdef _WIN32
+    constexpr std::string_view kSeparators = "/\\:";
+#else
+    constexpr std::string_view kSeparators = "/\\";
+#endif
+    return !name.empty() && name != "." && name != ".." && name.find_first_of(kSeparators) == std::string_view::npos;
+  }
+
   bool AllowedFolder(const fs::path& folder) const
   {
     const std::string base = PathText(folder.filename());

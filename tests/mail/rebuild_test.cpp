@@ -166,6 +166,21 @@ TEST_F(MacRebuild, AttachmentsAreFoundByTheirMacNameAndTextComesBackWithCrLf)
   }
 }
 
+TEST_F(MacRebuild, AMacNameIsNeverAPathOutOfItsFolder)
+{
+  // On the Mac "/" is a character of a name; here it would climb out of the attachment folder.
+  FDir.Write("secret", "not for the export");
+  TRebuildCounts counts;
+  const std::string out = Rebuilt("Subject: s\r\rText\r"
+                                  "Attachment converted: Macintosh HD:../secret (TEXT/ttxt) (00224669)\r"
+                                  "Related: :Macintosh HD:..%2Fsecret:0022466B:586425E8:00000000:00000000\r",
+                                  &counts);
+  EXPECT_EQ(counts.Attachments + counts.Images, 0u);
+  EXPECT_EQ(counts.Missing.size(), 2u);
+  EXPECT_EQ(out.find("not for the export"), std::string::npos);
+  EXPECT_EQ(out.find(Base64("not for the export")), std::string::npos);
+}
+
 TEST_F(MacRebuild, RelatedImagesJoinTheHtmlByTheirHashWithEscapedNames)
 {
   FDir.Write("Parts Folder/merged girl", "\xFF\xD8\xFF\xE0 jpeg"sv);
