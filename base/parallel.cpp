@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -21,26 +22,54 @@ void RunPieces(std::size_t count, unsigned threads, TProgressObserver* observer,
   std::atomic<bool> stop{false};
   std::mutex mutex;
   std::condition_variable done;
-  threads = static_cast<unsigned>(std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(count, 1)));
-  unsigned running = threads;
+  unsigned running = 0;
   std::vector<std::thread> workers;
-  for (unsigned t = 0; t < threads; ++t) {
-    workers.emplace_back([&] {
-      for (std::size_t k; !stop && (k = next++) < count;) {
-        try {
-          work(k, stop);
-        } catch (const TCancelled&) {
-          break;
-        } catch (...) {
-          errors[k] = std::current_exception();
-          stop = true;
-        }
+  // However this function is left (an observer that throws, say), no thread outlives what it uses.
+  struct TJoin {
+    std::atomic<bool>& Stop;
+    std::vector<std::thread>& Workers;
+    ~TJoin()
+    {
+      Stop = true;
+      for (std::thread& worker : Workers)
+        if (worker.joinable())
+          worker.join();
+    }
+  } join{stop, workers};
+
+  const auto run = [&] {
+    for (std::size_t k; !stop && (k = next++) < count;) {
+      try {
+        work(k, stop);
+      } catch (const TCancelled&) {
+        break;
+      } catch (...) {
+        errors[k] = std::current_exception();
+        stop = true;
       }
+    }
+    const std::lock_guard lock(mutex);
+    --running;
+    done.notify_all();
+  };
+  threads = static_cast<unsigned>(std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(count, 1)));
+  for (unsigned t = 0; t < threads; ++t) {
+    {
+      const std::lock_guard lock(mutex);
+      ++running;
+    }
+    try {
+      workers.emplace_back(run);
+    } catch (const std::system_error&) {
+      // The system gives no more threads: those started do the work.
       const std::lock_guard lock(mutex);
       --running;
-      done.notify_all();
-    });
+      if (workers.empty())
+        throw;
+      break;
+    }
   }
+
   bool cancelled = false;
   {
     std::unique_lock lock(mutex);

@@ -126,7 +126,8 @@ void WriteRows(std::ostream& out, std::size_t count, unsigned threads,
   constexpr std::size_t kBatch = std::size_t{1} << 14;
   if (threads == 0)
     threads = UsableCores();
-  std::vector<std::string> pieces(count < kBatch ? 1 : threads);
+  // A piece of at least 1,024 rows: fewer are not worth a thread.
+  std::vector<std::string> pieces(std::clamp<std::size_t>(std::min(count, kBatch) / 1024, 1, threads));
   for (std::size_t from = 0; from < count; from += kBatch) {
     const std::size_t to = std::min(count, from + kBatch);
     const std::size_t each = (to - from + pieces.size() - 1) / pieces.size();

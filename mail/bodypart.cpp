@@ -100,7 +100,7 @@ std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, cons
   const std::int64_t end = emails.empty() ? 0 : emails.back().EndOffset;
   if (threads == 0)
     threads = UsableCores();
-  const auto pieces = static_cast<std::size_t>(std::clamp<std::int64_t>(end / kMinFilterPiece, 1, threads * 4));
+  const auto pieces = static_cast<std::size_t>(std::clamp<std::int64_t>(end / kMinFilterPiece, 1, std::int64_t{threads} * 4));
   std::vector<std::size_t> kept;
   if (threads == 1 || pieces == 1) {
     TProgressFeed feed(observer);

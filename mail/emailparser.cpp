@@ -554,10 +554,12 @@ private:
   std::int64_t FLine = 0;
 };
 
-// The first line start at or after offset: after a CR LF, or in a CR-ended file after a CR and the LF
-// that may follow it. nullopt when the file ends first; eof then says where, when bytes were read up
-// to there (a file that ends before offset says nothing of where).
-std::optional<std::int64_t> FirstLineStart(const TMailboxFile& file, std::int64_t offset, TLineEnds ends, std::int64_t& eof)
+// The first line start at or after offset and before to: after a CR LF, or in a CR-ended file after
+// a CR and the LF that may follow it. nullopt when there is none: the range starts no message. eof
+// then says where the file ends, when bytes were read up to there (a file that ends before offset
+// says nothing of where). Throws TCancelled when stop is set.
+std::optional<std::int64_t> FirstLineStart(const TMailboxFile& file, std::int64_t offset, std::int64_t to, TLineEnds ends,
+                                           std::int64_t& eof, const std::atomic<bool>& stop)
 {
   if (offset == 0)
     return 0;
@@ -565,6 +567,10 @@ std::optional<std::int64_t> FirstLineStart(const TMailboxFile& file, std::int64_
   const std::int64_t from = std::max<std::int64_t>(0, offset - 2);
   std::int64_t at = from;
   for (;;) {
+    if (at >= to)  // a line without end across the whole range: the range before goes on over it
+      return std::nullopt;
+    if (stop.load(std::memory_order_relaxed))
+      throw TCancelled();
     const std::size_t got = file.ReadAt(at, buffer, sizeof buffer);
     if (got == 0) {
       if (at > from)
@@ -604,12 +610,12 @@ TRangeScan ScanRange(const TMailboxFile& file, TLineEnds ends, std::int64_t from
                      std::atomic<std::int64_t>& reached, const std::atomic<bool>& stop)
 {
   TRangeScan result;
-  const std::optional<std::int64_t> first = FirstLineStart(file, from, ends, result.Eof);
+  const std::optional<std::int64_t> first = FirstLineStart(file, from, to, ends, result.Eof, stop);
   if (!first)
     return result;
   TRecordBuilder records(ends == TLineEnds::Cr ? 1 : 2, to);
-  if (to != std::numeric_limits<std::int64_t>::max())
-    records.Emails().reserve(static_cast<std::size_t>((to - from) / 2048));
+  const std::int64_t span = std::min(to, file.Size()) - from;
+  records.Emails().reserve(static_cast<std::size_t>(std::clamp<std::int64_t>(span / 2048, 0, 1 << 24)));
   TBlockReader reader(file, *first, kScanBuffer);
   TRangeProgress progress(reached, stop);
   progress.At(*first);

@@ -23,6 +23,17 @@ TMailboxFile::TMailboxFile(const fs::path& path) : FPath(path)
                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (FHandle == INVALID_HANDLE_VALUE)
     throw TFileError(FileErrorMessage("Cannot open file", path, LastSystemError()));
+  // A console, a printer port or a pipe under the name (CON, NUL, COM1...) would never end or never come.
+  if (GetFileType(FHandle) != FILE_TYPE_DISK) {
+    CloseHandle(FHandle);
+    throw TFileError(FileErrorMessage("Cannot open file", path, "Not a regular file"));
+  }
+}
+
+bool TMailboxFile::IsRegular() const
+{
+  BY_HANDLE_FILE_INFORMATION info{};
+  return GetFileInformationByHandle(FHandle, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 TMailboxFile::~TMailboxFile() { CloseHandle(FHandle); }
@@ -70,6 +81,12 @@ TMailboxFile::TMailboxFile(const fs::path& path) : FPath(path)
 }
 
 TMailboxFile::~TMailboxFile() { ::close(FFd); }
+
+bool TMailboxFile::IsRegular() const
+{
+  struct stat st {};
+  return ::fstat(FFd, &st) == 0 && S_ISREG(st.st_mode);
+}
 
 std::int64_t TMailboxFile::Size() const
 {

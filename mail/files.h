@@ -40,6 +40,9 @@ public:
   const std::filesystem::path& Path() const { return FPath; }
   std::int64_t Size() const;  // the size right now; the file may grow or shrink meanwhile
 
+  // A regular file, not a disk device (which a mailbox may be, to scan a whole disk).
+  bool IsRegular() const;
+
   // The open file's identity with its size right now. Throws TFileError.
   TFileIdentity Identity() const;
 

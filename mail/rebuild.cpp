@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -121,7 +122,7 @@ std::string Head(TMailboxFile& file)
   return head;
 }
 
-// Mac Eudora saves a text attachment (type TEXT, or no type at all) with CR line ends.
+// Mac Eudora saves a text attachment (type TEXT, or a blank type) with CR line ends.
 bool IsMacText(std::string_view head, std::string_view macType)
 {
   const bool typed = macType == "TEXT" || macType.find_first_not_of(' ') == std::string_view::npos;
@@ -187,7 +188,8 @@ private:
 #else
     constexpr std::string_view kSeparators = "/\\";
 #endif
-    return !name.empty() && name != "." && name != ".." && name.find_first_of(kSeparators) == std::string_view::npos;
+    return !name.empty() && name != "." && name != ".." && name.find_first_of(kSeparators) == std::string_view::npos &&
+           std::none_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20; });  // %00 cuts a path short
   }
 
   bool AllowedFolder(const fs::path& folder) const
@@ -214,6 +216,10 @@ private:
     }
     try {
       auto file = std::make_shared<TMailboxFile>(path);
+      if (!file->IsRegular()) {  // swapped for something else since it was looked at
+        skipped.push_back("\"" + PathText(path) + "\" is not a regular file");
+        return std::nullopt;
+      }
       const std::int64_t size = file->Size();
       if (size > kMaxAttachmentBytes) {
         skipped.push_back("\"" + PathText(path) + "\" is larger than " + std::to_string(kMaxAttachmentBytes >> 20) + " MB");
@@ -762,13 +768,19 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
     }
     bodies.push_back(std::move(node));
   }
-  // Two forms of one text: all the texts of an alternative, or a plain text and its HTML that an
-  // HTML message with inline images held.
+  // Two forms of one text: the texts of an alternative up to its last rich form (a mail program shows
+  // the last one, so a plain line after it, such as a marker whose file is missing, stays beside them),
+  // or a plain text and its HTML that an HTML message with inline images held.
+  const auto rich = std::find_if(texts.rbegin(), texts.rend(),
+                                 [](const TTextPart& t) { return t.Kind == TTextKind::Html || t.Kind == TTextKind::Rich; });
+  const auto forms = static_cast<std::size_t>(texts.rend() - rich);  // 0 when there is no rich form
   const bool alternative = declaredType == "multipart/alternative" ||
-                           (declaredType == "multipart/related" && texts.size() == 2 &&
-                            texts[0].Kind != TTextKind::Html && texts[1].Kind == TTextKind::Html);
-  if (alternative && bodies.size() >= 2)
-    bodies = {writer.Multipart("alternative", std::move(bodies))};
+                           (declaredType == "multipart/related" && texts.size() == 2 && forms == 2);
+  if (alternative && forms >= 2) {
+    std::vector<TNode> both(std::make_move_iterator(bodies.begin()), std::make_move_iterator(bodies.begin() + static_cast<std::ptrdiff_t>(forms)));
+    bodies.erase(bodies.begin(), bodies.begin() + static_cast<std::ptrdiff_t>(forms));
+    bodies.insert(bodies.begin(), writer.Multipart("alternative", std::move(both)));
+  }
   if (bodies.empty()) {
     TNode empty;
     empty.Headers = "Content-Type: text/plain; charset=\"us-ascii\"" + eol + "Content-Transfer-Encoding: 7bit" + eol;

@@ -214,6 +214,18 @@ TEST_F(MacRebuild, TwoFormsOfOneTextAreAlternatives)
   EXPECT_LT(alternative, out.find("plain form"));
   EXPECT_LT(out.find("plain form"), out.find("html form"));
   EXPECT_EQ(out.find("multipart/mixed"), std::string::npos);
+
+  // A plain line after the last form (a marker whose file is missing) is no third form: mail
+  // programs show the last alternative.
+  const std::string kept = Rebuilt("Content-Type: multipart/alternative; boundary=x\r\rplain form\r"
+                                   "<x-html><html>html form</html>\r</x-html>\r"
+                                   "Attachment converted: Macintosh HD:gone (TEXT/ttxt) (0022466F)\r");
+  const std::size_t mixed = kept.find("Content-Type: multipart/mixed; boundary=");
+  ASSERT_NE(mixed, std::string::npos) << kept;
+  EXPECT_LT(mixed, kept.find("Content-Type: multipart/alternative; boundary="));
+  const std::size_t html = kept.find("html form");
+  const std::size_t close = kept.find("--\r\n", html);  // the alternative's closing boundary
+  EXPECT_LT(close, kept.find("Attachment converted: Macintosh HD:gone"));
 }
 
 TEST(MboxFromLine, CarriesTheSeparatorsDate)
