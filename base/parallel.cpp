@@ -24,7 +24,8 @@ void RunPieces(std::size_t count, unsigned threads, TProgressObserver* observer,
   std::condition_variable done;
   unsigned running = 0;
   std::vector<std::thread> workers;
-  // However this function is left (an observer that throws, say), no thread outlives what it uses.
+  // Joined however this function is left (an observer that throws, say): no thread outlives what it
+  // uses. What the threads wrote is seen here once running is 0, which they lower under the mutex.
   struct TJoin {
     std::atomic<bool>& Stop;
     std::vector<std::thread>& Workers;
@@ -86,8 +87,6 @@ void RunPieces(std::size_t count, unsigned threads, TProgressObserver* observer,
       done.wait_for(lock, std::chrono::milliseconds(15), [&] { return running == 0; });
     }
   }
-  for (std::thread& worker : workers)
-    worker.join();
   for (const std::exception_ptr& error : errors)
     if (error)
       std::rethrow_exception(error);

@@ -14,10 +14,8 @@ std::string_view TEmail::Header(THeader header) const
 
 void TEmail::SetHeader(THeader header, std::string_view value)
 {
+  // SetHeaders builds the new text before it replaces the old, so views into it stay good.
   std::string_view values[4] = {From(), To(), Subject(), Date()};
-  const std::string keep = FHeaders;  // the views point into it
-  for (std::string_view& v : values)
-    v = std::string_view(keep).substr(static_cast<std::size_t>(v.data() - FHeaders.data()), v.size());
   values[static_cast<std::size_t>(header)] = value;
   SetHeaders(values[0], values[1], values[2], values[3]);
 }
