@@ -3,7 +3,7 @@
 #include "app/application.h"
 #include "app/qttext.h"
 
-#include "mail/headertext.h"
+#include "mime/headertext.h"
 
 #include <QTextDocument>
 

@@ -4,9 +4,9 @@
 // thousands of messages lists at once.
 
 #include "mail/Globals.h"
-#include "mail/toc.h"
+#include "eudora/toc.h"
 #include "search/codepage.h"
-#include "mail/listorder.h"
+#include "document/listorder.h"
 
 #include <QAbstractTableModel>
 #include <QSortFilterProxyModel>

@@ -9,8 +9,8 @@
 #include "app/job.h"
 #include "app/wait/parsewaitfrm.h"
 #include "app/wait/waitfrm.h"
-#include "mail/export.h"
-#include "mail/files.h"
+#include "document/export.h"
+#include "base/readfile.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -4,7 +4,7 @@
 // window shows it and runs its long work on a job thread, listening for the result.
 
 #include "discovery/mbxfiles.h"
-#include "mail/mailbox.h"
+#include "document/mailbox.h"
 
 #include <QMainWindow>
 

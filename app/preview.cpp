@@ -2,10 +2,13 @@
 
 #include "app/qttext.h"
 #include "mail/bodypart.h"
-#include "mail/htmlbody.h"
+#include "eudora/markers.h"
+#include "mime/headertext.h"
 
 #include <QLocale>
 #include <QTextDocument>
+
+#include <algorithm>
 
 #include <string>
 
@@ -64,29 +67,33 @@ std::optional<THtmlPreview> PreviewHtml(const TMailbox& mailbox, std::size_t rec
 {
   QString cutNote;
   const std::string body = CappedBody(mailbox, record, limit, cutNote);
-  std::vector<TBodyStretch> stretches = BodyStretches(body);
-  if (stretches.size() == 1 && !stretches[0].Html) {
+  const TEudoraText parts = ReadEudoraText(SplitLines(body));
+  bool allHtml = false;  // a message sent as HTML alone has no markers
+  if (std::none_of(parts.Parts.begin(), parts.Parts.end(), [](const TTextPart& p) { return p.Kind == TTextKind::Html; })) {
     std::string header;
     mailbox.ReadHeader(record, [&](std::string_view piece) {
       header.append(piece.substr(0, limit - header.size()));
       return header.size() < limit;
     });
-    if (!HtmlContentType(header))
+    if (!IsHtmlContentType(header))
       return std::nullopt;
-    stretches[0].Html = true;
+    allHtml = true;
   }
   const auto plain = [](const QString& text) { return Qt::convertFromPlainText(text.trimmed(), Qt::WhiteSpaceNormal); };
   QString html;
-  for (const TBodyStretch& stretch : stretches) {
-    const QString text = QString::fromStdString(mailbox.Text(NormaliseLineBreaks(std::string(stretch.Bytes)), TNulDisplay::VisibleSymbol));
-    if (stretch.Html)
+  for (const TTextPart& part : parts.Parts) {
+    std::string bytes;
+    for (const TTextLine& line : part.Lines)
+      bytes.append(line.Text).append(1, '\n');
+    const QString text = QString::fromStdString(mailbox.Text(bytes, TNulDisplay::VisibleSymbol));
+    if (allHtml || part.Kind == TTextKind::Html)
       html += text;
     else if (!text.trimmed().isEmpty())
       html += plain(text);
   }
   if (!cutNote.isEmpty())
     html += plain(cutNote);
-  return THtmlPreview{html, InlineImages(body, mailbox.Path())};
+  return THtmlPreview{html, TInlineImages(parts, mailbox.Path().parent_path())};
 }
 
 }  // namespace quillmend

@@ -1,15 +1,14 @@
 #pragma once
 // The text the preview pane shows for one message.
 
-#include "mail/htmlbody.h"
-#include "mail/mailbox.h"
+#include "eudora/attachments.h"
+#include "document/mailbox.h"
 
 #include <QString>
 
 #include <cstddef>
 #include <filesystem>
 #include <optional>
-#include <vector>
 
 namespace quillmend {
 
@@ -24,7 +23,7 @@ QString PreviewText(const TMailbox& mailbox, std::size_t record, std::size_t lim
 
 struct THtmlPreview {
   QString Html;
-  std::vector<TInlineImage> Images;  // the message's own, which its HTML may show
+  TInlineImages Images;  // the message's own, which its HTML may show
 };
 
 // A message whose body holds HTML (between <x-html> markers, or all of it under an HTML content

@@ -2,11 +2,10 @@
 // The read-only view an HTML message previews in. It follows no link and loads nothing from the
 // network or the disk, except the message's own inline images from the files Eudora kept them in.
 
-#include "mail/htmlbody.h"
+#include "eudora/attachments.h"
 
 #include <QTextBrowser>
 
-#include <vector>
 
 namespace quillmend {
 
@@ -16,7 +15,7 @@ public:
   explicit TPreviewBrowser(QWidget* parent = nullptr);
 
   // Shows html, whose "cid:" images are looked up among images.
-  void ShowHtml(const QString& html, std::vector<TInlineImage> images);
+  void ShowHtml(const QString& html, TInlineImages images);
 
 signals:
   // Every resource the document asked for, and whether it was given.
@@ -26,7 +25,7 @@ protected:
   QVariant loadResource(int type, const QUrl& name) override;
 
 private:
-  std::vector<TInlineImage> FImages;
+  TInlineImages FImages;
 };
 
 }  // namespace quillmend

@@ -48,6 +48,12 @@ std::int64_t ReadAtOffset(TNativeFile file, std::int64_t offset, char* buffer, s
 // A path as UTF-8 text, for messages and terminals; what is not Unicode shows as U+FFFD.
 std::string PathText(const std::filesystem::path& path);
 
+// The path that UTF-8 text names (a command line's argument, a name taken from mail).
+inline std::filesystem::path PathFromUtf8(std::string_view utf8)
+{
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 // The cores this process may run on (its affinity, as taskset sets it), at least 1.
 unsigned UsableCores();
 

@@ -44,4 +44,16 @@ void AppendUtf8(std::string& out, char32_t cp)
   }
 }
 
+bool IsUtf8BeyondAscii(std::string_view bytes)
+{
+  bool beyond = false;
+  for (std::string_view rest = bytes; !rest.empty();) {
+    const std::optional<char32_t> cp = NextCodePoint(rest);
+    if (!cp)
+      return false;
+    beyond = beyond || *cp >= 0x80;
+  }
+  return beyond;
+}
+
 }  // namespace quillmend

@@ -14,4 +14,7 @@ std::optional<char32_t> NextCodePoint(std::string_view& text);
 // Appends code point cp (a valid one) to out as UTF-8.
 void AppendUtf8(std::string& out, char32_t cp);
 
+// Whether bytes are UTF-8 and hold at least one character beyond ASCII.
+bool IsUtf8BeyondAscii(std::string_view bytes);
+
 }  // namespace quillmend

@@ -2,7 +2,7 @@
 //                [--rebuild | --mbox FILE] [--attachments DIR]
 
 #include "cli/commands.h"
-#include "mail/export.h"
+#include "document/export.h"
 
 #include <algorithm>
 #include <system_error>

@@ -5,8 +5,8 @@
 #include "base/system.h"
 #include "base/text.h"
 #include "cli/commands.h"
-#include "mail/headertext.h"
-#include "mail/listorder.h"
+#include "mime/headertext.h"
+#include "document/listorder.h"
 #include "search/codepage.h"
 
 #include <algorithm>

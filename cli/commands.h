@@ -4,7 +4,7 @@
 
 #include "base/progress.h"
 #include "cli/cli.h"
-#include "mail/mailbox.h"
+#include "document/mailbox.h"
 
 #include <cstddef>
 #include <filesystem>

@@ -11,7 +11,7 @@
 #include "fuzz_check.h"
 
 #include "mail/eudora.h"
-#include "mail/files.h"
+#include "base/readfile.h"
 
 #include <filesystem>
 #include <fstream>

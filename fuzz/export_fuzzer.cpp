@@ -7,7 +7,7 @@
 #include "changed_mailbox.h"
 
 #include "mail/bodypart.h"
-#include "mail/export.h"
+#include "document/export.h"
 
 #include <algorithm>
 

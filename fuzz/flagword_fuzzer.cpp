@@ -3,7 +3,7 @@
 
 #include "fuzz_check.h"
 
-#include "mail/export.h"
+#include "mail/flagword.h"
 #include "search/FastStrings.h"
 
 #include <string>

@@ -6,8 +6,8 @@
 
 #include "fuzz_check.h"
 
-#include "mail/files.h"
-#include "mail/toc.h"
+#include "base/readfile.h"
+#include "eudora/toc.h"
 
 #include <filesystem>
 #include <fstream>

@@ -9,7 +9,7 @@
 
 #include "mail/bodypart.h"
 #include "mail/emailparser.h"
-#include "mail/files.h"
+#include "base/readfile.h"
 #include "search/FastStrings.h"
 
 #include <algorithm>
@@ -111,7 +111,7 @@ void CheckFilter(const fs::path& path, const TEmailArray& emails, std::string_vi
     return;
   const std::size_t from = random.Below(bytes.size());
   const std::string keyword(bytes.substr(from, 1 + random.Below(8)));
-  TMailboxFile file(path);
+  TReadOnlyFile file(path);
   TRangeReader reader(file, 1 + random.Below(48));
   TKeywordFilter filter(keyword);
   for (const TEmail& e : emails) {

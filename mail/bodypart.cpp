@@ -19,7 +19,7 @@ TByteRange BodyPart(const TEmail& email)
   return {email.BodyOffset, email.EndOffset};
 }
 
-TRangeReader::TRangeReader(const TMailboxFile& file, std::size_t chunk, TAccess access)
+TRangeReader::TRangeReader(const TReadOnlyFile& file, std::size_t chunk, TAccess access)
     : FFile(file), FChunk(chunk), FAccess(access), FBuffer(std::make_unique<char[]>(chunk))
 {
 }
@@ -94,7 +94,7 @@ std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, cons
   TProgressSession session(observer);
   const TFoldTable& folds = FoldTable(page);
   TKeywordFilter filter(keyword, folds);
-  TMailboxFile file(mailbox);
+  TReadOnlyFile file(mailbox);
   if (scanned)
     file.ExpectUnchanged(*scanned);
   const std::int64_t end = emails.empty() ? 0 : emails.back().EndOffset;

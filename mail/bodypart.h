@@ -3,7 +3,7 @@
 // serves them in bounded chunks, and the keyword filter that the window and the command line share.
 
 #include "mail/Globals.h"
-#include "mail/files.h"
+#include "base/readfile.h"
 #include "base/progress.h"
 #include "search/FastStrings.h"
 
@@ -38,7 +38,7 @@ class TRangeReader {
 public:
   enum class TAccess { Random, Forward };
 
-  explicit TRangeReader(const TMailboxFile& file, std::size_t chunk = std::size_t{1} << 20,
+  explicit TRangeReader(const TReadOnlyFile& file, std::size_t chunk = std::size_t{1} << 20,
                         TAccess access = TAccess::Random);
 
   // Calls sink(std::string_view piece) -> bool for consecutive pieces of range until it returns
@@ -63,7 +63,7 @@ public:
 private:
   bool Refill(std::int64_t at);  // makes the buffer hold at; false at the end of the file
 
-  const TMailboxFile& FFile;
+  const TReadOnlyFile& FFile;
   std::size_t FChunk;
   TAccess FAccess;
   std::unique_ptr<char[]> FBuffer;
@@ -91,7 +91,7 @@ private:
 };
 
 // Indexes of the records whose body part holds keyword (bytes in page), in array order. With
-// scanned, the mailbox must still be the file the records came from (TMailboxFile::ExpectUnchanged).
+// scanned, the mailbox must still be the file the records came from (TReadOnlyFile::ExpectUnchanged).
 // Messages of at least two kMinFilterPiece are searched on up to threads threads (0: one a core).
 // Throws TFileError, or TCancelled when the observer asks.
 std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, const TEmailArray& emails,

@@ -1,7 +1,7 @@
 #include "mail/emailparser.h"
 
 #include "base/parallel.h"
-#include "mail/files.h"
+#include "base/readfile.h"
 #include "search/FastStringFuncs.h"
 #include "search/FastStrings.h"
 
@@ -212,7 +212,7 @@ private:
 // Reports the bar value at each line start, cheaply: the value only changes at precomputed offsets.
 class TProgressReporter {
 public:
-  TProgressReporter(TProgressObserver* observer, const TMailboxFile& file) : FFeed(observer), FFile(file) {}
+  TProgressReporter(TProgressObserver* observer, const TReadOnlyFile& file) : FFeed(observer), FFile(file) {}
 
   // A block of n bytes at pos was read: the bar learns the file's size now, and the observer is asked
   // whether to stop (TCancelled).
@@ -271,7 +271,7 @@ private:
   }
 
   TProgressFeed FFeed;
-  const TMailboxFile& FFile;
+  const TReadOnlyFile& FFile;
   std::int64_t FSize = 0;
   std::int64_t FNextChange = 0;
 };
@@ -425,7 +425,7 @@ std::int64_t TEmailParser::LocatePattern(std::string_view pattern, const fs::pat
 {
   if (pattern.empty())
     throw std::invalid_argument("LocatePattern needs a pattern of at least one byte");
-  TMailboxFile file(fileName);
+  TReadOnlyFile file(fileName);
   if (startOffset < 0)
     startOffset = 0;
   // window holds the last pattern.size() - 1 bytes of the previous refill, so that an occurrence
@@ -449,7 +449,7 @@ std::int64_t TEmailParser::LocatePattern(std::string_view pattern, const fs::pat
   }
 }
 
-TLineEnds TEmailParser::DetectLineEnds(const TMailboxFile& file)
+TLineEnds TEmailParser::DetectLineEnds(const TReadOnlyFile& file)
 {
   char buffer[4096];
   for (std::int64_t at = 0;;) {
@@ -513,7 +513,7 @@ namespace {
 // Reads a range's blocks itself: the workers of a parallel scan keep every core busy already.
 class TBlockReader {
 public:
-  TBlockReader(const TMailboxFile& file, std::int64_t offset, std::size_t size)
+  TBlockReader(const TReadOnlyFile& file, std::int64_t offset, std::size_t size)
       : FFile(file), FAt(offset), FSize(size), FBuffer(std::make_unique<char[]>(size))
   {
   }
@@ -526,7 +526,7 @@ public:
   }
 
 private:
-  const TMailboxFile& FFile;
+  const TReadOnlyFile& FFile;
   std::int64_t FAt;
   std::size_t FSize;
   std::unique_ptr<char[]> FBuffer;
@@ -558,7 +558,7 @@ private:
 // a CR and the LF that may follow it. nullopt when there is none: the range starts no message. eof
 // then says where the file ends, when bytes were read up to there (a file that ends before offset
 // says nothing of where). Throws TCancelled when stop is set.
-std::optional<std::int64_t> FirstLineStart(const TMailboxFile& file, std::int64_t offset, std::int64_t to, TLineEnds ends,
+std::optional<std::int64_t> FirstLineStart(const TReadOnlyFile& file, std::int64_t offset, std::int64_t to, TLineEnds ends,
                                            std::int64_t& eof, const std::atomic<bool>& stop)
 {
   if (offset == 0)
@@ -606,7 +606,7 @@ struct TRangeScan {
   std::int64_t Eof = -1;  // where the file ended, when this range's scan read up to there
 };
 
-TRangeScan ScanRange(const TMailboxFile& file, TLineEnds ends, std::int64_t from, std::int64_t to,
+TRangeScan ScanRange(const TReadOnlyFile& file, TLineEnds ends, std::int64_t from, std::int64_t to,
                      std::atomic<std::int64_t>& reached, const std::atomic<bool>& stop)
 {
   TRangeScan result;
@@ -630,7 +630,7 @@ TRangeScan ScanRange(const TMailboxFile& file, TLineEnds ends, std::int64_t from
   return result;
 }
 
-void ScanInRanges(const TMailboxFile& file, TEmailArray& emails, const std::vector<std::int64_t>& starts,
+void ScanInRanges(const TReadOnlyFile& file, TEmailArray& emails, const std::vector<std::int64_t>& starts,
                   unsigned threads, TProgressObserver* observer, TFileIdentity* identity, TLineEnds* lineEnds)
 {
   const TLineEnds ends = TEmailParser::DetectLineEnds(file);
@@ -700,7 +700,7 @@ void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TPro
                              TFileIdentity* identity, TLineEnds* lineEnds, unsigned threads)
 {
   TProgressSession session(observer);
-  TMailboxFile file(fileName);
+  TReadOnlyFile file(fileName);
   const std::int64_t size = file.Size();
   threads = ScanThreads(size, threads);
   if (threads > 1) {
@@ -740,7 +740,7 @@ void TEmailParser::ParseRanges(const fs::path& fileName, TEmailArray& emails, co
   if (starts.empty() || starts.front() != 0 || !std::is_sorted(starts.begin(), starts.end()))
     throw std::invalid_argument("ParseRanges needs ascending range starts from 0");
   TProgressSession session(observer);
-  const TMailboxFile file(fileName);
+  const TReadOnlyFile file(fileName);
   ScanInRanges(file, emails, starts, threads, observer, identity, lineEnds);
 }
 

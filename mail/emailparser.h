@@ -3,7 +3,7 @@
 // message wherever it stands, so messages the mail client no longer lists are found too.
 
 #include "mail/Globals.h"
-#include "mail/files.h"
+#include "base/readfile.h"
 #include "base/progress.h"
 
 #include <cstdint>
@@ -46,7 +46,7 @@ public:
   static bool IsMessageStart(std::string_view line) { return line.substr(0, kMessageStart.size()) == kMessageStart; }
 
   // CR when the first CR or LF of the file is a CR that no LF follows.
-  static TLineEnds DetectLineEnds(const TMailboxFile& file);
+  static TLineEnds DetectLineEnds(const TReadOnlyFile& file);
 
   // Scans the mailbox in one sequential pass. Line ends are the first CR LF at or after a line's
   // start (in a CR-ended file the first CR); bytes after the file's last line end start no line, but

@@ -2,7 +2,7 @@
 
 #include "mail/Globals.h"
 #include "mail/emailparser.h"
-#include "mail/files.h"
+#include "base/readfile.h"
 #include "base/progress.h"
 
 #include <filesystem>

@@ -1,5 +1,6 @@
 #include "search/charsets.h"
 
+#include "base/ascii.h"
 #include "base/text.h"
 #include "search/codepage.h"
 
@@ -14,13 +15,6 @@ namespace quillmend {
 namespace {
 
 #include "search/charsettables.inc"
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b)
-{
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
-}
 
 std::string Latin1ToUtf8(std::string_view bytes)
 {
@@ -72,7 +66,7 @@ std::string CanonicalName(std::string_view name)
 {
   std::string lower;
   for (const char c : name)
-    lower += Lower(c);
+    lower += AsciiLower(c);
   std::string_view rest;
   const auto after = [&](std::string_view prefix) {
     if (!lower.starts_with(prefix))
@@ -113,7 +107,7 @@ std::optional<std::string> CharsetToUtf8(std::string_view charset, std::string_v
   if (name == "macintosh" || name == "x-mac-roman" || name == "macroman" || name == "mac")
     return MacRomanToUtf8(bytes);  // the mail code page of Mac mailboxes holds its one table
   const auto table = std::find_if(std::begin(kCharsetTables), std::end(kCharsetTables),
-                                  [&](const TCharsetTable& t) { return SameName(t.Name, name); });
+                                  [&](const TCharsetTable& t) { return EqualNoCase(t.Name, name); });
   if (table == std::end(kCharsetTables))
     return std::nullopt;
   return TableToUtf8(*table, bytes);

@@ -4,7 +4,7 @@
 
 #include "mail/bodypart.h"
 #include "mail/emailparser.h"
-#include "mail/export.h"
+#include "mail/flagword.h"
 #include "search/FastStrings.h"
 
 #include <benchmark/benchmark.h>

@@ -6,7 +6,7 @@
 
 #include "mail/bodypart.h"
 #include "mail/eudora.h"
-#include "mail/export.h"
+#include "document/export.h"
 
 #include <chrono>
 #include <cstdio>

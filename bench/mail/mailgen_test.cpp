@@ -1,8 +1,8 @@
 #include "bench/mail/mailgen.h"
 
 #include "mail/eudora.h"
-#include "mail/export.h"
-#include "mail/mailbox.h"
+#include "document/export.h"
+#include "document/mailbox.h"
 #include "tests/mail/reference_parser.h"
 
 #include <gtest/gtest.h>

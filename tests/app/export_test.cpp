@@ -2,7 +2,7 @@
 
 #include "tests/app/fixture.h"
 
-#include "mail/export.h"
+#include "document/export.h"
 
 #include <QAction>
 #include <QPushButton>

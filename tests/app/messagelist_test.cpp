@@ -5,7 +5,7 @@
 #include <QTreeWidget>
 
 #include "app/emaillistmodel.h"
-#include "mail/maildate.h"
+#include "mime/maildate.h"
 
 #include <QLabel>
 #include <QLineEdit>

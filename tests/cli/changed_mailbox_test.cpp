@@ -3,7 +3,7 @@
 
 #include "cli/cli.h"
 #include "mail/eudora.h"
-#include "mail/files.h"
+#include "base/readfile.h"
 #include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "cli/cli.h"
 #include "mail/eudora.h"
-#include "mail/files.h"
+#include "base/readfile.h"
 #include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>

@@ -36,7 +36,7 @@ TEST_P(RangeReaderTest, ServesRangesInPiecesAndStopsAtTheFileEnd)
   for (int i = 0; i < 5000; ++i)
     bytes += static_cast<char>('a' + i % 26);
   const auto path = dir.Write("box.mbx", bytes);
-  const TMailboxFile file(path);
+  const TReadOnlyFile file(path);
   // Forward steps, a step back, jumps far ahead, and several ranges past the end one after another
   // (the read-ahead has ended by then and must not be waited for).
   const TByteRange ranges[] = {{0, 10},      {5, 4000},    {3990, 4100}, {100, 200},   {4100, 4101}, {4102, 4500},
@@ -69,7 +69,7 @@ TEST(ReadAhead, GivesEmptyBlocksAfterTheEndInsteadOfWaiting)
 {
   const TTempDir dir;
   const auto path = dir.Write("box.mbx", std::string(10000, 'q'));
-  const TMailboxFile file(path);
+  const TReadOnlyFile file(path);
   for (const std::size_t block : {1000u, 4096u, 10000u, 65536u}) {
     const std::size_t total = test::WithinSeconds<std::size_t>(10, [&] {
       TReadAhead reader(file, 0, block);
@@ -88,7 +88,7 @@ TEST(ReadAhead, GivesEmptyBlocksAfterTheEndInsteadOfWaiting)
 TEST(ReadAhead, RethrowsAReadErrorAtEveryLaterCall)
 {
   // Reading this process's memory at address 0 fails with EIO: a read error on demand.
-  const TMailboxFile file("/proc/self/mem");
+  const TReadOnlyFile file("/proc/self/mem");
   const int thrown = test::WithinSeconds<int>(10, [&] {
     TReadAhead reader(file, 0, 4096);
     int count = 0;
@@ -116,7 +116,7 @@ TEST(KeywordFilter, FindsAMatchWhereverThePiecesAreCut)
     for (std::size_t i = 0, n = random() % 200; i < n; ++i)
       bytes += alphabet[random() % alphabet.size()];
     const auto path = dir.Write("box.mbx", bytes);
-    const TMailboxFile file(path);
+    const TReadOnlyFile file(path);
     const std::string keyword = round % 2 ? "xYz" : "yyxY";
     const bool expected = FindText(keyword, bytes, false, 1, true) > 0;
     for (const std::size_t chunk : {1u, 2u, 3u, 5u, 64u}) {

@@ -1,6 +1,6 @@
 #include "mail/emailparser.h"
 #include "mail/eudora.h"
-#include "mail/files.h"
+#include "base/readfile.h"
 #include "tests/mail/reference_parser.h"
 #include "tests/support/testfiles.h"
 

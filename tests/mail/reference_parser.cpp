@@ -1,7 +1,7 @@
 #include "tests/mail/reference_parser.h"
 
 #include "mail/emailparser.h"
-#include "mail/files.h"
+#include "base/readfile.h"
 
 #include <string>
 
@@ -11,7 +11,7 @@ using namespace std::string_literals;
 
 TEmailArray ReferenceParse(const std::filesystem::path& fileName)
 {
-  const TMailboxFile file(fileName);
+  const TReadOnlyFile file(fileName);
   std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
   bytes.resize(file.ReadAt(0, bytes.data(), bytes.size()));
   // The first CR or LF decides: a CR that no LF follows makes every CR a line end.

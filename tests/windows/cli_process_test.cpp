@@ -2,7 +2,7 @@
 // the drive paths it is given, none of which an in-process run goes through.
 
 #include "discovery/mbxfiles.h"
-#include "mail/files.h"
+#include "base/readfile.h"
 
 #include "tests/support/testfiles.h"
 #include "tests/windows/codepages.h"

@@ -1,7 +1,7 @@
 #include "cli/cli.h"
 #include "mail/eudora.h"
-#include "mail/export.h"
-#include "mail/files.h"
+#include "document/export.h"
+#include "base/readfile.h"
 
 #include "tests/support/testfiles.h"
 #include "tests/windows/handle.h"

@@ -1,0 +1,56 @@
+#include "base/readfile.h"
+
+#include "base/win32.h"
+
+#include <cerrno>
+#include <system_error>
+
+namespace quillmend {
+
+namespace fs = std::filesystem;
+
+TReadOnlyFile::TReadOnlyFile(const fs::path& path) : FPath(path)
+{
+  FFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (FFile == INVALID_HANDLE_VALUE)
+    throw TFileError(FileErrorMessage("Cannot open file", path, LastSystemError()));
+  // A console, a printer port or a pipe under the name (CON, NUL, COM1...) would never end or never come.
+  if (GetFileType(FFile) != FILE_TYPE_DISK) {
+    CloseHandle(FFile);
+    throw TFileError(FileErrorMessage("Cannot open file", path, "Not a regular file"));
+  }
+}
+
+bool TReadOnlyFile::IsRegular() const
+{
+  BY_HANDLE_FILE_INFORMATION info{};
+  return GetFileInformationByHandle(FFile, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TReadOnlyFile::~TReadOnlyFile() { CloseHandle(FFile); }
+
+std::int64_t TReadOnlyFile::Size() const
+{
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(FFile, &size))
+    throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
+  return size.QuadPart;
+}
+
+TFileIdentity TReadOnlyFile::Identity() const
+{
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(FFile, &info))
+    throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
+  TFileIdentity identity;
+  identity.Device = info.dwVolumeSerialNumber;
+  identity.File = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  identity.Size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+  identity.Modified = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                                info.ftLastWriteTime.dwLowDateTime);
+  return identity;
+}
+
+
+}  // namespace quillmend

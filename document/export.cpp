@@ -1,0 +1,179 @@
+#include "document/export.h"
+
+#include "mail/flagword.h"
+#include "outputs/emlfolder.h"
+#include "outputs/mboxfile.h"
+
+#include <optional>
+#include <stdexcept>
+
+namespace quillmend {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void CheckIndexes(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes)
+{
+  for (const std::size_t index : indexes)
+    if (index >= emails.size())
+      throw std::out_of_range("No message " + std::to_string(index) + " in \"" + PathText(mailbox) + "\"");
+}
+
+// Hands sink the record of each of indexes in turn through add, which says whether the sink takes
+// more; progress after each, and a stop on request. Returns what the sink made of them.
+TExportReport Feed(TMessageSink& sink, const std::vector<std::size_t>& indexes, TProgressObserver* observer,
+                   const std::function<bool(std::size_t index)>& add)
+{
+  TProgressSession session(observer);
+  TProgressFeed feed(observer);
+  bool cancelled = false;
+  for (std::size_t done = 0; done < indexes.size(); ++done) {
+    if (!add(indexes[done]))
+      break;
+    feed.Progress(static_cast<int>((done + 1) * 100 / indexes.size()));
+    if (feed.Step() && done + 1 < indexes.size()) {
+      cancelled = true;
+      break;
+    }
+  }
+  TExportReport report = sink.Commit();
+  report.Cancelled = cancelled;
+  return report;
+}
+
+// The message of a record as the mailbox holds it now: fewer bytes when it ends earlier.
+std::string ReadMessage(TRangeReader& reader, const TEmail& email)
+{
+  const TByteRange range = MessageRange(email);
+  return ReadRange(reader, range, static_cast<std::size_t>(range.Length()));
+}
+
+void Add(TRebuildReport& report, TRebuildCounts&& counts, const std::string& fileName)
+{
+  report.Attachments += counts.Attachments;
+  report.Images += counts.Images;
+  for (TMissingPart& part : counts.Missing) {
+    part.FileName = fileName;
+    report.Missing.push_back(std::move(part));
+  }
+}
+
+// Throws unless the mailbox open as file is still the one scanned (when that is known).
+void CheckScanned(const TReadOnlyFile& file, const TFileIdentity* scanned)
+{
+  if (scanned)
+    file.ExpectUnchanged(*scanned);
+}
+
+}  // namespace
+
+std::string ExportFileName(std::size_t index) { return "RecoveredEmail" + std::to_string(index) + ".eml"; }
+
+TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes,
+                             const fs::path& folder, TProgressObserver* observer, TExisting existing,
+                             const TFileIdentity* scanned)
+{
+  CheckIndexes(mailbox, emails, indexes);
+  if (indexes.empty()) {
+    const TProgressSession session(observer);
+    return {};
+  }
+  const TReadOnlyFile file(mailbox);
+  CheckScanned(file, scanned);
+  TRangeReader reader(file);
+  const auto read = [&](TByteRange range, const std::function<void(std::string_view)>& sink) {
+    return reader.Read(range, [&](std::string_view piece) {
+      sink(piece);
+      return true;
+    });
+  };
+  return ExportMessages(read, OutputMode(mailbox), emails, indexes, folder, observer, existing);
+}
+
+TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TEmailArray& emails,
+                             const std::vector<std::size_t>& indexes, const fs::path& folder, TProgressObserver* observer,
+                             TExisting existing)
+{
+  TEmlFolder sink(folder, mode, existing);
+  std::string replaced;
+  return Feed(sink, indexes, observer, [&](std::size_t index) {
+    return sink.Add({ExportFileName(index), {}}, [&](const TByteSink& out) {
+      const TByteRange range = MessageRange(emails.at(index));
+      TFlagWordReplacer replacer;
+      const std::int64_t got = read(range, [&](std::string_view piece) {
+        replaced.clear();
+        replacer.Feed(piece, replaced);
+        out(replaced);
+      });
+      replaced.clear();
+      replacer.Finish(replaced);
+      out(replaced);
+      return TMessageBytes{got, range.Length()};
+    });
+  });
+}
+
+TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes,
+                               const fs::path& folder, const TRebuildOptions& options, TProgressObserver* observer,
+                               TExisting existing, const TFileIdentity* scanned)
+{
+  CheckIndexes(mailbox, emails, indexes);
+  TRebuildReport report;
+  std::optional<TReadOnlyFile> file;
+  std::optional<TRangeReader> reader;
+  if (!indexes.empty()) {
+    file.emplace(mailbox);
+    CheckScanned(*file, scanned);
+    reader.emplace(*file);
+  }
+  TEmlFolder sink(folder, OutputMode(mailbox), existing);
+  static_cast<TExportReport&>(report) = Feed(sink, indexes, observer, [&](std::size_t index) {
+    const std::string name = ExportFileName(index);
+    return sink.Add({name, {}}, [&](const TByteSink& out) {
+      const std::string stored = ReadMessage(*reader, emails.at(index));
+      const TByteRange range = MessageRange(emails.at(index));
+      if (stored.empty())
+        return TMessageBytes{0, range.Length()};
+      Add(report, RebuildMessage(stored, mailbox.parent_path(), options, out), name);
+      return TMessageBytes{static_cast<std::int64_t>(stored.size()), range.Length()};
+    });
+  });
+  return report;
+}
+
+TRebuildReport ExportMbox(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes,
+                          const fs::path& target, const TRebuildOptions& options, TProgressObserver* observer,
+                          TExisting existing, const TFileIdentity* scanned)
+{
+  CheckIndexes(mailbox, emails, indexes);
+  TRebuildReport report;
+  const std::string fileName = PathText(target.filename());
+  const TReadOnlyFile file(mailbox);
+  CheckScanned(file, scanned);
+  TRangeReader reader(file);
+  TMboxFile sink(target, OutputMode(mailbox), existing);
+  std::vector<TExportFailure> leftOut;
+  TExportReport written = Feed(sink, indexes, observer, [&](std::size_t index) {
+    std::string stored;
+    try {
+      stored = ReadMessage(reader, emails.at(index));
+    } catch (const TFileError& e) {  // the mailbox cannot be read: nor can the file be whole
+      const std::string reason = e.what();
+      return sink.Add({}, [&](const TByteSink&) -> TMessageBytes { throw TFileError(reason); });
+    }
+    if (static_cast<std::int64_t>(stored.size()) != MessageRange(emails.at(index)).Length()) {
+      leftOut.push_back({"message " + std::to_string(index), "the mailbox ends before the message does: left out"});
+      return true;
+    }
+    return sink.Add({fileName, SeparatorDate(stored)}, [&](const TByteSink& out) {
+      Add(report, RebuildMessage(stored, mailbox.parent_path(), options, out, "\n"), fileName);
+      return TMessageBytes{static_cast<std::int64_t>(stored.size()), static_cast<std::int64_t>(stored.size())};
+    });
+  });
+  written.Failed.insert(written.Failed.begin(), leftOut.begin(), leftOut.end());
+  static_cast<TExportReport&>(report) = std::move(written);
+  return report;
+}
+
+}  // namespace quillmend

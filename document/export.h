@@ -1,0 +1,69 @@
+#pragma once
+// Recovered messages written out: the records of a mailbox, as they stand or rebuilt for mail
+// programs, fed to one of the outputs (a folder of RecoveredEmail<n>.eml files, or one mbox file).
+// The one routine behind the window's exports and the command line's.
+
+#include "base/progress.h"
+#include "base/readfile.h"
+#include "eudora/rebuild.h"
+#include "mail/Globals.h"
+#include "mail/bodypart.h"
+#include "outputs/outputfile.h"
+#include "outputs/sink.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillmend {
+
+// "RecoveredEmail<index>.eml"
+std::string ExportFileName(std::size_t index);
+
+// Writes emails[i] for each i of indexes, in that order, into folder, each as the mailbox holds it
+// with the flag word replaced (see TEmlFolder for how files are written, named and reported). A
+// message the mailbox cannot be read for is reported and the export goes on. Files are made no more
+// open than the mailbox. Throws TFileError when the mailbox cannot be opened, or is no longer the
+// file scanned, before anything is written; std::out_of_range for an index past the records.
+TExportReport ExportMessages(const std::filesystem::path& mailbox, const TEmailArray& emails,
+                             const std::vector<std::size_t>& indexes, const std::filesystem::path& folder,
+                             TProgressObserver* observer = nullptr, TExisting existing = TExisting::Keep,
+                             const TFileIdentity* scanned = nullptr);
+
+// Reads range, handing sink consecutive pieces; returns the bytes delivered, fewer where the mailbox
+// now ends. Throws TFileError when the mailbox cannot be read.
+using TMessageReader = std::function<std::int64_t(TByteRange range, const std::function<void(std::string_view)>& sink)>;
+
+// ExportMessages with the bytes coming from read and the files made with the permission bits mode
+// (less the umask): the seam through which tests make reading fail part way.
+TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TEmailArray& emails,
+                             const std::vector<std::size_t>& indexes, const std::filesystem::path& folder,
+                             TProgressObserver* observer, TExisting existing);
+
+struct TRebuildReport : TExportReport {
+  std::size_t Attachments = 0;  // attachment files joined
+  std::size_t Images = 0;       // inline images joined
+  std::vector<TMissingPart> Missing;
+  bool Succeeded() const { return TExportReport::Succeeded() && Missing.empty(); }
+};
+
+// Writes the records, rebuilt, into folder as RecoveredEmail<n>.eml files, as ExportMessages does.
+// Throws TFileError when the mailbox cannot be opened or is no longer the file scanned.
+TRebuildReport RebuildMessages(const std::filesystem::path& mailbox, const TEmailArray& emails,
+                               const std::vector<std::size_t>& indexes, const std::filesystem::path& folder,
+                               const TRebuildOptions& options, TProgressObserver* observer = nullptr,
+                               TExisting existing = TExisting::Keep, const TFileIdentity* scanned = nullptr);
+
+// Writes the records, rebuilt, into one mbox file (see TMboxFile). Files lists the name given to the
+// file; Failed names a message that could not be read whole (left out) or the file itself when it
+// could not be written. Cancelled keeps the messages written so far.
+TRebuildReport ExportMbox(const std::filesystem::path& mailbox, const TEmailArray& emails,
+                          const std::vector<std::size_t>& indexes, const std::filesystem::path& file,
+                          const TRebuildOptions& options, TProgressObserver* observer = nullptr,
+                          TExisting existing = TExisting::Keep, const TFileIdentity* scanned = nullptr);
+
+}  // namespace quillmend

@@ -1,0 +1,203 @@
+#include "eudora/attachments.h"
+
+#include "base/ascii.h"
+#include "base/system.h"
+#include "mime/encodings.h"
+
+#include <algorithm>
+#include <iterator>
+#include <string_view>
+
+namespace quillmend {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The first bytes of a file, to tell its kind.
+std::string Head(const TReadOnlyFile& file)
+{
+  std::string head(4096, '\0');
+  head.resize(file.ReadAt(0, head.data(), head.size()));
+  return head;
+}
+
+// Mac Eudora saves a text attachment (type TEXT, or a blank type) with CR line ends.
+bool IsMacText(std::string_view head, std::string_view macType)
+{
+  const bool typed = macType == "TEXT" || macType.find_first_not_of(' ') == std::string_view::npos;
+  return typed && head.find('\r') != std::string_view::npos && head.find('\n') == std::string_view::npos &&
+         std::none_of(head.begin(), head.end(), [](unsigned char c) { return c < 0x20 && c != '\r' && c != '\t' && c != '\f'; });
+}
+
+// A name looked for in a folder is one name there: a Mac name may hold "/", which on this system
+// would lead out of the folder (and on Windows ":" names a stream of another file).
+bool OneName(std::string_view name)
+{
+#ifdef _WIN32
+  constexpr std::string_view kSeparators = "/\\:";
+#else
+  constexpr std::string_view kSeparators = "/\\";
+#endif
+  return !name.empty() && name != "." && name != ".." && name.find_first_of(kSeparators) == std::string_view::npos &&
+         std::none_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20; });  // %00 cuts a path short
+}
+
+// Whether the file open as file is the one at a path inside folder: a link that leads elsewhere, or
+// a name swapped for another file since it was opened, is not.
+bool Inside(const TReadOnlyFile& file, const fs::path& folder)
+{
+  std::error_code ec;
+  const fs::path real = fs::canonical(file.Path(), ec);
+  if (ec)
+    return false;
+  const fs::path realFolder = fs::canonical(folder, ec);
+  if (ec || real.parent_path() != realFolder)
+    return false;
+  try {
+    const TFileIdentity opened = file.Identity();
+    const TFileIdentity named = TReadOnlyFile(real).Identity();
+    return opened.Device == named.Device && opened.File == named.File;
+  } catch (const TFileError&) {
+    return false;
+  }
+}
+
+// "\"<path>\" <why>", for the reasons a file was skipped.
+std::string Skipped(const fs::path& path, std::string_view why)
+{
+  std::string text = "\"";
+  text += PathText(path);
+  text += "\" ";
+  text += why;
+  return text;
+}
+
+}  // namespace
+
+TPartFinder::TPartFinder(const fs::path& mailboxFolder, fs::path attachmentsFolder, std::int64_t maxBytes)
+    : FAttachmentsFolder(std::move(attachmentsFolder)), FMaxBytes(maxBytes)
+{
+  const fs::path folder = mailboxFolder.empty() ? fs::path(".") : mailboxFolder;
+  FNear = {folder, folder.parent_path()};
+}
+
+std::optional<TFoundFile> TPartFinder::Find(const TMarkedFile& marked, std::string& reason) const
+{
+  std::vector<std::string> skipped;
+  if (marked.Names.empty() || marked.Names.front().empty() || marked.Names.front() == "." || marked.Names.front() == "..") {
+    reason = "the line names no file";
+    return std::nullopt;
+  }
+  if (marked.Own && AllowedFolder(marked.Own->parent_path())) {
+    if (auto found = Open(marked.Own->parent_path(), *marked.Own, marked, skipped))
+      return found;
+  } else if (marked.Own || !marked.NotFollowed.empty()) {
+    skipped.push_back("its path \"" + marked.Shown + "\" was not followed: " +
+                      (marked.NotFollowed.empty() ? "it is not in an attachment folder" : marked.NotFollowed));
+  }
+  std::vector<fs::path> folders;
+  const std::vector<const char*> kinds = marked.Kind == TPartKind::Attachment
+                                             ? std::vector<const char*>{"attach", "Attachments Folder"}
+                                             : std::vector<const char*>{"Embedded", "Parts Folder"};
+  for (const fs::path& near : FNear)
+    for (const char* sub : kinds)
+      folders.push_back(near / sub);
+  if (!FAttachmentsFolder.empty())
+    folders.push_back(FAttachmentsFolder);
+  std::string looked;
+  for (const fs::path& folder : folders) {
+    for (const std::string& spelling : marked.Names)
+      if (OneName(spelling))
+        if (auto found = Open(folder, folder / PathFromUtf8(spelling), marked, skipped))
+          return found;
+    looked += (looked.empty() ? "" : ", ") + ("\"" + PathText(folder) + "\"");
+  }
+  reason = "not found in " + looked;
+  for (const std::string& s : skipped)
+    reason += "; " + s;
+  return std::nullopt;
+}
+
+bool TPartFinder::AllowedFolder(const fs::path& folder) const
+{
+  const std::string base = PathText(folder.filename());
+  for (const char* kind : {"attach", "Attachments Folder", "Embedded", "Parts Folder"})
+    if (EqualNoCase(base, kind))
+      return true;
+  std::error_code ec;
+  return !FAttachmentsFolder.empty() && fs::equivalent(folder, FAttachmentsFolder, ec);
+}
+
+// Only a regular file is read: a device or a FIFO under the name would never end or never come.
+std::optional<TFoundFile> TPartFinder::Open(const fs::path& folder, const fs::path& path, const TMarkedFile& marked,
+                                            std::vector<std::string>& skipped) const
+{
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (ec || !fs::exists(status))
+    return std::nullopt;
+  if (!fs::is_regular_file(status)) {
+    skipped.push_back(Skipped(path, "is not a regular file"));
+    return std::nullopt;
+  }
+  try {
+    auto file = std::make_shared<const TReadOnlyFile>(path);
+    if (!file->IsRegular()) {  // swapped for something else since it was looked at
+      skipped.push_back(Skipped(path, "is not a regular file"));
+      return std::nullopt;
+    }
+    if (!Inside(*file, folder)) {
+      skipped.push_back(Skipped(path, "leads out of its folder"));
+      return std::nullopt;
+    }
+    const std::int64_t size = file->Size();
+    if (size > FMaxBytes) {
+      skipped.push_back(Skipped(path, "is larger than " + std::to_string(FMaxBytes >> 20) + " MB"));
+      return std::nullopt;
+    }
+    const std::string head = Head(*file);
+    const std::string& name = marked.Names.front();
+    TFoundFile found{name, std::move(file), size, MediaTypeOf(name, head), false};
+    if (!marked.MacType.empty() && IsMacText(head, marked.MacType)) {
+      found.MacText = true;
+      if (found.Type == "application/octet-stream")
+        found.Type = "text/plain";
+    }
+    return found;
+  } catch (const TFileError& e) {
+    skipped.push_back(e.what());
+    return std::nullopt;
+  }
+}
+
+TInlineImages::TInlineImages(const TEudoraText& text, fs::path mailboxFolder, std::int64_t maxBytes)
+    : FMailboxFolder(std::move(mailboxFolder)), FMaxBytes(maxBytes)
+{
+  std::copy_if(text.Files.begin(), text.Files.end(), std::back_inserter(FImages),
+               [](const TMarkedFile& file) { return file.Kind == TPartKind::Image; });
+}
+
+std::optional<std::string> TInlineImages::Read(std::string_view contentId) const
+{
+  const TPartFinder finder(FMailboxFolder, {}, FMaxBytes);
+  for (const TMarkedFile& image : FImages) {
+    if (!RefersTo(contentId, image.Hash))
+      continue;
+    std::string reason;
+    const std::optional<TFoundFile> found = finder.Find(image, reason);
+    if (!found)
+      return std::nullopt;
+    std::string bytes(static_cast<std::size_t>(found->Size), '\0');
+    try {
+      if (found->File->ReadAt(0, bytes.data(), bytes.size()) != bytes.size())
+        return std::nullopt;  // cut while being read
+    } catch (const TFileError&) {
+      return std::nullopt;
+    }
+    return bytes;
+  }
+  return std::nullopt;
+}
+
+}  // namespace quillmend

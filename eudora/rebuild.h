@@ -1,0 +1,48 @@
+#pragma once
+// An Eudora message as mail programs read it: rebuilt into a standard MIME message, its text parts
+// from Eudora's markers, its attachments and inline images joined again from the files Eudora moved
+// them to.
+
+#include "base/bytesink.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillmend {
+
+struct TRebuildOptions {
+  // Where else to look for attachment and image files by name; empty for nowhere else. The marker
+  // line's own path is followed into it too.
+  std::filesystem::path AttachmentsFolder;
+};
+
+// An attachment or image that a marker line names and that is not in the rebuilt message: its line
+// stays in the text.
+struct TMissingPart {
+  std::string FileName;  // the message's file, e.g. RecoveredEmail3.eml
+  std::string Name;      // as the line names it, UTF-8
+  std::string Reason;    // where it was looked for, and what was skipped and why
+};
+
+// What one rebuilt message joined.
+struct TRebuildCounts {
+  std::size_t Attachments = 0;
+  std::size_t Images = 0;
+  std::vector<TMissingPart> Missing;  // FileName left empty
+};
+
+// Rebuilds stored, the bytes of one message as the mailbox holds them (separator line first), and
+// writes it through sink with line ends eol. mailboxFolder is where the mailbox lies: attachments are
+// looked for beside it and in its parent. Throws TFileError when an attachment file cannot be read
+// part way.
+TRebuildCounts RebuildMessage(std::string_view stored, const std::filesystem::path& mailboxFolder,
+                              const TRebuildOptions& options, const TByteSink& sink, std::string_view eol = "\r\n");
+
+// "Mon Dec 13 18:45:29 2010" of the separator line "From ???@??? Mon Dec 13 18:45:29 2010" that
+// starts stored; empty when it has none.
+std::string SeparatorDate(std::string_view stored);
+
+}  // namespace quillmend

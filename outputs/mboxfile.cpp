@@ -1,0 +1,105 @@
+#include "outputs/mboxfile.h"
+
+#include "base/system.h"
+
+#include <utility>
+
+namespace quillmend {
+
+namespace {
+
+// Adds one > to each line that matches ^>*From as the pieces stream through.
+class TMboxEscaper {
+public:
+  explicit TMboxEscaper(TOutputFile& file) : FFile(file) {}
+  void Feed(std::string_view bytes)
+  {
+    FOut.clear();
+    for (const char c : bytes) {
+      if (FLineStart) {
+        FProbe += c;
+        const std::size_t quotes = FProbe.find_first_not_of('>');
+        if (c == '\n' || (quotes != std::string::npos &&
+                          !std::string_view("From ").starts_with(std::string_view(FProbe).substr(quotes)))) {
+          FOut += FProbe;
+          FProbe.clear();
+          FLineStart = c == '\n';
+        } else if (quotes != std::string::npos && FProbe.size() - quotes == 5) {
+          FOut += '>';
+          FOut += FProbe;
+          FProbe.clear();
+          FLineStart = false;
+        }
+        continue;
+      }
+      FOut += c;
+      FLineStart = c == '\n';
+    }
+    FFile.Write(FOut);
+  }
+  void Finish() { FFile.Write(FProbe); }
+
+private:
+  TOutputFile& FFile;
+  std::string FOut, FProbe;
+  bool FLineStart = true;
+};
+
+}  // namespace
+
+TMboxFile::TMboxFile(std::filesystem::path target, unsigned mode, TExisting existing)
+    : FTarget(std::move(target)), FFileName(PathText(FTarget.filename())), FMode(mode), FExisting(existing)
+{
+}
+
+TMboxFile::~TMboxFile() = default;
+
+bool TMboxFile::Add(const TOutgoingMessage& message, const TMessageWriter& write)
+{
+  if (FFailed)
+    return false;
+  try {
+    if (!FOut)
+      FOut.emplace(FTarget, FMode);
+    FOut->Write("From MAILER-DAEMON " + (message.Received.empty() ? std::string("Thu Jan  1 00:00:00 1970") : message.Received) +
+                "\n");
+    TMboxEscaper escaper(*FOut);
+    write([&](std::string_view piece) { escaper.Feed(piece); });
+    escaper.Finish();
+    FOut->Write("\n");
+    ++FWritten;
+    return true;
+  } catch (const TFileError& e) {
+    return Fail(e.what());
+  }
+}
+
+TExportReport TMboxFile::Commit()
+{
+  if (!FFailed) {
+    try {
+      if (!FOut)
+        FOut.emplace(FTarget, FMode);
+      FReport.Files.push_back(FOut->Commit(FExisting == TExisting::Replace));
+      FReport.Written = FWritten;
+      if (FReport.Files.back() != FFileName)
+        FReport.Renamed.push_back({FFileName, FReport.Files.back()});
+    } catch (const TFileError& e) {
+      Fail(e.what());
+    }
+  }
+  return std::move(FReport);
+}
+
+bool TMboxFile::Fail(const std::string& reason)
+{
+  FFailed = true;
+  FOut.reset();
+  FReport.Failed.push_back({FFileName, reason});
+  FReport.Written = 0;
+  FReport.Files.clear();
+  FReport.Renamed.clear();
+  return false;
+}
+
+}  // namespace quillmend

@@ -1,0 +1,39 @@
+#pragma once
+// One mbox file (mboxrd: LF line ends, body lines that match ^>*From get one more >) holding every
+// message, written as TOutputFile writes a file: it only takes its name once it is whole.
+
+#include "outputs/outputfile.h"
+#include "outputs/sink.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace quillmend {
+
+class TMboxFile : public TMessageSink {
+public:
+  // Nothing is created until the first message; a different file named target is kept or replaced
+  // as existing says. Messages must be written with LF line ends.
+  TMboxFile(std::filesystem::path target, unsigned mode, TExisting existing);
+  ~TMboxFile() override;
+
+  // Each message after a "From MAILER-DAEMON <received>" line. False once the file failed: the
+  // report then names the file and no message counts as written.
+  bool Add(const TOutgoingMessage& message, const TMessageWriter& write) override;
+  TExportReport Commit() override;
+
+private:
+  bool Fail(const std::string& reason);
+
+  std::filesystem::path FTarget;
+  std::string FFileName;
+  unsigned FMode;
+  TExisting FExisting;
+  std::optional<TOutputFile> FOut;
+  bool FFailed = false;
+  std::size_t FWritten = 0;
+  TExportReport FReport;
+};
+
+}  // namespace quillmend

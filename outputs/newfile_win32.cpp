@@ -1,0 +1,124 @@
+#include "outputs/newfile.h"
+#include "outputs/outputfile.h"
+
+#include "base/win32.h"
+
+#include <algorithm>
+#include <memory>
+#include <system_error>
+
+namespace quillmend {
+
+TNewFile::TNewFile(const std::filesystem::path& path, unsigned mode, bool locked, bool& exists) : FPath(path)
+{
+  // Without FILE_SHARE_DELETE nobody can delete it while it is open: that is the lock.
+  (void)mode;
+  (void)locked;
+  FFile = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  FOpen = FFile != INVALID_HANDLE_VALUE;
+  exists = !FOpen && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS);
+  if (!FOpen)
+    FError = LastSystemError();
+}
+
+TNewFile::~TNewFile()
+{
+  if (FOpen)
+    CloseHandle(FFile);
+}
+
+void TNewFile::Write(std::string_view bytes)
+{
+  while (!bytes.empty()) {
+    DWORD done = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    if (!WriteFile(FFile, bytes.data(), want, &done, nullptr))
+      throw TOutputError(LastSystemError());
+    bytes.remove_prefix(static_cast<std::size_t>(done));
+    FSize += static_cast<std::int64_t>(done);
+  }
+}
+
+void TNewFile::Sync()
+{
+  if (!FlushFileBuffers(FFile))
+    throw TOutputError(LastSystemError());
+}
+
+bool TNewFile::SameBytesAs(const std::filesystem::path& path)
+{
+  const HANDLE other = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (other == INVALID_HANDLE_VALUE)
+    throw TOutputError(LastSystemError());
+  const std::unique_ptr<void, decltype(&CloseHandle)> closer(other, &CloseHandle);
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(other, &size))
+    throw TOutputError(LastSystemError());
+  return size.QuadPart == FSize && SameBytes(FFile, other, FSize);
+}
+
+bool TNewFile::MoveTo(const std::filesystem::path& target, bool replace)
+{
+  // A file that is open cannot be renamed; the runtime's rename would turn the system's own reason
+  // into a bare EACCES or EIO.
+  Close();
+  if (MoveFileExW(FPath.c_str(), target.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+    FPath = target;
+    return true;
+  }
+  const DWORD error = GetLastError();
+  if (replace || (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS))
+    throw TOutputError(LastSystemError());
+  FFile = CreateFileW(FPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
+  if (FFile == INVALID_HANDLE_VALUE)
+    throw TOutputError(LastSystemError());
+  FOpen = true;
+  return false;
+}
+
+void TNewFile::Close()
+{
+  if (!FOpen)
+    return;
+  FOpen = false;
+  if (!CloseHandle(FFile))
+    throw TOutputError(LastSystemError());
+}
+
+void TNewFile::Discard()
+{
+  // An open file cannot be removed, and nobody else can remove it while it is.
+  try {
+    Close();
+  } catch (const TFileError&) {
+  }
+  std::error_code ignored;
+  std::filesystem::remove(FPath, ignored);
+}
+
+void RemoveIfStale(const std::filesystem::path& path)
+{
+  DeleteFileW(path.c_str());  // fails while its writer has it open
+}
+
+void SyncFolder(const std::filesystem::path& folder)
+{
+  (void)folder;  // NTFS journals its folders; a folder handle cannot be flushed without more rights
+}
+
+bool SyncFilesystem(const std::filesystem::path& folder)
+{
+  (void)folder;
+  return false;
+}
+
+unsigned OutputMode(const std::filesystem::path& source)
+{
+  (void)source;
+  return 0666;
+}
+
+}  // namespace quillmend

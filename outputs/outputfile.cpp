@@ -1,0 +1,146 @@
+#include "outputs/outputfile.h"
+
+#include "outputs/newfile.h"
+
+#include <cerrno>
+#include <system_error>
+
+namespace quillmend {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kNameAttempts = 1000;
+
+// The first free name among name(0), name(1), ...
+template <class Name>
+std::unique_ptr<TNewFile> CreateUnique(const fs::path& folder, Name name, unsigned mode, bool locked)
+{
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    bool exists = false;
+    auto file = std::make_unique<TNewFile>(folder / name(attempt), mode, locked, exists);
+    if (file->IsOpen())
+      return file;
+    if (!exists)
+      throw TOutputError(file->Error());
+  }
+  throw TOutputError(SystemErrorText(EEXIST));
+}
+
+std::string TemporaryName(const std::string& name, int k) { return "." + name + "." + std::to_string(k) + ".part"; }
+
+// ".RecoveredEmail<n>.eml.<k>.part", exactly, as TemporaryName makes them.
+bool IsTemporaryName(std::string_view name)
+{
+  const auto text = [&](std::string_view t) {
+    const bool found = name.starts_with(t);
+    if (found)
+      name.remove_prefix(t.size());
+    return found;
+  };
+  const auto digits = [&] {
+    const std::size_t n = std::min(name.find_first_not_of("0123456789"), name.size());
+    name.remove_prefix(n);
+    return n > 0;
+  };
+  return text(".RecoveredEmail") && digits() && text(".eml.") && digits() && name == ".part";
+}
+
+// "<stem><ext>", then "<stem> (2)<ext>", "<stem> (3)<ext>", ...
+std::string NumberedName(const std::string& name, int attempt)
+{
+  if (attempt == 0)
+    return name;
+  const std::size_t dot = name.rfind('.');
+  const std::size_t cut = dot == std::string::npos || dot == 0 ? name.size() : dot;
+  return name.substr(0, cut) + " (" + std::to_string(attempt + 1) + ")" + name.substr(cut);
+}
+
+}  // namespace
+
+bool ProbeFolder(const fs::path& folder, std::string* reason)
+{
+  try {
+    auto file = CreateUnique(folder, [](int k) { return k == 0 ? std::string("check.DAT") : "check" + std::to_string(k) + ".DAT"; },
+                             0666, false);
+    const fs::path probe = file->Path();
+    file.reset();
+    std::error_code ignored;
+    fs::remove(probe, ignored);
+    return true;
+  } catch (const TFileError& e) {
+    if (reason)
+      *reason = e.what();
+    return false;
+  }
+}
+
+TTemporaryFile::TTemporaryFile(const fs::path& folder, const std::string& name, unsigned mode)
+    : FFolder(folder), FFile(CreateUnique(folder, [&](int k) { return TemporaryName(name, k); }, mode, true))
+{
+}
+
+TTemporaryFile::~TTemporaryFile()
+{
+  if (!FNamed)
+    FFile->Discard();
+}
+
+void TTemporaryFile::Write(std::string_view bytes) { FFile->Write(bytes); }
+
+void TTemporaryFile::Sync() { FFile->Sync(); }
+
+std::string TTemporaryFile::Commit(const std::string& target, bool replace)
+{
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string name = NumberedName(target, attempt);
+    if (FFile->MoveTo(FFolder / name, replace)) {
+      FNamed = true;
+      return name;
+    }
+    if (FFile->SameBytesAs(FFolder / name))
+      return name;
+  }
+  throw TOutputError(SystemErrorText(EEXIST));
+}
+
+void RemoveStaleTemporaries(const fs::path& folder)
+{
+  std::error_code ec;
+  for (fs::directory_iterator entry(folder, ec), end; !ec && entry != end; entry.increment(ec))
+    if (IsTemporaryName(PathText(entry->path().filename())))
+      RemoveIfStale(entry->path());
+}
+
+TOutputFile::TOutputFile(const fs::path& target, unsigned mode)
+try : FFolder(target.parent_path().empty() ? fs::path(".") : target.parent_path()), FName(PathText(target.filename())),
+      FFile(FFolder, FName, mode) {
+} catch (const TOutputError& e) {
+  throw TFileError(FileErrorMessage("Cannot create file", target, e.what()));
+}
+
+TOutputFile::~TOutputFile() = default;
+
+void TOutputFile::Write(std::string_view bytes)
+{
+  try {
+    FFile.Write(bytes);
+  } catch (const TOutputError& e) {
+    throw TFileError(FileErrorMessage("Cannot write file", FFolder / FName, e.what()));
+  }
+}
+
+std::string TOutputFile::Commit(bool replace)
+{
+  try {
+    FFile.Sync();
+    const std::string name = FFile.Commit(FName, replace);
+    SyncFolder(FFolder);
+    return name;
+  } catch (const TOutputError& e) {
+    throw TFileError(FileErrorMessage("Cannot write file", FFolder / FName, e.what()));
+  }
+}
+
+}  // namespace quillmend
