@@ -6,6 +6,8 @@
 #include "mail/eudora.h"
 
 #include "app/previewbrowser.h"
+#include "eudora/markers.h"
+#include "tests/support/watchdog.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -15,6 +17,8 @@
 #include <algorithm>
 
 #include <fstream>
+
+#include <sys/stat.h>
 
 using namespace std::string_literals;
 
@@ -217,6 +221,50 @@ TEST(PreviewText, AMailboxThatShrankSinceItsScanIsRefused)
   ASSERT_EQ(box.Emails().size(), 1u);
   temp.Write("Shrink.mbx", "From ???@??? x\r\n\r\nbo");
   EXPECT_THROW(PreviewText(box, 0), TFileError);
+}
+
+// An HTML message's images come only from files it may name: a line that climbs to a device, a FIFO,
+// a link out of the folder or a file of 2 GiB shows the placeholder, and the window goes on at once.
+TEST_F(TPreviewPane, ImagesTheMailNamesButMayNotHaveShowThePlaceholderAndNothingHangs)
+{
+  const std::vector<std::pair<std::string, std::string>> images = {
+      {"../../../../dev/zero", "zero"}, {"pipe.gif", "pipe"}, {"link.gif", "link"}, {"big.gif", "big"}};
+  std::string body = "<x-html>\r\n<html><body>";
+  for (const auto& [name, id] : images)
+    body += "<img src=\"cid:" + id + "\">";
+  body += "</body></html>\r\n</x-html>\r\n";
+  for (const auto& [name, id] : images) {
+    char hash[9];
+    std::snprintf(hash, sizeof hash, "%08x", ContentIdHash(id));
+    body += "Embedded Content: " + name + ": 00000001," + hash + ",00000000,00000000\r\n";
+  }
+  std::filesystem::create_directories(Temp.Path() / "Eudora" / "Embedded");
+  const std::filesystem::path mailbox =
+      Temp.Write("Eudora/In.mbx", "From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: images\r\n\r\n" + body);
+  ASSERT_EQ(::mkfifo((Temp.Path() / "Eudora" / "Embedded" / "pipe.gif").c_str(), 0600), 0);
+  std::filesystem::create_symlink(Temp.Write("secret.gif", "GIF89a"), Temp.Path() / "Eudora" / "Embedded" / "link.gif");
+  {
+    std::ofstream big(Temp.Path() / "Eudora" / "Embedded" / "big.gif", std::ios::binary);
+    big.seekp((std::int64_t{2} << 30) - 1);
+    big.put('\0');
+  }
+  Open(mailbox);
+  auto* view = Child<TPreviewBrowser>("txtmsghtml");
+  std::vector<std::pair<QUrl, bool>> requests;
+  QObject::connect(view, &TPreviewBrowser::ResourceRequested, view,
+                   [&](const QUrl& url, bool granted) { requests.emplace_back(url, granted); });
+  {
+    const TDeadline deadline(30);
+    ClickRow(0);
+    view->resize(800, 600);
+    view->grab();  // lays the document out, so that it asks for its images
+  }
+  for (const auto& [name, id] : images) {
+    const auto asked = std::find_if(requests.begin(), requests.end(),
+                                    [&](const auto& r) { return r.first.path() == QString::fromStdString(id); });
+    ASSERT_NE(asked, requests.end()) << id;
+    EXPECT_FALSE(asked->second) << name;
+  }
 }
 
 }  // namespace

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace quillmend::test {
@@ -27,5 +29,39 @@ T WithinSeconds(int seconds, std::function<T()> call)
   }
   return result.get();
 }
+
+// For code that must run on the calling thread (a window's): ends the process with a failure when
+// the scope it guards has not been left within seconds.
+class TDeadline {
+public:
+  explicit TDeadline(int seconds)
+      : FThread([this, seconds] {
+          std::unique_lock lock(FMutex);
+          if (!FDone.wait_for(lock, std::chrono::seconds(seconds), [this] { return FLeft; })) {
+            std::fprintf(stderr, "the guarded code did not finish within %d seconds\n", seconds);
+            std::fflush(nullptr);
+            std::_Exit(1);
+          }
+        })
+  {
+  }
+  ~TDeadline()
+  {
+    {
+      const std::lock_guard lock(FMutex);
+      FLeft = true;
+    }
+    FDone.notify_one();
+    FThread.join();
+  }
+  TDeadline(const TDeadline&) = delete;
+  TDeadline& operator=(const TDeadline&) = delete;
+
+private:
+  std::mutex FMutex;
+  std::condition_variable FDone;
+  bool FLeft = false;
+  std::thread FThread;  // last: it starts once the rest is ready
+};
 
 }  // namespace quillmend::test

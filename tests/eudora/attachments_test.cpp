@@ -1,0 +1,95 @@
+// The one lookup of the files Eudora's lines name: what it takes, and what it refuses quickly.
+
+#include "eudora/attachments.h"
+#include "tests/support/testfiles.h"
+#include "tests/support/watchdog.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#ifndef _WIN32
+#  include <sys/stat.h>
+#endif
+
+namespace quillmend {
+namespace {
+
+namespace fs = std::filesystem;
+
+// An image line of a Windows mailbox naming name, with the hash of cid:id.
+std::string ImageLine(const std::string& name, const std::string& id)
+{
+  char hash[9];
+  std::snprintf(hash, sizeof hash, "%08x", ContentIdHash(id));
+  return "Embedded Content: " + name + ": 00000001," + hash + ",00000000,00000000";
+}
+
+class TInlineImageLookup : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    fs::create_directories(Folder / "Embedded");
+    Dir.Write("Eudora/Embedded/smile.gif", "GIF89a the image");
+    Dir.Write("outside.gif", "GIF89a not the mail's");
+  }
+
+  // What a preview gets for cid:id when the message's only image line is line.
+  std::optional<std::string> Read(const std::string& line, const std::string& id) const
+  {
+    const std::vector<std::string_view> lines{line};
+    const TInlineImages images(ReadEudoraText(lines), Folder);
+    return test::WithinSeconds<std::optional<std::string>>(20, [&] { return images.Read(id); });
+  }
+
+  test::TTempDir Dir;
+  fs::path Folder = Dir.Path() / "Eudora";
+};
+
+TEST_F(TInlineImageLookup, GivesTheMailsOwnImage)
+{
+  EXPECT_EQ(Read(ImageLine("smile.gif", "smile"), "smile"), "GIF89a the image");
+  EXPECT_EQ(Read(ImageLine("smile.gif", "smile"), "other"), std::nullopt) << "another cid: is not this image";
+}
+
+TEST_F(TInlineImageLookup, RefusesWhatMailTextMayNameButNotHaveRead)
+{
+#ifndef _WIN32
+  ASSERT_EQ(::mkfifo((Folder / "Embedded" / "pipe.gif").c_str(), 0600), 0);
+  fs::create_symlink(Dir.Path() / "outside.gif", Folder / "Embedded" / "link.gif");
+  fs::create_symlink("/dev/zero", Folder / "Embedded" / "zero.gif");
+#endif
+  {
+    // Past the preview's bound, without taking its room on the disk.
+    std::ofstream big(Folder / "Embedded" / "big.gif", std::ios::binary);
+    big.seekp((std::int64_t{2} << 30) - 1);
+    big.put('\0');
+  }
+  const std::vector<std::string> refused = {
+      "../../../../dev/zero", "../outside.gif", "big.gif",
+#ifndef _WIN32
+      "pipe.gif", "link.gif", "zero.gif", (Dir.Path() / "outside.gif").string(),
+#endif
+  };
+  for (const std::string& name : refused)
+    EXPECT_EQ(Read(ImageLine(name, "x"), "x"), std::nullopt) << name;
+}
+
+TEST(PartFinder, SaysWhatItSkippedAndWhy)
+{
+  const test::TTempDir dir;
+  fs::create_directories(dir.Path() / "attach");
+  {
+    std::ofstream big(dir.Path() / "attach" / "big.bin", std::ios::binary);
+    big.seekp(2047);
+    big.put('\0');
+  }
+  const TPartFinder finder(dir.Path(), {}, 1024);
+  const std::vector<std::string_view> lines{"Attachment Converted: \"c:\\eudora\\attach\\big.bin\""};
+  std::string reason;
+  EXPECT_FALSE(finder.Find(ReadEudoraText(lines).Files.at(0), reason));
+  EXPECT_NE(reason.find("big.bin\" is larger than"), std::string::npos) << reason;
+}
+
+}  // namespace
+}  // namespace quillmend
