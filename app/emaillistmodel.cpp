@@ -61,19 +61,9 @@ void TEmailListModel::CheckRecords(const std::function<bool(std::size_t record)>
 
 QString TEmailListModel::Text(int row, int column) const
 {
-  if (column == ItemNum)
-    return QString::number(RecordIndex(row));
-  if (column == Date || column == Status)
-    return FromMail(Bytes(row, column), FCodePage);
-  return QString::fromStdString(HeaderText(Bytes(row, column), FCodePage));
-}
-
-std::string_view TEmailListModel::Bytes(int row, int column) const
-{
-  // The state's words are ASCII, the same in every code page.
-  if (column == Status)
-    return StateWords(State(row));
-  return HeaderField((*FEmails)[RecordIndex(row)], ListColumn(column));
+  const std::size_t record = RecordIndex(row);
+  return QString::fromStdString(CellText((*FEmails)[record], record, State(row), ListColumn(column), FCodePage,
+                                         TNulDisplay::VisibleSymbol));
 }
 
 int TEmailListModel::rowCount(const QModelIndex& parent) const

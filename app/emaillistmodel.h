@@ -47,8 +47,6 @@ public:
   void CheckRecords(const std::function<bool(std::size_t record)>& wanted);
   // The text of a cell as the list shows it: names and subjects decoded, the date as stored.
   QString Text(int row, int column) const;
-  // The header value behind a text column's cell, as the record holds it.
-  std::string_view Bytes(int row, int column) const;
   TCodePage CodePage() const { return FCodePage; }  // of the mailbox the rows come from
 
   int rowCount(const QModelIndex& parent = {}) const override;

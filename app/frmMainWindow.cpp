@@ -527,7 +527,9 @@ std::optional<std::filesystem::path> TfrmMain::ExportFolder(const QString& promp
   if (folder.isEmpty())
     return std::nullopt;
   const std::filesystem::path target = QStringToPath(folder);
-  if (!ProbeFolder(target)) {
+  try {
+    PrepareFolder(target, false);
+  } catch (const TFileError&) {
     FUi->ShowMessage(TMessageKind::Error, QStringLiteral("Error"),
                      QStringLiteral("Cannot Write To Output Folder ,Please Select A Writeable Folder"));
     return std::nullopt;

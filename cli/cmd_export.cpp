@@ -46,12 +46,7 @@ int RunExport(const TCommand& command, const TArgs& args)
     std::erase_if(indexes, [&](std::size_t i) { return !chosen->Contains(i); });
   }
 
-  std::error_code ec;
-  if (!folder.empty())
-    std::filesystem::create_directories(folder, ec);
-  std::string reason;
-  if (!ProbeFolder(folder.empty() ? std::filesystem::path(".") : folder, &reason))
-    throw TFileError(FileErrorMessage("Cannot write to folder", folder, ec ? ec.message() : reason));
+  PrepareFolder(folder, true);
 
   auto bar = ProgressFor(command, "Exporting");
   TRebuildReport rebuilt;

@@ -197,8 +197,9 @@ int RunList(const TCommand& command, const TArgs& args)
     out << head;
     WriteRows(out, rows.size(), mailbox.Threads(), [&](std::string& row, std::size_t k) {
       const std::size_t i = rows[k];
-      emit(row, std::to_string(i), MailToUtf8(emails[i].Date(), page), HeaderText(emails[i].From(), page),
-           HeaderText(emails[i].To(), page), StateWords(states[i]), HeaderText(emails[i].Subject(), page));
+      const auto cell = [&](TListColumn column) { return CellText(emails[i], i, states[i], column, page); };
+      emit(row, cell(TListColumn::Index), cell(TListColumn::Date), cell(TListColumn::From), cell(TListColumn::To),
+           cell(TListColumn::Status), cell(TListColumn::Subject));
     });
   } else if (format == "tsv") {
     const bool withStatus = args.Flag("status");

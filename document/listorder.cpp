@@ -28,6 +28,21 @@ std::string_view HeaderField(const TEmail& email, TListColumn column)
   }
 }
 
+std::string CellText(const TEmail& email, std::size_t record, TMessageState state, TListColumn column, TCodePage page,
+                     TNulDisplay nul)
+{
+  switch (column) {
+  case TListColumn::Index:
+    return std::to_string(record);
+  case TListColumn::Date:
+    return MailToUtf8(email.Date(), page, nul);
+  case TListColumn::Status:
+    return std::string(StateWords(state));  // ASCII, the same in every code page
+  default:
+    return HeaderText(HeaderField(email, column), page);
+  }
+}
+
 namespace {
 
 struct TKey {

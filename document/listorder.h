@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -17,6 +18,12 @@ enum class TListColumn { Index, Date, From, To, Subject, Status };
 
 // The header value a column shows: Date, From, To or Subject (the others give Subject).
 std::string_view HeaderField(const TEmail& email, TListColumn column);
+
+// The text of a list cell as both front ends show it, UTF-8: the record's number, its date and its
+// state's words as they stand, its names and subject decoded (HeaderText); zero bytes of the date as
+// nul says.
+std::string CellText(const TEmail& email, std::size_t record, TMessageState state, TListColumn column, TCodePage page,
+                     TNulDisplay nul = TNulDisplay::Keep);
 
 class TListOrder {
 public:

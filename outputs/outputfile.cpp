@@ -76,6 +76,17 @@ bool ProbeFolder(const fs::path& folder, std::string* reason)
   }
 }
 
+void PrepareFolder(const fs::path& folder, bool create)
+{
+  const fs::path target = folder.empty() ? fs::path(".") : folder;
+  std::error_code ec;
+  if (create)
+    fs::create_directories(target, ec);
+  std::string reason;
+  if (!ProbeFolder(target, &reason))
+    throw TFileError(FileErrorMessage("Cannot write to folder", folder, ec ? ec.message() : reason));
+}
+
 TTemporaryFile::TTemporaryFile(const fs::path& folder, const std::string& name, unsigned mode)
     : FFolder(folder), FFile(CreateUnique(folder, [&](int k) { return TemporaryName(name, k); }, mode, true))
 {

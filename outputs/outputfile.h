@@ -16,6 +16,11 @@ namespace quillmend {
 // only that file is deleted again.
 bool ProbeFolder(const std::filesystem::path& folder, std::string* reason = nullptr);
 
+// Checks that a new file can be created in folder (an empty path: the current one), as every export
+// does before it writes; with create, makes the folder first when it is missing. Throws TFileError
+// "Cannot write to folder "<folder>". <reason>" when not.
+void PrepareFolder(const std::filesystem::path& folder, bool create);
+
 // The permission bits of files made from source: those it gives its readers and writers.
 unsigned OutputMode(const std::filesystem::path& source);
 
