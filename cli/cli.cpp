@@ -198,14 +198,9 @@ std::optional<TTerminalProgress> ProgressFor(const TCommand& command, const char
   return std::optional<TTerminalProgress>(std::in_place, command.Err, title);
 }
 
-std::filesystem::path PathFromArg(const std::string& utf8)
-{
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 TMailbox OpenMailbox(const TCommand& command, const TArgs& args)
 {
-  TMailbox mailbox(PathFromArg(args.Positionals()[0]));
+  TMailbox mailbox(PathFromUtf8(args.Positionals()[0]));
   mailbox.ShowOnlyNotInIndex(args.Flag("not-in-index"));
   if (const std::optional<std::string> threads = args.Option("threads")) {
     unsigned n = 0;

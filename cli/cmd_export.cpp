@@ -31,9 +31,9 @@ int RunExport(const TCommand& command, const TArgs& args)
   if (!mbox && args.Positionals().size() < 2)
     throw TUsageError("missing arguments");
   const auto attachments = args.Option("attachments");
-  const TRebuildOptions options{attachments ? PathFromArg(*attachments) : std::filesystem::path()};
+  const TRebuildOptions options{attachments ? PathFromUtf8(*attachments) : std::filesystem::path()};
   const TExisting existing = args.Flag("overwrite") ? TExisting::Replace : TExisting::Keep;
-  const auto folder = mbox ? PathFromArg(*mbox).parent_path() : PathFromArg(args.Positionals()[1]);
+  const auto folder = mbox ? PathFromUtf8(*mbox).parent_path() : PathFromUtf8(args.Positionals()[1]);
   const auto messages = args.Option("messages");
   const std::optional<TMessageList> chosen = messages ? std::optional<TMessageList>(*messages) : std::nullopt;
 
@@ -51,7 +51,7 @@ int RunExport(const TCommand& command, const TArgs& args)
   auto bar = ProgressFor(command, "Exporting");
   TRebuildReport rebuilt;
   if (mbox)
-    rebuilt = mailbox.ExportMbox(indexes, PathFromArg(*mbox), options, existing, Observer(bar));
+    rebuilt = mailbox.ExportMbox(indexes, PathFromUtf8(*mbox), options, existing, Observer(bar));
   else if (args.Flag("rebuild"))
     rebuilt = mailbox.ExportRebuilt(indexes, folder, options, existing, Observer(bar));
   else
@@ -60,7 +60,7 @@ int RunExport(const TCommand& command, const TArgs& args)
   bar.reset();
   if (mbox)
     command.Out << "Exported " << report.Written << " of " << indexes.size() << " messages to \""
-                << PathText(folder / (report.Files.empty() ? PathFromArg(*mbox).filename() : PathFromArg(report.Files[0])))
+                << PathText(folder / (report.Files.empty() ? PathFromUtf8(*mbox).filename() : PathFromUtf8(report.Files[0])))
                 << "\"\n";
   else
     command.Out << "Exported " << report.Written << " of " << indexes.size() << " messages to \"" << PathText(folder)

@@ -69,7 +69,7 @@ int RunFind(const TCommand& command, const TArgs& args)
   std::vector<std::filesystem::path> roots;
   int status = kExitOk;
   for (const std::string& word : args.Positionals()) {
-    std::filesystem::path root = PathFromArg(word);
+    std::filesystem::path root = PathFromUtf8(word);
     // A root the user named but that cannot be searched is worth a word; the others still are.
     if (!TmbxFiles::DriveReady(root)) {
       std::error_code ec;

@@ -83,8 +83,6 @@ private:
 std::optional<TTerminalProgress> ProgressFor(const TCommand& command, const char* title);
 inline TProgressObserver* Observer(std::optional<TTerminalProgress>& bar) { return bar ? &*bar : nullptr; }
 
-std::filesystem::path PathFromArg(const std::string& utf8);
-
 // The mailbox the first argument names, scanned, and filtered by --keyword and --not-in-index when
 // given, with bars when asked for. A keyword that can match nothing is said on stderr first.
 TMailbox OpenMailbox(const TCommand& command, const TArgs& args);
