@@ -111,7 +111,9 @@ std::optional<TFoundFile> TPartFinder::Find(const TMarkedFile& marked, std::stri
       if (OneName(spelling))
         if (auto found = Open(folder, folder / PathFromUtf8(spelling), marked, skipped))
           return found;
-    looked += (looked.empty() ? "" : ", ") + ("\"" + PathText(folder) + "\"");
+    looked += looked.empty() ? "\"" : ", \"";
+    looked += PathText(folder);
+    looked += '"';
   }
   reason = "not found in " + looked;
   for (const std::string& s : skipped)

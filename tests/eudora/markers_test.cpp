@@ -17,9 +17,14 @@ std::vector<std::string> Shape(const TEudoraText& text)
   for (const TTextPart& part : text.Parts) {
     static const char* const kinds[] = {"plain", "html", "flowed", "rich"};
     std::string s = std::string(kinds[static_cast<int>(part.Kind)]) + ":";
-    for (std::size_t i = 0; i < part.Lines.size(); ++i)
-      s += (i ? "|" : "") + (part.Lines[i].File ? "[file " + std::to_string(*part.Lines[i].File) + "]"
-                                                : std::string(part.Lines[i].Text));
+    for (std::size_t i = 0; i < part.Lines.size(); ++i) {
+      if (i > 0)
+        s += '|';
+      if (part.Lines[i].File)
+        s.append("[file ").append(std::to_string(*part.Lines[i].File)).append("]");
+      else
+        s.append(part.Lines[i].Text);
+    }
     shape.push_back(s);
   }
   return shape;
@@ -58,6 +63,11 @@ TEST(ReadEudoraText, TakesTheCharsetOfMacsTag)
 
 TEST(ReadEudoraText, ReadsWhatEachLineSaysOfItsFile)
 {
+#ifdef _WIN32
+  constexpr bool kWindows = true;  // where "c:\..." is a full path and "/home/..." is not
+#else
+  constexpr bool kWindows = false;
+#endif
   struct TCase {
     const char* Line;
     TPartKind Kind;
@@ -67,8 +77,9 @@ TEST(ReadEudoraText, ReadsWhatEachLineSaysOfItsFile)
     std::string MacType;
   };
   const TCase cases[] = {
-      {"Attachment Converted: \"c:\\eudora\\attach\\Report 1.doc\"", TPartKind::Attachment, "Report 1.doc", false, 0, ""},
-      {"Attachment Converted: /home/u/attach/a.pdf", TPartKind::Attachment, "a.pdf", true, 0, ""},
+      {"Attachment Converted: \"c:\\eudora\\attach\\Report 1.doc\"", TPartKind::Attachment, "Report 1.doc", kWindows, 0,
+       ""},
+      {"Attachment Converted: /home/u/attach/a.pdf", TPartKind::Attachment, "a.pdf", !kWindows, 0, ""},
       {"Attachment Converted: /home/u/attach/../../etc/passwd", TPartKind::Attachment, "passwd", false, 0, ""},
       {"Attachment converted: Macintosh HD:notes (TEXT/ttxt) (0008BAB8)", TPartKind::Attachment, "notes", false, 0, "TEXT"},
       {"Embedded Content: Appointment reminder from Austi.jpg: 00000001,586425e8,00000000,00000000", TPartKind::Image,
