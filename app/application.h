@@ -10,7 +10,6 @@ namespace quillmend {
 
 inline constexpr char kApplicationTitle[] = "Quillmend";
 
-
 // "Quillmend v<version>"
 QString WindowCaption();
 

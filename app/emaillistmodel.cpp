@@ -37,7 +37,10 @@ void TEmailListModel::AddEmailItem(std::size_t index) { FRows.push_back({index, 
 
 void TEmailListModel::EndRebuild() { endResetModel(); }
 
-void TEmailListModel::SetStates(std::shared_ptr<const std::vector<TMessageState>> states) { FStates = std::move(states); }
+void TEmailListModel::SetStates(std::shared_ptr<const std::vector<TMessageState>> states)
+{
+  FStates = std::move(states);
+}
 
 TMessageState TEmailListModel::State(int row) const
 {
@@ -62,8 +65,8 @@ void TEmailListModel::CheckRecords(const std::function<bool(std::size_t record)>
 QString TEmailListModel::Text(int row, int column) const
 {
   const std::size_t record = RecordIndex(row);
-  return QString::fromStdString(CellText((*FEmails)[record], record, State(row), ListColumn(column), FCodePage,
-                                         TNulDisplay::VisibleSymbol));
+  return QString::fromStdString(
+      CellText((*FEmails)[record], record, State(row), ListColumn(column), FCodePage, TNulDisplay::VisibleSymbol));
 }
 
 int TEmailListModel::rowCount(const QModelIndex& parent) const
@@ -78,8 +81,7 @@ QVariant TEmailListModel::data(const QModelIndex& index, int role) const
   if (!checkIndex(index, CheckIndexOption::IndexIsValid))
     return {};
   switch (role) {
-  case Qt::DisplayRole:
-    return Text(index.row(), index.column());
+  case Qt::DisplayRole: return Text(index.row(), index.column());
   case Qt::ToolTipRole:
     // Escaped, or a header value that looks like HTML would be rendered as such.
     return Qt::convertFromPlainText(Text(index.row(), index.column()), Qt::WhiteSpacePre);
@@ -91,17 +93,14 @@ QVariant TEmailListModel::data(const QModelIndex& index, int role) const
     if (index.column() == ItemNum)
       return AppIcon(State(index.row()) == TMessageState::NotInIndex ? "deleted" : "message");
     return {};
-  case RecordIndexRole:
-    return QVariant::fromValue<qulonglong>(RecordIndex(index.row()));
-  default:
-    return {};
+  case RecordIndexRole: return QVariant::fromValue<qulonglong>(RecordIndex(index.row()));
+  default: return {};
   }
 }
 
 bool TEmailListModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-  if (role != Qt::CheckStateRole || index.column() != ItemNum ||
-      !checkIndex(index, CheckIndexOption::IndexIsValid))
+  if (role != Qt::CheckStateRole || index.column() != ItemNum || !checkIndex(index, CheckIndexOption::IndexIsValid))
     return false;
   FRows[static_cast<std::size_t>(index.row())].Checked = value.value<Qt::CheckState>() == Qt::Checked;
   emit dataChanged(index, index, {Qt::CheckStateRole});

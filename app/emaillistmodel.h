@@ -3,10 +3,10 @@
 // check mark; the texts are decoded from the record when the view asks, so a mailbox of hundreds of
 // thousands of messages lists at once.
 
-#include "mail/Globals.h"
-#include "eudora/toc.h"
-#include "search/codepage.h"
 #include "document/listorder.h"
+#include "eudora/toc.h"
+#include "mail/Globals.h"
+#include "search/codepage.h"
 
 #include <QAbstractTableModel>
 #include <QSortFilterProxyModel>

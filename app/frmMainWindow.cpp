@@ -2,15 +2,15 @@
 
 #include "app/application.h"
 #include "app/emaillistmodel.h"
+#include "app/job.h"
 #include "app/preview.h"
 #include "app/previewbrowser.h"
 #include "app/qttext.h"
 #include "app/userinterface.h"
-#include "app/job.h"
 #include "app/wait/parsewaitfrm.h"
 #include "app/wait/waitfrm.h"
-#include "document/export.h"
 #include "base/readfile.h"
+#include "document/export.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -67,7 +67,6 @@ QString ListedText(QString heading, const std::vector<T>& items, Line line)
     heading += QStringLiteral("\n... and %1 more.").arg(items.size() - kFailuresListed);
   return heading;
 }
-
 
 QToolButton* SpeedButton(QWidget* parent, const char* name, const QString& caption, const char* icon, int left)
 {
@@ -151,7 +150,8 @@ void TfrmMain::BuildControls()
   tvFiles->header()->setStretchLastSection(false);
   // The selected file stays marked while the list has the focus.
   QPalette treePalette = tvFiles->palette();
-  treePalette.setColor(QPalette::Inactive, QPalette::Highlight, treePalette.color(QPalette::Active, QPalette::Highlight));
+  treePalette.setColor(QPalette::Inactive, QPalette::Highlight,
+                       treePalette.color(QPalette::Active, QPalette::Highlight));
   treePalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
                        treePalette.color(QPalette::Active, QPalette::HighlightedText));
   tvFiles->setPalette(treePalette);
@@ -256,7 +256,8 @@ void TfrmMain::BuildStatusBar()
   lblCounts->setObjectName(QStringLiteral("lblCounts"));
   // Room for the longest counts from the start: the fixed-size window lays its bar out only once.
   lblCounts->setMinimumWidth(lblCounts->fontMetrics().horizontalAdvance(
-                                 QStringLiteral("Showing 0000000 of 0000000 messages, 0000000 checked")) + 8);
+                                 QStringLiteral("Showing 0000000 of 0000000 messages, 0000000 checked")) +
+                             8);
   lblCounts->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   statusBar()->addPermanentWidget(lblCounts);
   statusBar()->setSizeGripEnabled(false);
@@ -427,8 +428,9 @@ void TfrmMain::StartMailboxJob(TMailbox next, std::function<void(TMailbox&, TPro
              FMailbox = std::move(*document);
              ShowMailbox();
              if (scanned && FMailbox.Emails().empty())
-               FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"),
-                                WithFullStop(QString::fromStdString(TMailbox::NoMessagesNotice(FileName().toStdString()))));
+               FUi->ShowMessage(
+                   TMessageKind::Information, QStringLiteral("Information"),
+                   WithFullStop(QString::fromStdString(TMailbox::NoMessagesNotice(FileName().toStdString()))));
            });
 }
 
@@ -456,8 +458,10 @@ void TfrmMain::LoadMailFile(const std::filesystem::path& path)
 
 void TfrmMain::sbOpenDbxClick()
 {
-  const QString chosen = FUi->GetOpenFileName(QStringLiteral("Open MSF File"), QStringLiteral("Eudora Mail File (*.mbx);;Eudora Backup (*.mbx.[0-9][0-9][0-9]);;All Files (*)"),
-                                              QDir::rootPath());
+  const QString chosen = FUi->GetOpenFileName(
+      QStringLiteral("Open MSF File"),
+      QStringLiteral("Eudora Mail File (*.mbx);;Eudora Backup (*.mbx.[0-9][0-9][0-9]);;All Files (*)"),
+      QDir::rootPath());
   if (chosen.isEmpty())
     return;
   QTreeWidgetItem* node = AddFileNode(FAddedNode, QStringToPath(chosen));
@@ -539,22 +543,21 @@ std::optional<std::filesystem::path> TfrmMain::ExportFolder(const QString& promp
 
 void TfrmMain::sbSaveEmailClick()
 {
-  const std::optional<std::filesystem::path> target = ExportFolder(QStringLiteral("Select Where To Save Recovered Emails"));
+  const std::optional<std::filesystem::path> target =
+      ExportFolder(QStringLiteral("Select Where To Save Recovered Emails"));
   if (!target)
     return;
   auto* progress = new TfrmParseWait(100);
   progress->setAttribute(Qt::WA_DeleteOnClose);
   progress->Follow(*FJobs, this, kExportProgressDelay);
   auto report = std::make_shared<TExportReport>();
-  StartJob(
-      [report, mailbox = FMailbox, records = CheckedRecordsInRowOrder(), target = *target](TProgressObserver& observer) {
-        *report = mailbox.Export(records, target, TExisting::Keep, &observer);
-      },
-      [this, report](std::exception_ptr error) {
-        if (error)
-          std::rethrow_exception(error);
-        ShowExportReport(*report);
-      });
+  StartJob([report, mailbox = FMailbox, records = CheckedRecordsInRowOrder(), target = *target](
+               TProgressObserver& observer) { *report = mailbox.Export(records, target, TExisting::Keep, &observer); },
+           [this, report](std::exception_ptr error) {
+             if (error)
+               std::rethrow_exception(error);
+             ShowExportReport(*report);
+           });
 }
 
 void TfrmMain::ShowExportReport(const TExportReport& report)
@@ -563,9 +566,10 @@ void TfrmMain::ShowExportReport(const TExportReport& report)
     FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"),
                      QStringLiteral("Emails Succesfully Exported To Folder"));
   if (report.Cancelled)
-    FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"),
-                     ListedText(QStringLiteral("The export was cancelled. %1 emails were written:").arg(report.Files.size()),
-                                report.Files, [](const std::string& name) { return QString::fromStdString(name); }));
+    FUi->ShowMessage(
+        TMessageKind::Information, QStringLiteral("Information"),
+        ListedText(QStringLiteral("The export was cancelled. %1 emails were written:").arg(report.Files.size()),
+                   report.Files, [](const std::string& name) { return QString::fromStdString(name); }));
   if (!report.Failed.empty())
     FUi->ShowMessage(TMessageKind::Error, QStringLiteral("Error"),
                      ListedText(QStringLiteral("%1 of %2 emails could not be exported:\n")
@@ -581,8 +585,9 @@ void TfrmMain::ShowExportReport(const TExportReport& report)
                                                "already had theirs:\n")
                                     .arg(report.Renamed.size()),
                                 report.Renamed, [](const TExportRenamed& renamed) {
-                                  return QStringLiteral("%1 as %2").arg(QString::fromStdString(renamed.FileName),
-                                                                      QString::fromStdString(renamed.WrittenAs));
+                                  return QStringLiteral("%1 as %2")
+                                      .arg(QString::fromStdString(renamed.FileName),
+                                           QString::fromStdString(renamed.WrittenAs));
                                 }));
 }
 
@@ -592,7 +597,8 @@ void TfrmMain::mnuExportRebuiltClick()
       ExportFolder(QStringLiteral("Select Where To Save Emails For Mail Programs"));
   if (!target)
     return;
-  StartRebuild([target = *target](const TMailbox& mailbox, const std::vector<std::size_t>& records, TProgressObserver& observer) {
+  StartRebuild([target = *target](const TMailbox& mailbox, const std::vector<std::size_t>& records,
+                                  TProgressObserver& observer) {
     return mailbox.ExportRebuilt(records, target, {}, TExisting::Keep, &observer);
   });
 }
@@ -617,14 +623,13 @@ void TfrmMain::StartRebuild(
   progress->setAttribute(Qt::WA_DeleteOnClose);
   progress->Follow(*FJobs, this, kExportProgressDelay);
   auto report = std::make_shared<TRebuildReport>();
-  StartJob(
-      [report, exporter = std::move(exporter), mailbox = FMailbox, records = CheckedRecordsInRowOrder()](
-          TProgressObserver& observer) { *report = exporter(mailbox, records, observer); },
-      [this, report](std::exception_ptr error) {
-        if (error)
-          std::rethrow_exception(error);
-        ShowRebuildReport(*report);
-      });
+  StartJob([report, exporter = std::move(exporter), mailbox = FMailbox, records = CheckedRecordsInRowOrder()](
+               TProgressObserver& observer) { *report = exporter(mailbox, records, observer); },
+           [this, report](std::exception_ptr error) {
+             if (error)
+               std::rethrow_exception(error);
+             ShowRebuildReport(*report);
+           });
 }
 
 void TfrmMain::ShowRebuildReport(const TRebuildReport& report)
@@ -636,12 +641,14 @@ void TfrmMain::ShowRebuildReport(const TRebuildReport& report)
                         .arg(report.Attachments)
                         .arg(report.Images);
   if (!report.Missing.empty())
-    message += QStringLiteral("\n\n") +
-               ListedText(QStringLiteral("%1 attachments or images were not found; their lines stay in the text:")
-                              .arg(report.Missing.size()),
-                          report.Missing, [&](const TMissingPart& part) {
-                            return QStringLiteral("%1: \"%2\" %3").arg(text(part.FileName), text(part.Name), text(part.Reason));
-                          });
+    message +=
+        QStringLiteral("\n\n") +
+        ListedText(
+            QStringLiteral("%1 attachments or images were not found; their lines stay in the text:")
+                .arg(report.Missing.size()),
+            report.Missing, [&](const TMissingPart& part) {
+              return QStringLiteral("%1: \"%2\" %3").arg(text(part.FileName), text(part.Name), text(part.Reason));
+            });
   if (!report.Failed.empty())
     message += QStringLiteral("\n\n") +
                ListedText(QStringLiteral("%1 could not be written:").arg(report.Failed.size()), report.Failed,
@@ -682,9 +689,8 @@ void TfrmMain::SwitchFilter(const std::optional<std::string>& keyword)
     StartMailboxJob(Document(FMailbox.Path(), keyword),
                     [](TMailbox& mailbox, TProgressObserver& observer) { mailbox.Load(&observer); });
   } else if (keyword) {
-    StartMailboxJob(FMailbox, [keyword](TMailbox& mailbox, TProgressObserver& observer) {
-      mailbox.Filter(*keyword, &observer);
-    });
+    StartMailboxJob(FMailbox,
+                    [keyword](TMailbox& mailbox, TProgressObserver& observer) { mailbox.Filter(*keyword, &observer); });
   } else {
     FMailbox.ClearFilter();
     ShowMailbox();

@@ -105,7 +105,8 @@ private:
   std::optional<std::filesystem::path> ExportFolder(const QString& prompt);
   void ShowExportReport(const TExportReport& report);
   // Rebuilds the checked records for mail programs with export on the job thread, then reports.
-  void StartRebuild(std::function<TRebuildReport(const TMailbox&, const std::vector<std::size_t>&, TProgressObserver&)> exporter);
+  void StartRebuild(
+      std::function<TRebuildReport(const TMailbox&, const std::vector<std::size_t>&, TProgressObserver&)> exporter);
   void ShowRebuildReport(const TRebuildReport& report);
 
   void sbOpenDbxClick();

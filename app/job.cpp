@@ -14,8 +14,8 @@ public:
 
   void Progress(int percent) override
   {
-    QMetaObject::invokeMethod(&FRunner, [runner = &FRunner, percent] { emit runner->ProgressChanged(percent); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &FRunner, [runner = &FRunner, percent] { emit runner->ProgressChanged(percent); }, Qt::QueuedConnection);
   }
 
   bool Cancelled() const override

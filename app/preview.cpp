@@ -1,8 +1,8 @@
 #include "app/preview.h"
 
 #include "app/qttext.h"
-#include "mail/bodypart.h"
 #include "eudora/markers.h"
+#include "mail/bodypart.h"
 #include "mime/headertext.h"
 
 #include <QLocale>
@@ -44,9 +44,10 @@ std::string CappedBody(const TMailbox& mailbox, std::size_t record, std::size_t 
   });
   if (range.Length() > static_cast<std::int64_t>(limit)) {
     const QLocale c = QLocale::c();
-    cutNote = QStringLiteral("[Preview cut: only the first %1 of %2 bytes are shown; the message goes on at file offset %3.]")
-                  .arg(c.toString(static_cast<qulonglong>(limit)), c.toString(static_cast<qlonglong>(range.Length())),
-                       c.toString(static_cast<qlonglong>(range.Begin + static_cast<std::int64_t>(limit))));
+    cutNote =
+        QStringLiteral("[Preview cut: only the first %1 of %2 bytes are shown; the message goes on at file offset %3.]")
+            .arg(c.toString(static_cast<qulonglong>(limit)), c.toString(static_cast<qlonglong>(range.Length())),
+                 c.toString(static_cast<qlonglong>(range.Begin + static_cast<std::int64_t>(limit))));
   }
   return bytes;
 }
@@ -69,7 +70,8 @@ std::optional<THtmlPreview> PreviewHtml(const TMailbox& mailbox, std::size_t rec
   const std::string body = CappedBody(mailbox, record, limit, cutNote);
   const TEudoraText parts = ReadEudoraText(SplitLines(body));
   bool allHtml = false;  // a message sent as HTML alone has no markers
-  if (std::none_of(parts.Parts.begin(), parts.Parts.end(), [](const TTextPart& p) { return p.Kind == TTextKind::Html; })) {
+  if (std::none_of(parts.Parts.begin(), parts.Parts.end(),
+                   [](const TTextPart& p) { return p.Kind == TTextKind::Html; })) {
     std::string header;
     mailbox.ReadHeader(record, [&](std::string_view piece) {
       header.append(piece.substr(0, limit - header.size()));

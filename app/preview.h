@@ -1,8 +1,8 @@
 #pragma once
 // The text the preview pane shows for one message.
 
-#include "eudora/attachments.h"
 #include "document/mailbox.h"
+#include "eudora/attachments.h"
 
 #include <QString>
 

@@ -24,7 +24,8 @@ QVariant TPreviewBrowser::loadResource(int type, const QUrl& name)
   if (type == QTextDocument::ImageResource && name.scheme().compare(QLatin1String("cid"), Qt::CaseInsensitive) == 0) {
     const QByteArray contentId = name.path(QUrl::FullyDecoded).toUtf8();
     // A missing, unreadable or refused image shows as the view's placeholder: the message still reads.
-    if (const auto bytes = FImages.Read(std::string_view(contentId.constData(), static_cast<std::size_t>(contentId.size()))))
+    if (const auto bytes =
+            FImages.Read(std::string_view(contentId.constData(), static_cast<std::size_t>(contentId.size()))))
       resource = QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size()));
   }
   emit ResourceRequested(name, resource.isValid());

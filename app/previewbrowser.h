@@ -6,7 +6,6 @@
 
 #include <QTextBrowser>
 
-
 namespace quillmend {
 
 class TPreviewBrowser : public QTextBrowser {

@@ -11,10 +11,10 @@ namespace quillmend {
 class TProgressObserver {
 public:
   virtual ~TProgressObserver() = default;
-  virtual void Shown() {}                     // work begins
-  virtual void Progress(int /*percent*/) {}   // 0..100, reported when the value changes
-  virtual void Idle() {}                      // a sign of life, a few dozen times a second at most
-  virtual void Closed() {}                    // work ended, also when it ended with an error
+  virtual void Shown() {}                           // work begins
+  virtual void Progress(int /*percent*/) {}         // 0..100, reported when the value changes
+  virtual void Idle() {}                            // a sign of life, a few dozen times a second at most
+  virtual void Closed() {}                          // work ended, also when it ended with an error
   virtual bool Cancelled() const { return false; }  // asked at every step: true stops the work there
 };
 

@@ -7,7 +7,6 @@ namespace quillmend {
 
 namespace fs = std::filesystem;
 
-
 std::size_t TReadOnlyFile::ReadAt(std::int64_t offset, char* buffer, std::size_t count) const
 {
   const std::int64_t got = ReadAtOffset(FFile, offset, buffer, count);
@@ -25,7 +24,8 @@ void TReadOnlyFile::ExpectUnchanged(const TFileIdentity& scanned) const
 }
 
 TReadAhead::TReadAhead(const TReadOnlyFile& file, std::int64_t offset, std::size_t blockSize)
-    : FFile(file), FBlockSize(blockSize), FBuffers{std::make_unique<char[]>(blockSize), std::make_unique<char[]>(blockSize)},
+    : FFile(file),
+      FBlockSize(blockSize), FBuffers{std::make_unique<char[]>(blockSize), std::make_unique<char[]>(blockSize)},
       FThread([this, offset] { Run(offset); })
 {
 }

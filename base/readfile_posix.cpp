@@ -24,9 +24,9 @@ TReadOnlyFile::TReadOnlyFile(const fs::path& path) : FPath(path)
     throw TFileError(FileErrorMessage("Cannot open file", path, reason));
   }
   ::fcntl(FFile, F_SETFL, ::fcntl(FFile, F_GETFL) & ~O_NONBLOCK);
-#  ifdef POSIX_FADV_SEQUENTIAL
+#ifdef POSIX_FADV_SEQUENTIAL
   ::posix_fadvise(FFile, 0, 0, POSIX_FADV_SEQUENTIAL);
-#  endif
+#endif
 }
 
 TReadOnlyFile::~TReadOnlyFile() { ::close(FFile); }
@@ -52,18 +52,18 @@ TFileIdentity TReadOnlyFile::Identity() const
   struct stat st {};
   if (::fstat(FFile, &st) != 0)
     throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
-#  ifdef __APPLE__
+#ifdef __APPLE__
   const struct timespec& modified = st.st_mtimespec;
-#  else
+#else
   const struct timespec& modified = st.st_mtim;
-#  endif
+#endif
   TFileIdentity identity;
   identity.Device = static_cast<std::uint64_t>(st.st_dev);
   identity.File = static_cast<std::uint64_t>(st.st_ino);
   identity.Size = S_ISBLK(st.st_mode) ? Size() : static_cast<std::int64_t>(st.st_size);
-  identity.Modified = static_cast<std::int64_t>(modified.tv_sec) * 1000000000 + static_cast<std::int64_t>(modified.tv_nsec);
+  identity.Modified =
+      static_cast<std::int64_t>(modified.tv_sec) * 1000000000 + static_cast<std::int64_t>(modified.tv_nsec);
   return identity;
 }
-
 
 }  // namespace quillmend

@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 TReadOnlyFile::TReadOnlyFile(const fs::path& path) : FPath(path)
 {
   FFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (FFile == INVALID_HANDLE_VALUE)
     throw TFileError(FileErrorMessage("Cannot open file", path, LastSystemError()));
   // A console, a printer port or a pipe under the name (CON, NUL, COM1...) would never end or never come.
@@ -47,10 +47,9 @@ TFileIdentity TReadOnlyFile::Identity() const
   identity.Device = info.dwVolumeSerialNumber;
   identity.File = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   identity.Size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
-  identity.Modified = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                                                info.ftLastWriteTime.dwLowDateTime);
+  identity.Modified = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime);
   return identity;
 }
-
 
 }  // namespace quillmend

@@ -70,8 +70,9 @@ std::string Utf8FromWide(std::wstring_view text)
 std::string SystemErrorText(int code)
 {
   wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const DWORD n =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring_view message(text, text ? n : 0);
   while (!message.empty() && (message.back() <= L' ' || message.back() == L'.' || message.back() == 0x7F))
     message.remove_suffix(1);
@@ -114,7 +115,8 @@ std::int64_t ReadAtOffset(TNativeFile file, std::int64_t offset, char* buffer, s
 {
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t got = ::pread(file, buffer + done, count - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    const ssize_t got =
+        ::pread(file, buffer + done, count - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
     if (got < 0 && errno == EINTR)
       continue;
     if (got < 0)

@@ -38,7 +38,7 @@ std::string Utf8FromWide(std::wstring_view text);
 #ifdef _WIN32
 using TNativeFile = void*;  // a HANDLE
 #else
-using TNativeFile = int;    // a descriptor
+using TNativeFile = int;  // a descriptor
 #endif
 
 // Reads up to count bytes of file at offset into buffer, fewer only where the file ends. -1 when the

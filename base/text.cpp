@@ -8,7 +8,11 @@ namespace quillmend {
 std::optional<char32_t> NextCodePoint(std::string_view& text)
 {
   const auto lead = static_cast<std::uint8_t>(text[0]);
-  const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+  const std::size_t length = lead < 0x80           ? 1
+                             : (lead >> 5) == 0x6  ? 2
+                             : (lead >> 4) == 0xE  ? 3
+                             : (lead >> 3) == 0x1E ? 4
+                                                   : 0;
   if (length == 0 || text.size() < length)
     return std::nullopt;
   char32_t cp = length == 1 ? lead : lead & (0x7F >> length);

@@ -17,7 +17,10 @@ namespace {
 const std::vector<TCommandEntry>& Commands()
 {
   static const std::vector<TCommandEntry> commands = {
-      {"list", "MAILBOX", 1, 1,
+      {"list",
+       "MAILBOX",
+       1,
+       1,
        "One row per message in file order: index, date, from, to, status, subject; the table and\n"
        "JSON show names and subjects decoded.\n"
        "tsv: index, start, body and end offsets, then the four header values as bytes,\n"
@@ -32,7 +35,10 @@ const std::vector<TCommandEntry>& Commands()
         {"threads", "N", "scan and filter on N threads (the default: one for each core)"}},
        RunList},
       {"show", "MAILBOX N", 2, 2, "Writes the body of message N as it stands in the file.", {}, RunShow},
-      {"export", "MAILBOX FOLDER", 1, 2,
+      {"export",
+       "MAILBOX FOLDER",
+       1,
+       2,
        "Writes each message to FOLDER/RecoveredEmail<N>.eml, MSG_FLAG_EXPUNGED turned into\n"
        "MSG_FLAG_MARKED. A different file of that name is kept: the message goes to\n"
        "RecoveredEmail<N> (2).eml. Exit status 0 only when every file was written.\n"
@@ -46,7 +52,10 @@ const std::vector<TCommandEntry>& Commands()
         {"mbox", "FILE", "write the rebuilt messages into one mbox file FILE, in place of FOLDER"},
         {"attachments", "DIR", "look for attachment and image files in DIR too"}},
        RunExport},
-      {"find", "[ROOT...]", 0, std::numeric_limits<std::size_t>::max(),
+      {"find",
+       "[ROOT...]",
+       0,
+       std::numeric_limits<std::size_t>::max(),
        "Prints the path of every *.mbx below the roots, or on every fixed drive; exit status 1\n"
        "when a named root cannot be searched.",
        {{"null", nullptr, "end each path with a zero byte instead of a line break", "-0"}},
@@ -82,10 +91,11 @@ std::string Indented(const char* text, const char* indent)
 
 std::string Usage()
 {
-  std::string text = "Usage: quillmend-cli COMMAND ...\n"
-                     "Finds every message in Eudora mailbox files (*.mbx), also those the mail client no longer shows.\n"
-                     "\n"
-                     "Commands:\n";
+  std::string text =
+      "Usage: quillmend-cli COMMAND ...\n"
+      "Finds every message in Eudora mailbox files (*.mbx), also those the mail client no longer shows.\n"
+      "\n"
+      "Commands:\n";
   for (const TCommandEntry& entry : Commands())
     text += std::string("  ") + entry.Name + " " + entry.Arguments + OptionsSynopsis(entry) + "\n" +
             Indented(entry.Description, "      ");
@@ -96,8 +106,8 @@ std::string Usage()
 
 std::string CommandHelp(const TCommandEntry& entry)
 {
-  std::string text = std::string("Usage: quillmend-cli ") + entry.Name + " " + entry.Arguments + OptionsSynopsis(entry) +
-                     "\n" + Indented(entry.Description, "  ");
+  std::string text = std::string("Usage: quillmend-cli ") + entry.Name + " " + entry.Arguments +
+                     OptionsSynopsis(entry) + "\n" + Indented(entry.Description, "  ");
   if (!entry.Options.empty()) {
     text += "\nOptions:\n";
     for (const TOptionEntry& option : entry.Options) {
@@ -186,10 +196,7 @@ void TTerminalProgress::Draw(int percent)
        << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << percent << "%" << std::flush;
 }
 
-void TTerminalProgress::Closed()
-{
-  FErr << '\r' << std::string(FTitle.size() + 40, ' ') << '\r' << std::flush;
-}
+void TTerminalProgress::Closed() { FErr << '\r' << std::string(FTitle.size() + 40, ' ') << '\r' << std::flush; }
 
 std::optional<TTerminalProgress> ProgressFor(const TCommand& command, const char* title)
 {
@@ -309,7 +316,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return kExitOk;
   }
   const auto entry = std::find_if(Commands().begin(), Commands().end(),
-                                 [&](const TCommandEntry& command) { return name == command.Name; });
+                                  [&](const TCommandEntry& command) { return name == command.Name; });
   const TCommand command{std::vector<std::string>(args.begin() + 1, args.end()), out, err, showProgress};
   try {
     if (entry == Commands().end())

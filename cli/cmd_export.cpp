@@ -60,7 +60,8 @@ int RunExport(const TCommand& command, const TArgs& args)
   bar.reset();
   if (mbox)
     command.Out << "Exported " << report.Written << " of " << indexes.size() << " messages to \""
-                << PathText(folder / (report.Files.empty() ? PathFromUtf8(*mbox).filename() : PathFromUtf8(report.Files[0])))
+                << PathText(folder /
+                            (report.Files.empty() ? PathFromUtf8(*mbox).filename() : PathFromUtf8(report.Files[0])))
                 << "\"\n";
   else
     command.Out << "Exported " << report.Written << " of " << indexes.size() << " messages to \"" << PathText(folder)

@@ -1,8 +1,8 @@
 // quillmend-cli find [--null] [ROOT...]
 
+#include "base/system.h"
 #include "cli/commands.h"
 #include "discovery/mbxfiles.h"
-#include "base/system.h"
 
 #include <cstddef>
 #include <optional>
@@ -74,9 +74,9 @@ int RunFind(const TCommand& command, const TArgs& args)
     if (!TmbxFiles::DriveReady(root)) {
       std::error_code ec;
       const auto type = std::filesystem::status(root, ec).type();
-      const std::string reason = type == std::filesystem::file_type::not_found ? "No such file or directory"
+      const std::string reason = type == std::filesystem::file_type::not_found   ? "No such file or directory"
                                  : type != std::filesystem::file_type::directory ? "Not a directory"
-                                                                                   : "Permission denied";
+                                                                                 : "Permission denied";
       command.Err << "quillmend-cli: " << FileErrorMessage("Cannot search folder", root, reason) << "\n";
       status = kExitFailure;
       continue;

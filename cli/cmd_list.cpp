@@ -5,22 +5,22 @@
 #include "base/system.h"
 #include "base/text.h"
 #include "cli/commands.h"
-#include "mime/headertext.h"
 #include "document/listorder.h"
+#include "mime/headertext.h"
 #include "search/codepage.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <charconv>
+#include <cstdio>
 #include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
-#include <charconv>
-#include <cstdio>
-#include <string_view>
 
 namespace quillmend::cli {
 
@@ -54,19 +54,19 @@ std::string JsonString(const std::string& utf8)
   std::string out = "\"";
   for (const char c : utf8) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-          out += escaped;
-        } else {
-          out += c;
-        }
+    case '"': out += "\\\""; break;
+    case '\\': out += "\\\\"; break;
+    case '\n': out += "\\n"; break;
+    case '\r': out += "\\r"; break;
+    case '\t': out += "\\t"; break;
+    default:
+      if (static_cast<unsigned char>(c) < 0x20) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+        out += escaped;
+      } else {
+        out += c;
+      }
     }
   }
   return out + "\"";
@@ -155,12 +155,13 @@ std::vector<std::size_t> OrderedRows(const TMailbox& mailbox, const TArgs& args)
   if (!sort && !reverse)
     return mailbox.Rows();
   static const std::pair<const char*, TListColumn> kColumns[] = {{"index", TListColumn::Index},
-                                                                  {"date", TListColumn::Date},
-                                                                  {"from", TListColumn::From},
-                                                                  {"to", TListColumn::To},
-                                                                  {"subject", TListColumn::Subject}};
+                                                                 {"date", TListColumn::Date},
+                                                                 {"from", TListColumn::From},
+                                                                 {"to", TListColumn::To},
+                                                                 {"subject", TListColumn::Subject}};
   const std::string name = sort.value_or("index");
-  const auto column = std::find_if(std::begin(kColumns), std::end(kColumns), [&](const auto& c) { return name == c.first; });
+  const auto column =
+      std::find_if(std::begin(kColumns), std::end(kColumns), [&](const auto& c) { return name == c.first; });
   if (column == std::end(kColumns))
     throw TUsageError("unknown sort column \"" + name + "\" (date, from, to, subject or index)");
   return TListOrder(mailbox.Emails(), mailbox.Rows(), column->second, mailbox.CodePage(), &mailbox.States())
@@ -208,7 +209,8 @@ int RunList(const TCommand& command, const TArgs& args)
       const TEmail& e = emails[i];
       for (const std::int64_t number : {static_cast<std::int64_t>(i), e.StartOffset, e.BodyOffset, e.EndOffset}) {
         char digits[24];
-        row.append(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, number).ptr - digits)) += '\t';
+        row.append(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, number).ptr -
+                                                    digits)) += '\t';
       }
       for (const std::string_view value : {e.Date(), e.From(), e.To()})
         AppendTsvField(row, value), row += '\t';

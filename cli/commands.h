@@ -26,8 +26,8 @@ public:
 struct THelpWanted {};
 
 struct TOptionEntry {
-  const char* Name;             // given as --Name
-  const char* Value;            // what follows it, as the help names it; none for a flag
+  const char* Name;   // given as --Name
+  const char* Value;  // what follows it, as the help names it; none for a flag
   const char* Help;
   const char* Alias = nullptr;  // another spelling, such as -0
 };

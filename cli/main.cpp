@@ -5,9 +5,9 @@
 #include "base/win32.h"
 
 #ifdef _WIN32
-#  include <shellapi.h>
 #  include <fcntl.h>
 #  include <io.h>
+#  include <shellapi.h>
 
 #  include "base/system.h"
 

@@ -27,12 +27,9 @@ bool IsSeparatorStart(const char* bytes, std::size_t count)
 std::string MailFileKindName(TMailFileKind kind)
 {
   switch (kind) {
-  case TMailFileKind::WindowsMailbox:
-    return "Windows mailbox";
-  case TMailFileKind::MacMailbox:
-    return "Mac mailbox";
-  default:
-    return "Eudora backup";
+  case TMailFileKind::WindowsMailbox: return "Windows mailbox";
+  case TMailFileKind::MacMailbox: return "Mac mailbox";
+  default: return "Eudora backup";
   }
 }
 

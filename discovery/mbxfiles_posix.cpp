@@ -21,12 +21,12 @@
 #include <sys/types.h>
 #include <unistd.h>
 #if defined(__linux__)
-#include <sys/syscall.h>
-#include <sys/sysmacros.h>
+#  include <sys/syscall.h>
+#  include <sys/sysmacros.h>
 
-#include <fstream>
+#  include <fstream>
 
-#include "discovery/mounttable.h"
+#  include "discovery/mounttable.h"
 #endif
 
 namespace quillmend {
@@ -149,10 +149,8 @@ bool StartsWithSeparatorAt(int dirFd, const char* name)
 std::optional<TMailFileKind> MailFileKind(const std::filesystem::path& path)
 {
   switch (NameRule(std::string_view(path.filename().native()))) {
-  case TNameRule::Mailbox:
-    return TMailFileKind::WindowsMailbox;
-  case TNameRule::Backup:
-    return TMailFileKind::Backup;
+  case TNameRule::Mailbox: return TMailFileKind::WindowsMailbox;
+  case TNameRule::Backup: return TMailFileKind::Backup;
   case TNameRule::Sniff: {
     struct stat info;
     // Checked before the open: a FIFO is never opened.
@@ -160,18 +158,14 @@ std::optional<TMailFileKind> MailFileKind(const std::filesystem::path& path)
       return TMailFileKind::MacMailbox;
     return std::nullopt;
   }
-  default:
-    return std::nullopt;
+  default: return std::nullopt;
   }
 }
 
 class TmbxFiles::TSearch::TWalk {
 public:
   // eudora: every mail file MailFileKind names, not only the names mask matches.
-  TWalk(TmbxFiles& owner, std::string_view mask, bool eudora = false)
-      : FOwner(owner), FMatch(mask), FEudora(eudora)
-  {
-  }
+  TWalk(TmbxFiles& owner, std::string_view mask, bool eudora = false) : FOwner(owner), FMatch(mask), FEudora(eudora) {}
 
   void Run(const std::filesystem::path& folder, bool recurse)
   {
@@ -366,12 +360,9 @@ private:
       return FMatch(std::string_view(name, length));
     switch (NameRule(std::string_view(name, length))) {
     case TNameRule::Mailbox:
-    case TNameRule::Backup:
-      return true;
-    case TNameRule::Sniff:
-      return StartsWithSeparatorAt(dirFd, name);
-    default:
-      return false;
+    case TNameRule::Backup: return true;
+    case TNameRule::Sniff: return StartsWithSeparatorAt(dirFd, name);
+    default: return false;
     }
   }
 

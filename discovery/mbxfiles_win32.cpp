@@ -92,8 +92,9 @@ bool IsFolderLink(const WIN32_FIND_DATAW& data)
 // Whether the regular file at path begins with a separator line. Read-only, shared with every writer.
 bool StartsWithSeparator(const std::wstring& path)
 {
-  const HANDLE file = CreateFileW(ApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      CreateFileW(ApiPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return false;
   char bytes[kSeparator.size()];
@@ -108,16 +109,13 @@ bool StartsWithSeparator(const std::wstring& path)
 std::optional<TMailFileKind> MailFileKind(const std::filesystem::path& path)
 {
   switch (NameRule(std::wstring_view(path.filename().native()))) {
-  case TNameRule::Mailbox:
-    return TMailFileKind::WindowsMailbox;
-  case TNameRule::Backup:
-    return TMailFileKind::Backup;
+  case TNameRule::Mailbox: return TMailFileKind::WindowsMailbox;
+  case TNameRule::Backup: return TMailFileKind::Backup;
   case TNameRule::Sniff:
     if (StartsWithSeparator(path.native()))
       return TMailFileKind::MacMailbox;
     return std::nullopt;
-  default:
-    return std::nullopt;
+  default: return std::nullopt;
   }
 }
 
@@ -132,7 +130,6 @@ public:
   void Run(const std::filesystem::path& folder, bool recurse) { Walk(folder.native(), recurse); }
 
 private:
-
   void Walk(std::wstring base, bool recurse)
   {
     if (base.empty())
@@ -162,7 +159,8 @@ private:
         do {
           FOwner.Entry();
           const DWORD attributes = data.dwFileAttributes;
-          if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & (FILE_ATTRIBUTE_SYSTEM | kVolumeLabel)) != 0)
+          if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+              (attributes & (FILE_ATTRIBUTE_SYSTEM | kVolumeLabel)) != 0)
             continue;
           if (IsDotOrDotDot(data.cFileName) || IsFolderLink(data))
             continue;
@@ -180,13 +178,11 @@ private:
       return true;
     switch (NameRule(std::wstring_view(data.cFileName))) {
     case TNameRule::Mailbox:
-    case TNameRule::Backup:
-      return true;
+    case TNameRule::Backup: return true;
     case TNameRule::Sniff:
       // A link or other reparse point is no regular file of this folder.
       return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && StartsWithSeparator(base + data.cFileName);
-    default:
-      return false;
+    default: return false;
     }
   }
 

@@ -62,9 +62,9 @@ std::vector<TMount> ParseMountInfo(std::istream& table)
 bool IsDiskFileSystem(const std::string& type)
 {
   // fuseblk is ntfs-3g and friends: FUSE, but over a local block device.
-  static const char* const kTypes[] = {"ext2",  "ext3",    "ext4",    "xfs",  "btrfs", "bcachefs", "vfat",
-                                       "msdos", "exfat",   "ntfs",    "ntfs3", "fuseblk", "f2fs",  "jfs",
-                                       "reiserfs", "zfs",  "nilfs2",  "hfs",  "hfsplus", "ufs"};
+  static const char* const kTypes[] = {"ext2",     "ext3",  "ext4",   "xfs",   "btrfs",   "bcachefs", "vfat",
+                                       "msdos",    "exfat", "ntfs",   "ntfs3", "fuseblk", "f2fs",     "jfs",
+                                       "reiserfs", "zfs",   "nilfs2", "hfs",   "hfsplus", "ufs"};
   for (const char* known : kTypes)
     if (type == known)
       return true;

@@ -70,9 +70,9 @@ void CheckScanned(const TReadOnlyFile& file, const TFileIdentity* scanned)
 
 std::string ExportFileName(std::size_t index) { return "RecoveredEmail" + std::to_string(index) + ".eml"; }
 
-TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes,
-                             const fs::path& folder, TProgressObserver* observer, TExisting existing,
-                             const TFileIdentity* scanned)
+TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails,
+                             const std::vector<std::size_t>& indexes, const fs::path& folder,
+                             TProgressObserver* observer, TExisting existing, const TFileIdentity* scanned)
 {
   CheckIndexes(mailbox, emails, indexes);
   if (indexes.empty()) {
@@ -92,8 +92,8 @@ TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails,
 }
 
 TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TEmailArray& emails,
-                             const std::vector<std::size_t>& indexes, const fs::path& folder, TProgressObserver* observer,
-                             TExisting existing)
+                             const std::vector<std::size_t>& indexes, const fs::path& folder,
+                             TProgressObserver* observer, TExisting existing)
 {
   TEmlFolder sink(folder, mode, existing);
   std::string replaced;
@@ -114,9 +114,10 @@ TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TE
   });
 }
 
-TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes,
-                               const fs::path& folder, const TRebuildOptions& options, TProgressObserver* observer,
-                               TExisting existing, const TFileIdentity* scanned)
+TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& emails,
+                               const std::vector<std::size_t>& indexes, const fs::path& folder,
+                               const TRebuildOptions& options, TProgressObserver* observer, TExisting existing,
+                               const TFileIdentity* scanned)
 {
   CheckIndexes(mailbox, emails, indexes);
   TRebuildReport report;

@@ -17,14 +17,10 @@ namespace quillmend {
 std::string_view HeaderField(const TEmail& email, TListColumn column)
 {
   switch (column) {
-  case TListColumn::Date:
-    return email.Date();
-  case TListColumn::From:
-    return email.From();
-  case TListColumn::To:
-    return email.To();
-  default:
-    return email.Subject();
+  case TListColumn::Date: return email.Date();
+  case TListColumn::From: return email.From();
+  case TListColumn::To: return email.To();
+  default: return email.Subject();
   }
 }
 
@@ -32,14 +28,10 @@ std::string CellText(const TEmail& email, std::size_t record, TMessageState stat
                      TNulDisplay nul)
 {
   switch (column) {
-  case TListColumn::Index:
-    return std::to_string(record);
-  case TListColumn::Date:
-    return MailToUtf8(email.Date(), page, nul);
-  case TListColumn::Status:
-    return std::string(StateWords(state));  // ASCII, the same in every code page
-  default:
-    return HeaderText(HeaderField(email, column), page);
+  case TListColumn::Index: return std::to_string(record);
+  case TListColumn::Date: return MailToUtf8(email.Date(), page, nul);
+  case TListColumn::Status: return std::string(StateWords(state));  // ASCII, the same in every code page
+  default: return HeaderText(HeaderField(email, column), page);
   }
 }
 
@@ -79,7 +71,8 @@ TListOrder::TListOrder(const TEmailArray& emails, std::vector<std::size_t> rows,
     : FRows(std::move(rows)), FRanks(FRows.size())
 {
   if (column == TListColumn::Index) {
-    std::transform(FRows.begin(), FRows.end(), FRanks.begin(), [](std::size_t record) { return static_cast<std::uint32_t>(record); });
+    std::transform(FRows.begin(), FRows.end(), FRanks.begin(),
+                   [](std::size_t record) { return static_cast<std::uint32_t>(record); });
     return;
   }
   // Mail repeats its senders, recipients and subjects: each distinct value is decoded and keyed once.

@@ -2,8 +2,8 @@
 // The order of a list of messages by one of its columns: the window and the command-line tool sort
 // with this one comparison, so both show the same order.
 
-#include "mail/Globals.h"
 #include "eudora/toc.h"
+#include "mail/Globals.h"
 #include "search/codepage.h"
 
 #include <cstddef>

@@ -30,7 +30,8 @@ void TMailbox::Load(TProgressObserver* observer)
   TLineEnds lineEnds = TLineEnds::CrLf;
   TEudorafile().LoadEmails(FPath, emails, observer, &identity, &lineEnds, FThreads);
   const TCodePage page = lineEnds == TLineEnds::Cr ? TCodePage::MacRoman : TCodePage::Windows;
-  std::vector<std::size_t> rows = FKeyword ? Matches(*FKeyword, emails, identity, page, observer) : AllRows(emails.size());
+  std::vector<std::size_t> rows =
+      FKeyword ? Matches(*FKeyword, emails, identity, page, observer) : AllRows(emails.size());
   TIndexJoin index = JoinIndex(read.get(), emails);
   FEmails = std::make_shared<const TEmailArray>(std::move(emails));
   FIdentity = identity;
@@ -103,13 +104,15 @@ TExportReport TMailbox::Export(const std::vector<std::size_t>& records, const st
 }
 
 TRebuildReport TMailbox::ExportRebuilt(const std::vector<std::size_t>& records, const std::filesystem::path& folder,
-                                      const TRebuildOptions& options, TExisting existing, TProgressObserver* observer) const
+                                       const TRebuildOptions& options, TExisting existing,
+                                       TProgressObserver* observer) const
 {
   return RebuildMessages(FPath, *FEmails, records, folder, options, observer, existing, &FIdentity);
 }
 
 TRebuildReport TMailbox::ExportMbox(const std::vector<std::size_t>& records, const std::filesystem::path& file,
-                                   const TRebuildOptions& options, TExisting existing, TProgressObserver* observer) const
+                                    const TRebuildOptions& options, TExisting existing,
+                                    TProgressObserver* observer) const
 {
   return quillmend::ExportMbox(FPath, *FEmails, records, file, options, observer, existing, &FIdentity);
 }

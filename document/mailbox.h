@@ -6,12 +6,12 @@
 // are read again from the file, which must still be the one that was scanned.
 
 #include "base/progress.h"
-#include "mail/Globals.h"
-#include "document/export.h"
 #include "base/readfile.h"
-#include "eudora/toc.h"
-#include "search/codepage.h"
+#include "document/export.h"
 #include "eudora/rebuild.h"
+#include "eudora/toc.h"
+#include "mail/Globals.h"
+#include "search/codepage.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -27,7 +27,8 @@ bool IsMacText(std::string_view head, std::string_view macType)
 {
   const bool typed = macType == "TEXT" || macType.find_first_not_of(' ') == std::string_view::npos;
   return typed && head.find('\r') != std::string_view::npos && head.find('\n') == std::string_view::npos &&
-         std::none_of(head.begin(), head.end(), [](unsigned char c) { return c < 0x20 && c != '\r' && c != '\t' && c != '\f'; });
+         std::none_of(head.begin(), head.end(),
+                      [](unsigned char c) { return c < 0x20 && c != '\r' && c != '\t' && c != '\f'; });
 }
 
 // A name looked for in a folder is one name there: a Mac name may hold "/", which on this system
@@ -85,7 +86,8 @@ TPartFinder::TPartFinder(const fs::path& mailboxFolder, fs::path attachmentsFold
 std::optional<TFoundFile> TPartFinder::Find(const TMarkedFile& marked, std::string& reason) const
 {
   std::vector<std::string> skipped;
-  if (marked.Names.empty() || marked.Names.front().empty() || marked.Names.front() == "." || marked.Names.front() == "..") {
+  if (marked.Names.empty() || marked.Names.front().empty() || marked.Names.front() == "." ||
+      marked.Names.front() == "..") {
     reason = "the line names no file";
     return std::nullopt;
   }

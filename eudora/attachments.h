@@ -59,7 +59,8 @@ private:
 class TInlineImages {
 public:
   TInlineImages() = default;
-  TInlineImages(const TEudoraText& text, std::filesystem::path mailboxFolder, std::int64_t maxBytes = kMaxInlineImageBytes);
+  TInlineImages(const TEudoraText& text, std::filesystem::path mailboxFolder,
+                std::int64_t maxBytes = kMaxInlineImageBytes);
 
   // The bytes of the image that "cid:contentId" refers to; nullopt when no line names one, or its
   // file is not found or may not be read (see TPartFinder).

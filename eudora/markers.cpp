@@ -16,7 +16,8 @@ namespace {
 
 bool IsHex(std::string_view text)
 {
-  return !text.empty() && text.size() <= 8 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+  return !text.empty() && text.size() <= 8 &&
+         text.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
 }
 
 std::uint32_t HexValue(std::string_view text)
@@ -80,7 +81,8 @@ TMarkedFile WindowsMarked(std::string_view linePath)
   if (parts.size() < 2)
     return marked;
   const fs::path own = PathFromUtf8(marked.Shown);
-  const bool climbs = std::any_of(parts.begin(), parts.end(), [](const std::string& p) { return p == ".." || p == "."; });
+  const bool climbs =
+      std::any_of(parts.begin(), parts.end(), [](const std::string& p) { return p == ".." || p == "."; });
   if (climbs)
     marked.NotFollowed = "it climbs out of its folder";
   else if (!own.is_absolute())
@@ -129,7 +131,8 @@ std::optional<TMarkedFile> AttachmentLine(std::string_view line)
       IsHex(path.substr(path.size() - 9, 8)))
     path.remove_suffix(11);
   std::string_view type;
-  if (path.size() > 12 && path.ends_with(')') && path.substr(path.size() - 12, 2) == " (" && path[path.size() - 6] == '/') {
+  if (path.size() > 12 && path.ends_with(')') && path.substr(path.size() - 12, 2) == " (" &&
+      path[path.size() - 6] == '/') {
     type = path.substr(path.size() - 10, 4);
     path.remove_suffix(12);
   }
@@ -252,7 +255,10 @@ TEudoraText ReadEudoraText(const std::vector<std::string_view>& lines)
   return text;
 }
 
-TMarkedFile SentAttachment(std::string_view path, bool mac) { return mac ? MacMarked(path, false) : WindowsMarked(path); }
+TMarkedFile SentAttachment(std::string_view path, bool mac)
+{
+  return mac ? MacMarked(path, false) : WindowsMarked(path);
+}
 
 std::vector<std::string> ContentIdReferences(std::string_view html)
 {

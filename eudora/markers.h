@@ -21,12 +21,12 @@ enum class TPartKind { Attachment, Image };
 // name, which is what it is looked for by (see eudora/attachments.h).
 struct TMarkedFile {
   TPartKind Kind = TPartKind::Attachment;
-  std::string Shown;                // the line's path, UTF-8, for reports
-  std::vector<std::string> Names;   // the file's name, then other spellings it may have on disk, UTF-8
+  std::string Shown;                         // the line's path, UTF-8, for reports
+  std::vector<std::string> Names;            // the file's name, then other spellings it may have on disk, UTF-8
   std::optional<std::filesystem::path> Own;  // the line's path, when it may be a path on this system
-  std::string NotFollowed;          // why the line's path is not followed, when it is not
-  std::string MacType;              // the Mac file type the line gives, as "TEXT"
-  std::uint32_t Hash = 0;           // an image's: the hash of the Content-ID its HTML refers to it by
+  std::string NotFollowed;                   // why the line's path is not followed, when it is not
+  std::string MacType;                       // the Mac file type the line gives, as "TEXT"
+  std::uint32_t Hash = 0;                    // an image's: the hash of the Content-ID its HTML refers to it by
 };
 
 // One line of a text part, without its line end.

@@ -23,7 +23,8 @@ struct TImage {
   std::uint32_t Hash = 0;
 };
 
-std::string FileHeaders(const TFoundFile& file, const char* disposition, const std::string& contentId, const std::string& eol)
+std::string FileHeaders(const TFoundFile& file, const char* disposition, const std::string& contentId,
+                        const std::string& eol)
 {
   std::string h = "Content-Type: " + file.Type + "; " + Parameter("name", file.Name) + eol +
                   "Content-Transfer-Encoding: base64" + eol;
@@ -33,7 +34,8 @@ std::string FileHeaders(const TFoundFile& file, const char* disposition, const s
 }
 
 // A leaf whose body is file.
-TMimePart FilePart(const TFoundFile& file, const char* disposition, const std::string& contentId, const std::string& eol)
+TMimePart FilePart(const TFoundFile& file, const char* disposition, const std::string& contentId,
+                   const std::string& eol)
 {
   TMimePart part;
   part.Headers = FileHeaders(file, disposition, contentId, eol);
@@ -248,10 +250,12 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
     if (!charset)
       charset = declaredCharset;
     if (!charset)  // Eudora kept UTF-8 parts as they came
-      charset = IsUtf8BeyondAscii(text) ? "utf-8"
+      charset = IsUtf8BeyondAscii(text)                                                           ? "utf-8"
                 : std::all_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x80; }) ? "us-ascii"
-                                                                                             : defaultCharset;
-    const char* type = part.Kind == TTextKind::Html ? "text/html" : part.Kind == TTextKind::Rich ? "text/enriched" : "text/plain";
+                                                                                                  : defaultCharset;
+    const char* type = part.Kind == TTextKind::Html   ? "text/html"
+                       : part.Kind == TTextKind::Rich ? "text/enriched"
+                                                      : "text/plain";
     const bool encode = Needs7bitEncoding(text);
     TMimePart node;
     node.Headers = std::string("Content-Type: ") + type + "; " + Parameter("charset", *charset) +
@@ -283,13 +287,15 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
   // Two forms of one text: the texts of an alternative up to its last rich form (a mail program shows
   // the last one, so a plain line after it, such as a marker whose file is missing, stays beside them),
   // or a plain text and its HTML that an HTML message with inline images held.
-  const auto rich = std::find_if(texts.rbegin(), texts.rend(),
-                                 [](const TTextPart& t) { return t.Kind == TTextKind::Html || t.Kind == TTextKind::Rich; });
+  const auto rich = std::find_if(texts.rbegin(), texts.rend(), [](const TTextPart& t) {
+    return t.Kind == TTextKind::Html || t.Kind == TTextKind::Rich;
+  });
   const auto forms = static_cast<std::size_t>(texts.rend() - rich);  // 0 when there is no rich form
   const bool alternative = declaredType == "multipart/alternative" ||
                            (declaredType == "multipart/related" && texts.size() == 2 && forms == 2);
   if (alternative && forms >= 2) {
-    std::vector<TMimePart> both(std::make_move_iterator(bodies.begin()), std::make_move_iterator(bodies.begin() + static_cast<std::ptrdiff_t>(forms)));
+    std::vector<TMimePart> both(std::make_move_iterator(bodies.begin()),
+                                std::make_move_iterator(bodies.begin() + static_cast<std::ptrdiff_t>(forms)));
     bodies.erase(bodies.begin(), bodies.begin() + static_cast<std::ptrdiff_t>(forms));
     bodies.insert(bodies.begin(), writer.Multipart("alternative", std::move(both)));
   }
@@ -313,6 +319,5 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
   writer.Write(root);
   return counts;
 }
-
 
 }  // namespace quillmend

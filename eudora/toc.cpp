@@ -22,16 +22,16 @@ constexpr std::int16_t kTocResourceId = 1001;
 constexpr std::int64_t kEntriesPerRead = 4096;
 
 constexpr std::array<TMessageState, 13> kWindowsStates = {
-    TMessageState::Unread,     TMessageState::Read,       TMessageState::Replied,   TMessageState::Forwarded,
-    TMessageState::Redirected, TMessageState::Unsendable, TMessageState::Sendable,  TMessageState::Queued,
+    TMessageState::Unread,     TMessageState::Read,       TMessageState::Replied,    TMessageState::Forwarded,
+    TMessageState::Redirected, TMessageState::Unsendable, TMessageState::Sendable,   TMessageState::Queued,
     TMessageState::Sent,       TMessageState::Unsent,     TMessageState::TimeQueued, TMessageState::Spooled,
     TMessageState::Recovered};
 // The Mac numbers from 1.
 constexpr std::array<TMessageState, 14> kMacStates = {
-    TMessageState::Unread,   TMessageState::Read,   TMessageState::Replied, TMessageState::Redirected,
-    TMessageState::Unsendable, TMessageState::Sendable, TMessageState::Queued, TMessageState::Forwarded,
-    TMessageState::Sent,     TMessageState::Unsent, TMessageState::Timed,   TMessageState::Sending,
-    TMessageState::Error,    TMessageState::Rebuilt};
+    TMessageState::Unread,     TMessageState::Read,     TMessageState::Replied, TMessageState::Redirected,
+    TMessageState::Unsendable, TMessageState::Sendable, TMessageState::Queued,  TMessageState::Forwarded,
+    TMessageState::Sent,       TMessageState::Unsent,   TMessageState::Timed,   TMessageState::Sending,
+    TMessageState::Error,      TMessageState::Rebuilt};
 
 struct TStateText {
   std::string_view Words;
@@ -357,10 +357,10 @@ TIndexJoin JoinIndex(const TMailIndex& index, const TEmailArray& emails)
   // Not one entry at a message: the index belongs to another mailbox, or this one was rewritten.
   // Showing every message as deleted would say the opposite of the truth.
   if (!index.Entries.empty() && summary.Listed == 0)
-    return WithoutIndex(emails.size(), Unread(TIndexOutcome::Damaged, index.Name,
-                                              index.Name + ": none of its " +
-                                                  Plural(index.Entries.size(), "entry", "entries") +
-                                                  " points at a message in the mailbox"));
+    return WithoutIndex(emails.size(),
+                        Unread(TIndexOutcome::Damaged, index.Name,
+                               index.Name + ": none of its " + Plural(index.Entries.size(), "entry", "entries") +
+                                   " points at a message in the mailbox"));
   return join;
 }
 
@@ -376,7 +376,9 @@ TMailIndex ReadIndexFor(const fs::path& mailbox)
       return {TIndexOutcome::Read, tocName, {}, windows ? ReadWindowsIndex(toc) : ReadMacIndex(toc)};
     name = PathText(appleDouble.filename());
     if (Exists(appleDouble))
-      return {TIndexOutcome::Read, name + " (TOCF " + std::to_string(kTocResourceId) + ")", {},
+      return {TIndexOutcome::Read,
+              name + " (TOCF " + std::to_string(kTocResourceId) + ")",
+              {},
               ReadAppleDoubleIndex(appleDouble)};
   } catch (const TIndexError& e) {
     return Unread(TIndexOutcome::Damaged, name, e.what());

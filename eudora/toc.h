@@ -80,7 +80,7 @@ struct TIndexSummary {
   std::string Problem;    // why there is no index, when there is none
   std::size_t Messages = 0;
   std::size_t Entries = 0;
-  std::size_t Listed = 0;             // messages an entry lists
+  std::size_t Listed = 0;              // messages an entry lists
   std::size_t EntriesAtNoMessage = 0;  // an index older or newer than the mailbox
   std::size_t LengthsDiffer = 0;
 

@@ -10,8 +10,8 @@
 
 #include "fuzz_check.h"
 
-#include "mail/eudora.h"
 #include "base/readfile.h"
+#include "mail/eudora.h"
 
 #include <filesystem>
 #include <fstream>
@@ -49,9 +49,9 @@ inline void WriteFile(const std::filesystem::path& path, std::string_view bytes,
 struct TChangedMailbox {
   std::filesystem::path Path;
   std::string Keyword;
-  TEmailArray Emails;      // as scanned
+  TEmailArray Emails;  // as scanned
   TFileIdentity Scanned;
-  std::string Now;         // the file's bytes after the change
+  std::string Now;  // the file's bytes after the change
   // The check against the scan must refuse the file: it is shorter, or as long with another time of
   // change (a cut to the same size still touches it).
   bool MustRefuse = false;
@@ -64,7 +64,8 @@ inline bool ScanAndChange(std::string_view input, const std::filesystem::path& p
   if (input.size() < 4 || input.size() >= kBlock)
     return false;
   const auto mode = static_cast<unsigned char>(input[0]);
-  const std::size_t amount = static_cast<unsigned char>(input[1]) | (std::size_t{static_cast<unsigned char>(input[2])} << 8);
+  const std::size_t amount =
+      static_cast<unsigned char>(input[1]) | (std::size_t{static_cast<unsigned char>(input[2])} << 8);
   const std::size_t wordLength = 1 + static_cast<unsigned char>(input[3]) % 8;
   input.remove_prefix(4);
   if (input.size() < wordLength)
@@ -86,25 +87,25 @@ inline bool ScanAndChange(std::string_view input, const std::filesystem::path& p
   const auto scannedTime = std::filesystem::last_write_time(path);
 
   switch (mode & 3) {
-    case 1:
-      bytes.resize(bytes.size() * amount / 65536);
+  case 1:
+    bytes.resize(bytes.size() * amount / 65536);
+    std::filesystem::resize_file(path, bytes.size());
+    break;
+  case 2: {
+    // Whole copies of the mailbox and then part of one: new messages, and a last one cut short.
+    std::string more;
+    while (more.size() < amount && !input.empty())
+      more.append(input.substr(0, amount - more.size()));
+    WriteFile(path, more, std::ios::app);
+    bytes.append(more);
+    break;
+  }
+  case 3:
+    if (!box.Emails.empty()) {
+      bytes.resize(static_cast<std::size_t>(box.Emails[amount % box.Emails.size()].StartOffset));
       std::filesystem::resize_file(path, bytes.size());
-      break;
-    case 2: {
-      // Whole copies of the mailbox and then part of one: new messages, and a last one cut short.
-      std::string more;
-      while (more.size() < amount && !input.empty())
-        more.append(input.substr(0, amount - more.size()));
-      WriteFile(path, more, std::ios::app);
-      bytes.append(more);
-      break;
     }
-    case 3:
-      if (!box.Emails.empty()) {
-        bytes.resize(static_cast<std::size_t>(box.Emails[amount % box.Emails.size()].StartOffset));
-        std::filesystem::resize_file(path, bytes.size());
-      }
-      break;
+    break;
   }
   box.Now = std::move(bytes);
   const auto size = static_cast<std::int64_t>(box.Now.size());

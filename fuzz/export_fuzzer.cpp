@@ -6,8 +6,8 @@
 
 #include "changed_mailbox.h"
 
-#include "mail/bodypart.h"
 #include "document/export.h"
+#include "mail/bodypart.h"
 
 #include <algorithm>
 
@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fs::create_directory(out);
     TExportReport report;
     try {
-      report = ExportMessages(box.Path, box.Emails, indexes, out, nullptr, TExisting::Keep, checked ? &box.Scanned : nullptr);
+      report = ExportMessages(box.Path, box.Emails, indexes, out, nullptr, TExisting::Keep,
+                              checked ? &box.Scanned : nullptr);
       FUZZ_CHECK(!(checked && box.MustRefuse && !indexes.empty()));
     } catch (const TFileError& e) {
       FUZZ_CHECK(checked && box.MustRefuse);

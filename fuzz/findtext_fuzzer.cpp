@@ -18,7 +18,8 @@ bool Same(char a, char b, bool caseSensitive)
   return caseSensitive ? a == b : fold[static_cast<unsigned char>(a)] == fold[static_cast<unsigned char>(b)];
 }
 
-std::int64_t Plain(std::string_view pattern, std::string_view text, bool caseSensitive, std::int64_t start, bool forward)
+std::int64_t Plain(std::string_view pattern, std::string_view text, bool caseSensitive, std::int64_t start,
+                   bool forward)
 {
   const auto m = static_cast<std::int64_t>(pattern.size());
   const auto n = static_cast<std::int64_t>(text.size());

@@ -7,9 +7,9 @@
 
 #include "fuzz_check.h"
 
+#include "base/readfile.h"
 #include "mail/bodypart.h"
 #include "mail/emailparser.h"
-#include "base/readfile.h"
 #include "search/FastStrings.h"
 
 #include <algorithm>
@@ -66,7 +66,8 @@ TEmailArray ReadLineByLine(std::string_view bytes, bool crEnded)
     if (cr == std::string_view::npos)
       break;
     // A CR-ended line as the header rules take it: ending in CR LF.
-    const std::string line = std::string(bytes.substr(lineStart, cr + (crEnded ? 1 : 2) - lineStart)) + (crEnded ? "\n" : "");
+    const std::string line =
+        std::string(bytes.substr(lineStart, cr + (crEnded ? 1 : 2) - lineStart)) + (crEnded ? "\n" : "");
     const auto start = static_cast<std::int64_t>(lineStart);
     if (inHeaders && line.size() == 2) {
       emails.back().BodyOffset = start;
@@ -116,7 +117,8 @@ void CheckFilter(const fs::path& path, const TEmailArray& emails, std::string_vi
   TKeywordFilter filter(keyword);
   for (const TEmail& e : emails) {
     const TByteRange range = BodyPart(e);
-    const std::string_view body = bytes.substr(static_cast<std::size_t>(range.Begin), static_cast<std::size_t>(range.Length()));
+    const std::string_view body =
+        bytes.substr(static_cast<std::size_t>(range.Begin), static_cast<std::size_t>(range.Length()));
     FUZZ_CHECK(filter.Matches(reader, range) == (FindText(keyword, body, false, 1, true) > 0));
   }
 }

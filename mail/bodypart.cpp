@@ -100,7 +100,8 @@ std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, cons
   const std::int64_t end = emails.empty() ? 0 : emails.back().EndOffset;
   if (threads == 0)
     threads = UsableCores();
-  const auto pieces = static_cast<std::size_t>(std::clamp<std::int64_t>(end / kMinFilterPiece, 1, std::int64_t{threads} * 4));
+  const auto pieces =
+      static_cast<std::size_t>(std::clamp<std::int64_t>(end / kMinFilterPiece, 1, std::int64_t{threads} * 4));
   std::vector<std::size_t> kept;
   if (threads == 1 || pieces == 1) {
     TProgressFeed feed(observer);
@@ -119,10 +120,13 @@ std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, cons
   // Runs of consecutive records of about the same bytes, searched on threads of their own.
   std::vector<std::size_t> first(pieces + 1, emails.size());
   for (std::size_t k = 0; k < pieces; ++k)
-    first[k] = static_cast<std::size_t>(
-        std::partition_point(emails.begin(), emails.end(),
-                             [&](const TEmail& e) { return e.EndOffset <= end / static_cast<std::int64_t>(pieces) * static_cast<std::int64_t>(k); }) -
-        emails.begin());
+    first[k] =
+        static_cast<std::size_t>(std::partition_point(emails.begin(), emails.end(),
+                                                      [&](const TEmail& e) {
+                                                        return e.EndOffset <= end / static_cast<std::int64_t>(pieces) *
+                                                                                  static_cast<std::int64_t>(k);
+                                                      }) -
+                                 emails.begin());
   first[0] = 0;
   std::vector<std::vector<std::size_t>> found(pieces);
   std::unique_ptr<std::atomic<std::int64_t>[]> passed(new std::atomic<std::int64_t>[pieces]);

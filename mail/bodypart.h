@@ -2,9 +2,9 @@
 // Reading a message's bytes back from its mailbox: the ranges a record stands for, a reader that
 // serves them in bounded chunks, and the keyword filter that the window and the command line share.
 
-#include "mail/Globals.h"
-#include "base/readfile.h"
 #include "base/progress.h"
+#include "base/readfile.h"
+#include "mail/Globals.h"
 #include "search/FastStrings.h"
 
 #include <algorithm>

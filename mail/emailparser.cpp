@@ -246,7 +246,8 @@ public:
   void Skipped(const char* data, std::int64_t pos, std::size_t from, std::size_t to)
   {
     while (FFeed.Active() && FSize > 0 && FNextChange <= pos + static_cast<std::int64_t>(to)) {
-      const std::size_t at = static_cast<std::size_t>(std::max<std::int64_t>(static_cast<std::int64_t>(from), FNextChange - 2 - pos));
+      const std::size_t at =
+          static_cast<std::size_t>(std::max<std::int64_t>(static_cast<std::int64_t>(from), FNextChange - 2 - pos));
       const std::size_t lineEnd = FindLineEnd(data, at, to);
       if (lineEnd == kNone)
         return;
@@ -545,7 +546,10 @@ public:
       throw TCancelled();
   }
   void At(std::int64_t lineStart) { FLine = lineStart; }
-  void Skipped(const char*, std::int64_t pos, std::size_t, std::size_t to) { FLine = pos + static_cast<std::int64_t>(to); }
+  void Skipped(const char*, std::int64_t pos, std::size_t, std::size_t to)
+  {
+    FLine = pos + static_cast<std::int64_t>(to);
+  }
   void Publish() { FReached.store(FLine, std::memory_order_relaxed); }
 
 private:
@@ -558,8 +562,8 @@ private:
 // a CR and the LF that may follow it. nullopt when there is none: the range starts no message. eof
 // then says where the file ends, when bytes were read up to there (a file that ends before offset
 // says nothing of where). Throws TCancelled when stop is set.
-std::optional<std::int64_t> FirstLineStart(const TReadOnlyFile& file, std::int64_t offset, std::int64_t to, TLineEnds ends,
-                                           std::int64_t& eof, const std::atomic<bool>& stop)
+std::optional<std::int64_t> FirstLineStart(const TReadOnlyFile& file, std::int64_t offset, std::int64_t to,
+                                           TLineEnds ends, std::int64_t& eof, const std::atomic<bool>& stop)
 {
   if (offset == 0)
     return 0;
@@ -648,7 +652,8 @@ void ScanInRanges(const TReadOnlyFile& file, TEmailArray& emails, const std::vec
   const auto passed = [&] {
     std::int64_t sum = 0;
     for (std::size_t k = 0; k < count; ++k)
-      sum += std::clamp(reached[k].load(std::memory_order_relaxed), starts[k], std::max(starts[k], std::min(rangeEnd(k), size))) -
+      sum += std::clamp(reached[k].load(std::memory_order_relaxed), starts[k],
+                        std::max(starts[k], std::min(rangeEnd(k), size))) -
              starts[k];
     return sum;
   };
@@ -718,8 +723,8 @@ void TEmailParser::ParseFile(const fs::path& fileName, TEmailArray& emails, TPro
   records.Emails().reserve(static_cast<std::size_t>(std::min<std::int64_t>(size / 2048, 1 << 24)));
   TProgressReporter progress(observer, file);
   TReadAhead reader(file, 0, kScanBuffer);
-  const TScanEnd end = ends == TLineEnds::Cr ? ScanCrLines(reader, records, progress, 0)
-                                             : ScanCrLfLines(reader, records, progress, 0);
+  const TScanEnd end =
+      ends == TLineEnds::Cr ? ScanCrLines(reader, records, progress, 0) : ScanCrLfLines(reader, records, progress, 0);
 
   // The last message runs to the end of the file, its unterminated last line included.
   records.CloseLast(end.Pos);

@@ -2,9 +2,9 @@
 // Turns a mailbox file into its message records. Every line beginning "From ???@??? " starts a
 // message wherever it stands, so messages the mail client no longer lists are found too.
 
-#include "mail/Globals.h"
-#include "base/readfile.h"
 #include "base/progress.h"
+#include "base/readfile.h"
+#include "mail/Globals.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/progress.h"
+#include "base/readfile.h"
 #include "mail/Globals.h"
 #include "mail/emailparser.h"
-#include "base/readfile.h"
-#include "base/progress.h"
 
 #include <filesystem>
 

@@ -138,7 +138,8 @@ std::string Parameter(std::string_view name, std::string_view value)
   out += "*=UTF-8''";
   for (const char ch : value) {
     const auto c = static_cast<unsigned char>(ch);
-    if (IsAsciiAlnum(static_cast<char>(c)) || std::string_view("!#$&+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos)
+    if (IsAsciiAlnum(static_cast<char>(c)) ||
+        std::string_view("!#$&+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos)
       out += static_cast<char>(c);
     else
       out += {'%', kHex[c >> 4], kHex[c & 15]};
@@ -152,18 +153,33 @@ std::string MediaTypeOf(std::string_view fileName, std::string_view head)
     std::string_view Extension, Type;
   };
   static constexpr std::array<TEntry, 28> kTypes = {{
-      {"jpg", "image/jpeg"},          {"jpeg", "image/jpeg"},       {"gif", "image/gif"},
-      {"png", "image/png"},           {"bmp", "image/bmp"},         {"tif", "image/tiff"},
-      {"tiff", "image/tiff"},         {"pdf", "application/pdf"},   {"htm", "text/html"},
-      {"html", "text/html"},          {"txt", "text/plain"},        {"csv", "text/csv"},
-      {"rtf", "application/rtf"},     {"xml", "application/xml"},   {"zip", "application/zip"},
-      {"doc", "application/msword"},  {"xls", "application/vnd.ms-excel"},
+      {"jpg", "image/jpeg"},
+      {"jpeg", "image/jpeg"},
+      {"gif", "image/gif"},
+      {"png", "image/png"},
+      {"bmp", "image/bmp"},
+      {"tif", "image/tiff"},
+      {"tiff", "image/tiff"},
+      {"pdf", "application/pdf"},
+      {"htm", "text/html"},
+      {"html", "text/html"},
+      {"txt", "text/plain"},
+      {"csv", "text/csv"},
+      {"rtf", "application/rtf"},
+      {"xml", "application/xml"},
+      {"zip", "application/zip"},
+      {"doc", "application/msword"},
+      {"xls", "application/vnd.ms-excel"},
       {"ppt", "application/vnd.ms-powerpoint"},
       {"docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
       {"xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
       {"pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
-      {"mp3", "audio/mpeg"},          {"wav", "audio/wav"},         {"mp4", "video/mp4"},
-      {"mov", "video/quicktime"},     {"avi", "video/x-msvideo"},   {"ics", "text/calendar"},
+      {"mp3", "audio/mpeg"},
+      {"wav", "audio/wav"},
+      {"mp4", "video/mp4"},
+      {"mov", "video/quicktime"},
+      {"avi", "video/x-msvideo"},
+      {"ics", "text/calendar"},
       {"vcf", "text/vcard"},
   }};
   if (const std::size_t dot = fileName.rfind('.'); dot != std::string_view::npos) {

@@ -80,8 +80,9 @@ void TEmlFolder::Settle()
       } else {
         // Never under the message's own name: a whole file of an earlier export may be there.
         const std::string as = p.File->Commit(stem + ".incomplete.eml", false);
-        FReport.Failed.push_back({p.Name, "the mailbox ends before the message does: " + std::to_string(p.Got) + " of " +
-                                              std::to_string(p.Length) + " bytes could be read, kept as " + as});
+        FReport.Failed.push_back({p.Name, "the mailbox ends before the message does: " + std::to_string(p.Got) +
+                                              " of " + std::to_string(p.Length) + " bytes could be read, kept as " +
+                                              as});
       }
     } catch (const TFileError& e) {
       FReport.Failed.push_back({p.Name, e.what()});

@@ -61,8 +61,8 @@ bool TMboxFile::Add(const TOutgoingMessage& message, const TMessageWriter& write
   try {
     if (!FOut)
       FOut.emplace(FTarget, FMode);
-    FOut->Write("From MAILER-DAEMON " + (message.Received.empty() ? std::string("Thu Jan  1 00:00:00 1970") : message.Received) +
-                "\n");
+    FOut->Write("From MAILER-DAEMON " +
+                (message.Received.empty() ? std::string("Thu Jan  1 00:00:00 1970") : message.Received) + "\n");
     TMboxEscaper escaper(*FOut);
     write([&](std::string_view piece) { escaper.Feed(piece); });
     escaper.Finish();

@@ -23,7 +23,8 @@ TNewFile::TNewFile(const std::filesystem::path& path, unsigned mode, bool locked
   // A cleaner that locked the file between its creation and this lock has removed it or is about
   // to: take another name. Where the filesystem has no locks, no cleaner can take one either.
   if (FOpen && locked &&
-      ((::flock(FFile, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) || (::fstat(FFile, &st) == 0 && st.st_nlink == 0))) {
+      ((::flock(FFile, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) ||
+       (::fstat(FFile, &st) == 0 && st.st_nlink == 0))) {
     ::close(FFile);
     FOpen = false;
     exists = true;

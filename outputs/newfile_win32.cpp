@@ -71,8 +71,8 @@ bool TNewFile::MoveTo(const std::filesystem::path& target, bool replace)
   const DWORD error = GetLastError();
   if (replace || (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS))
     throw TOutputError(LastSystemError());
-  FFile = CreateFileW(FPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                      nullptr);
+  FFile =
+      CreateFileW(FPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (FFile == INVALID_HANDLE_VALUE)
     throw TOutputError(LastSystemError());
   FOpen = true;

@@ -62,8 +62,9 @@ std::string NumberedName(const std::string& name, int attempt)
 bool ProbeFolder(const fs::path& folder, std::string* reason)
 {
   try {
-    auto file = CreateUnique(folder, [](int k) { return k == 0 ? std::string("check.DAT") : "check" + std::to_string(k) + ".DAT"; },
-                             0666, false);
+    auto file = CreateUnique(
+        folder, [](int k) { return k == 0 ? std::string("check.DAT") : "check" + std::to_string(k) + ".DAT"; }, 0666,
+        false);
     const fs::path probe = file->Path();
     file.reset();
     std::error_code ignored;
@@ -88,7 +89,8 @@ void PrepareFolder(const fs::path& folder, bool create)
 }
 
 TTemporaryFile::TTemporaryFile(const fs::path& folder, const std::string& name, unsigned mode)
-    : FFolder(folder), FFile(CreateUnique(folder, [&](int k) { return TemporaryName(name, k); }, mode, true))
+    : FFolder(folder), FFile(CreateUnique(
+                           folder, [&](int k) { return TemporaryName(name, k); }, mode, true))
 {
 }
 
@@ -126,7 +128,7 @@ void RemoveStaleTemporaries(const fs::path& folder)
 
 TOutputFile::TOutputFile(const fs::path& target, unsigned mode)
 try : FFolder(target.parent_path().empty() ? fs::path(".") : target.parent_path()), FName(PathText(target.filename())),
-      FFile(FFolder, FName, mode) {
+    FFile(FFolder, FName, mode) {
 } catch (const TOutputError& e) {
   throw TFileError(FileErrorMessage("Cannot create file", target, e.what()));
 }

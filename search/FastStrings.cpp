@@ -101,8 +101,8 @@ namespace {
 // estimate that only has to rank bytes well enough to pick a rare one.
 int MailFrequency(std::uint8_t b)
 {
-  static constexpr int kLetters[26] = {80, 15, 28, 43, 120, 22, 20, 60, 70, 2,  8,  40, 24,
-                                       70, 75, 19, 1,  60, 63, 90, 28, 10, 24, 2, 20, 1};
+  static constexpr int kLetters[26] = {80, 15, 28, 43, 120, 22, 20, 60, 70, 2,  8, 40, 24,
+                                       70, 75, 19, 1,  60,  63, 90, 28, 10, 24, 2, 20, 1};
   if (b >= 'a' && b <= 'z')
     return kLetters[b - 'a'];
   if (b >= 'A' && b <= 'Z')
@@ -166,7 +166,8 @@ std::int64_t TTextSearcher::FindByAnchor(std::string_view text, std::int64_t fro
     const auto* found = static_cast<const char*>(std::memchr(at, form, static_cast<std::size_t>(end - at)));
     return found ? found : end;
   };
-  const char* nextForm[2] = {next(first, FAnchorForms[0]), FAnchorForms.size() > 1 ? next(first, FAnchorForms[1]) : end};
+  const char* nextForm[2] = {next(first, FAnchorForms[0]),
+                             FAnchorForms.size() > 1 ? next(first, FAnchorForms[1]) : end};
   const auto* p = reinterpret_cast<const std::uint8_t*>(FPattern.data());
   for (;;) {
     const int which = nextForm[1] < nextForm[0] ? 1 : 0;
@@ -219,8 +220,8 @@ void BuildShiftTable(std::string_view pattern, bool fold, TShiftTable& table, co
   }
 }
 
-std::int64_t FindText(std::string_view pattern, std::string_view text, bool caseSensitive,
-                      std::int64_t start, bool forward)
+std::int64_t FindText(std::string_view pattern, std::string_view text, bool caseSensitive, std::int64_t start,
+                      bool forward)
 {
   if (pattern.empty())
     throw std::invalid_argument("BufferLen is 0");

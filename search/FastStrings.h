@@ -54,8 +54,8 @@ private:
 
 // Position of the first match of pattern in text at or after start (forward), or of the last match
 // beginning at or before start (backward); 0 when there is none. Throws for an empty pattern.
-std::int64_t FindText(std::string_view pattern, std::string_view text, bool caseSensitive,
-                      std::int64_t start, bool forward);
+std::int64_t FindText(std::string_view pattern, std::string_view text, bool caseSensitive, std::int64_t start,
+                      bool forward);
 
 // Position of the first byte equal to c at or after start; 0 when there is none.
 std::int64_t FindChar(std::string_view s, char c, std::int64_t start);

@@ -2,8 +2,8 @@
 //   quillmend-app-bench [--size 1G] [--messages 400000] [--keyword WORD] [--keep FILE]
 //   quillmend-app-bench --tree DIR      times Auto Scan For Files over DIR alone
 // Times LoadMailFile up to the last row in the list, sorts of every row by "Subject" and by "Date",
-// Quick Select All, Apply with the keyword, and the preview of a 20 MiB message. The mailbox goes to $TMPDIR and is deleted unless --keep names it
-// (an existing --keep file is used as it is).
+// Quick Select All, Apply with the keyword, and the preview of a 20 MiB message. The mailbox goes to $TMPDIR and is
+// deleted unless --keep names it (an existing --keep file is used as it is).
 
 #include "app/application.h"
 #include "app/frmMainWindow.h"
@@ -113,8 +113,10 @@ int main(int argc, char* argv[])
     window.show();
     QCoreApplication::processEvents();
     auto* files = window.findChild<QTreeWidget*>(QStringLiteral("tvFiles"));
-    const double scan = Seconds(window, [&] { window.findChild<QAbstractButton*>(QStringLiteral("sbAutoScan"))->click(); });
-    Report("Auto Scan For Files", scan, std::to_string(files->topLevelItem(0)->childCount()) + " mailboxes in the tree");
+    const double scan =
+        Seconds(window, [&] { window.findChild<QAbstractButton*>(QStringLiteral("sbAutoScan"))->click(); });
+    Report("Auto Scan For Files", scan,
+           std::to_string(files->topLevelItem(0)->childCount()) + " mailboxes in the tree");
     return 0;
   }
 
@@ -149,7 +151,8 @@ int main(int argc, char* argv[])
     const double byDate = Seconds(window, [&] { emit list->horizontalHeader()->sectionClicked(1); });
     Report("sort by Date (by instant, mostly distinct values)", byDate);
 
-    const double check = Seconds(window, [&] { window.findChild<QAbstractButton*>(QStringLiteral("sbSelectAll"))->click(); });
+    const double check =
+        Seconds(window, [&] { window.findChild<QAbstractButton*>(QStringLiteral("sbSelectAll"))->click(); });
     Report("Quick Select All", check);
 
     window.findChild<QLineEdit*>(QStringLiteral("txtFilter"))->setText(QString::fromStdString(keyword));
@@ -164,7 +167,8 @@ int main(int argc, char* argv[])
       std::ofstream out(huge, std::ios::binary);
       out << "From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: huge\r\n\r\n";
       const std::string line = std::string(76, 'x') + "\r\n";
-      for (std::int64_t written = 0; written < (std::int64_t{20} << 20); written += static_cast<std::int64_t>(line.size()))
+      for (std::int64_t written = 0; written < (std::int64_t{20} << 20);
+           written += static_cast<std::int64_t>(line.size()))
         out << line;
     }
     Seconds(window, [&] { window.findChild<QAbstractButton*>(QStringLiteral("btnClearFilter"))->click(); });
@@ -174,7 +178,8 @@ int main(int argc, char* argv[])
     const double preview = Seconds(window, [&] { emit list->clicked(first); });
     const QString shown = window.findChild<QPlainTextEdit*>(QStringLiteral("txtmsgbody"))->toPlainText();
     Report("preview of a 20 MiB message", preview,
-           std::to_string(shown.size()) + " characters shown, last line: " + shown.trimmed().section(QLatin1Char('\n'), -1).toStdString());
+           std::to_string(shown.size()) +
+               " characters shown, last line: " + shown.trimmed().section(QLatin1Char('\n'), -1).toStdString());
     fs::remove(huge);
   } catch (const std::exception& e) {
     std::cerr << e.what() << "\n";

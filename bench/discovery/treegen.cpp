@@ -64,8 +64,8 @@ int main(int argc, char** argv)
     // Mostly near the newest folders, so that the tree grows deep as well as wide.
     const auto pick = static_cast<std::uint32_t>(random());
     const std::size_t recent = std::min<std::size_t>(folders.size(), 64);
-    const TFolder parent = (pick % 4 != 0) ? folders[folders.size() - 1 - (pick / 4) % recent]
-                                           : folders[(pick / 4) % folders.size()];
+    const TFolder parent =
+        (pick % 4 != 0) ? folders[folders.size() - 1 - (pick / 4) % recent] : folders[(pick / 4) % folders.size()];
     const auto kind = static_cast<std::uint32_t>(random() % 1000);
     if (kind < 125 && parent.Depth < 14) {
       std::string path = parent.Path + "/dir" + std::to_string(n);

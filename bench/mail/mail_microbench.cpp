@@ -99,7 +99,8 @@ BENCHMARK(BM_FilterEmails)->Unit(benchmark::kMillisecond);
 void BM_FindTextAbsent(benchmark::State& state)
 {
   const std::string& text = Text();
-  const std::string pattern = std::string("zebra-crossing-quarterly-xylophone").substr(0, static_cast<std::size_t>(state.range(0)));
+  const std::string pattern =
+      std::string("zebra-crossing-quarterly-xylophone").substr(0, static_cast<std::size_t>(state.range(0)));
   for (auto _ : state)
     benchmark::DoNotOptimize(FindText(pattern, text, false, 1, true));
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));

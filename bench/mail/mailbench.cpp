@@ -4,9 +4,9 @@
 //   quillmend-mailbench keyword MAILBOX WORD
 //   quillmend-mailbench export MAILBOX FOLDER
 
+#include "document/export.h"
 #include "mail/bodypart.h"
 #include "mail/eudora.h"
-#include "document/export.h"
 
 #include <chrono>
 #include <cstdio>
@@ -72,7 +72,8 @@ int main(int argc, char** argv)
       std::iota(all.begin(), all.end(), std::size_t{0});
       const auto t = Clock::now();
       const TExportReport report = ExportMessages(mailbox, emails, all, folder);
-      std::fprintf(stderr, ", written %zu, failed %zu, export %.3f s", report.Written, report.Failed.size(), Seconds(t));
+      std::fprintf(stderr, ", written %zu, failed %zu, export %.3f s", report.Written, report.Failed.size(),
+                   Seconds(t));
       if (!report.Succeeded())
         return 1;
     }

@@ -42,7 +42,10 @@ public:
   }
 
   // 0 .. n-1; the modulo bias is far below anything a mailbox could show.
-  std::int64_t Below(std::int64_t n) { return n <= 1 ? 0 : static_cast<std::int64_t>(Next() % static_cast<std::uint64_t>(n)); }
+  std::int64_t Below(std::int64_t n)
+  {
+    return n <= 1 ? 0 : static_cast<std::int64_t>(Next() % static_cast<std::uint64_t>(n));
+  }
   std::int64_t Between(std::int64_t lo, std::int64_t hi) { return lo + Below(hi - lo + 1); }
   bool PerMille(int chance) { return Below(1000) < chance; }
 
@@ -60,104 +63,206 @@ private:
 using sv = std::string_view;
 
 // Names are Windows-1252 bytes, as Eudora on Windows stored them.
-constexpr std::array<sv, 40> kFirstNames = {
-    "Jonathan", "Maria",   "J\xFCrgen",  "Fran\xE7ois", "S\xF8ren",   "Anna",    "Robert", "Chen",
-    "Priya",    "Michael", "Ren\xE9",    "Ingrid",      "David",      "Elena",   "Tom\xE1s", "Laura",
-    "Hiroshi",  "Sarah",   "Bj\xF6rn",   "Claire",      "Ahmed",      "Olga",    "Peter",  "Luc\xED" "a",
-    "James",    "Ana\xEFs", "Wolfgang",  "Karen",       "Mateo",      "Zo\xEB",  "Paul",   "Fatima",
-    "Kevin",    "Hannah",  "Dmitri",     "Grace",       "Andr\xE9",   "Linda",   "Oscar",  "Yuki"};
+constexpr std::array<sv, 40> kFirstNames = {"Jonathan",
+                                            "Maria",
+                                            "J\xFCrgen",
+                                            "Fran\xE7ois",
+                                            "S\xF8ren",
+                                            "Anna",
+                                            "Robert",
+                                            "Chen",
+                                            "Priya",
+                                            "Michael",
+                                            "Ren\xE9",
+                                            "Ingrid",
+                                            "David",
+                                            "Elena",
+                                            "Tom\xE1s",
+                                            "Laura",
+                                            "Hiroshi",
+                                            "Sarah",
+                                            "Bj\xF6rn",
+                                            "Claire",
+                                            "Ahmed",
+                                            "Olga",
+                                            "Peter",
+                                            "Luc\xED"
+                                            "a",
+                                            "James",
+                                            "Ana\xEFs",
+                                            "Wolfgang",
+                                            "Karen",
+                                            "Mateo",
+                                            "Zo\xEB",
+                                            "Paul",
+                                            "Fatima",
+                                            "Kevin",
+                                            "Hannah",
+                                            "Dmitri",
+                                            "Grace",
+                                            "Andr\xE9",
+                                            "Linda",
+                                            "Oscar",
+                                            "Yuki"};
 
-constexpr std::array<sv, 40> kLastNames = {
-    "Abbey",    "Garc\xED" "a",  "M\xFCller",  "Lef\xE8vre", "Kierkegaard", "Schmidt",  "Miller",  "Wang",
-    "Patel",    "O'Brien",    "Dubois",     "Andersson",  "Johnson",     "Petrova",  "N\xFA\xF1" "ez", "Bianchi",
-    "Tanaka",   "Thompson",   "Lindstr\xF6m", "Martin",   "Hassan",      "Ivanova",  "Becker",  "Fern\xE1ndez",
-    "Wilson",   "Moreau",     "Wei\xDF",    "Davis",      "Rossi",       "Dupont",   "Clark",   "Rahman",
-    "Nguyen",   "Schr\xF6" "der", "Volkov", "Lee",        "Gon\xE7" "alves", "Walker", "Jensen", "Sato"};
+constexpr std::array<sv, 40> kLastNames = {"Abbey",
+                                           "Garc\xED"
+                                           "a",
+                                           "M\xFCller",
+                                           "Lef\xE8vre",
+                                           "Kierkegaard",
+                                           "Schmidt",
+                                           "Miller",
+                                           "Wang",
+                                           "Patel",
+                                           "O'Brien",
+                                           "Dubois",
+                                           "Andersson",
+                                           "Johnson",
+                                           "Petrova",
+                                           "N\xFA\xF1"
+                                           "ez",
+                                           "Bianchi",
+                                           "Tanaka",
+                                           "Thompson",
+                                           "Lindstr\xF6m",
+                                           "Martin",
+                                           "Hassan",
+                                           "Ivanova",
+                                           "Becker",
+                                           "Fern\xE1ndez",
+                                           "Wilson",
+                                           "Moreau",
+                                           "Wei\xDF",
+                                           "Davis",
+                                           "Rossi",
+                                           "Dupont",
+                                           "Clark",
+                                           "Rahman",
+                                           "Nguyen",
+                                           "Schr\xF6"
+                                           "der",
+                                           "Volkov",
+                                           "Lee",
+                                           "Gon\xE7"
+                                           "alves",
+                                           "Walker",
+                                           "Jensen",
+                                           "Sato"};
 
-constexpr std::array<sv, 16> kDomains = {
-    "arlut.utexas.edu", "example.com",     "mail.example.org", "ganymeta.org",   "web.de",
-    "t-online.de",      "wanadoo.fr",      "hotmail.com",      "yahoo.co.uk",    "earthlink.net",
-    "aol.com",          "comcast.net",     "gmx.net",          "uni-koeln.de",   "qualcomm.com",
-    "cs.example.edu"};
+constexpr std::array<sv, 16> kDomains = {"arlut.utexas.edu", "example.com",   "mail.example.org", "ganymeta.org",
+                                         "web.de",           "t-online.de",   "wanadoo.fr",       "hotmail.com",
+                                         "yahoo.co.uk",      "earthlink.net", "aol.com",          "comcast.net",
+                                         "gmx.net",          "uni-koeln.de",  "qualcomm.com",     "cs.example.edu"};
 
-constexpr std::array<sv, 12> kRelays = {
-    "ns5.arlut.utexas.edu", "mx1.example.com",  "smtp.web.de",       "mail.wanadoo.fr",
-    "mta-poolb1.cluster2.convio.net", "relay.earthlink.net", "mx.gmx.net", "smtp-out.aol.com",
-    "mail.uni-koeln.de",    "inbound.hotmail.com", "mx3.comcast.net", "smtp.qualcomm.com"};
+constexpr std::array<sv, 12> kRelays = {"ns5.arlut.utexas.edu",
+                                        "mx1.example.com",
+                                        "smtp.web.de",
+                                        "mail.wanadoo.fr",
+                                        "mta-poolb1.cluster2.convio.net",
+                                        "relay.earthlink.net",
+                                        "mx.gmx.net",
+                                        "smtp-out.aol.com",
+                                        "mail.uni-koeln.de",
+                                        "inbound.hotmail.com",
+                                        "mx3.comcast.net",
+                                        "smtp.qualcomm.com"};
 
-constexpr std::array<sv, 36> kSubjects = {
-    "Meeting on Thursday",            "Budget figures for Q3",          "Your order has shipped",
-    "Lunch tomorrow?",                "Minutes of the board meeting",   "Photos from the weekend",
-    "Draft of the report",            "Server maintenance tonight",     "Invoice 2004-0117",
-    "Travel plans for March",         "Happy birthday!",                "Question about the contract",
-    "New phone number",               "Reminder: dentist appointment",  "Conference registration",
-    "Gr\xFC\xDF" "e aus M\xFC" "nchen", "R\xE9union de vendredi",      "Updated schedule",
-    "Password reset request",         "Re: your letter of 12 May",      "Family reunion",
-    "Project kickoff",                "Weekly status",                  "Book club: next title",
-    "Flight confirmation",            "Slides for Monday",              "Garden club newsletter",
-    "Can you review this?",           "Quarterly newsletter",           "Holiday schedule",
-    "Piano lessons",                  "Car insurance renewal",          "Test results",
-    "Recipe you asked for",           "Volunteer sign-up",              "Thanks for your help"};
+constexpr std::array<sv, 36> kSubjects = {"Meeting on Thursday",
+                                          "Budget figures for Q3",
+                                          "Your order has shipped",
+                                          "Lunch tomorrow?",
+                                          "Minutes of the board meeting",
+                                          "Photos from the weekend",
+                                          "Draft of the report",
+                                          "Server maintenance tonight",
+                                          "Invoice 2004-0117",
+                                          "Travel plans for March",
+                                          "Happy birthday!",
+                                          "Question about the contract",
+                                          "New phone number",
+                                          "Reminder: dentist appointment",
+                                          "Conference registration",
+                                          "Gr\xFC\xDF"
+                                          "e aus M\xFC"
+                                          "nchen",
+                                          "R\xE9union de vendredi",
+                                          "Updated schedule",
+                                          "Password reset request",
+                                          "Re: your letter of 12 May",
+                                          "Family reunion",
+                                          "Project kickoff",
+                                          "Weekly status",
+                                          "Book club: next title",
+                                          "Flight confirmation",
+                                          "Slides for Monday",
+                                          "Garden club newsletter",
+                                          "Can you review this?",
+                                          "Quarterly newsletter",
+                                          "Holiday schedule",
+                                          "Piano lessons",
+                                          "Car insurance renewal",
+                                          "Test results",
+                                          "Recipe you asked for",
+                                          "Volunteer sign-up",
+                                          "Thanks for your help"};
 
 constexpr std::array<sv, 120> kWords = {
-    "the",      "meeting",  "report",   "we",       "should",   "have",     "a",        "look",
-    "at",       "next",     "week",     "and",      "I",        "think",    "it",       "is",
-    "fine",     "to",       "send",     "them",     "figures",  "before",   "Friday",   "please",
-    "let",      "me",       "know",     "if",       "you",      "need",     "anything", "else",
-    "thanks",   "for",      "your",     "help",     "with",     "the",      "draft",    "budget",
-    "was",      "approved", "by",       "board",    "on",       "Monday",   "our",      "team",
-    "will",     "be",       "in",       "office",   "until",    "six",      "schedule", "changed",
-    "again",    "so",       "plan",     "accordingly", "attached", "are",   "photos",   "from",
-    "trip",     "kids",     "loved",    "beach",    "weather",  "could",    "not",      "been",
-    "better",   "server",   "down",     "maintenance", "tonight", "between", "midnight", "two",
-    "copies",   "of",       "invoice",  "contract", "signed",   "returned", "lawyer",   "agreed",
-    "changes",  "coffee",   "after",    "lunch",    "sounds",   "good",     "call",     "tomorrow",
-    "morning",  "about",    "project",  "deadline", "moved",    "end",      "month",    "everyone",
-    "who",      "can",      "make",     "it",       "bring",    "laptop",   "printer",  "broken",
-    "new",      "address",  "phone",    "number",   "since",    "last",     "year",     "garden"};
+    "the",      "meeting", "report",   "we",          "should",   "have",        "a",        "look",    "at",
+    "next",     "week",    "and",      "I",           "think",    "it",          "is",       "fine",    "to",
+    "send",     "them",    "figures",  "before",      "Friday",   "please",      "let",      "me",      "know",
+    "if",       "you",     "need",     "anything",    "else",     "thanks",      "for",      "your",    "help",
+    "with",     "the",     "draft",    "budget",      "was",      "approved",    "by",       "board",   "on",
+    "Monday",   "our",     "team",     "will",        "be",       "in",          "office",   "until",   "six",
+    "schedule", "changed", "again",    "so",          "plan",     "accordingly", "attached", "are",     "photos",
+    "from",     "trip",    "kids",     "loved",       "beach",    "weather",     "could",    "not",     "been",
+    "better",   "server",  "down",     "maintenance", "tonight",  "between",     "midnight", "two",     "copies",
+    "of",       "invoice", "contract", "signed",      "returned", "lawyer",      "agreed",   "changes", "coffee",
+    "after",    "lunch",   "sounds",   "good",        "call",     "tomorrow",    "morning",  "about",   "project",
+    "deadline", "moved",   "end",      "month",       "everyone", "who",         "can",      "make",    "it",
+    "bring",    "laptop",  "printer",  "broken",      "new",      "address",     "phone",    "number",  "since",
+    "last",     "year",    "garden"};
 
-constexpr std::array<sv, 24> kSentences = {
-    "Thanks for sending the figures so quickly.",
-    "I have attached the latest draft for your comments.",
-    "Could you check whether the numbers on page three add up?",
-    "The meeting has been moved to Thursday at ten in room 204.",
-    "Let me know if anything is unclear.",
-    "We arrived safely and the weather has been wonderful.",
-    "The server will be down for maintenance between midnight and two.",
-    "Please sign both copies and send one back to me.",
-    "I will be out of the office until Monday.",
-    "Sorry for the late reply, it has been a busy week.",
-    "The kids loved the photos, thank you!",
-    "Can we talk about this on the phone tomorrow morning?",
-    "The invoice should reach you by the end of the month.",
-    "Our new address is on the letterhead.",
-    "I agree with most of the changes you suggested.",
-    "See you at the conference in March.",
-    "The printer on the second floor is broken again.",
-    "Dinner on Saturday sounds great.",
-    "The board approved the budget with two small changes.",
-    "Please bring your laptop to the workshop.",
-    "I forwarded your question to the legal team.",
-    "Happy birthday, and all the best for the coming year!",
-    "The minutes from last week are below.",
-    "Let us keep the deadline as it is for now."};
+constexpr std::array<sv, 24> kSentences = {"Thanks for sending the figures so quickly.",
+                                           "I have attached the latest draft for your comments.",
+                                           "Could you check whether the numbers on page three add up?",
+                                           "The meeting has been moved to Thursday at ten in room 204.",
+                                           "Let me know if anything is unclear.",
+                                           "We arrived safely and the weather has been wonderful.",
+                                           "The server will be down for maintenance between midnight and two.",
+                                           "Please sign both copies and send one back to me.",
+                                           "I will be out of the office until Monday.",
+                                           "Sorry for the late reply, it has been a busy week.",
+                                           "The kids loved the photos, thank you!",
+                                           "Can we talk about this on the phone tomorrow morning?",
+                                           "The invoice should reach you by the end of the month.",
+                                           "Our new address is on the letterhead.",
+                                           "I agree with most of the changes you suggested.",
+                                           "See you at the conference in March.",
+                                           "The printer on the second floor is broken again.",
+                                           "Dinner on Saturday sounds great.",
+                                           "The board approved the budget with two small changes.",
+                                           "Please bring your laptop to the workshop.",
+                                           "I forwarded your question to the legal team.",
+                                           "Happy birthday, and all the best for the coming year!",
+                                           "The minutes from last week are below.",
+                                           "Let us keep the deadline as it is for now."};
 
-constexpr std::array<sv, 8> kFromLines = {
-    "From what I remember, the old schedule still applies.",
-    "From my side everything is ready.",
-    "From john@example.com Tue Mar  2 10:00:00 2004",
-    "From the hotel it is a short walk to the station.",
-    "From ???@???",  // too short to be a separator: its 13th byte is the CR
-    "From  ???@??? Mon Dec 13 18:45:29 2010",
-    "From now on please use the new address.",
-    "From ?? @?? Thu Jan  1 00:00:00 1970"};
+constexpr std::array<sv, 8> kFromLines = {"From what I remember, the old schedule still applies.",
+                                          "From my side everything is ready.",
+                                          "From john@example.com Tue Mar  2 10:00:00 2004",
+                                          "From the hotel it is a short walk to the station.",
+                                          "From ???@???",  // too short to be a separator: its 13th byte is the CR
+                                          "From  ???@??? Mon Dec 13 18:45:29 2010",
+                                          "From now on please use the new address.",
+                                          "From ?? @?? Thu Jan  1 00:00:00 1970"};
 
 constexpr std::array<sv, 5> kFlagSpellings = {"MSG_FLAG_EXPUNGED", "MSG_FLAG_EXPUNGED", "msg_flag_expunged",
                                               "Msg_Flag_Expunged", "MSG_flag_EXPUNGED"};
 
-constexpr std::array<sv, 12> kAttachments = {
-    "report.pdf", "budget.xls", "IMG_0412.JPG", "minutes.doc", "slides.ppt", "invoice.pdf",
-    "photo1.jpg", "contract.rtf", "map.gif", "schedule.xls", "letter.doc", "Email Attachment Test"};
+constexpr std::array<sv, 12> kAttachments = {"report.pdf", "budget.xls",   "IMG_0412.JPG", "minutes.doc",
+                                             "slides.ppt", "invoice.pdf",  "photo1.jpg",   "contract.rtf",
+                                             "map.gif",    "schedule.xls", "letter.doc",   "Email Attachment Test"};
 
 constexpr std::array<sv, 7> kWeekdays = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};  // day 0 is 1970-01-01
 constexpr std::array<sv, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -211,8 +316,8 @@ std::string RfcDate(std::int64_t utc, int zoneMinutes)
   const int z = zoneMinutes < 0 ? -zoneMinutes : zoneMinutes;
   char buf[48];
   std::snprintf(buf, sizeof buf, "%s, %d %s %d %02d:%02d:%02d %c%02d%02d", kWeekdays[c.Weekday].data(), c.Day,
-                kMonths[c.Month - 1].data(), c.Year, c.Hour, c.Minute, c.Second, zoneMinutes < 0 ? '-' : '+',
-                z / 60, z % 60);
+                kMonths[c.Month - 1].data(), c.Year, c.Hour, c.Minute, c.Second, zoneMinutes < 0 ? '-' : '+', z / 60,
+                z % 60);
   return buf;
 }
 
@@ -565,8 +670,10 @@ private:
     const std::string date = "Date: " + RfcDate(sent, zone);
     const std::string fromLine = "From: " + Mailbox(from);
     const std::string toLine = "To: " + Mailbox(to);
-    std::string subjectLine = "Subject: " + (HasEightBit(subject) && FRandom.PerMille(500) ? EncodedWord(subject) : subject);
-    const std::string messageId = "Message-ID: <" + Hex(12) + "." + Hex(6) + "@" + std::string(FRandom.Pick(kDomains)) + ">";
+    std::string subjectLine =
+        "Subject: " + (HasEightBit(subject) && FRandom.PerMille(500) ? EncodedWord(subject) : subject);
+    const std::string messageId =
+        "Message-ID: <" + Hex(12) + "." + Hex(6) + "@" + std::string(FRandom.Pick(kDomains)) + ">";
     if (FRandom.PerMille(700)) {
       FWriter.Line(date);
       FWriter.Line(fromLine);
@@ -617,8 +724,10 @@ private:
       if (attachments)
         for (std::int64_t i = FRandom.Between(1, 3); i > 0; --i) {
           FWriter.Line("");
-          FWriter.Line("Attachment Converted: \"C:\\Documents and Settings\\" + FOwner.Address.substr(0, FOwner.Address.find('@')) +
-                       "\\Application Data\\Qualcomm\\Eudora\\attach\\" + std::string(FRandom.Pick(kAttachments)) + "\"");
+          FWriter.Line("Attachment Converted: \"C:\\Documents and Settings\\" +
+                       FOwner.Address.substr(0, FOwner.Address.find('@')) +
+                       "\\Application Data\\Qualcomm\\Eudora\\attach\\" + std::string(FRandom.Pick(kAttachments)) +
+                       "\"");
         }
       if (large) {
         FWriter.Line("");
@@ -638,7 +747,9 @@ private:
   {
     // Mostly short notes, some letters, a few long threads.
     const std::int64_t kind = FRandom.Below(100);
-    const std::int64_t paragraphs = kind < 55 ? FRandom.Between(1, 3) : kind < 90 ? FRandom.Between(3, 8) : FRandom.Between(10, 40);
+    const std::int64_t paragraphs = kind < 55   ? FRandom.Between(1, 3)
+                                    : kind < 90 ? FRandom.Between(3, 8)
+                                                : FRandom.Between(10, 40);
     const std::string greeting = to.Name.substr(0, to.Name.find(' '));
     FWriter.Line(FRandom.PerMille(500) ? "Hi " + greeting + "," : "Dear " + greeting + ",");
     FWriter.Line("");
@@ -675,7 +786,8 @@ private:
 
 }  // namespace
 
-TMailGenSummary GenerateMailbox(std::ostream& out, const TMailGenOptions& options, std::vector<TGeneratedMessage>* messages)
+TMailGenSummary GenerateMailbox(std::ostream& out, const TMailGenOptions& options,
+                                std::vector<TGeneratedMessage>* messages)
 {
   TGenerator generator(out, options);
   return generator.Run(messages);
@@ -704,7 +816,8 @@ std::vector<int> GenerateWindowsIndex(std::ostream& out, const std::vector<TGene
     // Mostly read, as in a mailbox someone works in.
     state = random.PerMille(700) ? 1 : static_cast<int>(random.Below(13));
   }
-  const auto listed = static_cast<std::uint64_t>(std::count_if(states.begin(), states.end(), [](int s) { return s >= 0; }));
+  const auto listed =
+      static_cast<std::uint64_t>(std::count_if(states.begin(), states.end(), [](int s) { return s >= 0; }));
   std::string header(kHeader, '\0');
   text(header, 8, mailboxName, 32);
   put(header, 96, static_cast<std::uint64_t>(mailboxBytes + 1), 4);

@@ -37,7 +37,7 @@ struct TGeneratedMessage {
   std::int64_t StartOffset = 0;
   std::int64_t BodyOffset = 0;  // 0 when the header block was left open
   std::int64_t EndOffset = 0;
-  int FlagWords = 0;            // occurrences of the flag word, any letter case
+  int FlagWords = 0;  // occurrences of the flag word, any letter case
 };
 
 struct TMailGenSummary {

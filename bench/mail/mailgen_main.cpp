@@ -89,9 +89,8 @@ int main(int argc, char** argv)
   if (records) {
     const std::filesystem::path toc = std::filesystem::path(out).replace_extension(".toc");
     std::ofstream index(toc, std::ios::binary | std::ios::trunc);
-    const std::vector<int> states = GenerateWindowsIndex(index, messages, summary.Bytes,
-                                                         std::filesystem::path(out).stem().string(), tocLeftOut,
-                                                         options.Seed);
+    const std::vector<int> states = GenerateWindowsIndex(
+        index, messages, summary.Bytes, std::filesystem::path(out).stem().string(), tocLeftOut, options.Seed);
     index.close();
     if (!index) {
       std::cerr << "quillmend-mailgen: writing " << toc.string() << " failed\n";

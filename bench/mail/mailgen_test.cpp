@@ -1,8 +1,8 @@
 #include "bench/mail/mailgen.h"
 
-#include "mail/eudora.h"
 #include "document/export.h"
 #include "document/mailbox.h"
+#include "mail/eudora.h"
 #include "tests/mail/reference_parser.h"
 
 #include <gtest/gtest.h>
@@ -104,12 +104,12 @@ TEST(Mailgen, EveryLineEndsWithCrLf)
 TEST(Mailgen, HoldsTheAwkwardCases)
 {
   const std::string bytes = Generate(Odd(11, 600));
-  EXPECT_NE(bytes.find("\r\n\tby "), std::string::npos);                   // folded Received
-  EXPECT_NE(bytes.find("=?iso-8859-1?Q?"), std::string::npos);            // encoded word
-  EXPECT_NE(bytes.find("M\xFCller"), std::string::npos);                  // 8-bit name
+  EXPECT_NE(bytes.find("\r\n\tby "), std::string::npos);        // folded Received
+  EXPECT_NE(bytes.find("=?iso-8859-1?Q?"), std::string::npos);  // encoded word
+  EXPECT_NE(bytes.find("M\xFCller"), std::string::npos);        // 8-bit name
   EXPECT_NE(bytes.find("\r\nAttachment Converted: \""), std::string::npos);
   EXPECT_NE(bytes.find("\r\nX-UIDL: "), std::string::npos);
-  EXPECT_NE(bytes.find("\r\nFrom ???@???\r\n"), std::string::npos);       // not a separator
+  EXPECT_NE(bytes.find("\r\nFrom ???@???\r\n"), std::string::npos);  // not a separator
   EXPECT_NE(bytes.find("\r\nFrom what I remember"), std::string::npos);
   EXPECT_NE(bytes.find("msg_flag_expunged"), std::string::npos);
 }
@@ -235,19 +235,19 @@ struct TLeaveOutCase {
 TEST_F(MailgenScan, MessagesLeftOutOfTheIndexAreExactlyThoseNotInIt)
 {
   const TLeaveOutCase cases[] = {{7, 400, 100}, {8, 300, 0}, {9, 200, 1000}, {10, 500, 500}};
-  const TMessageState windowsStates[] = {
-      TMessageState::Unread,   TMessageState::Read,      TMessageState::Replied,    TMessageState::Forwarded,
-      TMessageState::Redirected, TMessageState::Unsendable, TMessageState::Sendable, TMessageState::Queued,
-      TMessageState::Sent,     TMessageState::Unsent,    TMessageState::TimeQueued, TMessageState::Spooled,
-      TMessageState::Recovered};
+  const TMessageState windowsStates[] = {TMessageState::Unread,    TMessageState::Read,       TMessageState::Replied,
+                                         TMessageState::Forwarded, TMessageState::Redirected, TMessageState::Unsendable,
+                                         TMessageState::Sendable,  TMessageState::Queued,     TMessageState::Sent,
+                                         TMessageState::Unsent,    TMessageState::TimeQueued, TMessageState::Spooled,
+                                         TMessageState::Recovered};
   for (const TLeaveOutCase& c : cases) {
     SCOPED_TRACE("seed " + std::to_string(c.Seed));
     std::vector<TGeneratedMessage> messages;
     const std::string bytes = Generate(Odd(c.Seed, c.Messages), &messages);
     const fs::path mailbox = Write("gen.mbx", bytes);
     std::ostringstream toc;
-    const std::vector<int> states = GenerateWindowsIndex(toc, messages, static_cast<std::int64_t>(bytes.size()), "gen",
-                                                         c.LeftOutPerMille, c.Seed);
+    const std::vector<int> states =
+        GenerateWindowsIndex(toc, messages, static_cast<std::int64_t>(bytes.size()), "gen", c.LeftOutPerMille, c.Seed);
     Write("gen.toc", toc.str());
     TMailbox document(mailbox);
     document.ShowOnlyNotInIndex(true);

@@ -138,7 +138,8 @@ TEST_F(TAutoScan, ANameThatIsNotUtf8IsListedAndOpens)
 
 TEST_F(TAutoScan, AFailingSearchEndsInTheErrorBoxWithTheWindowUsable)
 {
-  Window->SetAutoScanRoots([]() -> std::vector<fs::path> { throw std::runtime_error("The drive list is not available"); });
+  Window->SetAutoScanRoots(
+      []() -> std::vector<fs::path> { throw std::runtime_error("The drive list is not available"); });
   Click("sbAutoScan");
   ASSERT_EQ(Ui.Messages.size(), 1u);
   EXPECT_EQ(Ui.Messages[0].Title, QStringLiteral("Quillmend"));

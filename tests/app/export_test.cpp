@@ -62,8 +62,8 @@ TEST_F(TExport, WritesTheCheckedMessagesAndReportsSuccess)
   EXPECT_TRUE(Ui.AllowedNewFolder);
   ExpectOneMessage(TMessageKind::Information, QStringLiteral("Information"), kDone);
   const QStringList rows = Column(0);
-  EXPECT_EQ(Files(folder), (std::vector<std::string>{ExportFileName(rows[0].toULongLong()),
-                                                     ExportFileName(rows[3].toULongLong())}));
+  EXPECT_EQ(Files(folder),
+            (std::vector<std::string>{ExportFileName(rows[0].toULongLong()), ExportFileName(rows[3].toULongLong())}));
   const std::string written = ReadFile(folder / ExportFileName(rows[0].toULongLong()));
   EXPECT_EQ(written.rfind("From ???@??? ", 0), 0u);
   EXPECT_TRUE(Window->isEnabled());
@@ -71,7 +71,8 @@ TEST_F(TExport, WritesTheCheckedMessagesAndReportsSuccess)
 
 TEST_F(TExport, WritesTheMessageBytesWithTheFlagWordTurned)
 {
-  const auto mailbox = Temp.Write("Flag.mbx", std::string("From ???@??? x\r\nX-Flag: msg_flag_expunged\r\n\r\nbody\r\n"));
+  const auto mailbox =
+      Temp.Write("Flag.mbx", std::string("From ???@??? x\r\nX-Flag: msg_flag_expunged\r\n\r\nbody\r\n"));
   Open(mailbox);
   Click("sbSelectAll");
   const fs::path folder = Folder("flag");
@@ -146,9 +147,10 @@ TEST_F(TExport, FilesWrittenUnderAnotherNameAreNamedInOneMoreBox)
   EXPECT_EQ(Ui.Messages[0].Text, kDone);
   EXPECT_EQ(Ui.Messages[1].Kind, TMessageKind::Information);
   EXPECT_EQ(Ui.Messages[1].Title, QStringLiteral("Information"));
-  EXPECT_EQ(Ui.Messages[1].Text,
-            QStringLiteral("1 emails were written under another name, since a different file already had theirs:\n\n%1 as %2")
-                .arg(QString::fromStdString(first), QString::fromStdString(stem + " (2).eml")));
+  EXPECT_EQ(
+      Ui.Messages[1].Text,
+      QStringLiteral("1 emails were written under another name, since a different file already had theirs:\n\n%1 as %2")
+          .arg(QString::fromStdString(first), QString::fromStdString(stem + " (2).eml")));
   EXPECT_EQ(ReadFile(folder / first), "a file of the user's");
   EXPECT_EQ(ReadFile(folder / (stem + " (2).eml")).rfind("From ???@??? ", 0), 0u);
 
@@ -204,8 +206,8 @@ TEST_F(TRebuiltExport, WritesTheCheckedMessagesRebuiltAndReportsWhatWasJoined)
 
   EXPECT_EQ(Ui.Asked.last(), QStringLiteral("Select Where To Save Emails For Mail Programs"));
   const QStringList rows = Column(0);
-  EXPECT_EQ(Files(folder), (std::vector<std::string>{ExportFileName(rows[0].toULongLong()),
-                                                     ExportFileName(rows[2].toULongLong())}));
+  EXPECT_EQ(Files(folder),
+            (std::vector<std::string>{ExportFileName(rows[0].toULongLong()), ExportFileName(rows[2].toULongLong())}));
   for (const int row : {0, 2}) {
     const std::string written = ReadFile(folder / ExportFileName(rows[row].toULongLong()));
     EXPECT_NE(written.rfind("From ???@??? ", 0), 0u);  // no separator line

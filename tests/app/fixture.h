@@ -13,9 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <ostream>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 // Readable failures for Qt's strings.

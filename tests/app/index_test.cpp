@@ -95,7 +95,8 @@ TEST_F(TIndexView, ShowOnlyNotInIndexCombinesWithTheKeywordAndCarriesToTheNextMa
   EXPECT_EQ(only->text(), QStringLiteral("Show Only Messages Not In Index"));
   const TViewStep steps[] = {
       {"only", [&] { only->trigger(); }, {"1", "3"}},
-      {"keyword", [&] {
+      {"keyword",
+       [&] {
          Child<QLineEdit>("txtFilter")->setText(QStringLiteral("x-HTML"));
          Click("btnApplyFilter");
        },

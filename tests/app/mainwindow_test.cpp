@@ -185,7 +185,8 @@ TEST_F(TMainWindow, OpenFileAddsSelectsAndLoadsTheMailbox)
 {
   Open(InMbx);
   EXPECT_EQ(Ui.Asked, QStringList{"Open MSF File"});
-  EXPECT_EQ(Ui.OpenFilter, QStringLiteral("Eudora Mail File (*.mbx);;Eudora Backup (*.mbx.[0-9][0-9][0-9]);;All Files (*)"));
+  EXPECT_EQ(Ui.OpenFilter,
+            QStringLiteral("Eudora Mail File (*.mbx);;Eudora Backup (*.mbx.[0-9][0-9][0-9]);;All Files (*)"));
   auto* tree = Child<QTreeWidget>("tvFiles");
   QTreeWidgetItem* added = tree->topLevelItem(1);
   ASSERT_EQ(added->childCount(), 1);
@@ -239,9 +240,15 @@ struct TFullStopCase {
 TEST(ErrorBoxWording, FullStopFollowsOnlyCharactersAfterIt)
 {
   const TFullStopCase cases[] = {
-      {"Disk full", "Disk full."},        {"Done.", "Done."},      {"Stop!", "Stop!"},
-      {"a, b,", "a, b,"},                 {"trailing ", "trailing "}, {"x-", "x-"},
-      {"path/", "path/."},                {"count 7", "count 7."}, {"", ""},
+      {"Disk full", "Disk full."},
+      {"Done.", "Done."},
+      {"Stop!", "Stop!"},
+      {"a, b,", "a, b,"},
+      {"trailing ", "trailing "},
+      {"x-", "x-"},
+      {"path/", "path/."},
+      {"count 7", "count 7."},
+      {"", ""},
       {"\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9."},
   };
   for (const TFullStopCase& c : cases)

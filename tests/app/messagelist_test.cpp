@@ -53,7 +53,8 @@ TEST_F(TMessageList, AMailboxWithoutMessagesLeavesTheListEmpty)
 
 TEST_F(TMessageList, HeaderValuesAreReadAsWindows1252)
 {
-  const auto mailbox = Temp.Write("Latin.mbx", std::string("From ???@??? x\r\nSubject: Caf\xe9 \x80 5\r\n\r\nbody\r\n"));
+  const auto mailbox =
+      Temp.Write("Latin.mbx", std::string("From ???@??? x\r\nSubject: Caf\xe9 \x80 5\r\n\r\nbody\r\n"));
   Open(mailbox);
   ASSERT_EQ(RowCount(), 1);
   EXPECT_EQ(Column(4)[0], QString::fromUtf8("Caf\xc3\xa9 \xe2\x82\xac 5"));
@@ -93,10 +94,8 @@ struct TFilterCase {
 TEST_F(TMessageList, ApplyListsTheMessagesWhoseBodyHoldsTheKeyword)
 {
   const TFilterCase cases[] = {
-      {"two level attachment", {"0"}},
-      {"ATTACHMENT converted", {"0", "3"}},
-      {"x-HTML", {"1", "2", "4"}},
-      {"Another email test", {}},  // stands only in a Subject line
+      {"two level attachment", {"0"}}, {"ATTACHMENT converted", {"0", "3"}},
+      {"x-HTML", {"1", "2", "4"}},     {"Another email test", {}},  // stands only in a Subject line
       {"no such words anywhere", {}},
   };
   Open(InMbx);
@@ -155,8 +154,8 @@ TEST_F(TMessageList, KeywordsAreSearchedAsWindows1252Bytes)
                                                         "From ???@??? b\r\nSubject: two\r\n\r\nprice \x80 5\r\n"
                                                         "From ???@??? c\r\nSubject: three needle\r\n"));
   const TFilterCase cases[] = {
-      {"caf\xc3\xa9", {"0"}},           // é in any letter case
-      {"\xe2\x82\xac 5", {"1"}},        // the euro sign is byte 0x80
+      {"caf\xc3\xa9", {"0"}},     // é in any letter case
+      {"\xe2\x82\xac 5", {"1"}},  // the euro sign is byte 0x80
       {"NEEDLE", {"2"}},
   };
   Open(mailbox);
@@ -177,7 +176,8 @@ TEST_F(TMessageList, AMacMailboxIsShownPreviewedAndFilteredInMacRoman)
   Open(mailbox);
   EXPECT_EQ(Column(2), (QStringList{QString::fromUtf8("J\xc3\xbcrgen"), QString()}));
   EXPECT_EQ(Column(4), (QStringList{QString::fromUtf8("caf\xc3\xa9"), QStringLiteral("other")}));
-  EXPECT_TRUE(Child<QTreeWidget>("tvFiles")->topLevelItem(1)->child(0)->toolTip(0).startsWith(QStringLiteral("Mac mailbox\n")));
+  EXPECT_TRUE(
+      Child<QTreeWidget>("tvFiles")->topLevelItem(1)->child(0)->toolTip(0).startsWith(QStringLiteral("Mac mailbox\n")));
   ClickRow(0);
   EXPECT_TRUE(Preview().contains(QString::fromUtf8("body \xc2\xabIC\xc2\xbb"))) << Preview().toStdString();
   Child<QLineEdit>("txtFilter")->setText(QString::fromUtf8("\xc2\xabic\xc2\xbb"));
@@ -221,7 +221,8 @@ struct TFailedSwitchCase {
 TEST_F(TMessageList, FilterControlsStayWithTheRowsWhenTheRescanFails)
 {
   const TFailedSwitchCase cases[] = {
-      {"Apply on a removed mailbox", true, [](const std::filesystem::path& mailbox) { std::filesystem::remove(mailbox); }},
+      {"Apply on a removed mailbox", true,
+       [](const std::filesystem::path& mailbox) { std::filesystem::remove(mailbox); }},
       {"Clear on a mailbox replaced by a folder", false,
        [](const std::filesystem::path& mailbox) {
          std::filesystem::remove(mailbox);
@@ -375,10 +376,11 @@ TEST_F(TSortedList, DateSortsByTimeNotByText)
 
 TEST_F(TMessageList, NamesAndSubjectsShowAndSortDecoded)
 {
-  Open(Temp.Write("Encoded.mbx", std::string("From ???@??? x\r\nFrom: =?iso-8859-1?Q?Robert_M=FCller?= <r@x>\r\n"
-                                             "Subject: =?utf-8?B?w4RyZ2Vy?=\r\n\r\n.\r\n"
-                                             "From ???@??? x\r\nFrom: Anna <a@x>\r\nSubject: Zebra\r\n\r\n.\r\n"
-                                             "From ???@??? x\r\nFrom: =?koi8-r?B?8NLJ18XU?=\r\nSubject: beta\r\n\r\n.\r\n")));
+  Open(Temp.Write("Encoded.mbx",
+                  std::string("From ???@??? x\r\nFrom: =?iso-8859-1?Q?Robert_M=FCller?= <r@x>\r\n"
+                              "Subject: =?utf-8?B?w4RyZ2Vy?=\r\n\r\n.\r\n"
+                              "From ???@??? x\r\nFrom: Anna <a@x>\r\nSubject: Zebra\r\n\r\n.\r\n"
+                              "From ???@??? x\r\nFrom: =?koi8-r?B?8NLJ18XU?=\r\nSubject: beta\r\n\r\n.\r\n")));
   EXPECT_EQ(Column(2), (QStringList{QString::fromUtf8("Robert M\xc3\xbcller <r@x>"), "Anna <a@x>",
                                     QString::fromUtf8("\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82")}));
   QTextDocument tip;

@@ -100,8 +100,9 @@ TEST_F(TPreviewPane, HtmlMessagesRenderWithoutTagsAndLoadNothingFromTheNetwork)
     if (c.Row == 2) {
       // The dental reminder links images on the web, and one of its own from the Embedded folder.
       EXPECT_GT(network, 0);
-      const auto own = std::find_if(requests.begin(), requests.end(),
-                                    [](const auto& r) { return r.first == QUrl(QStringLiteral("cid:merged_girl.jpg")); });
+      const auto own = std::find_if(requests.begin(), requests.end(), [](const auto& r) {
+        return r.first == QUrl(QStringLiteral("cid:merged_girl.jpg"));
+      });
       ASSERT_NE(own, requests.end());
       EXPECT_TRUE(own->second);
     }
@@ -158,12 +159,12 @@ TEST_F(TPreviewPane, AMailboxDeletedSinceTheScanGivesTheErrorBox)
 TEST(PreviewText, BreaksLinesAtEveryKindOfLineEndAndShowsZeroBytes)
 {
   TTempDir temp;
-  const auto mailbox =
-      temp.Write("Odd.mbx", "From ???@??? x\r\nSubject: s\r\n\r\nA\rB\nC\r\nD"s + "\0E\x80\r\n"s);
+  const auto mailbox = temp.Write("Odd.mbx", "From ???@??? x\r\nSubject: s\r\n\r\nA\rB\nC\r\nD"s + "\0E\x80\r\n"s);
   TMailbox box(mailbox);
   box.Load();
   ASSERT_EQ(box.Emails().size(), 1u);
-  EXPECT_EQ(PreviewText(box, 0), QString::fromUtf8("\nA\nB\nC\nD\xe2\x90\x80" "E\xe2\x82\xac\n"));
+  EXPECT_EQ(PreviewText(box, 0), QString::fromUtf8("\nA\nB\nC\nD\xe2\x90\x80"
+                                                   "E\xe2\x82\xac\n"));
 }
 
 TEST(PreviewText, ABodyPartOverTheLimitIsCutWithANote)
@@ -180,7 +181,9 @@ TEST(PreviewText, ABodyPartOverTheLimitIsCutWithANote)
   EXPECT_EQ(lines[0], QString());
   EXPECT_EQ(lines[1], QString(38, QLatin1Char('x')));
   // The body part starts at offset 16 (the blank line's CR) and is 104 bytes long.
-  EXPECT_EQ(lines[2], QStringLiteral("[Preview cut: only the first 40 of 104 bytes are shown; the message goes on at file offset 56.]"));
+  EXPECT_EQ(lines[2],
+            QStringLiteral(
+                "[Preview cut: only the first 40 of 104 bytes are shown; the message goes on at file offset 56.]"));
   EXPECT_FALSE(PreviewText(box, 0, 104).contains(QStringLiteral("Preview cut")));
 }
 

@@ -22,10 +22,10 @@ TEST(PathText, EveryNameComesBackByteForByte)
       {"/mail/\xf0\x90\x82\x80 \xf0\x9f\x93\xa7", true},  // pairs whose low half looks like an escape
       {"/mail/caf\xe9.mbx", false},
       {"/mail/\xff\xfe\x80", false},
-      {"/mail/\xc0\xaf", false},              // overlong '/'
+      {"/mail/\xc0\xaf", false},                  // overlong '/'
       {"/mail/\xed\xa0\x80\xed\xb0\x80", false},  // surrogates written as UTF-8
-      {"/mail/\xf4\x90\x80\x80", false},      // beyond U+10FFFF
-      {"/mail/cut\xe2\x82", false},           // sequence cut at the end
+      {"/mail/\xf4\x90\x80\x80", false},          // beyond U+10FFFF
+      {"/mail/cut\xe2\x82", false},               // sequence cut at the end
       {"/mail/\xe2\x82(\xc3", false},
   };
   for (const auto& c : cases) {

@@ -180,10 +180,12 @@ TEST(JobRunner, ReportsTheWorksErrorAndRefusesASecondJob)
   std::exception_ptr seen;
   bool done = false;
   THeldJob held(runner);
-  runner.Start([](TProgressObserver& observer) {
-    if (!observer.Cancelled())
-      throw std::runtime_error("disk gone");
-  }, [&](std::exception_ptr error) { seen = error, done = true; });
+  runner.Start(
+      [](TProgressObserver& observer) {
+        if (!observer.Cancelled())
+          throw std::runtime_error("disk gone");
+      },
+      [&](std::exception_ptr error) { seen = error, done = true; });
   EXPECT_TRUE(runner.Running());
   EXPECT_THROW(runner.Start([](TProgressObserver&) {}, [](std::exception_ptr) {}), std::logic_error);
   held.Release();

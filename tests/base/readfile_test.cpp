@@ -1,7 +1,7 @@
+#include "base/readfile.h"
+#include "document/export.h"
 #include "mail/bodypart.h"
 #include "mail/eudora.h"
-#include "document/export.h"
-#include "base/readfile.h"
 #include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
@@ -56,7 +56,8 @@ TEST_P(ChangedSinceScanTest, RefusesAReplacedOrRewrittenMailboxAndGoesOnWhenItOn
   EXPECT_EQ(scanned, TReadOnlyFile(box).Identity());
   GetParam().change(box);
 
-  const std::string expected = "\"" + PathText(fs::absolute(box)) + "\" has changed since it was scanned; open it again";
+  const std::string expected =
+      "\"" + PathText(fs::absolute(box)) + "\" has changed since it was scanned; open it again";
   auto expectRefused = [&](const std::function<void()>& use) {
     try {
       use();
@@ -67,14 +68,16 @@ TEST_P(ChangedSinceScanTest, RefusesAReplacedOrRewrittenMailboxAndGoesOnWhenItOn
     }
   };
   expectRefused([&] { TReadOnlyFile(box).ExpectUnchanged(scanned); });
-  expectRefused([&] { EXPECT_EQ(FilterEmails(box, emails, "needle 3", nullptr, &scanned), std::vector<std::size_t>{3}); });
+  expectRefused(
+      [&] { EXPECT_EQ(FilterEmails(box, emails, "needle 3", nullptr, &scanned), std::vector<std::size_t>{3}); });
 
   const fs::path out = dir.Path() / "out";
   fs::create_directory(out);
   expectRefused([&] {
     const TExportReport report = ExportMessages(box, emails, {0, 3, 9}, out, nullptr, TExisting::Keep, &scanned);
     EXPECT_EQ(report.Written, 3u);
-    EXPECT_EQ(test::ReadFile(out / ExportFileName(9)), TenMessages().substr(static_cast<std::size_t>(emails[9].StartOffset)));
+    EXPECT_EQ(test::ReadFile(out / ExportFileName(9)),
+              TenMessages().substr(static_cast<std::size_t>(emails[9].StartOffset)));
   });
   if (GetParam().refused) {
     EXPECT_TRUE(fs::is_empty(out)) << "a refused export writes nothing";
@@ -83,37 +86,41 @@ TEST_P(ChangedSinceScanTest, RefusesAReplacedOrRewrittenMailboxAndGoesOnWhenItOn
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ChangedSinceScanTest,
-    testing::Values(
-        TChangeCase{"untouched", [](const fs::path&) {}, false},
-        // A running mail client appends: the scanned messages stay where they were.
-        TChangeCase{"grown", [](const fs::path& box) { Append(box, TenMessages()); }, false},
-        TChangeCase{"grown_and_touched", [](const fs::path& box) { Append(box, "x"); Touch(box); }, false},
-        TChangeCase{"touched", [](const fs::path& box) { Touch(box); }, true},
-        TChangeCase{"rewritten_to_the_same_size",
-                    [](const fs::path& box) {
-                      std::string bytes = test::ReadFile(box);
-                      bytes.replace(bytes.find("needle 3"), 8, "needle 4");
-                      std::ofstream(box, std::ios::binary | std::ios::trunc) << bytes;
-                      Touch(box);
-                    },
-                    true},
-        TChangeCase{"cut", [](const fs::path& box) { fs::resize_file(box, fs::file_size(box) - 1); }, true},
-        // The same mail moved by a few bytes, moved over the scanned file: longer, yet not the same file.
-        TChangeCase{"replaced_by_a_longer_file",
-                    [](const fs::path& box) {
-                      const fs::path other = box.parent_path() / "new.mbx";
-                      std::ofstream(other, std::ios::binary) << "shifted" << TenMessages();
-                      fs::rename(other, box);
-                    },
-                    true},
-        TChangeCase{"replaced_by_a_copy_with_the_same_time",
-                    [](const fs::path& box) {
-                      const fs::path other = box.parent_path() / "copy.mbx";
-                      fs::copy_file(box, other);
-                      fs::last_write_time(other, fs::last_write_time(box));
-                      fs::rename(other, box);
-                    },
-                    true}),
+    testing::Values(TChangeCase{"untouched", [](const fs::path&) {}, false},
+                    // A running mail client appends: the scanned messages stay where they were.
+                    TChangeCase{"grown", [](const fs::path& box) { Append(box, TenMessages()); }, false},
+                    TChangeCase{"grown_and_touched",
+                                [](const fs::path& box) {
+                                  Append(box, "x");
+                                  Touch(box);
+                                },
+                                false},
+                    TChangeCase{"touched", [](const fs::path& box) { Touch(box); }, true},
+                    TChangeCase{"rewritten_to_the_same_size",
+                                [](const fs::path& box) {
+                                  std::string bytes = test::ReadFile(box);
+                                  bytes.replace(bytes.find("needle 3"), 8, "needle 4");
+                                  std::ofstream(box, std::ios::binary | std::ios::trunc) << bytes;
+                                  Touch(box);
+                                },
+                                true},
+                    TChangeCase{"cut", [](const fs::path& box) { fs::resize_file(box, fs::file_size(box) - 1); }, true},
+                    // The same mail moved by a few bytes, moved over the scanned file: longer, yet not the same file.
+                    TChangeCase{"replaced_by_a_longer_file",
+                                [](const fs::path& box) {
+                                  const fs::path other = box.parent_path() / "new.mbx";
+                                  std::ofstream(other, std::ios::binary) << "shifted" << TenMessages();
+                                  fs::rename(other, box);
+                                },
+                                true},
+                    TChangeCase{"replaced_by_a_copy_with_the_same_time",
+                                [](const fs::path& box) {
+                                  const fs::path other = box.parent_path() / "copy.mbx";
+                                  fs::copy_file(box, other);
+                                  fs::last_write_time(other, fs::last_write_time(box));
+                                  fs::rename(other, box);
+                                },
+                                true}),
     [](const testing::TestParamInfo<TChangeCase>& param) { return std::string(param.param.name); });
 
 TEST(ScanIdentity, HoldsTheSizeTheScanReadAlsoWhenTheFileGrewDuringTheScan)

@@ -1,9 +1,9 @@
 // The commands when the mailbox changes after their scan: the file is changed from inside the
 // command's own output, at the moment the scan's bar is erased or the first bytes go out.
 
+#include "base/readfile.h"
 #include "cli/cli.h"
 #include "mail/eudora.h"
-#include "base/readfile.h"
 #include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
@@ -118,7 +118,9 @@ INSTANTIATE_TEST_SUITE_P(Commands, ChangedAfterScanTest,
                          testing::Values(TCommandCase{"list_keyword", {"list", "MAILBOX", "--keyword", "needle"}},
                                          TCommandCase{"show", {"show", "MAILBOX", "1"}},
                                          TCommandCase{"export", {"export", "MAILBOX", "FOLDER"}}),
-                         [](const testing::TestParamInfo<TCommandCase>& param) { return std::string(param.param.name); });
+                         [](const testing::TestParamInfo<TCommandCase>& param) {
+                           return std::string(param.param.name);
+                         });
 
 TEST(CliShow, ABodyCutShortWhileItIsWrittenIsReportedAndFails)
 {

@@ -1,6 +1,6 @@
+#include "base/readfile.h"
 #include "cli/cli.h"
 #include "mail/eudora.h"
-#include "base/readfile.h"
 #include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
@@ -49,8 +49,8 @@ TResult RunCliWithin(std::vector<std::string> args, std::chrono::seconds limit =
   std::future<TResult> result = task->get_future();
   std::thread([task] { (*task)(); }).detach();
   if (result.wait_for(limit) != std::future_status::ready) {
-    std::cerr << "quillmend-cli " << testing::PrintToString(args) << " did not return within " << limit.count()
-              << " s" << std::endl;
+    std::cerr << "quillmend-cli " << testing::PrintToString(args) << " did not return within " << limit.count() << " s"
+              << std::endl;
     std::_Exit(EXIT_FAILURE);
   }
   return result.get();
@@ -93,8 +93,8 @@ TEST(CliList, TsvGivesEveryRecordExactly)
   for (std::size_t i = 0; i < emails.size(); ++i) {
     const TEmail& e = emails[i];
     EXPECT_EQ(lines[i], std::to_string(i) + "\t" + std::to_string(e.StartOffset) + "\t" + std::to_string(e.BodyOffset) +
-                            "\t" + std::to_string(e.EndOffset) + "\t" + std::string(e.Date()) + "\t" + std::string(e.From()) +
-                            "\t" + std::string(e.To()) + "\t" + std::string(e.Subject()));
+                            "\t" + std::to_string(e.EndOffset) + "\t" + std::string(e.Date()) + "\t" +
+                            std::string(e.From()) + "\t" + std::string(e.To()) + "\t" + std::string(e.Subject()));
   }
 }
 
@@ -160,11 +160,12 @@ TEST(CliList, SortGivesTheColumnsOrder)
 {
   const TTempDir dir;
   // Decoded, "Ärger" goes with the A's; undated and unreadable dates come after every dated one.
-  const auto box = dir.Write("sort.mbx", "From ???@??? \r\nDate: Wed, 8 Dec 2010 16:50:48 -0600\r\nSubject: beta\r\n\r\n.\r\n"
-                                         "From ???@??? \r\nDate: not a date\r\nSubject: =?iso-8859-1?Q?=C4rger?=\r\n\r\n.\r\n"
-                                         "From ???@??? \r\nDate: Thu, 22 Apr 2010 07:30:30 -0600\r\nSubject: Alpha\r\n\r\n.\r\n"
-                                         "From ???@??? \r\nSubject: Zeta\r\n\r\n.\r\n"
-                                         "From ???@??? \r\nDate: 8 Dec 10 22:50:48 GMT\r\nSubject: ALPHA\r\n\r\n.\r\n");
+  const auto box =
+      dir.Write("sort.mbx", "From ???@??? \r\nDate: Wed, 8 Dec 2010 16:50:48 -0600\r\nSubject: beta\r\n\r\n.\r\n"
+                            "From ???@??? \r\nDate: not a date\r\nSubject: =?iso-8859-1?Q?=C4rger?=\r\n\r\n.\r\n"
+                            "From ???@??? \r\nDate: Thu, 22 Apr 2010 07:30:30 -0600\r\nSubject: Alpha\r\n\r\n.\r\n"
+                            "From ???@??? \r\nSubject: Zeta\r\n\r\n.\r\n"
+                            "From ???@??? \r\nDate: 8 Dec 10 22:50:48 GMT\r\nSubject: ALPHA\r\n\r\n.\r\n");
   const struct {
     std::vector<std::string> Options;
     std::vector<std::string> Order;
@@ -193,7 +194,11 @@ TEST(CliList, SortGivesTheColumnsOrder)
 // terminal would act on, while tsv keeps them all exactly.
 TEST(CliList, TableShowsNoControlCharacter)
 {
-  std::string subject = "a\x81" "b\x8d" "c\x8f\x90\x9d" "d\x1b[31me\x7f" "f";
+  std::string subject = "a\x81"
+                        "b\x8d"
+                        "c\x8f\x90\x9d"
+                        "d\x1b[31me\x7f"
+                        "f";
   for (int b = 0; b < 256; ++b)
     if (b != '\r' && b != '\n')
       subject += static_cast<char>(b);
@@ -218,7 +223,12 @@ TEST(CliList, TableShowsNoControlCharacter)
 
   const TResult tsv = RunCli({"list", PathText(box), "--format", "tsv"});
   ASSERT_EQ(tsv.code, 0) << tsv.err;
-  EXPECT_NE(tsv.out.find("a\x81" "b\x8d" "c\x8f\x90\x9d" "d\x1b[31me\x7f" "f"), std::string::npos);
+  EXPECT_NE(tsv.out.find("a\x81"
+                         "b\x8d"
+                         "c\x8f\x90\x9d"
+                         "d\x1b[31me\x7f"
+                         "f"),
+            std::string::npos);
 }
 
 TEST(CliList, KeywordKeepsWhatTheFilterKeeps)
@@ -228,7 +238,8 @@ TEST(CliList, KeywordKeepsWhatTheFilterKeeps)
   const auto lines = Lines(r.out);
   EXPECT_FALSE(lines.empty());
   EXPECT_LT(lines.size(), 5u);
-  EXPECT_EQ(Lines(RunCli({"list", InMbx(), "--keyword", "Another email test"}).out).size(), 1u) << "a subject is no body";
+  EXPECT_EQ(Lines(RunCli({"list", InMbx(), "--keyword", "Another email test"}).out).size(), 1u)
+      << "a subject is no body";
 }
 
 TEST(CliShow, WritesTheBodyPartAsItStands)
@@ -279,7 +290,7 @@ TEST(CliExport, KeepsADifferentFileOfTheSameNameUnlessToldToOverwrite)
   EXPECT_EQ(renamed.code, 0) << renamed.err;
   EXPECT_EQ(renamed.out, "Exported 1 of 1 messages to \"" + PathText(out) + "\"\n");
   EXPECT_EQ(renamed.err, otherIndexLine + "quillmend-cli: RecoveredEmail0.eml: a different file has that name; "
-                                         "written as \"RecoveredEmail0 (2).eml\"\n");
+                                          "written as \"RecoveredEmail0 (2).eml\"\n");
   EXPECT_EQ(test::ReadFile(out / "RecoveredEmail0.eml"), first);
   EXPECT_EQ(test::ReadFile(out / "RecoveredEmail0 (2).eml"), test::ReadFile(other));
 
@@ -320,8 +331,9 @@ TEST(CliExport, MessageListsSelectAsSetsInTheOrderOfTheMailbox)
   } cases[] = {
       {"4,0-1,1", {"RecoveredEmail0.eml", "RecoveredEmail1.eml", "RecoveredEmail4.eml"}},
       {"2-3,1-2,3", {"RecoveredEmail1.eml", "RecoveredEmail2.eml", "RecoveredEmail3.eml"}},
-      {"0-4,2", {"RecoveredEmail0.eml", "RecoveredEmail1.eml", "RecoveredEmail2.eml", "RecoveredEmail3.eml",
-                 "RecoveredEmail4.eml"}},
+      {"0-4,2",
+       {"RecoveredEmail0.eml", "RecoveredEmail1.eml", "RecoveredEmail2.eml", "RecoveredEmail3.eml",
+        "RecoveredEmail4.eml"}},
       {"3", {"RecoveredEmail3.eml"}},
   };
   for (const auto& c : cases) {
@@ -399,7 +411,8 @@ TEST(CliList, AMacMailboxIsListedAndSearchedInMacRoman)
   EXPECT_EQ(Lines(RunCli({"list", PathText(box), "--keyword", "\u00abic\u00bb"}).out).size(), 2u);
   EXPECT_EQ(RunCli({"show", PathText(box), "0"}).out, "\rbody \xC7IC\xC8\r") << "shown as the bytes stand";
 
-  const TResult real = RunCli({"list", PathText(test::DataFile("eudora-mac-6.2.4/Mail Folder/In")), "--keyword", "\u00abIC\u00bb"});
+  const TResult real =
+      RunCli({"list", PathText(test::DataFile("eudora-mac-6.2.4/Mail Folder/In")), "--keyword", "\u00abIC\u00bb"});
   ASSERT_EQ(real.code, 0) << real.err;
   ASSERT_EQ(Lines(real.out).size(), 2u) << real.out;
   EXPECT_TRUE(Lines(real.out)[1].starts_with("       3  ")) << real.out;
@@ -448,7 +461,8 @@ TEST(Cli, WordsEndOptionsAndEmptyWordsNameNothing)
   EXPECT_TRUE(dashed.out.ends_with("\t dashed\n")) << dashed.out;
 
   for (const std::vector<std::string>& args : {std::vector<std::string>{"list", "--help"},
-                                              {"export", InMbx(), "--keyword", "x", "--help"}, {"find", "--help"}}) {
+                                               {"export", InMbx(), "--keyword", "x", "--help"},
+                                               {"find", "--help"}}) {
     const TResult help = RunCli(args);
     EXPECT_EQ(help.code, 0) << testing::PrintToString(args);
     EXPECT_NE(help.out.find("Usage: quillmend-cli"), std::string::npos) << help.err;

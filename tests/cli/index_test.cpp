@@ -1,8 +1,8 @@
 // The mail client's index in the command-line tool: the status in every format, the summary line on
 // stderr, --not-in-index for list and export, and a damaged index as a warning that fails nothing.
 
-#include "cli/cli.h"
 #include "base/system.h"
+#include "cli/cli.h"
 #include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>

@@ -16,20 +16,20 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <windows.h>
+#  include <windows.h>
 #else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#  include <fcntl.h>
+#  include <sys/stat.h>
+#  include <unistd.h>
 #endif
 
 namespace quillmend {
 namespace {
 
 namespace fs = std::filesystem;
-using test::TEachStep;
 using test::Cat;
 using test::Relative;
+using test::TEachStep;
 using test::TTempTree;
 using TNames = std::vector<std::string>;
 
@@ -489,7 +489,8 @@ TEST(MbxFilesLinks, FolderSwappedForALinkDuringTheWalkIsNotFollowed)
     std::set<std::string> planted;
     for (int i = 1; i <= kDepth; ++i) {
       // Each side folder named apart, so that listings order it before or after "d" alike.
-      const fs::path mailbox = i < kDepth ? chain(i) / Cat({"s", std::to_string(i)}) / "m.mbx" : chain(i) / "bottom.mbx";
+      const fs::path mailbox =
+          i < kDepth ? chain(i) / Cat({"s", std::to_string(i)}) / "m.mbx" : chain(i) / "bottom.mbx";
       tree.File(mailbox);
       planted.insert(mailbox.generic_string());
     }
@@ -555,8 +556,8 @@ TEST(MbxFilesDrives, FixedDrivesOnThisMachine)
     const auto type = types.find(text);
     if (type == types.end() || text == "/")
       continue;
-    for (const char* never : {"proc", "sysfs", "tmpfs", "devtmpfs", "devpts", "cgroup", "cgroup2", "overlay",
-                              "nfs", "cifs", "squashfs", "iso9660"})
+    for (const char* never : {"proc", "sysfs", "tmpfs", "devtmpfs", "devpts", "cgroup", "cgroup2", "overlay", "nfs",
+                              "cifs", "squashfs", "iso9660"})
       EXPECT_NE(type->second, never) << root;
   }
 }
@@ -583,9 +584,9 @@ TEST(MbxFilesEudora, ListsMailboxesBackupsAndMacMailboxesOnly)
   tree.File("Mail Folder/In", mac);
   tree.File("Mail Folder/Trash", "From ???@??? ");
   tree.File("Mail Folder/._In", std::string("\0\x05\x16\x07\0\x02\0\0", 8) + "From ???@??? ");
-  tree.File("Mail Folder/Out", "");                  // an empty Mac mailbox says nothing
-  tree.File("Mail Folder/Notes", "Dear diary\r");   // no extension, no mail
-  tree.File("Mail Folder/Short", "From ???@???");   // twelve bytes
+  tree.File("Mail Folder/Out", "");                // an empty Mac mailbox says nothing
+  tree.File("Mail Folder/Notes", "Dear diary\r");  // no extension, no mail
+  tree.File("Mail Folder/Short", "From ???@???");  // twelve bytes
   tree.File("Mail Folder/Sub/Deep", mac);
 #ifndef _WIN32
   // Opening a FIFO for reading would wait for a writer: the search would hang.
@@ -611,7 +612,8 @@ TEST(MbxFilesEudora, ListsMailboxesBackupsAndMacMailboxesOnly)
   for (const char* name : {"In.toc.001", "Mail Folder/._In", "Mail Folder/Notes", "Mail Folder/Out"})
     EXPECT_EQ(MailFileKind(tree.Root() / name), std::nullopt) << name;
 #ifndef _WIN32
-  EXPECT_EQ(test::WithinSeconds<bool>(20, [&] { return MailFileKind(tree / "Mail Folder" / "Pipe").has_value(); }), false);
+  EXPECT_EQ(test::WithinSeconds<bool>(20, [&] { return MailFileKind(tree / "Mail Folder" / "Pipe").has_value(); }),
+            false);
 #endif
   EXPECT_EQ(MailFileKindName(TMailFileKind::MacMailbox), "Mac mailbox");
 }

@@ -11,10 +11,10 @@
 #include <vector>
 
 #ifndef _WIN32
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#  include <dirent.h>
+#  include <fcntl.h>
+#  include <sys/stat.h>
+#  include <unistd.h>
 #endif
 
 namespace quillmend::test {

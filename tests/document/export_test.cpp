@@ -1,7 +1,7 @@
-#include "mail/eudora.h"
-#include "document/export.h"
-#include "mail/flagword.h"
 #include "base/readfile.h"
+#include "document/export.h"
+#include "mail/eudora.h"
+#include "mail/flagword.h"
 #include "search/FastStrings.h"
 #include "tests/support/testfiles.h"
 
@@ -44,8 +44,15 @@ std::string ReplaceAll(const std::string& text)
 
 TEST(FlagWordReplacer, GivesTheSameResultWhereverThePiecesAreCut)
 {
-  const std::string parts[] = {"MSG_FLAG_EXPUNGED", "msg_flag_expunged", "MSG_FLAG_EXPUNGE", "MSG_FLAG_",
-                               "x", "\r\n", std::string(1, '\0'), "MSG_FLAG_EXPUNGEDMSG_FLAG_EXPUNGED", "M"};
+  const std::string parts[] = {"MSG_FLAG_EXPUNGED",
+                               "msg_flag_expunged",
+                               "MSG_FLAG_EXPUNGE",
+                               "MSG_FLAG_",
+                               "x",
+                               "\r\n",
+                               std::string(1, '\0'),
+                               "MSG_FLAG_EXPUNGEDMSG_FLAG_EXPUNGED",
+                               "M"};
   std::mt19937 random(11);
   for (int round = 0; round < 2000; ++round) {
     std::string text;
@@ -114,9 +121,10 @@ class ExportTest : public testing::Test {
 protected:
   void SetUp() override
   {
-    mailbox = dir.Write("box.mbx", std::string("From ???@??? one\r\nSubject: 1\r\n\r\nmsg_flag_expunged twice MSG_FLAG_EXPUNGED\r\n") +
-                                       "From ???@??? two\r\nX-Status: MSG_FLAG_EXPUNGED\r\n\r\nsecond\r\n" +
-                                       "From ???@??? three\r\n\r\nthird, no line end");
+    mailbox = dir.Write(
+        "box.mbx", std::string("From ???@??? one\r\nSubject: 1\r\n\r\nmsg_flag_expunged twice MSG_FLAG_EXPUNGED\r\n") +
+                       "From ???@??? two\r\nX-Status: MSG_FLAG_EXPUNGED\r\n\r\nsecond\r\n" +
+                       "From ???@??? three\r\n\r\nthird, no line end");
     TEudorafile().LoadEmails(mailbox, emails);
     ASSERT_EQ(emails.size(), 3u);
     out = dir.Path() / "out";
@@ -180,13 +188,21 @@ TEST_F(ExportTest, ADifferentFileIsNeverReplacedAndTheSameBytesCountAsWritten)
       {"free name", {}, TExisting::Keep, "RecoveredEmail1.eml", 1},
       {"same bytes", {{"RecoveredEmail1.eml", "="}}, TExisting::Keep, "RecoveredEmail1.eml", 1},
       {"different", {{"RecoveredEmail1.eml", "mine"}}, TExisting::Keep, "RecoveredEmail1 (2).eml", 2},
-      {"same length, other bytes", {{"RecoveredEmail1.eml", std::string(message.size(), 'x')}}, TExisting::Keep,
-       "RecoveredEmail1 (2).eml", 2},
+      {"same length, other bytes",
+       {{"RecoveredEmail1.eml", std::string(message.size(), 'x')}},
+       TExisting::Keep,
+       "RecoveredEmail1 (2).eml",
+       2},
       {"again after a rename",
-       {{"RecoveredEmail1.eml", "mine"}, {"RecoveredEmail1 (2).eml", "="}}, TExisting::Keep, "RecoveredEmail1 (2).eml", 2},
+       {{"RecoveredEmail1.eml", "mine"}, {"RecoveredEmail1 (2).eml", "="}},
+       TExisting::Keep,
+       "RecoveredEmail1 (2).eml",
+       2},
       {"second name taken too",
-       {{"RecoveredEmail1.eml", "mine"}, {"RecoveredEmail1 (2).eml", "also mine"}}, TExisting::Keep,
-       "RecoveredEmail1 (3).eml", 3},
+       {{"RecoveredEmail1.eml", "mine"}, {"RecoveredEmail1 (2).eml", "also mine"}},
+       TExisting::Keep,
+       "RecoveredEmail1 (3).eml",
+       3},
       {"replace", {{"RecoveredEmail1.eml", "mine"}}, TExisting::Replace, "RecoveredEmail1.eml", 1},
   };
   for (const TExistingCase& c : cases) {
@@ -252,7 +268,8 @@ TEST_F(ExportTest, AMessageCutShortByAShrunkMailboxIsKeptAsIncompleteAndReplaces
     ASSERT_EQ(report.Failed.size(), 1u);
     EXPECT_EQ(report.Failed[0].FileName, "RecoveredEmail2.eml");
     EXPECT_NE(report.Failed[0].Reason.find("10 of " + std::to_string(whole.size()) + " bytes"), std::string::npos);
-    EXPECT_NE(report.Failed[0].Reason.find("RecoveredEmail2.incomplete.eml"), std::string::npos) << report.Failed[0].Reason;
+    EXPECT_NE(report.Failed[0].Reason.find("RecoveredEmail2.incomplete.eml"), std::string::npos)
+        << report.Failed[0].Reason;
     EXPECT_EQ(ReadFile(out / "RecoveredEmail2.eml"), whole);
     EXPECT_EQ(ReadFile(out / "RecoveredEmail2.incomplete.eml"), whole.substr(0, 10));
   }

@@ -50,11 +50,8 @@ struct TFilterCase {
 TEST_F(TMailboxTest, RowsFollowTheFilterAndClearReadsNothing)
 {
   const TFilterCase cases[] = {
-      {"two level attachment", {0}},
-      {"ATTACHMENT converted", {0, 3}},
-      {"x-HTML", {1, 2, 4}},
-      {"no such words anywhere", {}},
-      {"\xe6\x97\xa5\xe6\x9c\xac", {}},  // no Windows-1252 byte: nothing can hold it
+      {"two level attachment", {0}},  {"ATTACHMENT converted", {0, 3}}, {"x-HTML", {1, 2, 4}},
+      {"no such words anywhere", {}}, {"\xe6\x97\xa5\xe6\x9c\xac", {}},  // no Windows-1252 byte: nothing can hold it
   };
   TMailbox mailbox(Copy());
   mailbox.Load();

@@ -66,9 +66,14 @@ TEST_F(TInlineImageLookup, RefusesWhatMailTextMayNameButNotHaveRead)
     big.put('\0');
   }
   const std::vector<std::string> refused = {
-      "../../../../dev/zero", "../outside.gif", "big.gif",
+      "../../../../dev/zero",
+      "../outside.gif",
+      "big.gif",
 #ifndef _WIN32
-      "pipe.gif", "link.gif", "zero.gif", (Dir.Path() / "outside.gif").string(),
+      "pipe.gif",
+      "link.gif",
+      "zero.gif",
+      (Dir.Path() / "outside.gif").string(),
 #endif
   };
   for (const std::string& name : refused)

@@ -38,14 +38,18 @@ TEST(ReadEudoraText, CutsPartsAtMarkersAtTheStartAndEndOfLines)
     std::vector<std::string> Parts;
   };
   const TCase cases[] = {
-      {"Windows lines", "before\r\n<x-html>\r\n<b>bold</b>\r\n</x-html>\r\nafter\r\n",
+      {"Windows lines",
+       "before\r\n<x-html>\r\n<b>bold</b>\r\n</x-html>\r\nafter\r\n",
        {"plain:before", "html:<b>bold</b>", "plain:after"}},
-      {"any letter case, flowed and rich", "<X-FLOWED>\nsoft \n</x-flowed>\n<x-rich>\n<bold>r</bold>\n</X-RICH>\n",
+      {"any letter case, flowed and rich",
+       "<X-FLOWED>\nsoft \n</x-flowed>\n<x-rich>\n<bold>r</bold>\n</X-RICH>\n",
        {"plain:", "flowed:soft ", "plain:", "rich:<bold>r</bold>", "plain:"}},
-      {"Mac text on the marker lines", "<x-html><html>text</html></x-html>\r",
+      {"Mac text on the marker lines",
+       "<x-html><html>text</html></x-html>\r",
        {"plain:", "html:<html>text</html>", "plain:"}},
       {"an escaped imitation is text", " #<x-html>\njust text <x-html>\n", {"plain: #<x-html>|just text <x-html>"}},
-      {"lines of files", "Attachment Converted: \"c:\\eudora\\attach\\a.doc\"\nRelated: :HD:b%20c.gif:0008BABA:51C49D0E:00000000:00000000\n",
+      {"lines of files",
+       "Attachment Converted: \"c:\\eudora\\attach\\a.doc\"\nRelated: :HD:b%20c.gif:0008BABA:51C49D0E:00000000:00000000\n",
        {"plain:[file 0]|[file 1]"}},
   };
   for (const TCase& c : cases)
@@ -54,8 +58,8 @@ TEST(ReadEudoraText, CutsPartsAtMarkersAtTheStartAndEndOfLines)
 
 TEST(ReadEudoraText, TakesTheCharsetOfMacsTag)
 {
-  const TEudoraText text =
-      ReadEudoraText(SplitLines("<x-html><!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"iso-8859-1/macintosh\">x\r"));
+  const TEudoraText text = ReadEudoraText(
+      SplitLines("<x-html><!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"iso-8859-1/macintosh\">x\r"));
   ASSERT_EQ(text.Parts.size(), 2u);
   EXPECT_EQ(text.Parts[1].Charset, "macintosh");
   EXPECT_EQ(Shape(text)[1], "html:x");
@@ -81,7 +85,8 @@ TEST(ReadEudoraText, ReadsWhatEachLineSaysOfItsFile)
        ""},
       {"Attachment Converted: /home/u/attach/a.pdf", TPartKind::Attachment, "a.pdf", !kWindows, 0, ""},
       {"Attachment Converted: /home/u/attach/../../etc/passwd", TPartKind::Attachment, "passwd", false, 0, ""},
-      {"Attachment converted: Macintosh HD:notes (TEXT/ttxt) (0008BAB8)", TPartKind::Attachment, "notes", false, 0, "TEXT"},
+      {"Attachment converted: Macintosh HD:notes (TEXT/ttxt) (0008BAB8)", TPartKind::Attachment, "notes", false, 0,
+       "TEXT"},
       {"Embedded Content: Appointment reminder from Austi.jpg: 00000001,586425e8,00000000,00000000", TPartKind::Image,
        "Appointment reminder from Austi.jpg", false, 0x586425e8, ""},
       {"Embedded Content: ../../../../dev/zero: 00000001,586425e8,00000000,00000000", TPartKind::Image, "zero", false,
@@ -99,7 +104,8 @@ TEST(ReadEudoraText, ReadsWhatEachLineSaysOfItsFile)
     EXPECT_EQ(file.Hash, c.Hash) << c.Line;
     EXPECT_EQ(file.MacType, c.MacType) << c.Line;
   }
-  for (const char* notAFile : {"Embedded Content: broken line", "Related: :HD:x.gif:zz:1:2:3", "attachment converted: x"})
+  for (const char* notAFile :
+       {"Embedded Content: broken line", "Related: :HD:x.gif:zz:1:2:3", "attachment converted: x"})
     EXPECT_TRUE(ReadEudoraText({notAFile}).Files.empty()) << notAFile;
 }
 
@@ -110,8 +116,9 @@ TEST(ContentIdHash, MatchesTheHashesEudoraStored)
     std::uint32_t Hash;
   };
   // From the "Embedded Content:" and "Related:" lines of the real folders.
-  for (const TCase& c : {TCase{"merged_girl.jpg", 0x586425e8}, TCase{"part1.08010409.03060503@arlut.utexas.edu", 0x277bfd3a},
-                         TCase{"imadeasmilebox.gif", 0x51c49d0e}, TCase{"", 1}})
+  for (const TCase& c :
+       {TCase{"merged_girl.jpg", 0x586425e8}, TCase{"part1.08010409.03060503@arlut.utexas.edu", 0x277bfd3a},
+        TCase{"imadeasmilebox.gif", 0x51c49d0e}, TCase{"", 1}})
     EXPECT_EQ(ContentIdHash(c.Id), c.Hash) << c.Id;
 }
 
@@ -122,7 +129,8 @@ TEST(ContentId, HashesAsEudoraDidInEitherLetterCase)
   EXPECT_EQ(ContentIdHash(""), 1u);
   EXPECT_TRUE(RefersTo("IMadeASmilebox.gif", 0x51c49d0eu));
   EXPECT_FALSE(RefersTo("other.gif", 0x51c49d0eu));
-  EXPECT_EQ(ContentIdReferences("<img src=\"cid:a\"><img src='CID:b'> cid:a cid:"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(ContentIdReferences("<img src=\"cid:a\"><img src='CID:b'> cid:a cid:"),
+            (std::vector<std::string>{"a", "b"}));
 }
 
 }  // namespace

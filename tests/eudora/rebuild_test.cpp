@@ -42,13 +42,15 @@ TEST(RebuildMessage, DropsTheHeadersThatNoLongerTellTheTruthAndDatesFromTheSepar
 
 TEST(RebuildMessage, EachMarkerGivesItsTypeAndSeveralPartsAreMixedInOrder)
 {
-  const std::string out = Rebuilt(std::string(kSeparator) +
-                                  "Date: x\r\n\r\nbef\xf6re\r\n<x-flowed>\r\nflowed \r\n</x-flowed>\r\n"
-                                  "<x-html>\r\n<meta charset=\"utf-8\"><p>caf\xc3\xa9</p>\r\n</x-html>\r\n<x-rich>\r\n<bold>b</bold>\r\n</x-rich>\r\n");
+  const std::string out = Rebuilt(
+      std::string(kSeparator) +
+      "Date: x\r\n\r\nbef\xf6re\r\n<x-flowed>\r\nflowed \r\n</x-flowed>\r\n"
+      "<x-html>\r\n<meta charset=\"utf-8\"><p>caf\xc3\xa9</p>\r\n</x-html>\r\n<x-rich>\r\n<bold>b</bold>\r\n</x-rich>\r\n");
   const std::size_t plain = out.find("Content-Type: text/plain; charset=\"windows-1252\"\r\n");
   const std::size_t flowed = out.find("Content-Type: text/plain; charset=\"us-ascii\"; format=flowed\r\n"
                                       "Content-Transfer-Encoding: 7bit\r\n\r\nflowed \r\n");  // its soft break kept
-  const std::size_t html = out.find("Content-Type: text/html; charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable");
+  const std::size_t html =
+      out.find("Content-Type: text/html; charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable");
   const std::size_t rich = out.find("Content-Type: text/enriched;");
   EXPECT_NE(out.find("Content-Type: multipart/mixed; boundary="), std::string::npos);
   EXPECT_LT(plain, flowed);
@@ -69,10 +71,11 @@ TEST(RebuildMessage, AHeaderBlockNeverClosedEndsWhereTheTextBegins)
 TEST(RebuildMessage, AMarkerLineWhoseFileIsMissingStaysAndIsCounted)
 {
   TRebuildCounts counts;
-  const std::string out = Rebuilt(std::string(kSeparator) + "Subject: s\r\n\r\nText\r\n"
-                                  "Attachment Converted: \"c:\\eudora\\attach\\gone.pdf\"\r\n"
-                                  "Embedded Content: gone.jpg: 00000001,586425e8,00000000,00000000\r\n",
-                                  &counts);
+  const std::string out =
+      Rebuilt(std::string(kSeparator) + "Subject: s\r\n\r\nText\r\n"
+                                        "Attachment Converted: \"c:\\eudora\\attach\\gone.pdf\"\r\n"
+                                        "Embedded Content: gone.jpg: 00000001,586425e8,00000000,00000000\r\n",
+              &counts);
   EXPECT_NE(out.find("Attachment Converted: \"c:\\eudora\\attach\\gone.pdf\"\r\nEmbedded Content: gone.jpg:"),
             std::string::npos);
   ASSERT_EQ(counts.Missing.size(), 2u);
@@ -93,8 +96,8 @@ protected:
   std::string Rebuilt(const std::string& body, TRebuildCounts* counts = nullptr) const
   {
     std::string out;
-    const TRebuildCounts got = RebuildMessage("From ???@??? Tue Dec 14 12:26:20 2010\r" + body, FDir.Path() / "Mail Folder", {},
-                                              [&](std::string_view s) { out += s; });
+    const TRebuildCounts got = RebuildMessage("From ???@??? Tue Dec 14 12:26:20 2010\r" + body,
+                                              FDir.Path() / "Mail Folder", {}, [&](std::string_view s) { out += s; });
     if (counts)
       *counts = got;
     return out;
@@ -117,11 +120,13 @@ TEST_F(MacRebuild, MarkersAndTheirCharsetShareALineWithTheText)
   const std::string out = Rebuilt(
       "Subject: s\r\r<x-html><!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"iso-8859-1/macintosh\"><html>\r"
       "caf\x8e</html></x-html>\r<x-flowed>This is a test\r</x-flowed>\r");
-  EXPECT_NE(out.find("Content-Type: text/html; charset=\"macintosh\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-                     "<html>\r\ncaf=8E</html>\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      out.find("Content-Type: text/html; charset=\"macintosh\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+               "<html>\r\ncaf=8E</html>\r\n"),
+      std::string::npos)
       << out;
-  EXPECT_NE(out.find("format=flowed\r\nContent-Transfer-Encoding: 7bit\r\n\r\nThis is a test\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("format=flowed\r\nContent-Transfer-Encoding: 7bit\r\n\r\nThis is a test\r\n"), std::string::npos)
+      << out;
   for (const char* gone : {"x-stuff", "<x-html>", "</x-html>", "x-flowed>"})
     EXPECT_EQ(out.find(gone), std::string::npos) << gone;
 }

@@ -3,8 +3,8 @@
 
 #include "eudora/toc.h"
 
-#include "mail/eudora.h"
 #include "document/mailbox.h"
+#include "mail/eudora.h"
 #include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
@@ -111,8 +111,8 @@ TEST(IndexReaders, RealMacResourceForkListsTheFiveMessagesNotTheStaleList)
 struct TDamage {
   const char* Name;
   std::function<std::string()> Toc;
-  TStates States;              // empty: no index
-  const char* Problem;         // the reason when there is no index; nullptr: any
+  TStates States;       // empty: no index
+  const char* Problem;  // the reason when there is no index; nullptr: any
   std::size_t AtNoMessage = 0;
   std::size_t LengthsDiffer = 0;
 };
@@ -123,79 +123,112 @@ TEST(IndexJoin, WindowsCopiesGiveTheRightStatusesOrAReason)
 {
   const TDamage cases[] = {
       {"real", RealWindowsToc, kAllUnread, nullptr},
-      {"last entry removed", [] { return WindowsTocOf({0, 1, 2, 3}); },
-       {S::Unread, S::Unread, S::Unread, S::Unread, S::NotInIndex}, nullptr},
-      {"two entries removed", [] { return WindowsTocOf({0, 2, 4}); },
-       {S::Unread, S::NotInIndex, S::Unread, S::NotInIndex, S::Unread}, nullptr},
+      {"last entry removed",
+       [] {
+         return WindowsTocOf({0, 1, 2, 3});
+       },
+       {S::Unread, S::Unread, S::Unread, S::Unread, S::NotInIndex},
+       nullptr},
+      {"two entries removed",
+       [] {
+         return WindowsTocOf({0, 2, 4});
+       },
+       {S::Unread, S::NotInIndex, S::Unread, S::NotInIndex, S::Unread},
+       nullptr},
       {"every entry removed", [] { return WindowsTocOf({}); }, TStates(5, S::NotInIndex), nullptr},
-      {"two swapped, one replied", [] {
+      {"two swapped, one replied",
+       [] {
          std::string toc = WindowsTocOf({0, 3, 2, 1, 4});
          PutLittle(toc, kWinHeader + kWinEntry * 1 + 12, 2, 2);  // the entry of message 3
          return toc;
        },
-       {S::Unread, S::Unread, S::Unread, S::Replied, S::Unread}, nullptr},
-      {"every state", [] {
+       {S::Unread, S::Unread, S::Unread, S::Replied, S::Unread},
+       nullptr},
+      {"every state",
+       [] {
          std::string toc = WindowsTocOf({0, 1, 2, 3, 4});
          for (std::uint32_t e = 0; e < 5; ++e)
            PutLittle(toc, kWinHeader + kWinEntry * e + 12, e == 4 ? 40 : 8 + e, 2);
          return toc;
        },
-       {S::Sent, S::Unsent, S::TimeQueued, S::Spooled, S::Unknown}, nullptr},
-      {"an entry off its message", [] {
+       {S::Sent, S::Unsent, S::TimeQueued, S::Spooled, S::Unknown},
+       nullptr},
+      {"an entry off its message",
+       [] {
          std::string toc = RealWindowsToc();
          PutLittle(toc, kWinHeader + kWinEntry * 2, 10952, 4);
          return toc;
        },
-       {S::Unread, S::Unread, S::NotInIndex, S::Unread, S::Unread}, nullptr, 1},
-      {"an entry past the mailbox", [] {
+       {S::Unread, S::Unread, S::NotInIndex, S::Unread, S::Unread},
+       nullptr,
+       1},
+      {"an entry past the mailbox",
+       [] {
          std::string toc = RealWindowsToc();
          PutLittle(toc, kWinHeader, 0xFFFFFFF0, 4);
          return toc;
        },
-       {S::NotInIndex, S::Unread, S::Unread, S::Unread, S::Unread}, nullptr, 1},
-      {"a length differs", [] {
+       {S::NotInIndex, S::Unread, S::Unread, S::Unread, S::Unread},
+       nullptr,
+       1},
+      {"a length differs",
+       [] {
          std::string toc = RealWindowsToc();
          PutLittle(toc, kWinHeader + kWinEntry * 4 + 4, 1574, 4);
          return toc;
        },
        kAllUnread, nullptr, 0, 1},
-      {"count raised past the file", [] {
+      {"count raised past the file",
+       [] {
          std::string toc = RealWindowsToc();
          PutLittle(toc, 102, 9, 2);
          return toc;
        },
-       {}, "In.toc: 1,194 bytes but 9 entries need 2,066"},
-      {"count lowered", [] {
+       {},
+       "In.toc: 1,194 bytes but 9 entries need 2,066"},
+      {"count lowered",
+       [] {
          std::string toc = RealWindowsToc();
          PutLittle(toc, 102, 3, 2);
          return toc;
        },
-       {}, "In.toc: 1,194 bytes hold 5 entries but the header counts 3"},
-      {"cut inside an entry", [] { return RealWindowsToc().substr(0, 1100); },
-       {}, "In.toc: 1,100 bytes but 5 entries need 1,194"},
-      {"cut inside the header", [] { return RealWindowsToc().substr(0, 50); },
-       {}, "In.toc: 50 bytes, shorter than the 104-byte header"},
+       {},
+       "In.toc: 1,194 bytes hold 5 entries but the header counts 3"},
+      {"cut inside an entry",
+       [] { return RealWindowsToc().substr(0, 1100); },
+       {},
+       "In.toc: 1,100 bytes but 5 entries need 1,194"},
+      {"cut inside the header",
+       [] { return RealWindowsToc().substr(0, 50); },
+       {},
+       "In.toc: 50 bytes, shorter than the 104-byte header"},
       {"empty", [] { return std::string(); }, {}, "In.toc: 0 bytes, shorter than the 104-byte header"},
-      {"a byte too many", [] {
+      {"a byte too many",
+       [] {
          std::string toc = RealWindowsToc() + "x";
          return toc;
        },
-       {}, "In.toc: 1,195 bytes, not a 104-byte header and whole 218-byte entries"},
-      {"entries of another mailbox", [] {
+       {},
+       "In.toc: 1,195 bytes, not a 104-byte header and whole 218-byte entries"},
+      {"entries of another mailbox",
+       [] {
          std::string toc = RealWindowsToc();
          for (std::uint32_t e = 0; e < 5; ++e)
            PutLittle(toc, kWinHeader + kWinEntry * e, 7 + e, 4);
          return toc;
        },
-       {}, "In.toc: none of its 5 entries points at a message in the mailbox"},
+       {},
+       "In.toc: none of its 5 entries points at a message in the mailbox"},
       {"random bytes of the right size", [] { return Random(1194, 1); }, {}, nullptr},
       {"random bytes", [] { return Random(5000, 2); }, {}, nullptr},
-      {"random bytes with a valid count", [] {
+      {"random bytes with a valid count",
+       [] {
          std::string toc = Random(1194, 3);
          PutLittle(toc, 102, 5, 2);
          return toc;
        },
-       {}, "In.toc: none of its 5 entries points at a message in the mailbox"},
+       {},
+       "In.toc: none of its 5 entries points at a message in the mailbox"},
   };
   TEmailArray emails;
   TEudorafile().LoadEmails(DataFile("eudora-windows-7.1/In.mbx"), emails);
@@ -233,14 +266,17 @@ TEST(IndexJoin, MacCopiesGiveTheRightStatusesOrAReason)
 {
   const TDamage cases[] = {
       {"real", RealMacToc, kAllUnread, nullptr},
-      {"last entry removed", [] {
+      {"last entry removed",
+       [] {
          std::string toc = RealMacToc();
          toc.resize(kMacHeader + 4 * kMacEntry);
          PutBig(toc, 262, 4, 2);
          return toc;
        },
-       {S::Unread, S::Unread, S::Unread, S::Unread, S::NotInIndex}, nullptr},
-      {"two swapped, one forwarded", [] {
+       {S::Unread, S::Unread, S::Unread, S::Unread, S::NotInIndex},
+       nullptr},
+      {"two swapped, one forwarded",
+       [] {
          std::string toc = RealMacToc();
          const std::string first = toc.substr(kMacHeader, kMacEntry);
          toc.replace(kMacHeader, kMacEntry, toc.substr(kMacHeader + 4 * kMacEntry, kMacEntry));
@@ -248,21 +284,26 @@ TEST(IndexJoin, MacCopiesGiveTheRightStatusesOrAReason)
          toc[kMacHeader + 4 * kMacEntry + 12] = 8;  // now message 0's entry
          return toc;
        },
-       {S::Forwarded, S::Unread, S::Unread, S::Unread, S::Unread}, nullptr},
-      {"the states of its own", [] {
+       {S::Forwarded, S::Unread, S::Unread, S::Unread, S::Unread},
+       nullptr},
+      {"the states of its own",
+       [] {
          std::string toc = RealMacToc();
          const char states[] = {11, 12, 13, 14, 0};
          for (std::size_t e = 0; e < 5; ++e)
            toc[kMacHeader + kMacEntry * e + 12] = states[e];
          return toc;
        },
-       {S::Timed, S::Sending, S::Error, S::Rebuilt, S::Unknown}, nullptr},
-      {"count raised past the file", [] {
+       {S::Timed, S::Sending, S::Error, S::Rebuilt, S::Unknown},
+       nullptr},
+      {"count raised past the file",
+       [] {
          std::string toc = RealMacToc();
          PutBig(toc, 262, 9, 2);
          return toc;
        },
-       {}, "In.toc: 1,378 bytes but 9 entries need 2,258"},
+       {},
+       "In.toc: 1,378 bytes but 9 entries need 2,258"},
       {"cut short", [] { return RealMacToc().substr(0, 1300); }, {}, "In.toc: 1,300 bytes but 5 entries need 1,378"},
       {"the Windows layout", RealWindowsToc, {}, nullptr},
       {"random bytes", [] { return Random(1378, 4); }, {}, nullptr},
@@ -407,8 +448,8 @@ TEST(IndexJoin, MailboxKeepsOnlyMessagesNotInIndexWithAndWithoutTheKeyword)
 TEST(IndexJoin, StateNamesAreTheOnesTheToolWrites)
 {
   const std::pair<TMessageState, const char*> names[] = {
-      {S::NoIndex, "no-index"}, {S::NotInIndex, "not-in-index"}, {S::TimeQueued, "time-queued"},
-      {S::Recovered, "recovered"}, {S::Rebuilt, "rebuilt"}, {S::Unknown, "unknown"}};
+      {S::NoIndex, "no-index"},    {S::NotInIndex, "not-in-index"}, {S::TimeQueued, "time-queued"},
+      {S::Recovered, "recovered"}, {S::Rebuilt, "rebuilt"},         {S::Unknown, "unknown"}};
   for (const auto& [state, name] : names)
     EXPECT_EQ(StateName(state), name);
   EXPECT_EQ(StateWords(S::NotInIndex), "Not in index");
@@ -445,7 +486,8 @@ TEST(IndexReaders, AnIndexOfMoreThan65535EntriesIsReadWhole)
   EXPECT_EQ(join.States.back(), S::Read);
   PutLittle(toc, 102, 0, 2);
   dir.Write("Big.toc", toc);
-  EXPECT_EQ(JoinIndex(mailbox, emails).Summary.Problem, "Big.toc: 14,287,170 bytes hold 65,537 entries but the header counts 0");
+  EXPECT_EQ(JoinIndex(mailbox, emails).Summary.Problem,
+            "Big.toc: 14,287,170 bytes hold 65,537 entries but the header counts 0");
 }
 
 }  // namespace

@@ -149,8 +149,8 @@ TEST(FilterEmails, SearchesOnlyBodyPartsInAnyLetterCase)
 TEST(FilterEmails, AnUnclosedHeaderBlockIsSearchedWithinItsOwnMessageOnly)
 {
   const TTempDir dir;
-  const auto path = dir.Write("box.mbx",
-                              "From ???@??? \r\nSubject: a\r\n\r\nneedle\r\nFrom ???@??? \r\nSubject: b\r\nno blank line\r\n");
+  const auto path = dir.Write(
+      "box.mbx", "From ???@??? \r\nSubject: a\r\n\r\nneedle\r\nFrom ???@??? \r\nSubject: b\r\nno blank line\r\n");
   TEmailArray emails;
   TEudorafile().LoadEmails(path, emails);
   ASSERT_EQ(emails.size(), 2u);
@@ -201,10 +201,10 @@ TEST_P(FilterAfterChangeTest, ReturnsAndSearchesWhatTheFileHoldsNow)
   TEudorafile().LoadEmails(path, emails);
   ASSERT_EQ(emails.size(), c.count);
   switch (c.change) {
-    case TChange::None: break;
-    case TChange::CutAtMessage3: bytes.resize(static_cast<std::size_t>(emails[3].StartOffset)); break;
-    case TChange::CutInsideMessage3: bytes.resize(static_cast<std::size_t>(emails[3].BodyOffset + 10)); break;
-    case TChange::Grow: bytes += Mailbox(5, c.headerPad, c.bodySize); break;
+  case TChange::None: break;
+  case TChange::CutAtMessage3: bytes.resize(static_cast<std::size_t>(emails[3].StartOffset)); break;
+  case TChange::CutInsideMessage3: bytes.resize(static_cast<std::size_t>(emails[3].BodyOffset + 10)); break;
+  case TChange::Grow: bytes += Mailbox(5, c.headerPad, c.bodySize); break;
   }
   dir.Write("box.mbx", bytes);
 
@@ -218,7 +218,8 @@ TEST_P(FilterAfterChangeTest, ReturnsAndSearchesWhatTheFileHoldsNow)
     if (FindText("needle", left, false, 1, true) > 0)
       expected.push_back(i);
   }
-  const auto kept = test::WithinSeconds<std::vector<std::size_t>>(20, [&] { return FilterEmails(path, emails, "needle"); });
+  const auto kept =
+      test::WithinSeconds<std::vector<std::size_t>>(20, [&] { return FilterEmails(path, emails, "needle"); });
   EXPECT_EQ(kept, expected);
 }
 

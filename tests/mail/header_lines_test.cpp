@@ -44,7 +44,7 @@ TEST(SetHeaderField, StoresOnlyTheFourShownNamesInAnyCase)
     const char* name;
     THeader field;
   };
-  const TCase cases[] = {{"From", THeader::From},       {"FROM", THeader::From}, {"to", THeader::To},
+  const TCase cases[] = {{"From", THeader::From},       {"FROM", THeader::From},       {"to", THeader::To},
                          {"Subject", THeader::Subject}, {"sUbJeCt", THeader::Subject}, {"Date", THeader::Date}};
   for (const TCase& c : cases) {
     const TEmail email = TEmailParser::SetHeaderField({true, c.name, " value"}, TEmail{});

@@ -1,5 +1,5 @@
-#include "mail/emailparser.h"
 #include "base/readfile.h"
+#include "mail/emailparser.h"
 #include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>

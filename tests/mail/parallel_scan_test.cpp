@@ -42,13 +42,15 @@ std::vector<std::int64_t> Boundaries(const std::string& bytes)
   std::set<std::int64_t> at;
   const auto around = [&](std::size_t p, int before, int after) {
     for (int d = -before; d <= after; ++d)
-      at.insert(std::clamp<std::int64_t>(static_cast<std::int64_t>(p) + d, 1, static_cast<std::int64_t>(bytes.size()) + 2));
+      at.insert(
+          std::clamp<std::int64_t>(static_cast<std::int64_t>(p) + d, 1, static_cast<std::int64_t>(bytes.size()) + 2));
   };
   for (std::size_t p = bytes.find("From ???@??? "); p != std::string::npos; p = bytes.find("From ???@??? ", p + 1)) {
     around(p, 3, 15);
     // The header block's lines, to the blank line and past it.
-    const std::size_t end = std::min(bytes.find("\r\n\r\n", p) == std::string::npos ? bytes.size() : bytes.find("\r\n\r\n", p) + 4,
-                                     bytes.find("\r\r", p) == std::string::npos ? bytes.size() : bytes.find("\r\r", p) + 2);
+    const std::size_t end =
+        std::min(bytes.find("\r\n\r\n", p) == std::string::npos ? bytes.size() : bytes.find("\r\n\r\n", p) + 4,
+                 bytes.find("\r\r", p) == std::string::npos ? bytes.size() : bytes.find("\r\r", p) + 2);
     for (std::size_t q = bytes.find('\r', p); q < end; q = bytes.find('\r', q + 1))
       around(q, 2, 2);
   }
@@ -61,10 +63,12 @@ std::vector<std::int64_t> Boundaries(const std::string& bytes)
 TEST(ParallelScan, TwoRangesAgreeWithTheOnePassScanAtEveryBoundaryClass)
 {
   const TTempDir dir;
-  std::vector<std::filesystem::path> files = {DataFile("eudora-windows-7.1/In.mbx"), DataFile("eudora-mac-6.2.4/Mail Folder/In")};
+  std::vector<std::filesystem::path> files = {DataFile("eudora-windows-7.1/In.mbx"),
+                                              DataFile("eudora-mac-6.2.4/Mail Folder/In")};
   for (unsigned seed = 0; seed < 6; ++seed) {
     std::mt19937 random(seed);
-    files.push_back(dir.Write("random" + std::to_string(seed), test::RandomMailbox(random, 120, 40, seed % 2 ? "\r" : "\r\n")));
+    files.push_back(
+        dir.Write("random" + std::to_string(seed), test::RandomMailbox(random, 120, 40, seed % 2 ? "\r" : "\r\n")));
   }
   for (const auto& file : files) {
     const std::string bytes = test::ReadFile(file);
@@ -74,7 +78,8 @@ TEST(ParallelScan, TwoRangesAgreeWithTheOnePassScanAtEveryBoundaryClass)
     for (const std::int64_t boundary : Boundaries(bytes)) {
       ASSERT_EQ(Ranged(file, {0, boundary}), expected) << file << " split at " << boundary;
       // A range past the end learns nothing of where the file ends.
-      ASSERT_EQ(Ranged(file, {0, boundary, size + 5}), expected) << file << " split at " << boundary << " and past the end";
+      ASSERT_EQ(Ranged(file, {0, boundary, size + 5}), expected)
+          << file << " split at " << boundary << " and past the end";
     }
   }
 }
@@ -125,12 +130,15 @@ TEST(ParallelScan, LargeFilesAreSplitAndGiveTheSameRecordsIdentityAndKeywordMatc
   // The keyword filter over the same threads keeps exactly the records the one-thread filter keeps.
   for (const char* keyword : {"hello", "MSG_FLAG", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", "zanzibar"}) {
     const auto kept = FilterEmails(file, parallel, keyword, nullptr, &parallelIdentity, TCodePage::Windows, 2);
-    EXPECT_EQ(kept, FilterEmails(file, parallel, keyword, nullptr, &parallelIdentity, TCodePage::Windows, 1)) << keyword;
+    EXPECT_EQ(kept, FilterEmails(file, parallel, keyword, nullptr, &parallelIdentity, TCodePage::Windows, 1))
+        << keyword;
     std::size_t brute = 0;
     for (const TEmail& e : parallel) {
       const TByteRange body = BodyPart(e);
-      brute += FindText(keyword, std::string_view(bytes).substr(static_cast<std::size_t>(body.Begin),
-                                                                 static_cast<std::size_t>(body.Length())), false, 1, true) > 0;
+      brute += FindText(keyword,
+                        std::string_view(bytes).substr(static_cast<std::size_t>(body.Begin),
+                                                       static_cast<std::size_t>(body.Length())),
+                        false, 1, true) > 0;
     }
     EXPECT_EQ(kept.size(), brute) << keyword;
   }

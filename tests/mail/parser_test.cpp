@@ -1,6 +1,6 @@
+#include "base/readfile.h"
 #include "mail/emailparser.h"
 #include "mail/eudora.h"
-#include "base/readfile.h"
 #include "tests/mail/reference_parser.h"
 #include "tests/support/testfiles.h"
 
@@ -63,33 +63,48 @@ INSTANTIATE_TEST_SUITE_P(
         TScanCase{"lower_case_separator", "from ???@??? x\r\n" + kOne, {Record(16, 45, 53, " Hi")}},
         TScanCase{"separator_needs_13th_byte", "From ???@???\r\n\r\n", {}},
         TScanCase{"bare_separator", "From ???@??? \r\n\r\n", {Record(0, 15, 17)}},
-        TScanCase{"separator_inside_body", "From ???@??? a\r\n\r\nx\r\nFrom ???@??? b\r\n", {Record(0, 16, 21), Record(21, 0, 37)}},
-        TScanCase{"date_after_blank_line_ignored", "From ???@??? \r\nDate: 1\r\n\r\nDate: 2\r\n", {Record(0, 24, 35, {}, {}, {}, " 1")}},
-        TScanCase{"never_closed_header_block", "From ???@??? \r\nSubject: s\r\nbody\r\nTo: late\r\n",
+        TScanCase{"separator_inside_body",
+                  "From ???@??? a\r\n\r\nx\r\nFrom ???@??? b\r\n",
+                  {Record(0, 16, 21), Record(21, 0, 37)}},
+        TScanCase{"date_after_blank_line_ignored",
+                  "From ???@??? \r\nDate: 1\r\n\r\nDate: 2\r\n",
+                  {Record(0, 24, 35, {}, {}, {}, " 1")}},
+        TScanCase{"never_closed_header_block",
+                  "From ???@??? \r\nSubject: s\r\nbody\r\nTo: late\r\n",
                   {Record(0, 0, 43, " s", {}, " late")}},
         TScanCase{"second_blank_line_in_body", "From ???@??? \r\n\r\nx\r\n\r\n", {Record(0, 15, 22)}},
         TScanCase{"last_value_wins", "From ???@??? \r\nTo: a\r\nTo: b\r\n\r\n", {Record(0, 29, 31, {}, {}, " b")}},
-        TScanCase{"all_four_fields", "From ???@??? \r\nfrom: f\r\nTO: t\r\nSubject: s\r\ndate: d\r\n\r\n",
+        TScanCase{"all_four_fields",
+                  "From ???@??? \r\nfrom: f\r\nTO: t\r\nSubject: s\r\ndate: d\r\n\r\n",
                   {Record(0, 52, 54, " s", " f", " t", " d")}},
         // CR CR LF ends the line at its second CR: no line is joined to the next one.
-        TScanCase{"cr_cr_lf_ends_a_line", "From ???@??? \r\nSubject: a\r\r\nFrom ???@??? \r\n",
+        TScanCase{"cr_cr_lf_ends_a_line",
+                  "From ???@??? \r\nSubject: a\r\r\nFrom ???@??? \r\n",
                   {Record(0, 0, 28, " a\r"), Record(28, 0, 43)}},
-        TScanCase{"lone_lf_does_not_end_a_line", "From ???@??? \r\nSubject: a\nTo: b\r\n\r\n",
+        TScanCase{"lone_lf_does_not_end_a_line",
+                  "From ???@??? \r\nSubject: a\nTo: b\r\n\r\n",
                   {Record(0, 33, 35, " a\nTo: b")}},
         TScanCase{"nul_is_an_ordinary_byte", "From ???@??? \r\nSubject: a\0b\r\n\r\n"s, {Record(0, 29, 31, " a\0b"s)}},
-        TScanCase{"continuation_line_is_no_field", "From ???@??? \r\nSubject: a\r\n\tb\r\n\r\n", {Record(0, 31, 33, " a")}},
+        TScanCase{
+            "continuation_line_is_no_field", "From ???@??? \r\nSubject: a\r\n\tb\r\n\r\n", {Record(0, 31, 33, " a")}},
         // The first CR or LF decides how the whole file ends its lines.
         TScanCase{"cr_ended", "From ???@??? x\rSubject: Hi\r\rbody\r", {Record(0, 27, 33, " Hi")}},
         TScanCase{"cr_ended_unterminated_last_line", "From ???@??? x\rSubject: Hi\r\rbody", {Record(0, 27, 32, " Hi")}},
-        TScanCase{"cr_lf_in_a_cr_ended_file_is_one_line_end", "From ???@??? x\rSubject: Hi\r\n\rbody\r\n",
+        TScanCase{"cr_lf_in_a_cr_ended_file_is_one_line_end",
+                  "From ???@??? x\rSubject: Hi\r\n\rbody\r\n",
                   {Record(0, 28, 35, " Hi")}},
         TScanCase{"cr_ended_after_junk", "junk\rFrom ???@??? \rTo: t\r\n\r\n", {Record(5, 26, 28, {}, {}, " t")}},
-        TScanCase{"lone_lf_in_a_cr_ended_file_ends_no_line", "From ???@??? \rSubject: a\nb\r\r", {Record(0, 27, 28, " a\nb")}},
+        TScanCase{"lone_lf_in_a_cr_ended_file_ends_no_line",
+                  "From ???@??? \rSubject: a\nb\r\r",
+                  {Record(0, 27, 28, " a\nb")}},
         TScanCase{"cr_ended_separator_needs_13th_byte", "From ???@???\r\r", {}},
-        TScanCase{"cr_ended_second_separator", "From ???@??? a\r\rx\rFrom ???@??? b\r", {Record(0, 15, 18), Record(18, 0, 33)}},
+        TScanCase{"cr_ended_second_separator",
+                  "From ???@??? a\r\rx\rFrom ???@??? b\r",
+                  {Record(0, 15, 18), Record(18, 0, 33)}},
         TScanCase{"cr_ended_nul", "From ???@??? \rDate: a\0b\r\r"s, {Record(0, 24, 25, {}, {}, {}, " a\0b"s)}},
         TScanCase{"a_last_cr_alone_is_a_line_end", "From ???@??? \r", {Record(0, 0, 14)}},
-        TScanCase{"cr_lf_first_keeps_a_lone_cr_inside_its_line", "From ???@??? x\r\nSubject: a\rb\r\n\r\n",
+        TScanCase{"cr_lf_first_keeps_a_lone_cr_inside_its_line",
+                  "From ???@??? x\r\nSubject: a\rb\r\n\r\n",
                   {Record(0, 30, 32, " a\rb")}},
         TScanCase{"lf_first_keeps_cr_lf_line_ends", "x\nFrom ???@??? \rSubject: s\r\n", {}}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
@@ -114,8 +129,9 @@ TEST(Scan, AgreesWithTheMailClientsOwnIndex)
     EXPECT_EQ(emails[i].StartOffset, offset) << i;
     EXPECT_EQ(emails[i].EndOffset, offset + length) << i;
     // The header values are those of the file's own lines, cut after "Name:".
-    for (const auto& [name, value] : {std::pair{"\r\nSubject:", emails[i].Subject()}, std::pair{"\r\nFrom:", emails[i].From()},
-                                      std::pair{"\r\nTo:", emails[i].To()}, std::pair{"\r\nDate:", emails[i].Date()}}) {
+    for (const auto& [name, value] :
+         {std::pair{"\r\nSubject:", emails[i].Subject()}, std::pair{"\r\nFrom:", emails[i].From()},
+          std::pair{"\r\nTo:", emails[i].To()}, std::pair{"\r\nDate:", emails[i].Date()}}) {
       const std::size_t at = bytes.find(name, static_cast<std::size_t>(offset));
       ASSERT_LT(at, static_cast<std::size_t>(emails[i].BodyOffset)) << name << " of " << i;
       const std::size_t from = at + std::string_view(name).size();
@@ -180,8 +196,9 @@ TEST(Scan, AgreesWithTheMacClientsOwnIndex)
     const auto [offset, length] = index[i];
     EXPECT_EQ(emails[i].StartOffset, offset) << i;
     EXPECT_EQ(emails[i].EndOffset, offset + length) << i;
-    for (const auto& [name, value] : {std::pair{"\rSubject:", emails[i].Subject()}, std::pair{"\rFrom:", emails[i].From()},
-                                      std::pair{"\rTo:", emails[i].To()}, std::pair{"\rDate:", emails[i].Date()}}) {
+    for (const auto& [name, value] :
+         {std::pair{"\rSubject:", emails[i].Subject()}, std::pair{"\rFrom:", emails[i].From()},
+          std::pair{"\rTo:", emails[i].To()}, std::pair{"\rDate:", emails[i].Date()}}) {
       const std::size_t at = bytes.find(name, static_cast<std::size_t>(offset));
       ASSERT_LT(at, static_cast<std::size_t>(emails[i].BodyOffset)) << name << " of " << i;
       const std::size_t from = at + std::string_view(name).size();
@@ -212,8 +229,11 @@ TEST(Scan, ACrEndedFileHasTheRecordsOfItsCrLfForm)
     std::mt19937 random(seed);
     std::string mac;
     for (int i = 0; i < 40; ++i)
-      mac += std::string(i % 7 == 0 ? "From ???@??? Mon" : i % 7 == 1 ? "Subject: s" + std::to_string(random() % 100)
-                                                     : i % 7 == 2 ? "" : "line") + "\r";
+      mac += std::string(i % 7 == 0   ? "From ???@??? Mon"
+                         : i % 7 == 1 ? "Subject: s" + std::to_string(random() % 100)
+                         : i % 7 == 2 ? ""
+                                      : "line") +
+             "\r";
     std::string windows;
     for (const char c : mac)
       windows += c == '\r' ? std::string("\r\n") : std::string(1, c);
@@ -238,7 +258,10 @@ TEST(Scan, AgreesWithTheLineByLineScanAcrossBufferEdges)
       const std::string filler = std::string(998, 'f') + "\r\n";
       while (static_cast<std::int64_t>(bytes.size() + filler.size()) < kEdge + shift)
         bytes += filler;
-      bytes += "Subject: " + std::string(static_cast<std::size_t>(kEdge + shift - static_cast<std::int64_t>(bytes.size()) - 2 + 200), 'p') + "\r\n";
+      bytes += "Subject: " +
+               std::string(static_cast<std::size_t>(kEdge + shift - static_cast<std::int64_t>(bytes.size()) - 2 + 200),
+                           'p') +
+               "\r\n";
       bytes.resize(static_cast<std::size_t>(kEdge + shift));
       bytes += tail;
       const auto file = dir.Write("edge.mbx", bytes);
@@ -251,8 +274,8 @@ TEST(Scan, CrEndedAgreesWithTheLineByLineScanAcrossBufferEdges)
 {
   // A CR at the end of one read and its LF at the start of the next are one line end.
   constexpr std::int64_t kEdge = std::int64_t{256} << 10;
-  const std::string tails[] = {"From ???@??? x\rSubject: across the edge\r\n\rbody\r",
-                               "\r\n\r\nbody\rFrom ???@??? y\r", "Subject: long value here\r\r\n\r", "\n\r\n\r"};
+  const std::string tails[] = {"From ???@??? x\rSubject: across the edge\r\n\rbody\r", "\r\n\r\nbody\rFrom ???@??? y\r",
+                               "Subject: long value here\r\r\n\r", "\n\r\n\r"};
   const TTempDir dir;
   for (const std::string& tail : tails) {
     for (std::int64_t shift = -20; shift <= 4; ++shift) {
@@ -260,7 +283,10 @@ TEST(Scan, CrEndedAgreesWithTheLineByLineScanAcrossBufferEdges)
       const std::string filler = std::string(999, 'f') + "\r";
       while (static_cast<std::int64_t>(bytes.size() + filler.size()) < kEdge + shift)
         bytes += filler;
-      bytes += "Subject: " + std::string(static_cast<std::size_t>(kEdge + shift - static_cast<std::int64_t>(bytes.size()) - 1 + 200), 'p') + "\r";
+      bytes += "Subject: " +
+               std::string(static_cast<std::size_t>(kEdge + shift - static_cast<std::int64_t>(bytes.size()) - 1 + 200),
+                           'p') +
+               "\r";
       bytes.resize(static_cast<std::size_t>(kEdge + shift));
       bytes += tail;
       const auto file = dir.Write("edge", bytes);

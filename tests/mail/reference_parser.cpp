@@ -1,7 +1,7 @@
 #include "tests/mail/reference_parser.h"
 
-#include "mail/emailparser.h"
 #include "base/readfile.h"
+#include "mail/emailparser.h"
 
 #include <string>
 
@@ -55,9 +55,22 @@ TEmailArray ReferenceParse(const std::filesystem::path& fileName)
 
 std::string RandomMailbox(std::mt19937& random, std::size_t lines, std::size_t longLine, std::string_view lineEnd)
 {
-  const std::string pieces[] = {"From ???@??? Mon Dec 13 18:45:29 2010", "From ???@???", "from ???@??? x", "Subject: ",
-                                "subject: hello", "To: a@b", "FROM: x", "Date: today", "X-Other: y", "\tfolded",
-                                "Subject:no", "body text", "", "", "From me", "MSG_FLAG_EXPUNGED"};
+  const std::string pieces[] = {"From ???@??? Mon Dec 13 18:45:29 2010",
+                                "From ???@???",
+                                "from ???@??? x",
+                                "Subject: ",
+                                "subject: hello",
+                                "To: a@b",
+                                "FROM: x",
+                                "Date: today",
+                                "X-Other: y",
+                                "\tfolded",
+                                "Subject:no",
+                                "body text",
+                                "",
+                                "",
+                                "From me",
+                                "MSG_FLAG_EXPUNGED"};
   const std::string noise[] = {"\r", "\n", "\r\r", "\0"s, "\r\n", "\n\r", " "};
   std::string out;
   for (std::size_t i = 0; i < lines; ++i) {

@@ -17,6 +17,7 @@ TEmailArray ReferenceParse(const std::filesystem::path& fileName);
 // Mailbox-like noise: separator and header lines, blank lines, bodies, and stray CR, LF and NUL.
 // lineEnd "\r" writes a Mac mailbox whose lines now and then end in CR LF after all; longLine, when
 // not 0, adds runs of up to that many bytes to some lines.
-std::string RandomMailbox(std::mt19937& random, std::size_t lines, std::size_t longLine, std::string_view lineEnd = "\r\n");
+std::string RandomMailbox(std::mt19937& random, std::size_t lines, std::size_t longLine,
+                          std::string_view lineEnd = "\r\n");
 
 }  // namespace quillmend::test

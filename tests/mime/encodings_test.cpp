@@ -43,7 +43,8 @@ TEST(QuotedPrintable, EncodesWhatSevenBitCannotCarry)
 TEST(Needs7bitEncoding, OnlyForBytesLinesAndMarkersThatNeedIt)
 {
   EXPECT_FALSE(Needs7bitEncoding("plain text\n\tindented\nFromage"));
-  for (const std::string& text : {std::string("caf\xe9"), std::string("x\nFrom y"), std::string("x\n>>From y"), std::string("a=_b"), std::string(999, 'x'), std::string("nul\0", 4)})
+  for (const std::string& text : {std::string("caf\xe9"), std::string("x\nFrom y"), std::string("x\n>>From y"),
+                                  std::string("a=_b"), std::string(999, 'x'), std::string("nul\0", 4)})
     EXPECT_TRUE(Needs7bitEncoding(text)) << text;
 }
 

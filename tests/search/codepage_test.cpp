@@ -23,14 +23,18 @@ TEST(Cp1252ToUtf8, DecodesEveryRange)
 TEST(Cp1252ToUtf8, ShowsNulOnlyWhenAsked)
 {
   EXPECT_EQ(Cp1252ToUtf8("a\0b"s), "a\0b"s);
-  EXPECT_EQ(Cp1252ToUtf8("a\0b"s, TNulDisplay::VisibleSymbol), "a\xe2\x90\x80" "b");
+  EXPECT_EQ(Cp1252ToUtf8("a\0b"s, TNulDisplay::VisibleSymbol), "a\xe2\x90\x80"
+                                                               "b");
 }
 
 TEST(Utf8ToCp1252, EncodesWhatTheCodePageHoldsAndRefusesTheRest)
 {
   if (MailCodePage() != 1252)
     GTEST_SKIP() << "mail is read in code page " << MailCodePage();
-  EXPECT_EQ(Utf8ToCp1252("M\xc3\xbcller \xe2\x82\xac" "5"), "M\xfcller \x80" "5");
+  EXPECT_EQ(Utf8ToCp1252("M\xc3\xbcller \xe2\x82\xac"
+                         "5"),
+            "M\xfcller \x80"
+            "5");
   EXPECT_EQ(Utf8ToCp1252("\xc2\x81"), "\x81");
   EXPECT_EQ(Utf8ToCp1252("\xe4\xb8\xad"), std::nullopt);  // a CJK character has no byte
   EXPECT_EQ(Utf8ToCp1252("caf\xe9"), "caf\xe9") << "bytes that are no UTF-8 stand as they are";

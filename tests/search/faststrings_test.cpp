@@ -42,10 +42,10 @@ INSTANTIATE_TEST_SUITE_P(
                     TFindCase{"a\0b"s, "xxA\1Bx"s, false, 1, true, 0},
                     TFindCase{"\xe9t\xe9", "L'\xc9T\xc9", false, 1, true, 3},  // Windows-1252 accents fold
                     TFindCase{"\xdf", "STRASSE", false, 1, true, 0},           // sharp s has no capital byte
-                    TFindCase{"abcab", "abcabcab", false, 1, true, 1}, TFindCase{"abcab", "xabcacabcab", false, 1, true, 7},
-                    TFindCase{"ab", "abab", false, 4, false, 3}, TFindCase{"ab", "abab", false, 2, false, 1},
-                    TFindCase{"AB", "xabab", false, 99, false, 4}, TFindCase{"ab", "xx", false, 2, false, 0},
-                    TFindCase{"ab", "abab", false, 0, true, 1}));
+                    TFindCase{"abcab", "abcabcab", false, 1, true, 1},
+                    TFindCase{"abcab", "xabcacabcab", false, 1, true, 7}, TFindCase{"ab", "abab", false, 4, false, 3},
+                    TFindCase{"ab", "abab", false, 2, false, 1}, TFindCase{"AB", "xabab", false, 99, false, 4},
+                    TFindCase{"ab", "xx", false, 2, false, 0}, TFindCase{"ab", "abab", false, 0, true, 1}));
 
 TEST(FindText, EmptyPatternIsAnError)
 {
@@ -76,7 +76,8 @@ TEST(FindText, AgreesWithAPlainSearchOnRandomText)
     const std::string text = pick(random() % 40);
     const std::int64_t start = 1 + static_cast<std::int64_t>(random() % (text.size() + 2));
     std::int64_t expected = 0;
-    for (std::size_t at = static_cast<std::size_t>(start - 1); expected == 0 && at + pattern.size() <= text.size(); ++at) {
+    for (std::size_t at = static_cast<std::size_t>(start - 1); expected == 0 && at + pattern.size() <= text.size();
+         ++at) {
       bool same = true;
       for (std::size_t j = 0; j < pattern.size() && same; ++j)
         same = fold[static_cast<unsigned char>(text[at + j])] == fold[static_cast<unsigned char>(pattern[j])];
@@ -104,9 +105,9 @@ TEST(BuildShiftTable, EntersEveryByteButTheLastUnderItsFoldedValue)
 TEST(FoldTable, IsWindows1252UpperCasing)
 {
   const TFoldTable table = Windows1252FoldTable();
-  const std::pair<int, int> pairs[] = {{'a', 'A'}, {'z', 'Z'}, {'A', 'A'}, {'0', '0'}, {0, 0},      {0xE9, 0xC9},
-                                       {0xFE, 0xDE}, {0xF7, 0xF7}, {0xDF, 0xDF}, {0x9A, 0x8A}, {0x9C, 0x8C},
-                                       {0x9E, 0x8E}, {0xFF, 0x9F}, {0xB5, 0xB5}, {0xC9, 0xC9}};
+  const std::pair<int, int> pairs[] = {{'a', 'A'},   {'z', 'Z'},   {'A', 'A'},   {'0', '0'},   {0, 0},
+                                       {0xE9, 0xC9}, {0xFE, 0xDE}, {0xF7, 0xF7}, {0xDF, 0xDF}, {0x9A, 0x8A},
+                                       {0x9C, 0x8C}, {0x9E, 0x8E}, {0xFF, 0x9F}, {0xB5, 0xB5}, {0xC9, 0xC9}};
   for (const auto& [from, to] : pairs)
     EXPECT_EQ(table[from], to) << "byte " << from;
 #ifndef _WIN32
@@ -118,8 +119,9 @@ TEST(FoldTable, IsMacRomanUpperCasing)
 {
   const TFoldTable& table = FoldTable(TCodePage::MacRoman);
   // e acute, u diaeresis, ae, oe, y diaeresis, a grave; sharp s, pi and the dotless i stay.
-  const std::pair<int, int> pairs[] = {{'a', 'A'}, {'z', 'Z'}, {0x8E, 0x83}, {0x9F, 0x86}, {0xBE, 0xAE}, {0xCF, 0xCE},
-                                       {0xD8, 0xD9}, {0x88, 0xCB}, {0x83, 0x83}, {0xA7, 0xA7}, {0xB9, 0xB9}, {0xF5, 0xF5}};
+  const std::pair<int, int> pairs[] = {{'a', 'A'},   {'z', 'Z'},   {0x8E, 0x83}, {0x9F, 0x86},
+                                       {0xBE, 0xAE}, {0xCF, 0xCE}, {0xD8, 0xD9}, {0x88, 0xCB},
+                                       {0x83, 0x83}, {0xA7, 0xA7}, {0xB9, 0xB9}, {0xF5, 0xF5}};
   for (const auto& [from, to] : pairs)
     EXPECT_EQ(table[from], to) << "byte " << from;
   for (int b = 0; b < 256; ++b)

@@ -23,9 +23,9 @@ void PrintTo(const TEmail& email, std::ostream* out)
     }
     return q + "\"";
   };
-  *out << "{start " << email.StartOffset << ", body " << email.BodyOffset << ", end " << email.EndOffset
-       << ", from " << quoted(email.From()) << ", to " << quoted(email.To()) << ", subject " << quoted(email.Subject())
-       << ", date " << quoted(email.Date()) << "}";
+  *out << "{start " << email.StartOffset << ", body " << email.BodyOffset << ", end " << email.EndOffset << ", from "
+       << quoted(email.From()) << ", to " << quoted(email.To()) << ", subject " << quoted(email.Subject()) << ", date "
+       << quoted(email.Date()) << "}";
 }
 
 }  // namespace quillmend

@@ -1,8 +1,8 @@
 // The built quillmend-cli.exe as a process of its own: its command line, its standard streams and
 // the drive paths it is given, none of which an in-process run goes through.
 
-#include "discovery/mbxfiles.h"
 #include "base/readfile.h"
+#include "discovery/mbxfiles.h"
 
 #include "tests/support/testfiles.h"
 #include "tests/windows/codepages.h"
@@ -129,14 +129,18 @@ TEST_F(WindowsCliProcess, FindListsTheMailboxesOfADriveTreeInTheFindersOrder)
     ASSERT_EQ(tree.Root().wstring().rfind(L"Z:\\", 0), 0u) << PathText(tree.Root());
   }
   for (const fs::path& relative : {fs::path(L"a\\b\\deep.mbx"), fs::path(L"a\\IN.MBX"), fs::path(L"notes.txt"),
-                                  fs::path(L"\u00dcn\u00efc\u00f6d\u00e9.mbx")})
+                                   fs::path(L"\u00dcn\u00efc\u00f6d\u00e9.mbx")})
     tree.File(relative);
 
   const TProcessResult r = Run({L"find", tree.Root().wstring()});
   EXPECT_EQ(r.Code, 0u) << r.Err;
   EXPECT_EQ(r.Err, "") << "no progress line when stderr is no console";
   const std::string root = PathText(tree.Root());
-  EXPECT_EQ(r.Out, root + "\\\xc3\x9cn\xc3\xaf" "c\xc3\xb6" "d\xc3\xa9.mbx\n" + root + "\\a\\IN.MBX\n" + root + "\\a\\b\\deep.mbx\n");
+  EXPECT_EQ(r.Out, root +
+                       "\\\xc3\x9cn\xc3\xaf"
+                       "c\xc3\xb6"
+                       "d\xc3\xa9.mbx\n" +
+                       root + "\\a\\IN.MBX\n" + root + "\\a\\b\\deep.mbx\n");
 
   TmbxFiles finder(nullptr, [&] { return std::vector<fs::path>{tree.Root()}; });
   std::string expected;
@@ -154,7 +158,8 @@ TEST_F(WindowsCliProcess, TakesNonAsciiArgumentsAndWritesUtf8)
   EXPECT_EQ(r.Code, 0u) << r.Err;
   EXPECT_NE(r.Out.find("\"subject\": \"caf\xc3\xa9 \xe2\x82\xac\""), std::string::npos) << r.Out;
   // stderr is a text stream, so its line ends are CR LF.
-  EXPECT_EQ(r.Err, "quillmend-cli: \xd0\x9f\xd0\xbe\xd1\x87\xd1\x82\xd0\xb0.toc: not found; 1 message found, no index\r\n");
+  EXPECT_EQ(r.Err,
+            "quillmend-cli: \xd0\x9f\xd0\xbe\xd1\x87\xd1\x82\xd0\xb0.toc: not found; 1 message found, no index\r\n");
 }
 
 // A keyword typed in the system's letters finds mail written in its ANSI code page, in either case,
@@ -165,9 +170,9 @@ TEST_F(WindowsCliProcess, FiltersAndListsMailInTheAnsiCodePage)
   if (!words)
     GTEST_SKIP() << "no words for code page " << GetACP();
   const TTempDir dir;
-  const fs::path mailbox = dir.Write("box.mbx", "From ???@??? \r\nSubject: " + words->LowerBytes + "\r\n\r\nin " +
-                                                    words->UpperBytes + "\r\n" +
-                                                    "From ???@??? \r\nSubject: other\r\n\r\nnothing\r\n");
+  const fs::path mailbox =
+      dir.Write("box.mbx", "From ???@??? \r\nSubject: " + words->LowerBytes + "\r\n\r\nin " + words->UpperBytes +
+                               "\r\n" + "From ???@??? \r\nSubject: other\r\n\r\nnothing\r\n");
   const std::wstring keyword = fs::path(std::u8string(words->Lower.begin(), words->Lower.end())).wstring();
   const TProcessResult r = Run({L"list", mailbox.wstring(), L"--keyword", keyword, L"--format", L"json"});
   EXPECT_EQ(r.Code, 0u) << r.Err;

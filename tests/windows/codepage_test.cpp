@@ -82,7 +82,8 @@ TEST_F(WindowsAnsiCodePage, FoldsItsLetters)
 
 TEST_F(WindowsAnsiCodePage, AKeywordFindsTheBodyInEitherCase)
 {
-  const std::string body = "From ???@???\r\n\r\nSee you in " + Words->UpperBytes + " tomorrow, " + Words->LowerBytes + ".\r\n";
+  const std::string body =
+      "From ???@???\r\n\r\nSee you in " + Words->UpperBytes + " tomorrow, " + Words->LowerBytes + ".\r\n";
   const std::int64_t upperAt = static_cast<std::int64_t>(body.find(Words->UpperBytes)) + 1;
   const std::int64_t lowerAt = static_cast<std::int64_t>(body.find(Words->LowerBytes)) + 1;
   struct {
@@ -90,10 +91,10 @@ TEST_F(WindowsAnsiCodePage, AKeywordFindsTheBodyInEitherCase)
     bool CaseSensitive;
     std::int64_t First;
   } const cases[] = {
-    {Words->Lower, false, upperAt},
-    {Words->Upper, false, upperAt},
-    {Words->Lower, true, lowerAt},
-    {Words->Upper, true, upperAt},
+      {Words->Lower, false, upperAt},
+      {Words->Upper, false, upperAt},
+      {Words->Lower, true, lowerAt},
+      {Words->Upper, true, upperAt},
   };
   for (const auto& c : cases) {
     const std::optional<std::string> keyword = Utf8ToCp1252(c.Keyword);

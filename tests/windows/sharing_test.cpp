@@ -1,6 +1,6 @@
-#include "mail/eudora.h"
-#include "document/export.h"
 #include "base/readfile.h"
+#include "document/export.h"
+#include "mail/eudora.h"
 
 #include "tests/support/testfiles.h"
 #include "tests/windows/handle.h"

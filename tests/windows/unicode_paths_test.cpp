@@ -1,7 +1,7 @@
-#include "cli/cli.h"
-#include "mail/eudora.h"
-#include "document/export.h"
 #include "base/readfile.h"
+#include "cli/cli.h"
+#include "document/export.h"
+#include "mail/eudora.h"
 
 #include "tests/support/testfiles.h"
 #include "tests/windows/handle.h"
@@ -25,8 +25,12 @@ struct TNameCase {
   const wchar_t* wide;
 };
 const TNameCase kNames[] = {
-    {"\xc3\x9cn\xc3\xaf" "c\xc3\xb6" "d\xc3\xa9.mbx", L"\u00dcn\u00efc\u00f6d\u00e9.mbx"},
-    {"\xd0\x9f\xd0\xbe\xd1\x87\xd1\x82\xd0\xb0-\xe9\x83\xb5\xe4\xbe\xbf.mbx", L"\u041f\u043e\u0447\u0442\u0430-\u90f5\u4fbf.mbx"},
+    {"\xc3\x9cn\xc3\xaf"
+     "c\xc3\xb6"
+     "d\xc3\xa9.mbx",
+     L"\u00dcn\u00efc\u00f6d\u00e9.mbx"},
+    {"\xd0\x9f\xd0\xbe\xd1\x87\xd1\x82\xd0\xb0-\xe9\x83\xb5\xe4\xbe\xbf.mbx",
+     L"\u041f\u043e\u0447\u0442\u0430-\u90f5\u4fbf.mbx"},
 };
 
 class WindowsUnicodePaths : public testing::TestWithParam<TNameCase> {
@@ -50,7 +54,8 @@ TEST_P(WindowsUnicodePaths, AreScannedAndExportedThroughTheCore)
   fs::create_directory(folder);
   const TExportReport report = ExportMessages(mailbox, emails, {0, 1}, folder);
   EXPECT_TRUE(report.Succeeded());
-  EXPECT_EQ(test::ReadFile(folder / "RecoveredEmail1.eml"), "From ???@??? 2\r\nSubject: zwei\r\n\r\nMSG_FLAG_MARKED\r\n");
+  EXPECT_EQ(test::ReadFile(folder / "RecoveredEmail1.eml"),
+            "From ???@??? 2\r\nSubject: zwei\r\n\r\nMSG_FLAG_MARKED\r\n");
 }
 
 TEST_P(WindowsUnicodePaths, ArriveAsUtf8AtTheCommandLineTool)
