@@ -14,6 +14,12 @@ constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz
 constexpr std::size_t kBase64LineBytes = 57;  // 76 characters
 constexpr char kHex[] = "0123456789ABCDEF";
 
+// Whether text matches ^>*From : a line an mbox file would have to escape.
+bool StartsAsFromLine(std::string_view text)
+{
+  return text.substr(std::min(text.find_first_not_of('>'), text.size())).starts_with("From ");
+}
+
 }  // namespace
 
 TBase64Writer::TBase64Writer(std::function<void(std::string_view)> sink, std::string_view eol)
@@ -73,24 +79,21 @@ std::string QuotedPrintable(std::string_view text, std::string_view eol)
   while (true) {
     const std::size_t end = std::min(text.find('\n'), text.size());
     const std::string_view line = text.substr(0, end);
-    const bool escape = line.substr(std::min(line.find_first_not_of('>'), line.size())).starts_with("From ");
     std::size_t column = 0;
     for (std::size_t i = 0; i < line.size(); ++i) {
       const auto c = static_cast<unsigned char>(line[i]);
       const bool last = i + 1 == line.size();
       const bool plain = (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last);
-      const bool fromLine = i == 0 && escape;
-      std::string piece;
-      if (plain && !fromLine) {
-        piece = static_cast<char>(c);
-      } else {
-        piece = {'=', kHex[c >> 4], kHex[c & 15]};
-      }
+      const auto encoded = [&] { return std::string{'=', kHex[c >> 4], kHex[c & 15]}; };
+      std::string piece = plain ? std::string(1, static_cast<char>(c)) : encoded();
       if (column + piece.size() > kWidth) {
         out += '=';
         out += eol;
         column = 0;
       }
+      // No encoded line, after a soft break either, may start as an mbox file's separator does.
+      if (column == 0 && plain && StartsAsFromLine(line.substr(i)))
+        piece = encoded();
       out += piece;
       column += piece.size();
     }
@@ -111,11 +114,8 @@ bool Needs7bitEncoding(std::string_view text)
       column = 0;
       continue;
     }
-    if (column == 0) {  // a line a mailbox file would have to escape
-      const std::size_t quotes = std::min(text.find_first_not_of('>', i), text.size());
-      if (text.substr(quotes).starts_with("From "))
-        return true;
-    }
+    if (column == 0 && StartsAsFromLine(text.substr(i)))
+      return true;
     if (c > 126 || (c < 32 && c != '\t') || ++column > 998 || (c == '=' && i + 1 < text.size() && text[i + 1] == '_'))
       return true;
   }

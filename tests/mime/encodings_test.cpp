@@ -40,6 +40,44 @@ TEST(QuotedPrintable, EncodesWhatSevenBitCannotCarry)
     EXPECT_EQ(QuotedPrintable(c.Text, "\r\n"), c.Encoded) << c.Text;
 }
 
+// Undoes quoted-printable: soft breaks joined, =XX decoded.
+std::string DecodedQp(std::string_view encoded)
+{
+  std::string out;
+  for (std::size_t i = 0; i < encoded.size(); ++i) {
+    if (encoded[i] == '=' && encoded.substr(i + 1, 2) == "\r\n") {
+      i += 2;
+    } else if (encoded[i] == '=' && i + 2 < encoded.size()) {
+      out += static_cast<char>(std::stoi(std::string(encoded.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    } else if (encoded.substr(i, 2) == "\r\n") {
+      out += '\n';
+      ++i;
+    } else {
+      out += encoded[i];
+    }
+  }
+  return out;
+}
+
+TEST(QuotedPrintable, NoEncodedLineStartsAsAnMboxSeparatorAfterASoftBreakEither)
+{
+  for (std::size_t before = 70; before <= 80; ++before) {
+    for (const char* rest : {"From here on", ">From here", ">>From x", "Fromage"}) {
+      const std::string text = std::string(before, 'a') + rest;
+      const std::string encoded = QuotedPrintable(text, "\r\n");
+      for (std::size_t start = 0; start <= encoded.size();) {
+        const std::size_t end = std::min(encoded.find("\r\n", start), encoded.size());
+        const std::string_view line = std::string_view(encoded).substr(start, end - start);
+        EXPECT_FALSE(line.substr(std::min(line.find_first_not_of('>'), line.size())).starts_with("From "))
+            << before << " " << rest << "\n" << encoded;
+        start = end + 2;
+      }
+      EXPECT_EQ(DecodedQp(encoded), text);
+    }
+  }
+}
+
 TEST(Needs7bitEncoding, OnlyForBytesLinesAndMarkersThatNeedIt)
 {
   EXPECT_FALSE(Needs7bitEncoding("plain text\n\tindented\nFromage"));
