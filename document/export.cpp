@@ -1,5 +1,6 @@
 #include "document/export.h"
 
+#include "eudora/toc.h"
 #include "mail/flagword.h"
 #include "outputs/emlfolder.h"
 #include "outputs/mboxfile.h"
@@ -59,6 +60,17 @@ void Add(TRebuildReport& report, TRebuildCounts&& counts, const std::string& fil
   }
 }
 
+// The mailbox open as file and its index: no output may take their place.
+TKeptFiles Kept(const TReadOnlyFile& file)
+{
+  TKeptFiles kept;
+  kept.Add(file.Identity());
+  const TIndexFiles index = IndexFilesFor(file.Path());
+  kept.Add(index.Toc);
+  kept.Add(index.AppleDouble);
+  return kept;
+}
+
 // Throws unless the mailbox open as file is still the one scanned (when that is known).
 void CheckScanned(const TReadOnlyFile& file, const TFileIdentity* scanned)
 {
@@ -88,14 +100,14 @@ TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails,
       return true;
     });
   };
-  return ExportMessages(read, OutputMode(mailbox), emails, indexes, folder, observer, existing);
+  return ExportMessages(read, OutputMode(mailbox), emails, indexes, folder, observer, existing, Kept(file));
 }
 
 TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TEmailArray& emails,
                              const std::vector<std::size_t>& indexes, const fs::path& folder,
-                             TProgressObserver* observer, TExisting existing)
+                             TProgressObserver* observer, TExisting existing, TKeptFiles kept)
 {
-  TEmlFolder sink(folder, mode, existing);
+  TEmlFolder sink(folder, mode, existing, std::move(kept));
   std::string replaced;
   return Feed(sink, indexes, observer, [&](std::size_t index) {
     return sink.Add({ExportFileName(index), {}}, [&](const TByteSink& out) {
@@ -128,7 +140,7 @@ TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& email
     CheckScanned(*file, scanned);
     reader.emplace(*file);
   }
-  TEmlFolder sink(folder, OutputMode(mailbox), existing);
+  TEmlFolder sink(folder, OutputMode(mailbox), existing, file ? Kept(*file) : TKeptFiles());
   static_cast<TExportReport&>(report) = Feed(sink, indexes, observer, [&](std::size_t index) {
     const std::string name = ExportFileName(index);
     return sink.Add({name, {}}, [&](const TByteSink& out) {
@@ -153,7 +165,7 @@ TRebuildReport ExportMbox(const fs::path& mailbox, const TEmailArray& emails, co
   const TReadOnlyFile file(mailbox);
   CheckScanned(file, scanned);
   TRangeReader reader(file);
-  TMboxFile sink(target, OutputMode(mailbox), existing);
+  TMboxFile sink(target, OutputMode(mailbox), existing, Kept(file));
   std::vector<TExportFailure> leftOut;
   TExportReport written = Feed(sink, indexes, observer, [&](std::size_t index) {
     std::string stored;

@@ -24,6 +24,9 @@ namespace quillmend {
 // "RecoveredEmail<index>.eml"
 std::string ExportFileName(std::size_t index);
 
+// No export takes the place of the mailbox it reads or of its index (a file of that name is refused,
+// even with TExisting::Replace).
+
 // Writes emails[i] for each i of indexes, in that order, into folder, each as the mailbox holds it
 // with the flag word replaced (see TEmlFolder for how files are written, named and reported). A
 // message the mailbox cannot be read for is reported and the export goes on. Files are made no more
@@ -38,11 +41,12 @@ TExportReport ExportMessages(const std::filesystem::path& mailbox, const TEmailA
 // now ends. Throws TFileError when the mailbox cannot be read.
 using TMessageReader = std::function<std::int64_t(TByteRange range, const std::function<void(std::string_view)>& sink)>;
 
-// ExportMessages with the bytes coming from read and the files made with the permission bits mode
-// (less the umask): the seam through which tests make reading fail part way.
+// ExportMessages with the bytes coming from read, the files made with the permission bits mode
+// (less the umask) and never in the place of kept: the seam through which tests make reading fail
+// part way.
 TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TEmailArray& emails,
                              const std::vector<std::size_t>& indexes, const std::filesystem::path& folder,
-                             TProgressObserver* observer, TExisting existing);
+                             TProgressObserver* observer, TExisting existing, TKeptFiles kept = {});
 
 struct TRebuildReport : TExportReport {
   std::size_t Attachments = 0;  // attachment files joined

@@ -364,11 +364,16 @@ TIndexJoin JoinIndex(const TMailIndex& index, const TEmailArray& emails)
   return join;
 }
 
+TIndexFiles IndexFilesFor(const fs::path& mailbox)
+{
+  return {IsWindowsMailbox(mailbox) ? fs::path(mailbox).replace_extension(".toc") : fs::path(mailbox) += ".toc",
+          mailbox.parent_path() / (fs::path("._") += mailbox.filename())};
+}
+
 TMailIndex ReadIndexFor(const fs::path& mailbox)
 {
   const bool windows = IsWindowsMailbox(mailbox);
-  const fs::path toc = windows ? fs::path(mailbox).replace_extension(".toc") : fs::path(mailbox) += ".toc";
-  const fs::path appleDouble = mailbox.parent_path() / (fs::path("._") += mailbox.filename());
+  const auto [toc, appleDouble] = IndexFilesFor(mailbox);
   const std::string tocName = PathText(toc.filename());
   std::string name = tocName;
   try {

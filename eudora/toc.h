@@ -103,6 +103,14 @@ struct TMailIndex {
   std::vector<TIndexEntry> Entries;
 };
 
+// The files beside mailbox that may hold its index: NAME.toc (X.mbx has X.toc, Mac mailboxes have
+// no extension) and the AppleDouble file ._NAME.
+struct TIndexFiles {
+  std::filesystem::path Toc;
+  std::filesystem::path AppleDouble;
+};
+TIndexFiles IndexFilesFor(const std::filesystem::path& mailbox);
+
 // Reads the index that belongs to mailbox: X.mbx has X.toc; any other name (Mac mailboxes have no
 // extension) has X.toc in the Mac layout, or else ._X. Needs no scan, so it can run beside one.
 // Never throws but for memory.

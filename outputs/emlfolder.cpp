@@ -14,8 +14,8 @@ constexpr std::int64_t kBatchBytes = std::int64_t{64} << 20;
 
 }  // namespace
 
-TEmlFolder::TEmlFolder(std::filesystem::path folder, unsigned mode, TExisting existing)
-    : FFolder(std::move(folder)), FMode(mode), FExisting(existing)
+TEmlFolder::TEmlFolder(std::filesystem::path folder, unsigned mode, TExisting existing, TKeptFiles kept)
+    : FFolder(std::move(folder)), FMode(mode), FExisting(existing), FKept(std::move(kept))
 {
 }
 
@@ -72,14 +72,14 @@ void TEmlFolder::Settle()
         p.File->Sync();
       const std::string stem = p.Name.substr(0, p.Name.size() - 4);
       if (p.Got == p.Length) {
-        const std::string as = p.File->Commit(p.Name, FExisting == TExisting::Replace);
+        const std::string as = p.File->Commit(p.Name, FExisting == TExisting::Replace, FKept);
         ++FReport.Written;
         FReport.Files.push_back(as);
         if (as != p.Name)
           FReport.Renamed.push_back({p.Name, as});
       } else {
         // Never under the message's own name: a whole file of an earlier export may be there.
-        const std::string as = p.File->Commit(stem + ".incomplete.eml", false);
+        const std::string as = p.File->Commit(stem + ".incomplete.eml", false, FKept);
         FReport.Failed.push_back({p.Name, "the mailbox ends before the message does: " + std::to_string(p.Got) +
                                               " of " + std::to_string(p.Length) + " bytes could be read, kept as " +
                                               as});

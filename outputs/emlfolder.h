@@ -14,8 +14,8 @@ namespace quillmend {
 class TEmlFolder : public TMessageSink {
 public:
   // Files are made with the permission bits mode (less the umask); a different file under a
-  // message's name is kept or replaced as existing says.
-  TEmlFolder(std::filesystem::path folder, unsigned mode, TExisting existing);
+  // message's name is kept or replaced as existing says, but never one of kept.
+  TEmlFolder(std::filesystem::path folder, unsigned mode, TExisting existing, TKeptFiles kept = {});
   ~TEmlFolder() override;
 
   // Each file is written under a temporary name and named once it is on the disk, in batches. Of a
@@ -36,6 +36,7 @@ private:
   std::filesystem::path FFolder;
   unsigned FMode;
   TExisting FExisting;
+  TKeptFiles FKept;
   bool FStarted = false;
   TExportReport FReport;
   std::vector<TPending> FPending;

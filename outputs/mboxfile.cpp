@@ -47,8 +47,9 @@ private:
 
 }  // namespace
 
-TMboxFile::TMboxFile(std::filesystem::path target, unsigned mode, TExisting existing)
-    : FTarget(std::move(target)), FFileName(PathText(FTarget.filename())), FMode(mode), FExisting(existing)
+TMboxFile::TMboxFile(std::filesystem::path target, unsigned mode, TExisting existing, TKeptFiles kept)
+    : FTarget(std::move(target)), FFileName(PathText(FTarget.filename())), FMode(mode), FExisting(existing),
+      FKept(std::move(kept))
 {
 }
 
@@ -60,7 +61,7 @@ bool TMboxFile::Add(const TOutgoingMessage& message, const TMessageWriter& write
     return false;
   try {
     if (!FOut)
-      FOut.emplace(FTarget, FMode);
+      FOut.emplace(FTarget, FMode, FKept);
     FOut->Write("From MAILER-DAEMON " +
                 (message.Received.empty() ? std::string("Thu Jan  1 00:00:00 1970") : message.Received) + "\n");
     TMboxEscaper escaper(*FOut);
@@ -79,7 +80,7 @@ TExportReport TMboxFile::Commit()
   if (!FFailed) {
     try {
       if (!FOut)
-        FOut.emplace(FTarget, FMode);
+        FOut.emplace(FTarget, FMode, FKept);
       FReport.Files.push_back(FOut->Commit(FExisting == TExisting::Replace));
       FReport.Written = FWritten;
       if (FReport.Files.back() != FFileName)

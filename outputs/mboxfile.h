@@ -14,8 +14,8 @@ namespace quillmend {
 class TMboxFile : public TMessageSink {
 public:
   // Nothing is created until the first message; a different file named target is kept or replaced
-  // as existing says. Messages must be written with LF line ends.
-  TMboxFile(std::filesystem::path target, unsigned mode, TExisting existing);
+  // as existing says, but never one of kept. Messages must be written with LF line ends.
+  TMboxFile(std::filesystem::path target, unsigned mode, TExisting existing, TKeptFiles kept = {});
   ~TMboxFile() override;
 
   // Each message after a "From MAILER-DAEMON <received>" line. False once the file failed: the
@@ -30,6 +30,7 @@ private:
   std::string FFileName;
   unsigned FMode;
   TExisting FExisting;
+  TKeptFiles FKept;
   std::optional<TOutputFile> FOut;
   bool FFailed = false;
   std::size_t FWritten = 0;

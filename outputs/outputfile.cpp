@@ -2,6 +2,7 @@
 
 #include "outputs/newfile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -12,6 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kNameAttempts = 1000;
+constexpr const char* kKeptReason = "it is the mailbox being read, or its index: choose another name";
 
 // The first free name among name(0), name(1), ...
 template <class Name>
@@ -55,6 +57,14 @@ std::string NumberedName(const std::string& name, int attempt)
   const std::size_t dot = name.rfind('.');
   const std::size_t cut = dot == std::string::npos || dot == 0 ? name.size() : dot;
   return name.substr(0, cut) + " (" + std::to_string(attempt + 1) + ")" + name.substr(cut);
+}
+
+// folder, unless target is one of kept. Throws TOutputError.
+const fs::path& Unkept(const fs::path& folder, const fs::path& target, const TKeptFiles& kept)
+{
+  if (kept.Holds(target))
+    throw TOutputError(kKeptReason);
+  return folder;
 }
 
 }  // namespace
@@ -104,10 +114,12 @@ void TTemporaryFile::Write(std::string_view bytes) { FFile->Write(bytes); }
 
 void TTemporaryFile::Sync() { FFile->Sync(); }
 
-std::string TTemporaryFile::Commit(const std::string& target, bool replace)
+std::string TTemporaryFile::Commit(const std::string& target, bool replace, const TKeptFiles& kept)
 {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::string name = NumberedName(target, attempt);
+    if (replace && kept.Holds(FFolder / name))
+      throw TOutputError(kKeptReason);
     if (FFile->MoveTo(FFolder / name, replace)) {
       FNamed = true;
       return name;
@@ -118,6 +130,29 @@ std::string TTemporaryFile::Commit(const std::string& target, bool replace)
   throw TOutputError(SystemErrorText(EEXIST));
 }
 
+void TKeptFiles::Add(const TFileIdentity& file) { FFiles.push_back(file); }
+
+void TKeptFiles::Add(const fs::path& file)
+{
+  try {
+    Add(TReadOnlyFile(file).Identity());
+  } catch (const TFileError&) {  // not there, or nothing an output could take the place of
+  }
+}
+
+bool TKeptFiles::Holds(const fs::path& file) const
+{
+  if (FFiles.empty())
+    return false;
+  try {
+    const TFileIdentity there = TReadOnlyFile(file).Identity();
+    return std::any_of(FFiles.begin(), FFiles.end(),
+                       [&](const TFileIdentity& f) { return f.Device == there.Device && f.File == there.File; });
+  } catch (const TFileError&) {
+    return false;
+  }
+}
+
 void RemoveStaleTemporaries(const fs::path& folder)
 {
   std::error_code ec;
@@ -126,9 +161,9 @@ void RemoveStaleTemporaries(const fs::path& folder)
       RemoveIfStale(entry->path());
 }
 
-TOutputFile::TOutputFile(const fs::path& target, unsigned mode)
+TOutputFile::TOutputFile(const fs::path& target, unsigned mode, TKeptFiles kept)
 try : FFolder(target.parent_path().empty() ? fs::path(".") : target.parent_path()), FName(PathText(target.filename())),
-    FFile(FFolder, FName, mode) {
+    FKept(std::move(kept)), FFile(Unkept(FFolder, target, FKept), FName, mode) {
 } catch (const TOutputError& e) {
   throw TFileError(FileErrorMessage("Cannot create file", target, e.what()));
 }
@@ -148,7 +183,7 @@ std::string TOutputFile::Commit(bool replace)
 {
   try {
     FFile.Sync();
-    const std::string name = FFile.Commit(FName, replace);
+    const std::string name = FFile.Commit(FName, replace, FKept);
     SyncFolder(FFolder);
     return name;
   } catch (const TOutputError& e) {

@@ -4,10 +4,13 @@
 
 #include "outputs/sink.h"
 
+#include "base/readfile.h"
+
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillmend {
 
@@ -23,6 +26,18 @@ void PrepareFolder(const std::filesystem::path& folder, bool create);
 
 // The permission bits of files made from source: those it gives its readers and writers.
 unsigned OutputMode(const std::filesystem::path& source);
+
+// Files that no output may take the place of: the mailbox being read and its index, known by their
+// device and file numbers, so that no other name for them (a link, another spelling) gets past.
+class TKeptFiles {
+public:
+  void Add(const TFileIdentity& file);
+  void Add(const std::filesystem::path& file);  // when it can be opened
+  bool Holds(const std::filesystem::path& file) const;
+
+private:
+  std::vector<TFileIdentity> FFiles;
+};
 
 class TNewFile;
 
@@ -41,7 +56,8 @@ public:
   // Gives the file the first of "<stem><ext>", "<stem> (2)<ext>", ... that is free or holds the same
   // bytes already (the temporary file is then dropped); with replace, target whatever it holds.
   // Returns the name. The bytes must be on the disk first (Sync), so no name ever stands for less.
-  std::string Commit(const std::string& target, bool replace);
+  // Throws when replace would take the place of one of kept.
+  std::string Commit(const std::string& target, bool replace, const TKeptFiles& kept);
 
 private:
   std::filesystem::path FFolder;
@@ -56,7 +72,9 @@ void RemoveStaleTemporaries(const std::filesystem::path& folder);
 // One file, target, written as TTemporaryFile writes one. Throws TFileError naming target.
 class TOutputFile {
 public:
-  TOutputFile(const std::filesystem::path& target, unsigned mode);
+  // Never takes the place of one of kept: a target that is one of them is refused here, and again
+  // when the file is named.
+  TOutputFile(const std::filesystem::path& target, unsigned mode, TKeptFiles kept = {});
   ~TOutputFile();
   TOutputFile(const TOutputFile&) = delete;
   TOutputFile& operator=(const TOutputFile&) = delete;
@@ -69,6 +87,7 @@ public:
 private:
   std::filesystem::path FFolder;
   std::string FName;
+  TKeptFiles FKept;
   TTemporaryFile FFile;
 };
 

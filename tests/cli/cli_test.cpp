@@ -1,6 +1,7 @@
 #include "base/readfile.h"
 #include "cli/cli.h"
 #include "mail/eudora.h"
+#include "tests/cli/runcli.h"
 #include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
@@ -28,18 +29,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::TTempDir;
 
-struct TResult {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-TResult RunCli(std::vector<std::string> args)
-{
-  std::ostringstream out, err;
-  const int code = cli::run(args, out, err);
-  return {code, out.str(), err.str()};
-}
+using test::RunCli;
+using test::TResult;
 
 // Runs the tool on a thread of its own. A hung call can be neither stopped nor waited for, so one
 // that does not return in time ends the test program at once, as a failure.

@@ -3,6 +3,7 @@
 
 #include "base/system.h"
 #include "cli/cli.h"
+#include "tests/cli/runcli.h"
 #include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
@@ -19,18 +20,8 @@ namespace fs = std::filesystem;
 using test::DataFile;
 using test::ReadFile;
 
-struct TResult {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-TResult RunCli(const std::vector<std::string>& args)
-{
-  std::ostringstream out, err;
-  const int code = cli::run(args, out, err);
-  return {code, out.str(), err.str()};
-}
+using test::RunCli;
+using test::TResult;
 
 std::vector<std::string> Split(const std::string& text, char separator)
 {

@@ -1,0 +1,72 @@
+// What no export may do whatever it is asked: take the place of the mailbox it reads or of its index.
+
+#include "base/system.h"
+#include "tests/cli/runcli.h"
+#include "tests/support/testfiles.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace quillmend {
+namespace {
+
+namespace fs = std::filesystem;
+using test::DataFile;
+using test::ReadFile;
+using test::RunCli;
+
+TEST(ExportTarget, NeverTheMailboxItsIndexOrItsAppleDoubleFile)
+{
+  const test::TTempDir dir;
+  fs::copy(DataFile("eudora-windows-7.1"), dir.Path() / "win", fs::copy_options::recursive);
+  fs::copy(DataFile("eudora-mac-6.2.4"), dir.Path() / "mac", fs::copy_options::recursive);
+  const fs::path win = dir.Path() / "win" / "In.mbx";
+  const fs::path mac = dir.Path() / "mac" / "Mail Folder" / "In";
+  fs::create_hard_link(win, dir.Path() / "win" / "another name.mbox");
+  struct TCase {
+    fs::path Mailbox, Target;
+  };
+  const TCase cases[] = {
+      {win, win},
+      {win, dir.Path() / "win" / "In.toc"},
+      {win, dir.Path() / "win" / "another name.mbox"},  // the mailbox under another name
+      {mac, mac},
+      {mac, dir.Path() / "mac" / "Mail Folder" / "._In"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(PathText(c.Target));
+    const std::string before = ReadFile(c.Target);
+    for (const bool overwrite : {true, false}) {
+      std::vector<std::string> args{"export", PathText(c.Mailbox), "--mbox", PathText(c.Target)};
+      if (overwrite)
+        args.push_back("--overwrite");
+      const test::TResult r = RunCli(args);
+      EXPECT_EQ(r.code, 1) << overwrite << r.out;
+      EXPECT_NE(r.err.find("it is the mailbox being read, or its index"), std::string::npos) << overwrite << r.err;
+      EXPECT_EQ(ReadFile(c.Target), before) << overwrite;
+    }
+  }
+}
+
+TEST(ExportTarget, AnEmlFileThatIsTheMailboxIsNotReplaced)
+{
+  const test::TTempDir dir;
+  fs::copy_file(DataFile("eudora-windows-7.1/In.mbx"), dir.Path() / "In.mbx");
+  fs::create_directory(dir.Path() / "out");
+  fs::create_hard_link(dir.Path() / "In.mbx", dir.Path() / "out" / "RecoveredEmail0.eml");
+  const std::string before = ReadFile(dir.Path() / "In.mbx");
+  for (const char* mode : {"", "--rebuild"}) {
+    std::vector<std::string> args{"export", PathText(dir.Path() / "In.mbx"), PathText(dir.Path() / "out"),
+                                  "--messages", "0", "--overwrite"};
+    if (*mode)
+      args.push_back(mode);
+    const test::TResult r = RunCli(args);
+    EXPECT_EQ(r.code, 1) << mode;
+    EXPECT_NE(r.err.find("it is the mailbox being read, or its index"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(dir.Path() / "In.mbx"), before) << mode;
+  }
+}
+
+}  // namespace
+}  // namespace quillmend
