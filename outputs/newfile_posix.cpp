@@ -62,19 +62,23 @@ void TNewFile::Sync()
 bool TNewFile::SameBytesAs(const std::filesystem::path& path)
 {
   const TFd other(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!other && (errno == ENOENT || errno == ELOOP))  // a link that leads nowhere holds no bytes
+    return false;
   struct stat st {};
   if (!other || ::fstat(other.Get(), &st) != 0)
     throw TOutputError(LastSystemError());
-  if (!S_ISREG(st.st_mode))  // a folder or a device under the name is no file to replace or keep
-    throw TOutputError(S_ISDIR(st.st_mode) ? SystemErrorText(EISDIR) : "Not a regular file");
-  return st.st_size == FSize && SameBytes(FFile, other.Get(), FSize);
+  // A folder, a FIFO or a device under the name holds no message: the next name is taken.
+  return S_ISREG(st.st_mode) && st.st_size == FSize && SameBytes(FFile, other.Get(), FSize);
 }
 
 bool TNewFile::MoveTo(const std::filesystem::path& target, bool replace)
 {
   if (replace) {
-    if (::rename(FPath.c_str(), target.c_str()) != 0)
+    if (::rename(FPath.c_str(), target.c_str()) != 0) {
+      if (errno == EISDIR || errno == ENOTEMPTY || errno == EEXIST)  // a folder is not replaced
+        return false;
       throw TOutputError(LastSystemError());
+    }
     FPath = target;
     return true;
   }

@@ -50,8 +50,12 @@ bool TNewFile::SameBytesAs(const std::filesystem::path& path)
 {
   const HANDLE other = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (other == INVALID_HANDLE_VALUE)
+  if (other == INVALID_HANDLE_VALUE) {
+    // A folder under the name (which opens only with backup semantics) holds no message.
+    if (GetLastError() == ERROR_ACCESS_DENIED && std::filesystem::is_directory(path))
+      return false;
     throw TOutputError(LastSystemError());
+  }
   const std::unique_ptr<void, decltype(&CloseHandle)> closer(other, &CloseHandle);
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(other, &size))
@@ -69,7 +73,8 @@ bool TNewFile::MoveTo(const std::filesystem::path& target, bool replace)
     return true;
   }
   const DWORD error = GetLastError();
-  if (replace || (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS))
+  const bool folder = error == ERROR_ACCESS_DENIED && std::filesystem::is_directory(target);  // not replaced
+  if (!folder && (replace || (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)))
     throw TOutputError(LastSystemError());
   FFile =
       CreateFileW(FPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

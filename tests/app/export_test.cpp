@@ -122,7 +122,7 @@ TEST_F(TExport, FilesThatCannotBeWrittenAreNamedInTheErrorBox)
   Open(InMbx);
   Click("sbSelectAll");
   const fs::path folder = Folder("blocked");
-  fs::create_directories(folder / "RecoveredEmail2.eml" / "inside");  // a folder where the file should go
+  OccupyEveryName(folder, "RecoveredEmail2.eml");  // folders under every name it could take
   ExportTo(folder);
   ASSERT_EQ(Ui.Messages.size(), 1u);
   EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Error);
@@ -156,13 +156,12 @@ TEST_F(TExport, FilesWrittenUnderAnotherNameAreNamedInOneMoreBox)
 
   Ui.Messages.clear();
   fs::remove(folder / ExportFileName(rows[1].toULongLong()));
-  fs::create_directories(folder / ExportFileName(rows[1].toULongLong()) / "inside");
+  OccupyEveryName(folder, ExportFileName(rows[1].toULongLong()));
   ExportTo(folder);  // the renamed file is there with the same bytes: it is still named, after the error box
   ASSERT_EQ(Ui.Messages.size(), 2u);
   EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Error);
   EXPECT_EQ(Ui.Messages[1].Kind, TMessageKind::Information);
   EXPECT_TRUE(Ui.Messages[1].Text.endsWith(QString::fromStdString(stem + " (2).eml")));
-  EXPECT_EQ(Files(folder).size(), 3u);
 }
 
 TEST_F(TExport, AMailboxGoneSinceTheScanEndsInTheApplicationErrorBox)

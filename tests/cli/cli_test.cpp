@@ -257,7 +257,7 @@ TEST(CliExport, WritesTheChosenMessagesAndSaysSo)
 TEST(CliExport, AFileThatFailsMakesTheExportFail)
 {
   const TTempDir dir;
-  fs::create_directories(dir.Path() / "out" / "RecoveredEmail2.eml");
+  test::OccupyEveryName(dir.Path() / "out", "RecoveredEmail2.eml");
   const TResult r = RunCli({"export", InMbx(), PathText(dir.Path() / "out")});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.out, "Exported 4 of 5 messages to \"" + PathText(dir.Path() / "out") + "\"\n");

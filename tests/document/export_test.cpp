@@ -247,14 +247,14 @@ TEST_F(ExportTest, ExportsFromTwoMailboxesIntoOneFolderKeepBoth)
 
 TEST_F(ExportTest, ReportsAFileThatCannotBeWrittenAndGoesOn)
 {
-  fs::create_directory(out / "RecoveredEmail1.eml");  // a folder stands where the file should go
+  test::OccupyEveryName(out, "RecoveredEmail1.eml");  // folders stand under every name it could take
   const TExportReport report = ExportMessages(mailbox, emails, {0, 1, 2}, out);
   EXPECT_EQ(report.Written, 2u);
   ASSERT_EQ(report.Failed.size(), 1u);
   EXPECT_EQ(report.Failed[0].FileName, "RecoveredEmail1.eml");
   EXPECT_FALSE(report.Failed[0].Reason.empty());
   EXPECT_EQ(ReadFile(out / "RecoveredEmail2.eml"), Range(2));
-  EXPECT_EQ(Listing(), (std::vector<std::string>{"RecoveredEmail0.eml", "RecoveredEmail1.eml", "RecoveredEmail2.eml"}));
+  EXPECT_EQ(Listing().size(), 2u + 1000u) << "no temporary file is left behind";
 }
 
 TEST_F(ExportTest, AMessageCutShortByAShrunkMailboxIsKeptAsIncompleteAndReplacesNothing)

@@ -69,4 +69,13 @@ std::string ReadFile(const fs::path& path)
 
 fs::path DataFile(const std::string& relative) { return fs::path(QUILLMEND_TEST_DATA) / relative; }
 
+void OccupyEveryName(const std::filesystem::path& folder, const std::string& name)
+{
+  const std::size_t dot = name.rfind('.');
+  const std::string stem = name.substr(0, dot), extension = name.substr(dot);
+  std::filesystem::create_directories(folder / name);
+  for (int k = 2; k <= 1000; ++k)
+    std::filesystem::create_directory(folder / (stem + " (" + std::to_string(k) + ")" + extension));
+}
+
 }  // namespace quillmend::test

@@ -32,6 +32,10 @@ private:
 
 std::string ReadFile(const std::filesystem::path& path);
 
+// Makes a folder at name in folder and at every name an output could take instead ("<stem> (2)<ext>"
+// up to "(1000)"), so that writing a file of that name fails.
+void OccupyEveryName(const std::filesystem::path& folder, const std::string& name);
+
 // A file of the shipped test data, e.g. DataFile("eudora-windows-7.1/In.mbx").
 std::filesystem::path DataFile(const std::string& relative);
 
