@@ -2,6 +2,7 @@
 
 #include "base/version.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 
 #include <algorithm>
 #include <charconv>
@@ -190,19 +191,25 @@ void TArgs::ExpectPositionals(std::size_t least, std::size_t most) const
 
 void TTerminalProgress::Draw(int percent)
 {
+  if (!FDrawn)
+    return;
   constexpr int kWidth = 30;
   const int filled = std::clamp(percent, 0, 100) * kWidth / 100;
   FErr << '\r' << FTitle << " [" << std::string(static_cast<std::size_t>(filled), '#')
        << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << percent << "%" << std::flush;
 }
 
-void TTerminalProgress::Closed() { FErr << '\r' << std::string(FTitle.size() + 40, ' ') << '\r' << std::flush; }
+void TTerminalProgress::Closed()
+{
+  if (FDrawn)
+    FErr << '\r' << std::string(FTitle.size() + 40, ' ') << '\r' << std::flush;
+}
+
+bool TTerminalProgress::Cancelled() const { return StopRequested() != 0; }
 
 std::optional<TTerminalProgress> ProgressFor(const TCommand& command, const char* title)
 {
-  if (!command.ShowProgress)
-    return std::nullopt;
-  return std::optional<TTerminalProgress>(std::in_place, command.Err, title);
+  return std::optional<TTerminalProgress>(std::in_place, command.Err, title, command.ShowProgress);
 }
 
 TMailbox OpenMailbox(const TCommand& command, const TArgs& args)
@@ -323,7 +330,16 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       throw TUsageError("unknown command \"" + name + "\"");
     const TArgs parsed(command.Words, entry->Options);
     parsed.ExpectPositionals(entry->LeastPositionals, entry->MostPositionals);
-    return entry->Run(command, parsed);
+    const int status = entry->Run(command, parsed);
+    if (const int signal = StopRequested()) {
+      err << "quillmend-cli: stopped on request\n";
+      return 128 + signal;
+    }
+    return status;
+  } catch (const TCancelled&) {
+    out.flush();
+    err << "quillmend-cli: stopped on request\n";
+    return 128 + (StopRequested() ? StopRequested() : kInterruptSignal);
   } catch (const THelpWanted&) {
     out << CommandHelp(*entry);
     return kExitOk;

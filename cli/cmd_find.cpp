@@ -2,6 +2,7 @@
 
 #include "base/system.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "discovery/mbxfiles.h"
 
 #include <cstddef>
@@ -17,15 +18,17 @@ namespace {
 // the end, so that only the paths remain on the terminal.
 class TFindProgress : public TProgressObserver {
 public:
-  explicit TFindProgress(std::ostream& err) : FErr(err) {}
+  TFindProgress(std::ostream& err, bool drawn) : FErr(err), FShown(drawn) {}
 
   void Watch(const TmbxFiles& finder) { FFinder = &finder; }
 
   void Shown() override { Idle(); }
 
+  bool Cancelled() const override { return StopRequested() != 0; }
+
   void Idle() override
   {
-    if (!FFinder)
+    if (!FFinder || !FShown)
       return;
     const std::string line = "Searching: " + std::to_string(FFinder->Entries()) + " entries, " +
                              std::to_string(FFinder->FileList().size()) + " mailboxes";
@@ -47,6 +50,7 @@ public:
 private:
   std::ostream& FErr;
   const TmbxFiles* FFinder = nullptr;
+  bool FShown;
   std::size_t FDrawn = 0;
 };
 
@@ -86,13 +90,9 @@ int RunFind(const TCommand& command, const TArgs& args)
   if (!args.Positionals().empty() && roots.empty())
     return status;
 
-  std::optional<TFindProgress> progress;
-  if (command.ShowProgress)
-    progress.emplace(command.Err);
-  TmbxFiles finder(progress ? &*progress : nullptr,
-                   [&] { return roots.empty() ? TmbxFiles::GetFixedDrives() : roots; });
-  if (progress)
-    progress->Watch(finder);
+  TFindProgress progress(command.Err, command.ShowProgress);
+  TmbxFiles finder(&progress, [&] { return roots.empty() ? TmbxFiles::GetFixedDrives() : roots; });
+  progress.Watch(finder);
   const std::vector<std::filesystem::path>& found = finder.FindMailFiles();
 
   // With --null each path ends in a zero byte, as find -print0 has it: names may hold line breaks.

@@ -66,20 +66,27 @@ struct TCommandEntry {
 };
 
 // A bar on the terminal: "Scanning [#####     ]  50%", erased when the work ends.
+// The observer of every piece of work: a bar on a terminal when drawn, and a stop at the next step
+// once Ctrl-C or a request to terminate came (cli/interrupt.h).
 class TTerminalProgress : public TProgressObserver {
 public:
-  TTerminalProgress(std::ostream& err, std::string title) : FErr(err), FTitle(std::move(title)) {}
+  TTerminalProgress(std::ostream& err, std::string title, bool drawn)
+      : FErr(err), FTitle(std::move(title)), FDrawn(drawn)
+  {
+  }
   void Shown() override { Draw(0); }
   void Progress(int percent) override { Draw(percent); }
   void Closed() override;
+  bool Cancelled() const override;
 
 private:
   void Draw(int percent);
   std::ostream& FErr;
   std::string FTitle;
+  bool FDrawn;
 };
 
-// Observer for a piece of work, or none when no bar is wanted.
+// The observer for a piece of work, drawn as a bar when the command shows progress.
 std::optional<TTerminalProgress> ProgressFor(const TCommand& command, const char* title);
 inline TProgressObserver* Observer(std::optional<TTerminalProgress>& bar) { return bar ? &*bar : nullptr; }
 

@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/interrupt.h"
 
 #include <iostream>
 
@@ -62,6 +63,7 @@ int main()
   _setmode(_fileno(stdout), _O_BINARY);
   std::ios::sync_with_stdio(false);
   const TUtf8Console console;
+  quillmend::cli::CatchInterrupts();
   const int status = quillmend::cli::run(Arguments(), std::cout, std::cerr, IsConsole(STD_ERROR_HANDLE));
   std::cout.flush();
   std::cerr.flush();
@@ -75,6 +77,7 @@ int main()
 int main(int argc, char** argv)
 {
   std::ios::sync_with_stdio(false);
+  quillmend::cli::CatchInterrupts();
   const std::vector<std::string> args(argv + 1, argv + argc);
   return quillmend::cli::run(args, std::cout, std::cerr, isatty(2) != 0);
 }

@@ -12,6 +12,16 @@ constexpr std::size_t kWriteBuffer = std::size_t{1} << 20;
 constexpr std::size_t kBatchFiles = 256;
 constexpr std::int64_t kBatchBytes = std::int64_t{64} << 20;
 
+// "RecoveredEmail<n>.eml", as the export names its messages.
+bool IsExportName(std::string_view name)
+{
+  constexpr std::string_view kStem = "RecoveredEmail", kEnd = ".eml";
+  if (!name.starts_with(kStem) || !name.ends_with(kEnd) || name.size() == kStem.size() + kEnd.size())
+    return false;
+  name = name.substr(kStem.size(), name.size() - kStem.size() - kEnd.size());
+  return name.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 }  // namespace
 
 TEmlFolder::TEmlFolder(std::filesystem::path folder, unsigned mode, TExisting existing, TKeptFiles kept)
@@ -24,7 +34,7 @@ TEmlFolder::~TEmlFolder() = default;
 bool TEmlFolder::Add(const TOutgoingMessage& message, const TMessageWriter& write)
 {
   if (!FStarted) {
-    RemoveStaleTemporaries(FFolder);
+    RemoveStaleTemporaries(FFolder, IsExportName);
     FBuffer.reserve(2 * kWriteBuffer);
     FStarted = true;
   }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <system_error>
 
 namespace quillmend {
@@ -32,21 +33,18 @@ std::unique_ptr<TNewFile> CreateUnique(const fs::path& folder, Name name, unsign
 
 std::string TemporaryName(const std::string& name, int k) { return "." + name + "." + std::to_string(k) + ".part"; }
 
-// ".RecoveredEmail<n>.eml.<k>.part", exactly, as TemporaryName makes them.
-bool IsTemporaryName(std::string_view name)
+// Whether entry is ".<name>.<k>.part" as TemporaryName makes it, for a name that named accepts.
+bool IsTemporaryName(std::string_view entry, const std::function<bool(std::string_view name)>& named)
 {
-  const auto text = [&](std::string_view t) {
-    const bool found = name.starts_with(t);
-    if (found)
-      name.remove_prefix(t.size());
-    return found;
-  };
-  const auto digits = [&] {
-    const std::size_t n = std::min(name.find_first_not_of("0123456789"), name.size());
-    name.remove_prefix(n);
-    return n > 0;
-  };
-  return text(".RecoveredEmail") && digits() && text(".eml.") && digits() && name == ".part";
+  constexpr std::string_view kEnd = ".part";
+  if (!entry.starts_with('.') || !entry.ends_with(kEnd))
+    return false;
+  entry = entry.substr(1, entry.size() - 1 - kEnd.size());
+  const std::size_t dot = entry.rfind('.');
+  if (dot == std::string_view::npos || dot + 1 == entry.size() ||
+      entry.find_first_not_of("0123456789", dot + 1) != std::string_view::npos)
+    return false;
+  return named(entry.substr(0, dot));
 }
 
 // "<stem><ext>", then "<stem> (2)<ext>", "<stem> (3)<ext>", ...
@@ -153,17 +151,18 @@ bool TKeptFiles::Holds(const fs::path& file) const
   }
 }
 
-void RemoveStaleTemporaries(const fs::path& folder)
+void RemoveStaleTemporaries(const fs::path& folder, const std::function<bool(std::string_view name)>& named)
 {
   std::error_code ec;
   for (fs::directory_iterator entry(folder, ec), end; !ec && entry != end; entry.increment(ec))
-    if (IsTemporaryName(PathText(entry->path().filename())))
+    if (IsTemporaryName(PathText(entry->path().filename()), named))
       RemoveIfStale(entry->path());
 }
 
 TOutputFile::TOutputFile(const fs::path& target, unsigned mode, TKeptFiles kept)
 try : FFolder(target.parent_path().empty() ? fs::path(".") : target.parent_path()), FName(PathText(target.filename())),
     FKept(std::move(kept)), FFile(Unkept(FFolder, target, FKept), FName, mode) {
+  RemoveStaleTemporaries(FFolder, [&](std::string_view name) { return name == FName; });
 } catch (const TOutputError& e) {
   throw TFileError(FileErrorMessage("Cannot create file", target, e.what()));
 }
