@@ -71,11 +71,13 @@ TKeptFiles Kept(const TReadOnlyFile& file)
   return kept;
 }
 
-// Throws unless the mailbox open as file is still the one scanned (when that is known).
-void CheckScanned(const TReadOnlyFile& file, const TFileIdentity* scanned)
+// Throws unless the mailbox open as file still holds the records of indexes where the scan found
+// them (when the scan is known).
+void CheckScanned(const TReadOnlyFile& file, const TFileIdentity* scanned, const TEmailArray& emails,
+                  const std::vector<std::size_t>& indexes)
 {
   if (scanned)
-    file.ExpectUnchanged(*scanned);
+    ExpectRecordsInPlace(file, *scanned, emails, indexes);
 }
 
 }  // namespace
@@ -92,7 +94,7 @@ TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails,
     return {};
   }
   const TReadOnlyFile file(mailbox);
-  CheckScanned(file, scanned);
+  CheckScanned(file, scanned, emails, indexes);
   TRangeReader reader(file);
   const auto read = [&](TByteRange range, const std::function<void(std::string_view)>& sink) {
     return reader.Read(range, [&](std::string_view piece) {
@@ -137,7 +139,7 @@ TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& email
   std::optional<TRangeReader> reader;
   if (!indexes.empty()) {
     file.emplace(mailbox);
-    CheckScanned(*file, scanned);
+    CheckScanned(*file, scanned, emails, indexes);
     reader.emplace(*file);
   }
   TEmlFolder sink(folder, OutputMode(mailbox), existing, file ? Kept(*file) : TKeptFiles());
@@ -163,7 +165,7 @@ TRebuildReport ExportMbox(const fs::path& mailbox, const TEmailArray& emails, co
   TRebuildReport report;
   const std::string fileName = PathText(target.filename());
   const TReadOnlyFile file(mailbox);
-  CheckScanned(file, scanned);
+  CheckScanned(file, scanned, emails, indexes);
   TRangeReader reader(file);
   TMboxFile sink(target, OutputMode(mailbox), existing, Kept(file));
   std::vector<TExportFailure> leftOut;

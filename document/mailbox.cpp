@@ -83,7 +83,7 @@ std::vector<std::size_t> TMailbox::Matches(const std::string& keyword, const TEm
 std::int64_t TMailbox::ReadBody(std::size_t record, const std::function<bool(std::string_view)>& sink) const
 {
   const TReadOnlyFile file(FPath);
-  file.ExpectUnchanged(FIdentity);
+  ExpectRecordsInPlace(file, FIdentity, *FEmails, {record});
   TRangeReader reader(file);
   return reader.Read(BodyPart(FEmails->at(record)), sink);
 }
@@ -92,7 +92,7 @@ std::int64_t TMailbox::ReadHeader(std::size_t record, const std::function<bool(s
 {
   const TEmail& email = FEmails->at(record);
   const TReadOnlyFile file(FPath);
-  file.ExpectUnchanged(FIdentity);
+  ExpectRecordsInPlace(file, FIdentity, *FEmails, {record});
   TRangeReader reader(file);
   return reader.Read({email.StartOffset, email.BodyOffset}, sink);
 }

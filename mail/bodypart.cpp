@@ -1,6 +1,7 @@
 #include "mail/bodypart.h"
 
 #include "base/parallel.h"
+#include "mail/emailparser.h"
 #include "search/FastStrings.h"
 
 #include <algorithm>
@@ -87,6 +88,46 @@ bool TKeywordFilter::Matches(TRangeReader& reader, TByteRange range)
   return found;
 }
 
+namespace {
+
+// Whether a separator line starts at offset.
+bool SeparatorAt(const TReadOnlyFile& file, std::int64_t offset)
+{
+  constexpr std::string_view kStart = TEmailParser::kMessageStart;
+  char bytes[kStart.size()];
+  return file.ReadAt(offset, bytes, sizeof bytes) == sizeof bytes && std::string_view(bytes, sizeof bytes) == kStart;
+}
+
+// ExpectUnchanged; then whether the file only grew, which its records must show.
+bool Grown(const TReadOnlyFile& file, const TFileIdentity& scanned)
+{
+  file.ExpectUnchanged(scanned);
+  return file.Size() != scanned.Size;
+}
+
+void ExpectInPlace(const TReadOnlyFile& file, const TFileIdentity& scanned, const TEmail& email)
+{
+  if (!SeparatorAt(file, email.StartOffset) || (email.EndOffset < scanned.Size && !SeparatorAt(file, email.EndOffset)))
+    throw TFileError(QuotedPath(file.Path()) + " has changed since it was scanned; open it again");
+}
+
+}  // namespace
+
+void ExpectRecordsInPlace(const TReadOnlyFile& file, const TFileIdentity& scanned, const TEmailArray& emails,
+                          const std::vector<std::size_t>& indexes)
+{
+  if (Grown(file, scanned))
+    for (const std::size_t index : indexes)
+      ExpectInPlace(file, scanned, emails.at(index));
+}
+
+void ExpectRecordsInPlace(const TReadOnlyFile& file, const TFileIdentity& scanned, const TEmailArray& emails)
+{
+  if (Grown(file, scanned))
+    for (const TEmail& email : emails)
+      ExpectInPlace(file, scanned, email);
+}
+
 std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, const TEmailArray& emails,
                                       const std::string& keyword, TProgressObserver* observer,
                                       const TFileIdentity* scanned, TCodePage page, unsigned threads)
@@ -96,7 +137,7 @@ std::vector<std::size_t> FilterEmails(const std::filesystem::path& mailbox, cons
   TKeywordFilter filter(keyword, folds);
   TReadOnlyFile file(mailbox);
   if (scanned)
-    file.ExpectUnchanged(*scanned);
+    ExpectRecordsInPlace(file, *scanned, emails);
   const std::int64_t end = emails.empty() ? 0 : emails.back().EndOffset;
   if (threads == 0)
     threads = UsableCores();

@@ -74,6 +74,15 @@ private:
   std::int64_t FCount = 0;
 };
 
+// Throws TFileError as TReadOnlyFile::ExpectUnchanged does, and also when the file grew but is no
+// longer the one the records came from: a file rewritten in place and longer. A file that grew must
+// still hold, for each record of indexes, its separator line where the record starts, and another
+// where it ends unless it ended the file as scanned.
+void ExpectRecordsInPlace(const TReadOnlyFile& file, const TFileIdentity& scanned, const TEmailArray& emails,
+                          const std::vector<std::size_t>& indexes);
+// The same for every record.
+void ExpectRecordsInPlace(const TReadOnlyFile& file, const TFileIdentity& scanned, const TEmailArray& emails);
+
 // At most limit bytes of range; fewer when the file ends first.
 std::string ReadRange(TRangeReader& reader, TByteRange range, std::size_t limit);
 

@@ -84,6 +84,39 @@ TEST_P(ChangedSinceScanTest, RefusesAReplacedOrRewrittenMailboxAndGoesOnWhenItOn
   }
 }
 
+// A file rewritten in place (the same file) and longer looks like one that grew; its records no
+// longer stand where they were, and every use of them says so instead of cutting at old offsets.
+TEST(ChangedSinceScan, AFileRewrittenInPlaceAndLongerIsNoFileThatGrew)
+{
+  const TTempDir dir;
+  const fs::path box = dir.Write("In.mbx", TenMessages());
+  TEmailArray emails;
+  TFileIdentity scanned;
+  TEudorafile().LoadEmails(box, emails, nullptr, &scanned);
+  {
+    std::ofstream rewritten(box, std::ios::binary | std::ios::in | std::ios::out);  // same file, not cut
+    rewritten << std::string(270, 'x') << TenMessages();
+  }
+  Touch(box);
+  const fs::path out = dir.Path() / "out";
+  fs::create_directory(out);
+  const std::vector<std::function<void()>> uses = {
+      [&] { ExportMessages(box, emails, {0, 3, 9}, out, nullptr, TExisting::Keep, &scanned); },
+      [&] { RebuildMessages(box, emails, {0, 3, 9}, out, {}, nullptr, TExisting::Keep, &scanned); },
+      [&] { ExportMbox(box, emails, {0, 3, 9}, out / "all.mbox", {}, nullptr, TExisting::Keep, &scanned); },
+      [&] { FilterEmails(box, emails, "needle", nullptr, &scanned); },
+  };
+  for (std::size_t i = 0; i < uses.size(); ++i) {
+    try {
+      uses[i]();
+      ADD_FAILURE() << "use " << i << " took the rewritten file for the scanned one";
+    } catch (const TFileError& e) {
+      EXPECT_NE(std::string(e.what()).find("has changed since it was scanned"), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_TRUE(fs::is_empty(out)) << "nothing is written";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, ChangedSinceScanTest,
     testing::Values(TChangeCase{"untouched", [](const fs::path&) {}, false},
