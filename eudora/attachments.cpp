@@ -146,23 +146,23 @@ std::optional<TFoundFile> TPartFinder::Open(const fs::path& folder, const fs::pa
     return std::nullopt;
   }
   try {
-    auto file = std::make_shared<const TReadOnlyFile>(path);
-    if (!file->IsRegular()) {  // swapped for something else since it was looked at
+    const TReadOnlyFile file(path);
+    if (!file.IsRegular()) {  // swapped for something else since it was looked at
       skipped.push_back(Skipped(path, "is not a regular file"));
       return std::nullopt;
     }
-    if (!Inside(*file, folder)) {
+    if (!Inside(file, folder)) {
       skipped.push_back(Skipped(path, "leads out of its folder"));
       return std::nullopt;
     }
-    const std::int64_t size = file->Size();
-    if (size > FMaxBytes) {
+    const TFileIdentity identity = file.Identity();
+    if (identity.Size > FMaxBytes) {
       skipped.push_back(Skipped(path, "is larger than " + std::to_string(FMaxBytes >> 20) + " MB"));
       return std::nullopt;
     }
-    const std::string head = Head(*file);
+    const std::string head = Head(file);
     const std::string& name = marked.Names.front();
-    TFoundFile found{name, std::move(file), size, MediaTypeOf(name, head), false};
+    TFoundFile found{name, path, identity, MediaTypeOf(name, head), false};
     if (!marked.MacType.empty() && IsMacText(head, marked.MacType)) {
       found.MacText = true;
       if (found.Type == "application/octet-stream")
@@ -192,14 +192,18 @@ std::optional<std::string> TInlineImages::Read(std::string_view contentId) const
     const std::optional<TFoundFile> found = finder.Find(image, reason);
     if (!found)
       return std::nullopt;
-    std::string bytes(static_cast<std::size_t>(found->Size), '\0');
     try {
-      if (found->File->ReadAt(0, bytes.data(), bytes.size()) != bytes.size())
+      const TReadOnlyFile file(found->Path);
+      const TFileIdentity now = file.Identity();
+      if (now.Device != found->Identity.Device || now.File != found->Identity.File || now.Size > FMaxBytes)
+        return std::nullopt;  // swapped since it was looked at
+      std::string bytes(static_cast<std::size_t>(now.Size), '\0');
+      if (file.ReadAt(0, bytes.data(), bytes.size()) != bytes.size())
         return std::nullopt;  // cut while being read
+      return bytes;
     } catch (const TFileError&) {
       return std::nullopt;
     }
-    return bytes;
   }
   return std::nullopt;
 }

@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,13 +23,13 @@ inline constexpr std::int64_t kMaxAttachmentBytes = std::int64_t{1} << 30;
 // Larger images are not shown in a preview, which reads them while the user waits.
 inline constexpr std::int64_t kMaxInlineImageBytes = std::int64_t{16} << 20;
 
-// An attachment or image file, open, for its part.
+// An attachment or image file, as it was when looked at; not held open.
 struct TFoundFile {
   std::string Name;  // UTF-8
-  std::shared_ptr<const TReadOnlyFile> File;
-  std::int64_t Size = 0;
-  std::string Type;      // its media type
-  bool MacText = false;  // saved by Mac Eudora as text: its CR line ends go out as CR LF
+  std::filesystem::path Path;
+  TFileIdentity Identity;  // its size too
+  std::string Type;        // its media type
+  bool MacText = false;    // saved by Mac Eudora as text: its CR line ends go out as CR LF
 };
 
 class TPartFinder {
@@ -41,7 +40,7 @@ public:
   TPartFinder(const std::filesystem::path& mailboxFolder, std::filesystem::path attachmentsFolder,
               std::int64_t maxBytes = kMaxAttachmentBytes);
 
-  // The file marked names, open; nullopt with reason (where it was looked for, and what was skipped
+  // The file marked names, looked at and closed again; nullopt with reason (where it was looked for, and what was skipped
   // and why) when it is nowhere it may be taken from.
   std::optional<TFoundFile> Find(const TMarkedFile& marked, std::string& reason) const;
 

@@ -39,8 +39,8 @@ TMimePart FilePart(const TFoundFile& file, const char* disposition, const std::s
 {
   TMimePart part;
   part.Headers = FileHeaders(file, disposition, contentId, eol);
-  part.File = file.File;
-  part.FileSize = file.Size;
+  part.FilePath = file.Path;
+  part.FileIdentity = file.Identity;
   part.CrText = file.MacText;
   return part;
 }
@@ -192,34 +192,45 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
   const auto missing = [&](const TMarkedFile& marked, const std::string& reason) {
     counts.Missing.push_back({{}, marked.Shown, reason});
   };
-  std::vector<bool> joined(body.Files.size(), false);
-  for (std::size_t i = 0; i < body.Files.size(); ++i) {
-    const TMarkedFile& marked = body.Files[i];
+  // Each file once, however many lines name it, and all of them within a bound: a crafted message
+  // could otherwise name one large file a thousand times.
+  std::vector<TFileIdentity> taken;
+  std::int64_t total = 0;
+  const auto join = [&](const TMarkedFile& marked) {
     std::string reason;
-    if (auto found = finder.Find(marked, reason)) {
-      if (marked.Kind == TPartKind::Attachment)
-        attachments.push_back(std::move(*found));
-      else
-        images.push_back({std::move(*found), marked.Hash});
-      joined[i] = true;
-    } else {
+    std::optional<TFoundFile> found = finder.Find(marked, reason);
+    if (!found) {
       missing(marked, reason);
+      return false;
     }
-  }
+    const TFileIdentity& id = found->Identity;
+    if (std::any_of(taken.begin(), taken.end(), [&](const TFileIdentity& t) { return t.Device == id.Device && t.File == id.File; }))
+      return true;
+    if (total + id.Size > kMaxJoinedBytes) {
+      std::string why = "\"";
+      why += PathText(found->Path);
+      why += "\" would make the message's files larger than " + std::to_string(kMaxJoinedBytes >> 20) + " MB in all";
+      missing(marked, why);
+      return false;
+    }
+    total += id.Size;
+    taken.push_back(id);
+    if (marked.Kind == TPartKind::Attachment)
+      attachments.push_back(std::move(*found));
+    else
+      images.push_back({std::move(*found), marked.Hash});
+    return true;
+  };
+  std::vector<bool> joined(body.Files.size(), false);
+  for (std::size_t i = 0; i < body.Files.size(); ++i)
+    joined[i] = join(body.Files[i]);
   for (TTextPart& part : body.Parts)
     std::erase_if(part.Lines, [&](const TTextLine& line) { return line.File && joined[*line.File]; });
   std::vector<TTextPart>& texts = body.Parts;
   std::vector<std::string> sentMissing;
-  for (const std::string& path : sentPaths) {
-    std::string reason;
-    const TMarkedFile marked = SentAttachment(path, mac);
-    if (auto found = finder.Find(marked, reason)) {
-      attachments.push_back(std::move(*found));
-    } else {
-      missing(marked, reason);
+  for (const std::string& path : sentPaths)
+    if (!join(SentAttachment(path, mac)))
       sentMissing.push_back(path);
-    }
-  }
   std::erase_if(texts, [](const TTextPart& t) { return Blank(t.Lines); });
 
   // The header block as it goes out; the flag word only here, never in a part.

@@ -6,12 +6,17 @@
 #include "base/bytesink.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace quillmend {
+
+// The files one rebuilt message joins are at most this large in all; past it a file is left out
+// and said, its line kept.
+inline constexpr std::int64_t kMaxJoinedBytes = std::int64_t{1} << 30;
 
 struct TRebuildOptions {
   // Where else to look for attachment and image files by name; empty for nowhere else. The marker

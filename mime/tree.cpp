@@ -29,7 +29,7 @@ void TMimeWriter::Write(const TMimePart& part)
 {
   FSink(part.Headers);
   FSink(FEol);
-  if (part.File) {
+  if (!part.FilePath.empty()) {
     WriteFile(part);
   } else if (part.Children.empty()) {
     FSink(part.Text);
@@ -48,13 +48,18 @@ void TMimeWriter::Write(const TMimePart& part)
 
 void TMimeWriter::WriteFile(const TMimePart& part)
 {
+  const TReadOnlyFile file(part.FilePath);
+  const TFileIdentity now = file.Identity();
+  const TFileIdentity& then = part.FileIdentity;
+  if (now.Device != then.Device || now.File != then.File || now.Size != then.Size)
+    throw TFileError(FileErrorMessage("Cannot read file", part.FilePath, "it changed since it was looked at"));
   TBase64Writer base64(FSink, FEol);
   std::string block(kFileBlock, '\0');
   std::string text;
   bool afterCr = false;
   std::int64_t at = 0;
-  while (at < part.FileSize) {
-    const std::size_t got = part.File->ReadAt(at, block.data(), block.size());
+  while (at < then.Size) {
+    const std::size_t got = file.ReadAt(at, block.data(), block.size());
     if (got == 0)
       break;
     if (part.CrText) {  // CR, and CR LF, as CR LF
@@ -75,8 +80,8 @@ void TMimeWriter::WriteFile(const TMimePart& part)
     at += static_cast<std::int64_t>(got);
   }
   base64.Finish();
-  if (at != part.FileSize)  // cut while being read: a short part would pass for the whole file
-    throw TFileError(FileErrorMessage("Cannot read file", part.File->Path(), "it became shorter while read"));
+  if (at != then.Size)  // cut while being read: a short part would pass for the whole file
+    throw TFileError(FileErrorMessage("Cannot read file", part.FilePath, "it became shorter while read"));
 }
 
 }  // namespace quillmend

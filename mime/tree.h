@@ -7,7 +7,7 @@
 #include "base/readfile.h"
 
 #include <cstdint>
-#include <memory>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,10 +17,11 @@ namespace quillmend {
 struct TMimePart {
   std::string Headers;  // each line ended by the writer's line end
   std::string Text;     // the body of an encoded text leaf
-  // The body of a file leaf, read when the part is written. A text whose lines end in CR alone
-  // (CrText) goes out with CR LF.
-  std::shared_ptr<const TReadOnlyFile> File;
-  std::int64_t FileSize = 0;
+  // The body of a file leaf: the file at FilePath, opened only when the part is written (a message
+  // may name thousands), which must then still be the file FileIdentity says, of that size. A text
+  // whose lines end in CR alone (CrText) goes out with CR LF.
+  std::filesystem::path FilePath;
+  TFileIdentity FileIdentity;
   bool CrText = false;
   std::vector<TMimePart> Children;  // a multipart's
 };
@@ -33,7 +34,8 @@ public:
 
   TMimePart Multipart(const char* subtype, std::vector<TMimePart> children);
 
-  // Throws TFileError when a file part cannot be read, or became shorter while it was.
+  // Throws TFileError when a file part cannot be read, is no longer the file it was, or became
+  // shorter while it was read.
   void Write(const TMimePart& part);
 
 private:
