@@ -150,7 +150,7 @@ TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& email
       const TByteRange range = MessageRange(emails.at(index));
       if (stored.empty())
         return TMessageBytes{0, range.Length()};
-      Add(report, RebuildMessage(stored, mailbox.parent_path(), options, out), name);
+      Add(report, RebuildMessage(stored, HeaderLength(emails.at(index)), mailbox.parent_path(), options, out), name);
       return TMessageBytes{static_cast<std::int64_t>(stored.size()), range.Length()};
     });
   });
@@ -182,7 +182,8 @@ TRebuildReport ExportMbox(const fs::path& mailbox, const TEmailArray& emails, co
       return true;
     }
     return sink.Add({fileName, SeparatorDate(stored)}, [&](const TByteSink& out) {
-      Add(report, RebuildMessage(stored, mailbox.parent_path(), options, out, "\n"), fileName);
+      Add(report, RebuildMessage(stored, HeaderLength(emails.at(index)), mailbox.parent_path(), options, out, "\n"),
+          fileName);
       return TMessageBytes{static_cast<std::int64_t>(stored.size()), static_cast<std::int64_t>(stored.size())};
     });
   });

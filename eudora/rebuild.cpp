@@ -110,8 +110,8 @@ std::string SeparatorDate(std::string_view stored)
   return space == std::string_view::npos ? std::string() : std::string(separator.substr(space + 1));
 }
 
-TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFolder, const TRebuildOptions& options,
-                              const TByteSink& sink, std::string_view eolView)
+TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t> headerLength, const fs::path& mailboxFolder,
+                              const TRebuildOptions& options, const TByteSink& sink, std::string_view eolView)
 {
   const std::string eol(eolView);
   TRebuildCounts counts;
@@ -134,6 +134,8 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
   std::string header;
   std::optional<std::string> declaredCharset;
   std::string declaredType;
+  std::string declaredTypeField;  // its lines as they stand, each ended
+  std::string declaredEncoding;   // the Content-Transfer-Encoding's value, in lower case
   std::vector<std::string> sentPaths;
   bool hasDate = false, hasMimeVersion = false;
   {
@@ -147,6 +149,8 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
       for (std::size_t i = 1; i < field.size(); ++i)
         value += " " + field[i];
       if (name == "content-type") {
+        for (const std::string& l : field)
+          declaredTypeField += l + eol;
         declaredCharset = ParameterValue(value, "charset");
         declaredType = AsciiLowered(value.substr(0, value.find(';')));
         declaredType.erase(0, declaredType.find_first_not_of(" \t"));
@@ -161,7 +165,11 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
             sentPaths.push_back(path);
           p = end + 1;
         }
-      } else if (name != "content-transfer-encoding" && name != "content-length" && name != "lines") {
+      } else if (name == "content-transfer-encoding") {
+        declaredEncoding = AsciiLowered(value);
+        declaredEncoding.erase(0, declaredEncoding.find_first_not_of(" \t"));
+        declaredEncoding.erase(declaredEncoding.find_last_not_of(" \t") + 1);
+      } else if (name != "content-length" && name != "lines") {
         hasDate = hasDate || name == "date";
         hasMimeVersion = hasMimeVersion || name == "mime-version";
         for (const std::string& l : field)
@@ -169,14 +177,20 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
       }
       field.clear();
     };
-    for (; at < lines.size() && !lines[at].empty(); ++at) {
+    // The header block ends where the scan found its blank line; one that never closed, at its
+    // first line that is no field.
+    const char* blockEnd = headerLength ? stored.data() + std::min(*headerLength, stored.size()) : nullptr;
+    for (; at < lines.size() && !lines[at].empty() && (!blockEnd || lines[at].data() < blockEnd); ++at) {
       if ((lines[at].front() == ' ' || lines[at].front() == '\t') && !field.empty()) {
         field.emplace_back(lines[at]);
       } else if (IsFieldLine(lines[at])) {
         flush();
         field.emplace_back(lines[at]);
+      } else if (blockEnd) {
+        flush();  // a line of the header block that is no field: kept there as one
+        field.push_back("X-Unparsed-Header: " + std::string(lines[at]));
       } else {
-        break;  // a header block never closed: the text starts here
+        break;
       }
     }
     flush();
@@ -253,6 +267,22 @@ TRebuildCounts RebuildMessage(std::string_view stored, const fs::path& mailboxFo
   TMimeWriter writer(sink, eol, "=_quillmend_" + std::to_string(ContentIdHash(stored)) + "_");
   std::vector<TMimePart> bodies;
   std::vector<bool> related(images.size(), false);
+  // A body Eudora kept as it came, still in base64 or quoted-printable, goes out in that encoding
+  // under its own type: declared as text, it would show as the encoding's letters.
+  const std::string whole = texts.size() == 1 && texts[0].Kind == TTextKind::Plain ? Joined(texts[0].Lines) : std::string();
+  const bool stillEncoded = body.Files.empty() && sentPaths.empty() && !whole.empty() &&
+                            !declaredType.starts_with("multipart/") &&
+                            ((declaredEncoding == "base64" && IsBase64Body(whole)) ||
+                             (declaredEncoding == "quoted-printable" && IsQuotedPrintableBody(whole)));
+  if (stillEncoded) {
+    TMimePart leaf;
+    leaf.Headers = (declaredTypeField.empty() ? "Content-Type: text/plain; charset=\"us-ascii\"" + eol : declaredTypeField) +
+                   "Content-Transfer-Encoding: " + declaredEncoding + eol;
+    for (std::size_t i = 0; i < texts[0].Lines.size(); ++i)
+      leaf.Text.append(i ? eol : "").append(texts[0].Lines[i].Text);
+    bodies.push_back(std::move(leaf));
+    texts.clear();
+  }
   for (const TTextPart& part : texts) {
     const std::string text = Joined(part.Lines);
     std::optional<std::string> charset = part.Charset;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,11 +41,13 @@ struct TRebuildCounts {
 };
 
 // Rebuilds stored, the bytes of one message as the mailbox holds them (separator line first), and
-// writes it through sink with line ends eol. mailboxFolder is where the mailbox lies: attachments are
-// looked for beside it and in its parent. Throws TFileError when an attachment file cannot be read
-// part way.
-TRebuildCounts RebuildMessage(std::string_view stored, const std::filesystem::path& mailboxFolder,
-                              const TRebuildOptions& options, const TByteSink& sink, std::string_view eol = "\r\n");
+// writes it through sink with line ends eol. headerLength is how far its header block goes, as the
+// scan found it (HeaderLength); nullopt when it never closed. mailboxFolder is where the mailbox
+// lies: attachments are looked for beside it and in its parent. Throws TFileError when an attachment
+// file cannot be read part way.
+TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t> headerLength,
+                              const std::filesystem::path& mailboxFolder, const TRebuildOptions& options,
+                              const TByteSink& sink, std::string_view eol = "\r\n");
 
 // "Mon Dec 13 18:45:29 2010" of the separator line "From ???@??? Mon Dec 13 18:45:29 2010" that
 // starts stored; empty when it has none.

@@ -20,6 +20,13 @@ TByteRange BodyPart(const TEmail& email)
   return {email.BodyOffset, email.EndOffset};
 }
 
+std::optional<std::size_t> HeaderLength(const TEmail& email)
+{
+  if (email.BodyOffset == 0)
+    return std::nullopt;
+  return static_cast<std::size_t>(email.BodyOffset - email.StartOffset);
+}
+
 TRangeReader::TRangeReader(const TReadOnlyFile& file, std::size_t chunk, TAccess access)
     : FFile(file), FChunk(chunk), FAccess(access), FBuffer(std::make_unique<char[]>(chunk))
 {

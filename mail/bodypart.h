@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,10 @@ TByteRange MessageRange(const TEmail& email);
 // the end of the message. A message whose header block never closed has no body of its own, so its
 // body part is its whole range (never the bytes of the messages before it).
 TByteRange BodyPart(const TEmail& email);
+
+// How far the header block of a message goes from its start, as the scan found it: up to the blank
+// line that ends it; nullopt when it never closed.
+std::optional<std::size_t> HeaderLength(const TEmail& email);
 
 // Serves ranges of one open mailbox in pieces of at most the chunk size. Ranges read in increasing
 // order come out of one buffer, so a pass over many small messages costs one read per chunk; with

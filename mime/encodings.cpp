@@ -122,6 +122,45 @@ bool Needs7bitEncoding(std::string_view text)
   return false;
 }
 
+bool IsBase64Body(std::string_view text)
+{
+  std::size_t letters = 0, padding = 0;
+  for (const char c : text) {
+    if (c == '\n' || c == ' ' || c == '\t')
+      continue;
+    if (c == '=') {
+      ++padding;
+    } else if (padding > 0 || std::string_view(kBase64).find(c) == std::string_view::npos) {
+      return false;  // a letter after the padding, or none of base64's
+    }
+    ++letters;
+  }
+  return letters > 0 && letters % 4 == 0 && padding <= 2;
+}
+
+bool IsQuotedPrintableBody(std::string_view text)
+{
+  const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); };
+  bool escaped = false;
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\n') {
+      column = 0;
+      continue;
+    }
+    if (++column > 76 || c > 126 || (c < 32 && c != '\t'))
+      return false;
+    if (c == '=') {
+      const bool soft = i + 1 == text.size() || text[i + 1] == '\n';
+      if (!soft && !(i + 2 < text.size() && hex(text[i + 1]) && hex(text[i + 2])))
+        return false;
+      escaped = true;
+    }
+  }
+  return escaped;
+}
+
 std::string Parameter(std::string_view name, std::string_view value)
 {
   const bool ascii = std::all_of(value.begin(), value.end(), [](unsigned char c) { return c >= 32 && c < 127; });

@@ -35,6 +35,14 @@ std::string QuotedPrintable(std::string_view text, std::string_view eol);
 // "=_" that every boundary here starts with.
 bool Needs7bitEncoding(std::string_view text);
 
+// Whether text, its lines separated by LF, is a body still in base64: only its letters, whole
+// groups of four, "=" only at the end.
+bool IsBase64Body(std::string_view text);
+
+// Whether text, its lines separated by LF, is a body still in quoted-printable: printable ASCII in
+// lines of at most 76 characters, at least one "=" and each one an escape "=XX" or a soft break.
+bool IsQuotedPrintableBody(std::string_view text);
+
 // name="value" for an ASCII value; name*=UTF-8''%xx... (RFC 2231) for any other. value is UTF-8.
 std::string Parameter(std::string_view name, std::string_view value);
 

@@ -2,6 +2,8 @@
 
 #include "eudora/rebuild.h"
 
+#include "mail/bodypart.h"
+#include "mail/eudora.h"
 #include "mime/encodings.h"
 
 #include "tests/support/testfiles.h"
@@ -12,16 +14,30 @@
 #include <fstream>
 #include <string>
 
+#ifndef _WIN32
+#  include <sys/resource.h>
+#endif
+
 namespace quillmend {
 namespace {
 
 using namespace std::string_view_literals;
 
+// How far the header block of stored goes, as the scan finds it.
+std::optional<std::size_t> ScannedHeaderLength(const std::string& stored)
+{
+  const test::TTempDir folder;
+  TEmailArray emails;
+  TEudorafile().LoadEmails(folder.Write("In.mbx", stored), emails);
+  return emails.empty() ? std::nullopt : HeaderLength(emails[0]);
+}
+
 std::string Rebuilt(const std::string& stored, TRebuildCounts* counts = nullptr)
 {
   const test::TTempDir folder;
   std::string out;
-  const TRebuildCounts got = RebuildMessage(stored, folder.Path(), {}, [&](std::string_view s) { out += s; });
+  const TRebuildCounts got =
+      RebuildMessage(stored, ScannedHeaderLength(stored), folder.Path(), {}, [&](std::string_view s) { out += s; });
   if (counts)
     *counts = got;
   return out;
@@ -85,6 +101,117 @@ TEST(RebuildMessage, AMarkerLineWhoseFileIsMissingStaysAndIsCounted)
 }
 
 // A Mac mail folder: "Mail Folder" beside "Attachments Folder" and "Parts Folder".
+// The header block goes as far as the scan says: a line in it that is no field stays in it.
+TEST(RebuildMessage, AHeaderBlockEndsWhereTheScanFoundItsEnd)
+{
+  const std::string out = Rebuilt(std::string(kSeparator) + "From x\r\nSubject: kept\r\n\r\nthe text\r\n");
+  const std::size_t blank = out.find("\r\n\r\n");
+  ASSERT_NE(blank, std::string::npos);
+  EXPECT_NE(out.find("X-Unparsed-Header: From x\r\n"), std::string::npos) << out;
+  EXPECT_LT(out.find("Subject: kept\r\n"), blank) << out;
+  EXPECT_EQ(out.substr(out.size() - 10), "the text\r\n");
+}
+
+// A body Eudora kept still encoded keeps its encoding and its type; a decoded one is text.
+TEST(RebuildMessage, ABodyStillEncodedKeepsItsEncoding)
+{
+  struct TCase {
+    const char* Name;
+    std::string Header, Body;
+    const char* Declared;  // what the rebuilt part's transfer encoding must be
+  };
+  const TCase cases[] = {
+      {"base64", "Content-Type: application/pdf; name=\"a.pdf\"\r\nContent-Transfer-Encoding: base64\r\n",
+       "JVBERi0xLjQKJcfs\r\nj6IKNSAwIG9iago=\r\n", "base64"},
+      {"quoted-printable", "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n",
+       "caf=E9 and a soft=\r\nbreak\r\n", "quoted-printable"},
+      {"base64 already decoded", "Content-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n", "Hello, world!\r\n",
+       "7bit"},
+      {"quoted-printable already decoded", "Content-Transfer-Encoding: quoted-printable\r\n", "no escapes here\r\n",
+       "7bit"},
+  };
+  for (const TCase& c : cases) {
+    const std::string out = Rebuilt(std::string(kSeparator) + c.Header + "\r\n" + c.Body);
+    EXPECT_NE(out.find(std::string("Content-Transfer-Encoding: ") + c.Declared + "\r\n"), std::string::npos)
+        << c.Name << "\n" << out;
+    if (std::string(c.Declared) != "7bit") {
+      EXPECT_NE(out.find(c.Header.substr(0, c.Header.find("\r\n") + 2)), std::string::npos) << c.Name << "\n" << out;
+      EXPECT_EQ(out.substr(out.size() - c.Body.size()), c.Body) << c.Name;
+    }
+  }
+}
+
+class AttachmentRebuild : public ::testing::Test {
+protected:
+  void SetUp() override { std::filesystem::create_directory(Dir.Path() / "attach"); }
+
+  std::string Line(const std::string& name) const
+  {
+    return "Attachment Converted: \"c:\\eudora\\attach\\" + name + "\"\r\n";
+  }
+
+  // The message rebuilt through a sink that only counts, with its counts.
+  std::size_t RebuiltSize(const std::string& body, TRebuildCounts& counts) const
+  {
+    const std::string stored = std::string(kSeparator) + "Subject: files\r\n\r\n" + body;
+    std::size_t size = 0;
+    counts = RebuildMessage(stored, ScannedHeaderLength(stored), Dir.Path(), {}, [&](std::string_view s) { size += s.size(); });
+    return size;
+  }
+
+  test::TTempDir Dir;
+};
+
+TEST_F(AttachmentRebuild, AFileNamedManyTimesIsJoinedOnce)
+{
+  Dir.Write("attach/report.pdf", std::string(1 << 20, 'r'));
+  std::string body;
+  for (int i = 0; i < 20; ++i)
+    body += Line("report.pdf");
+  TRebuildCounts counts;
+  const std::size_t size = RebuiltSize(body, counts);
+  EXPECT_EQ(counts.Attachments, 1u);
+  EXPECT_TRUE(counts.Missing.empty());
+  EXPECT_LT(size, std::size_t{2} << 20) << "one base64 copy of 1 MiB, not twenty";
+}
+
+TEST_F(AttachmentRebuild, TheFilesOfOneMessageAreBoundedInAll)
+{
+  for (const char* name : {"a.bin", "b.bin"}) {
+    std::ofstream big(Dir.Path() / "attach" / name, std::ios::binary);
+    big.seekp(kMaxJoinedBytes / 2 + 1);
+    big.put('\0');
+  }
+  TRebuildCounts counts;
+  RebuiltSize(Line("a.bin") + Line("b.bin"), counts);
+  EXPECT_EQ(counts.Attachments, 1u);
+  ASSERT_EQ(counts.Missing.size(), 1u);
+  EXPECT_NE(counts.Missing[0].Reason.find("larger than 1024 MB in all"), std::string::npos) << counts.Missing[0].Reason;
+}
+
+#ifndef _WIN32
+// Files are opened one at a time, when their part is written: a message naming more files than
+// the process may hold open still gets them all.
+TEST_F(AttachmentRebuild, ManyFilesNeedNoDescriptorEach)
+{
+  std::string body;
+  for (int i = 0; i < 300; ++i) {
+    Dir.Write("attach/file" + std::to_string(i) + ".txt", "file " + std::to_string(i));
+    body += Line("file" + std::to_string(i) + ".txt");
+  }
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = 64;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  TRebuildCounts counts;
+  RebuiltSize(body, counts);
+  ::setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_EQ(counts.Attachments, 300u);
+  EXPECT_TRUE(counts.Missing.empty()) << counts.Missing.front().Reason;
+}
+#endif
+
 class MacRebuild : public ::testing::Test {
 protected:
   MacRebuild()
@@ -96,8 +223,9 @@ protected:
   std::string Rebuilt(const std::string& body, TRebuildCounts* counts = nullptr) const
   {
     std::string out;
-    const TRebuildCounts got = RebuildMessage("From ???@??? Tue Dec 14 12:26:20 2010\r" + body,
-                                              FDir.Path() / "Mail Folder", {}, [&](std::string_view s) { out += s; });
+    const std::string stored = "From ???@??? Tue Dec 14 12:26:20 2010\r" + body;
+    const TRebuildCounts got = RebuildMessage(stored, ScannedHeaderLength(stored), FDir.Path() / "Mail Folder", {},
+                                              [&](std::string_view s) { out += s; });
     if (counts)
       *counts = got;
     return out;
