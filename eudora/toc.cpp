@@ -20,6 +20,9 @@ constexpr std::int64_t kMacCountAt = 262;
 constexpr std::int16_t kTocResourceId = 1001;
 // Entries are read this many at a time, so a large index is never held whole.
 constexpr std::int64_t kEntriesPerRead = 4096;
+// The fewest bytes a message takes: its separator line "From ???@??? " and a line end.
+constexpr std::int64_t kSmallestMessage = 14;
+constexpr std::int64_t kEntriesAlwaysRead = 65536;
 
 constexpr std::array<TMessageState, 13> kWindowsStates = {
     TMessageState::Unread,     TMessageState::Read,       TMessageState::Replied,    TMessageState::Forwarded,
@@ -95,9 +98,22 @@ std::string Plural(std::uint64_t count, const char* one, const char* many)
 // One index file, read at checked places only.
 class TIndexFile {
 public:
-  explicit TIndexFile(const fs::path& path) : FFile(path), FName(PathText(path.filename())), FSize(FFile.Size()) {}
+  TIndexFile(const fs::path& path, std::int64_t mailboxSize)
+      : FFile(path), FName(PathText(path.filename())), FSize(FFile.Size()), FMailboxSize(mailboxSize)
+  {
+  }
 
   std::int64_t Size() const { return FSize; }
+
+  // Fails when entries are more than the mailbox can hold messages: an index of a huge (or sparse)
+  // size is damage to report, not entries to read. A few are read all the same, so that an index
+  // beside an emptied mailbox still says what it lists.
+  void ExpectRoomFor(std::int64_t entries, const std::string& what) const
+  {
+    if (entries > std::max(FMailboxSize / kSmallestMessage, kEntriesAlwaysRead))
+      Fail(what + Plural(static_cast<std::uint64_t>(entries), "entry", "entries") + ", more than a mailbox of " +
+           GroupedNumber(static_cast<std::uint64_t>(FMailboxSize)) + " bytes can hold");
+  }
 
   [[noreturn]] void Fail(const std::string& reason) const { throw TIndexError(FName + ": " + reason); }
 
@@ -120,6 +136,7 @@ private:
   TReadOnlyFile FFile;
   std::string FName;
   std::int64_t FSize;
+  std::int64_t FMailboxSize;
 };
 
 // How many entries of entrySize follow a header in size bytes whose 16-bit count says count. A count
@@ -142,6 +159,7 @@ std::int64_t EntryCount(const TIndexFile& file, const std::string& what, std::in
     file.Fail(what + GroupedNumber(static_cast<std::uint64_t>(size)) + " bytes hold " +
               Plural(static_cast<std::uint64_t>(entries), "entry", "entries") + " but the header counts " +
               GroupedNumber(count));
+  file.ExpectRoomFor(entries, what);
   return entries;
 }
 
@@ -151,7 +169,7 @@ std::vector<TIndexEntry> ReadEntries(const TIndexFile& file, std::int64_t offset
                                      std::int64_t entrySize, Parse parse)
 {
   std::vector<TIndexEntry> result;
-  result.reserve(static_cast<std::size_t>(entries));
+  result.reserve(static_cast<std::size_t>(std::min(entries, kEntriesPerRead)));
   std::string block;
   for (std::int64_t done = 0; done < entries;) {
     const std::int64_t now = std::min(entries - done, kEntriesPerRead);
@@ -302,9 +320,9 @@ std::string GroupedNumber(std::uint64_t value)
   return digits;
 }
 
-std::vector<TIndexEntry> ReadWindowsIndex(const fs::path& toc)
+std::vector<TIndexEntry> ReadWindowsIndex(const fs::path& toc, std::int64_t mailboxSize)
 {
-  const TIndexFile file(toc);
+  const TIndexFile file(toc, mailboxSize);
   if (file.Size() < kWindowsHeader)
     file.Fail(GroupedNumber(static_cast<std::uint64_t>(file.Size())) + " bytes, shorter than the " +
               std::to_string(kWindowsHeader) + "-byte header");
@@ -315,15 +333,15 @@ std::vector<TIndexEntry> ReadWindowsIndex(const fs::path& toc)
   });
 }
 
-std::vector<TIndexEntry> ReadMacIndex(const fs::path& toc)
+std::vector<TIndexEntry> ReadMacIndex(const fs::path& toc, std::int64_t mailboxSize)
 {
-  const TIndexFile file(toc);
+  const TIndexFile file(toc, mailboxSize);
   return ReadMacLayout(file, 0, file.Size(), "");
 }
 
-std::vector<TIndexEntry> ReadAppleDoubleIndex(const fs::path& appleDouble)
+std::vector<TIndexEntry> ReadAppleDoubleIndex(const fs::path& appleDouble, std::int64_t mailboxSize)
 {
-  const TIndexFile file(appleDouble);
+  const TIndexFile file(appleDouble, mailboxSize);
   const TSpan resource = FindResource(file, "TOCF", kTocResourceId);
   return ReadMacLayout(file, resource.Offset, resource.Length, "TOCF " + std::to_string(kTocResourceId) + ": ");
 }
@@ -374,17 +392,21 @@ TMailIndex ReadIndexFor(const fs::path& mailbox)
 {
   const bool windows = IsWindowsMailbox(mailbox);
   const auto [toc, appleDouble] = IndexFilesFor(mailbox);
+  std::error_code ec;
+  const auto size = fs::file_size(mailbox, ec);
+  const std::int64_t mailboxSize = ec ? kAnySize : static_cast<std::int64_t>(size);
   const std::string tocName = PathText(toc.filename());
   std::string name = tocName;
   try {
     if (windows || Exists(toc))
-      return {TIndexOutcome::Read, tocName, {}, windows ? ReadWindowsIndex(toc) : ReadMacIndex(toc)};
+      return {TIndexOutcome::Read, tocName, {},
+              windows ? ReadWindowsIndex(toc, mailboxSize) : ReadMacIndex(toc, mailboxSize)};
     name = PathText(appleDouble.filename());
     if (Exists(appleDouble))
       return {TIndexOutcome::Read,
               name + " (TOCF " + std::to_string(kTocResourceId) + ")",
               {},
-              ReadAppleDoubleIndex(appleDouble)};
+              ReadAppleDoubleIndex(appleDouble, mailboxSize)};
   } catch (const TIndexError& e) {
     return Unread(TIndexOutcome::Damaged, name, e.what());
   } catch (const TFileError& e) {

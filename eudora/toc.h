@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -62,14 +63,18 @@ struct TIndexEntry {
   friend bool operator==(const TIndexEntry&, const TIndexEntry&) = default;
 };
 
+inline constexpr std::int64_t kAnySize = std::numeric_limits<std::int64_t>::max();
+
 // Readers of the three forms; each throws TIndexError for a file that is not a whole, consistent
-// index of its layout, and TFileError when it cannot be opened or read.
+// index of its layout or that lists more entries than a mailbox of mailboxSize bytes can hold
+// messages, and TFileError when it cannot be opened or read. Entries are read in bounded pieces.
 // NAME.toc beside NAME.mbx: little-endian, a 104-byte header and 218 bytes an entry.
-std::vector<TIndexEntry> ReadWindowsIndex(const std::filesystem::path& toc);
+std::vector<TIndexEntry> ReadWindowsIndex(const std::filesystem::path& toc, std::int64_t mailboxSize = kAnySize);
 // NAME.toc beside a Mac mailbox: big-endian, a 278-byte header and 220 bytes an entry.
-std::vector<TIndexEntry> ReadMacIndex(const std::filesystem::path& toc);
+std::vector<TIndexEntry> ReadMacIndex(const std::filesystem::path& toc, std::int64_t mailboxSize = kAnySize);
 // The same held as resource TOCF 1001 in the resource fork that the AppleDouble file ._NAME carries.
-std::vector<TIndexEntry> ReadAppleDoubleIndex(const std::filesystem::path& appleDouble);
+std::vector<TIndexEntry> ReadAppleDoubleIndex(const std::filesystem::path& appleDouble,
+                                              std::int64_t mailboxSize = kAnySize);
 
 enum class TIndexOutcome { Read, Missing, Damaged };
 

@@ -6,12 +6,14 @@
 #include "document/mailbox.h"
 #include "mail/eudora.h"
 #include "tests/support/testfiles.h"
+#include "tests/support/watchdog.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -478,7 +480,7 @@ TEST(IndexReaders, AnIndexOfMoreThan65535EntriesIsReadWhole)
     PutLittle(toc, kWinHeader + kWinEntry * i + 12, 1, 2);
   }
   const TTempDir dir;
-  const fs::path mailbox = dir.Write("Big.mbx", "");
+  const fs::path mailbox = dir.Write("Big.mbx", std::string(100 * kEntries, 'x'));  // room for every entry
   dir.Write("Big.toc", toc);
   const TIndexJoin join = JoinIndex(mailbox, emails);
   EXPECT_EQ(join.Summary.Outcome, TIndexOutcome::Read) << join.Summary.Problem;
@@ -488,6 +490,29 @@ TEST(IndexReaders, AnIndexOfMoreThan65535EntriesIsReadWhole)
   dir.Write("Big.toc", toc);
   EXPECT_EQ(JoinIndex(mailbox, emails).Summary.Problem,
             "Big.toc: 14,287,170 bytes hold 65,537 entries but the header counts 0");
+}
+
+// An index of a size no mailbox beside it could fill (here sparse: 28.6 GB that take 4 KB on the
+// disk) is damage to report at once, not entries to read.
+TEST(IndexReaders, AnIndexLargerThanItsMailboxCouldFillIsDamagedAndNotRead)
+{
+  const TTempDir dir;
+  const fs::path mailbox = dir.Path() / "In.mbx";
+  fs::copy_file(DataFile("eudora-windows-7.1/In.mbx"), mailbox);
+  std::string head = ReadFile(DataFile("eudora-windows-7.1/In.toc")).substr(0, kWinHeader);
+  constexpr std::uint64_t kEntries = 5 + 65536ull * 2000;  // what the header's count of 5 may stand for
+  {
+    std::ofstream toc(dir.Path() / "In.toc", std::ios::binary);
+    toc << head;
+  }
+  fs::resize_file(dir.Path() / "In.toc", kWinHeader + kWinEntry * kEntries);
+  TEmailArray emails;
+  TEudorafile().LoadEmails(mailbox, emails);
+  const TIndexJoin join = WithinSeconds<TIndexJoin>(20, [&] { return JoinIndex(mailbox, emails); });
+  EXPECT_EQ(join.Summary.Outcome, TIndexOutcome::Damaged);
+  EXPECT_NE(join.Summary.Problem.find("131,072,005 entries, more than a mailbox of"), std::string::npos)
+      << join.Summary.Problem;
+  EXPECT_EQ(join.States, TStates(emails.size(), S::NoIndex)) << "every message is still listed";
 }
 
 }  // namespace
