@@ -74,6 +74,19 @@ std::string Skipped(const fs::path& path, std::string_view why)
   return text;
 }
 
+// Whether path is root or lies below it, as the file system resolves both.
+bool Under(const fs::path& path, const fs::path& root)
+{
+  std::error_code ec;
+  const fs::path real = fs::canonical(path, ec);
+  if (ec)
+    return false;
+  const fs::path realRoot = fs::canonical(root, ec);
+  if (ec)
+    return false;
+  return std::mismatch(realRoot.begin(), realRoot.end(), real.begin(), real.end()).first == realRoot.end();
+}
+
 }  // namespace
 
 TPartFinder::TPartFinder(const fs::path& mailboxFolder, fs::path attachmentsFolder, std::int64_t maxBytes)
@@ -125,12 +138,14 @@ std::optional<TFoundFile> TPartFinder::Find(const TMarkedFile& marked, std::stri
 
 bool TPartFinder::AllowedFolder(const fs::path& folder) const
 {
-  const std::string base = PathText(folder.filename());
-  for (const char* kind : {"attach", "Attachments Folder", "Embedded", "Parts Folder"})
-    if (EqualNoCase(base, kind))
-      return true;
   std::error_code ec;
-  return !FAttachmentsFolder.empty() && fs::equivalent(folder, FAttachmentsFolder, ec);
+  if (!FAttachmentsFolder.empty() && fs::equivalent(folder, FAttachmentsFolder, ec))
+    return true;
+  // One of Eudora's folders for such files, and one of this mailbox's, not any on the system.
+  const std::string base = PathText(folder.filename());
+  const auto kinds = {"attach", "Attachments Folder", "Embedded", "Parts Folder"};
+  return std::any_of(kinds.begin(), kinds.end(), [&](const char* kind) { return EqualNoCase(base, kind); }) &&
+         Under(folder, FNear.back());
 }
 
 // Only a regular file is read: a device or a FIFO under the name would never end or never come.

@@ -3,7 +3,8 @@
 // lookup behind the preview's inline images and the rebuilt message's parts. A line's text comes
 // from mail, so what it names is never trusted: only a regular file of a bounded size, found by its
 // name in the folders Eudora keeps such files in (or a folder the user named), and never through a
-// link that leads out of that folder.
+// link that leads out of that folder. A line's own path is followed only into such a folder of the
+// mailbox's own (beside it or beside its folder), never onto another computer.
 
 #include "base/readfile.h"
 #include "eudora/markers.h"

@@ -83,7 +83,11 @@ TMarkedFile WindowsMarked(std::string_view linePath)
   const fs::path own = PathFromUtf8(marked.Shown);
   const bool climbs =
       std::any_of(parts.begin(), parts.end(), [](const std::string& p) { return p == ".." || p == "."; });
-  if (climbs)
+  // \\host\share\... (and the \\?\ forms): opening one would make this program contact a server.
+  const bool remote = parts.size() >= 2 && parts[0].empty() && parts[1].empty();
+  if (remote)
+    marked.NotFollowed = "it names a folder of another computer";
+  else if (climbs)
     marked.NotFollowed = "it climbs out of its folder";
   else if (!own.is_absolute())
     marked.NotFollowed = "it is no full path on this system";

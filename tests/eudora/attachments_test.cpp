@@ -96,5 +96,40 @@ TEST(PartFinder, SaysWhatItSkippedAndWhy)
   EXPECT_NE(reason.find("big.bin\" is larger than"), std::string::npos) << reason;
 }
 
+// A line's own path leads only into an attachment folder of the mailbox's own Eudora folder, and a
+// link found there only to a file that stays in it.
+TEST(PartFinder, FollowsALinesOwnPathOnlyIntoTheMailboxsOwnFolders)
+{
+  const test::TTempDir dir;
+  const fs::path eudora = dir.Path() / "home" / "Eudora";
+  fs::create_directories(eudora / "attach");
+  fs::create_directories(dir.Path() / "elsewhere" / "attach");
+  dir.Write("home/Eudora/attach/own.pdf", "the mail's own");
+  dir.Write("elsewhere/attach/other.pdf", "someone else's");
+  dir.Write("secret.txt", "not the mail's");
+#ifndef _WIN32
+  fs::create_symlink(dir.Path() / "secret.txt", eudora / "attach" / "link.pdf");
+#endif
+  struct TCase {
+    fs::path Path;
+    bool Found;
+  };
+  const TCase cases[] = {
+      {eudora / "attach" / "own.pdf", true},
+      {dir.Path() / "elsewhere" / "attach" / "other.pdf", false},
+#ifndef _WIN32
+      {eudora / "attach" / "link.pdf", false},
+#endif
+  };
+  const TPartFinder finder(eudora, {});
+  for (const TCase& c : cases) {
+    const std::string line = "Attachment Converted: " + PathText(c.Path);
+    const std::vector<std::string_view> lines{line};
+    std::string reason;
+    const std::optional<TFoundFile> found = finder.Find(ReadEudoraText(lines).Files.at(0), reason);
+    EXPECT_EQ(found.has_value(), c.Found) << line << ": " << reason;
+  }
+}
+
 }  // namespace
 }  // namespace quillmend

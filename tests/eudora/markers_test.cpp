@@ -85,6 +85,8 @@ TEST(ReadEudoraText, ReadsWhatEachLineSaysOfItsFile)
        ""},
       {"Attachment Converted: /home/u/attach/a.pdf", TPartKind::Attachment, "a.pdf", !kWindows, 0, ""},
       {"Attachment Converted: /home/u/attach/../../etc/passwd", TPartKind::Attachment, "passwd", false, 0, ""},
+      {"Attachment Converted: \\\\server\\share\\attach\\a.pdf", TPartKind::Attachment, "a.pdf", false, 0, ""},
+      {"Attachment Converted: //server/share/attach/b.pdf", TPartKind::Attachment, "b.pdf", false, 0, ""},
       {"Attachment converted: Macintosh HD:notes (TEXT/ttxt) (0008BAB8)", TPartKind::Attachment, "notes", false, 0,
        "TEXT"},
       {"Embedded Content: Appointment reminder from Austi.jpg: 00000001,586425e8,00000000,00000000", TPartKind::Image,
