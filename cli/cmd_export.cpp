@@ -30,6 +30,9 @@ int RunExport(const TCommand& command, const TArgs& args)
     throw TUsageError("--mbox writes one file: give no FOLDER and no --rebuild");
   if (!mbox && args.Positionals().size() < 2)
     throw TUsageError("missing arguments");
+  if (mbox && mbox->empty())
+    throw TUsageError("--mbox needs a file name (- for standard output)");
+  const bool toStdout = mbox && *mbox == "-";
   const auto attachments = args.Option("attachments");
   const TRebuildOptions options{attachments ? PathFromUtf8(*attachments) : std::filesystem::path()};
   const TExisting existing = args.Flag("overwrite") ? TExisting::Replace : TExisting::Keep;
@@ -46,11 +49,17 @@ int RunExport(const TCommand& command, const TArgs& args)
     std::erase_if(indexes, [&](std::size_t i) { return !chosen->Contains(i); });
   }
 
-  PrepareFolder(folder, true);
+  if (!toStdout)
+    PrepareFolder(folder, true);
 
   auto bar = ProgressFor(command, "Exporting");
   TRebuildReport rebuilt;
-  if (mbox)
+  if (toStdout)
+    rebuilt = mailbox.ExportMbox(
+        indexes,
+        [&](std::string_view bytes) { command.Out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())); },
+        options, Observer(bar));
+  else if (mbox)
     rebuilt = mailbox.ExportMbox(indexes, PathFromUtf8(*mbox), options, existing, Observer(bar));
   else if (args.Flag("rebuild"))
     rebuilt = mailbox.ExportRebuilt(indexes, folder, options, existing, Observer(bar));
@@ -58,7 +67,10 @@ int RunExport(const TCommand& command, const TArgs& args)
     static_cast<TExportReport&>(rebuilt) = mailbox.Export(indexes, folder, existing, Observer(bar));
   const TExportReport& report = rebuilt;
   bar.reset();
-  if (mbox)
+  if (toStdout)
+    command.Err << "quillmend-cli: exported " << report.Written << " of " << indexes.size()
+                << " messages to standard output\n";
+  else if (mbox)
     command.Out << "Exported " << report.Written << " of " << indexes.size() << " messages to \""
                 << PathText(folder /
                             (report.Files.empty() ? PathFromUtf8(*mbox).filename() : PathFromUtf8(report.Files[0])))

@@ -5,6 +5,7 @@
 #include "outputs/emlfolder.h"
 #include "outputs/mboxfile.h"
 
+#include <map>
 #include <optional>
 #include <stdexcept>
 
@@ -134,7 +135,6 @@ TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& email
                                const TFileIdentity* scanned)
 {
   CheckIndexes(mailbox, emails, indexes);
-  TRebuildReport report;
   std::optional<TReadOnlyFile> file;
   std::optional<TRangeReader> reader;
   if (!indexes.empty()) {
@@ -143,6 +143,8 @@ TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& email
     reader.emplace(*file);
   }
   TEmlFolder sink(folder, OutputMode(mailbox), existing, file ? Kept(*file) : TKeptFiles());
+  std::map<std::string, TRebuildCounts> joined;
+  TRebuildReport report;
   static_cast<TExportReport&>(report) = Feed(sink, indexes, observer, [&](std::size_t index) {
     const std::string name = ExportFileName(index);
     return sink.Add({name, {}}, [&](const TByteSink& out) {
@@ -150,25 +152,30 @@ TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& email
       const TByteRange range = MessageRange(emails.at(index));
       if (stored.empty())
         return TMessageBytes{0, range.Length()};
-      Add(report, RebuildMessage(stored, HeaderLength(emails.at(index)), mailbox.parent_path(), options, out), name);
+      joined[name] = RebuildMessage(stored, HeaderLength(emails.at(index)), mailbox.parent_path(), options, out);
       return TMessageBytes{static_cast<std::int64_t>(stored.size()), range.Length()};
     });
   });
+  // Only what the messages written whole joined, or did not find, counts.
+  for (const TExportFailure& failure : report.Failed)
+    joined.erase(failure.FileName);
+  for (const std::size_t index : indexes)
+    if (auto counts = joined.extract(ExportFileName(index)))
+      Add(report, std::move(counts.mapped()), counts.key());
   return report;
 }
 
-TRebuildReport ExportMbox(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes,
-                          const fs::path& target, const TRebuildOptions& options, TProgressObserver* observer,
-                          TExisting existing, const TFileIdentity* scanned)
+namespace {
+
+// ExportMbox into sink, which names its output fileName.
+TRebuildReport MboxInto(TMboxFile& sink, const std::string& fileName, const TReadOnlyFile& file,
+                        const TEmailArray& emails, const std::vector<std::size_t>& indexes,
+                        const TRebuildOptions& options, TProgressObserver* observer)
 {
-  CheckIndexes(mailbox, emails, indexes);
-  TRebuildReport report;
-  const std::string fileName = PathText(target.filename());
-  const TReadOnlyFile file(mailbox);
-  CheckScanned(file, scanned, emails, indexes);
+  const fs::path folder = file.Path().parent_path();
   TRangeReader reader(file);
-  TMboxFile sink(target, OutputMode(mailbox), existing, Kept(file));
   std::vector<TExportFailure> leftOut;
+  std::vector<TRebuildCounts> joined;
   TExportReport written = Feed(sink, indexes, observer, [&](std::size_t index) {
     std::string stored;
     try {
@@ -182,14 +189,41 @@ TRebuildReport ExportMbox(const fs::path& mailbox, const TEmailArray& emails, co
       return true;
     }
     return sink.Add({fileName, SeparatorDate(stored)}, [&](const TByteSink& out) {
-      Add(report, RebuildMessage(stored, HeaderLength(emails.at(index)), mailbox.parent_path(), options, out, "\n"),
-          fileName);
+      joined.push_back(RebuildMessage(stored, HeaderLength(emails.at(index)), folder, options, out, "\n"));
       return TMessageBytes{static_cast<std::int64_t>(stored.size()), static_cast<std::int64_t>(stored.size())};
     });
   });
+  TRebuildReport report;
+  if (written.Written > 0)  // a file that failed holds no message
+    for (TRebuildCounts& counts : joined)
+      Add(report, std::move(counts), fileName);
   written.Failed.insert(written.Failed.begin(), leftOut.begin(), leftOut.end());
   static_cast<TExportReport&>(report) = std::move(written);
   return report;
+}
+
+}  // namespace
+
+TRebuildReport ExportMbox(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes,
+                          const fs::path& target, const TRebuildOptions& options, TProgressObserver* observer,
+                          TExisting existing, const TFileIdentity* scanned)
+{
+  CheckIndexes(mailbox, emails, indexes);
+  const TReadOnlyFile file(mailbox);
+  CheckScanned(file, scanned, emails, indexes);
+  TMboxFile sink(target, OutputMode(mailbox), existing, Kept(file));
+  return MboxInto(sink, PathText(target.filename()), file, emails, indexes, options, observer);
+}
+
+TRebuildReport ExportMbox(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes,
+                          const TByteSink& out, const TRebuildOptions& options, TProgressObserver* observer,
+                          const TFileIdentity* scanned)
+{
+  CheckIndexes(mailbox, emails, indexes);
+  const TReadOnlyFile file(mailbox);
+  CheckScanned(file, scanned, emails, indexes);
+  TMboxFile sink(out);
+  return MboxInto(sink, TMboxFile::kStandardOutput, file, emails, indexes, options, observer);
 }
 
 }  // namespace quillmend

@@ -70,4 +70,9 @@ TRebuildReport ExportMbox(const std::filesystem::path& mailbox, const TEmailArra
                           const TRebuildOptions& options, TProgressObserver* observer = nullptr,
                           TExisting existing = TExisting::Keep, const TFileIdentity* scanned = nullptr);
 
+// ExportMbox onto out (standard output) as the messages come: no file is made or named.
+TRebuildReport ExportMbox(const std::filesystem::path& mailbox, const TEmailArray& emails,
+                          const std::vector<std::size_t>& indexes, const TByteSink& out, const TRebuildOptions& options,
+                          TProgressObserver* observer = nullptr, const TFileIdentity* scanned = nullptr);
+
 }  // namespace quillmend

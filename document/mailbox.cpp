@@ -117,6 +117,12 @@ TRebuildReport TMailbox::ExportMbox(const std::vector<std::size_t>& records, con
   return quillmend::ExportMbox(FPath, *FEmails, records, file, options, observer, existing, &FIdentity);
 }
 
+TRebuildReport TMailbox::ExportMbox(const std::vector<std::size_t>& records, const TByteSink& out,
+                                    const TRebuildOptions& options, TProgressObserver* observer) const
+{
+  return quillmend::ExportMbox(FPath, *FEmails, records, out, options, observer, &FIdentity);
+}
+
 bool TMailbox::Current() const
 {
   try {

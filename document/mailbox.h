@@ -95,6 +95,8 @@ public:
   TRebuildReport ExportMbox(const std::vector<std::size_t>& records, const std::filesystem::path& file,
                             const TRebuildOptions& options, TExisting existing = TExisting::Keep,
                             TProgressObserver* observer = nullptr) const;
+  TRebuildReport ExportMbox(const std::vector<std::size_t>& records, const TByteSink& out,
+                            const TRebuildOptions& options, TProgressObserver* observer = nullptr) const;
 
   // Whether a typed keyword can stand in this mailbox at all: a character that its code page lacks
   // cannot, and such a keyword matches nothing.

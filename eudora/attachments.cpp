@@ -92,8 +92,13 @@ bool Under(const fs::path& path, const fs::path& root)
 TPartFinder::TPartFinder(const fs::path& mailboxFolder, fs::path attachmentsFolder, std::int64_t maxBytes)
     : FAttachmentsFolder(std::move(attachmentsFolder)), FMaxBytes(maxBytes)
 {
-  const fs::path folder = mailboxFolder.empty() ? fs::path(".") : mailboxFolder;
-  FNear = {folder, folder.parent_path()};
+  // In full, so that a mailbox named from the current folder does not give it twice.
+  fs::path folder = fs::absolute(mailboxFolder.empty() ? fs::path(".") : mailboxFolder).lexically_normal();
+  if (!folder.has_filename())
+    folder = folder.parent_path();
+  FNear = {folder};
+  if (folder.has_relative_path())
+    FNear.push_back(folder.parent_path());
 }
 
 std::optional<TFoundFile> TPartFinder::Find(const TMarkedFile& marked, std::string& reason) const

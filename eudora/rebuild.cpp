@@ -110,8 +110,9 @@ std::string SeparatorDate(std::string_view stored)
   return space == std::string_view::npos ? std::string() : std::string(separator.substr(space + 1));
 }
 
-TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t> headerLength, const fs::path& mailboxFolder,
-                              const TRebuildOptions& options, const TByteSink& sink, std::string_view eolView)
+TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t> headerLength,
+                              const fs::path& mailboxFolder, const TRebuildOptions& options, const TByteSink& sink,
+                              std::string_view eolView)
 {
   const std::string eol(eolView);
   TRebuildCounts counts;
@@ -218,7 +219,8 @@ TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t
       return false;
     }
     const TFileIdentity& id = found->Identity;
-    if (std::any_of(taken.begin(), taken.end(), [&](const TFileIdentity& t) { return t.Device == id.Device && t.File == id.File; }))
+    if (std::any_of(taken.begin(), taken.end(),
+                    [&](const TFileIdentity& t) { return t.Device == id.Device && t.File == id.File; }))
       return true;
     if (total + id.Size > kMaxJoinedBytes) {
       std::string why = "\"";
@@ -269,15 +271,17 @@ TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t
   std::vector<bool> related(images.size(), false);
   // A body Eudora kept as it came, still in base64 or quoted-printable, goes out in that encoding
   // under its own type: declared as text, it would show as the encoding's letters.
-  const std::string whole = texts.size() == 1 && texts[0].Kind == TTextKind::Plain ? Joined(texts[0].Lines) : std::string();
+  const std::string whole =
+      texts.size() == 1 && texts[0].Kind == TTextKind::Plain ? Joined(texts[0].Lines) : std::string();
   const bool stillEncoded = body.Files.empty() && sentPaths.empty() && !whole.empty() &&
                             !declaredType.starts_with("multipart/") &&
                             ((declaredEncoding == "base64" && IsBase64Body(whole)) ||
                              (declaredEncoding == "quoted-printable" && IsQuotedPrintableBody(whole)));
   if (stillEncoded) {
     TMimePart leaf;
-    leaf.Headers = (declaredTypeField.empty() ? "Content-Type: text/plain; charset=\"us-ascii\"" + eol : declaredTypeField) +
-                   "Content-Transfer-Encoding: " + declaredEncoding + eol;
+    leaf.Headers =
+        (declaredTypeField.empty() ? "Content-Type: text/plain; charset=\"us-ascii\"" + eol : declaredTypeField) +
+        "Content-Transfer-Encoding: " + declaredEncoding + eol;
     for (std::size_t i = 0; i < texts[0].Lines.size(); ++i)
       leaf.Text.append(i ? eol : "").append(texts[0].Lines[i].Text);
     bodies.push_back(std::move(leaf));

@@ -399,7 +399,9 @@ TMailIndex ReadIndexFor(const fs::path& mailbox)
   std::string name = tocName;
   try {
     if (windows || Exists(toc))
-      return {TIndexOutcome::Read, tocName, {},
+      return {TIndexOutcome::Read,
+              tocName,
+              {},
               windows ? ReadWindowsIndex(toc, mailboxSize) : ReadMacIndex(toc, mailboxSize)};
     name = PathText(appleDouble.filename());
     if (Exists(appleDouble))

@@ -11,7 +11,7 @@ namespace {
 // Adds one > to each line that matches ^>*From as the pieces stream through.
 class TMboxEscaper {
 public:
-  explicit TMboxEscaper(TOutputFile& file) : FFile(file) {}
+  explicit TMboxEscaper(const TByteSink& out) : FFile(out) {}
   void Feed(std::string_view bytes)
   {
     FOut.clear();
@@ -35,12 +35,12 @@ public:
       FOut += c;
       FLineStart = c == '\n';
     }
-    FFile.Write(FOut);
+    FFile(FOut);
   }
-  void Finish() { FFile.Write(FProbe); }
+  void Finish() { FFile(FProbe); }
 
 private:
-  TOutputFile& FFile;
+  const TByteSink& FFile;
   std::string FOut, FProbe;
   bool FLineStart = true;
 };
@@ -53,21 +53,33 @@ TMboxFile::TMboxFile(std::filesystem::path target, unsigned mode, TExisting exis
 {
 }
 
+TMboxFile::TMboxFile(TByteSink stream) : FFileName(kStandardOutput), FStream(std::move(stream)) {}
+
 TMboxFile::~TMboxFile() = default;
+
+void TMboxFile::Write(std::string_view bytes)
+{
+  if (FStream) {
+    FStream(bytes);
+    return;
+  }
+  if (!FOut)
+    FOut.emplace(FTarget, FMode, FKept);
+  FOut->Write(bytes);
+}
 
 bool TMboxFile::Add(const TOutgoingMessage& message, const TMessageWriter& write)
 {
   if (FFailed)
     return false;
   try {
-    if (!FOut)
-      FOut.emplace(FTarget, FMode, FKept);
-    FOut->Write("From MAILER-DAEMON " +
-                (message.Received.empty() ? std::string("Thu Jan  1 00:00:00 1970") : message.Received) + "\n");
-    TMboxEscaper escaper(*FOut);
+    Write("From MAILER-DAEMON " +
+          (message.Received.empty() ? std::string("Thu Jan  1 00:00:00 1970") : message.Received) + "\n");
+    const TByteSink out = [&](std::string_view bytes) { Write(bytes); };
+    TMboxEscaper escaper(out);
     write([&](std::string_view piece) { escaper.Feed(piece); });
     escaper.Finish();
-    FOut->Write("\n");
+    Write("\n");
     ++FWritten;
     return true;
   } catch (const TFileError& e) {
@@ -77,7 +89,10 @@ bool TMboxFile::Add(const TOutgoingMessage& message, const TMessageWriter& write
 
 TExportReport TMboxFile::Commit()
 {
-  if (!FFailed) {
+  if (!FFailed && FStream) {
+    FReport.Files.push_back(FFileName);
+    FReport.Written = FWritten;
+  } else if (!FFailed) {
     try {
       if (!FOut)
         FOut.emplace(FTarget, FMode, FKept);

@@ -16,6 +16,8 @@ public:
   // Nothing is created until the first message; a different file named target is kept or replaced
   // as existing says, but never one of kept. Messages must be written with LF line ends.
   TMboxFile(std::filesystem::path target, unsigned mode, TExisting existing, TKeptFiles kept = {});
+  // The messages written to stream as they come (standard output): no file, nothing to name.
+  explicit TMboxFile(TByteSink stream);
   ~TMboxFile() override;
 
   // Each message after a "From MAILER-DAEMON <received>" line. False once the file failed: the
@@ -23,15 +25,20 @@ public:
   bool Add(const TOutgoingMessage& message, const TMessageWriter& write) override;
   TExportReport Commit() override;
 
+  // What reports call a stream's output.
+  static constexpr const char* kStandardOutput = "standard output";
+
 private:
+  void Write(std::string_view bytes);
   bool Fail(const std::string& reason);
 
   std::filesystem::path FTarget;
   std::string FFileName;
-  unsigned FMode;
-  TExisting FExisting;
+  unsigned FMode = 0;
+  TExisting FExisting = TExisting::Keep;
   TKeptFiles FKept;
   std::optional<TOutputFile> FOut;
+  TByteSink FStream;
   bool FFailed = false;
   std::size_t FWritten = 0;
   TExportReport FReport;

@@ -69,7 +69,8 @@ private:
 // Removes the temporary files in folder of the names that named accepts that no running writer
 // holds: those whose writer stopped before it could clean up (killed, or the power went). Best
 // effort: what cannot be looked at is left alone.
-void RemoveStaleTemporaries(const std::filesystem::path& folder, const std::function<bool(std::string_view name)>& named);
+void RemoveStaleTemporaries(const std::filesystem::path& folder,
+                            const std::function<bool(std::string_view name)>& named);
 
 // One file, target, written as TTemporaryFile writes one. Throws TFileError naming target.
 class TOutputFile {

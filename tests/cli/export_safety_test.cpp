@@ -57,8 +57,8 @@ TEST(ExportTarget, AnEmlFileThatIsTheMailboxIsNotReplaced)
   fs::create_hard_link(dir.Path() / "In.mbx", dir.Path() / "out" / "RecoveredEmail0.eml");
   const std::string before = ReadFile(dir.Path() / "In.mbx");
   for (const char* mode : {"", "--rebuild"}) {
-    std::vector<std::string> args{"export", PathText(dir.Path() / "In.mbx"), PathText(dir.Path() / "out"),
-                                  "--messages", "0", "--overwrite"};
+    std::vector<std::string> args{
+        "export", PathText(dir.Path() / "In.mbx"), PathText(dir.Path() / "out"), "--messages", "0", "--overwrite"};
     if (*mode)
       args.push_back(mode);
     const test::TResult r = RunCli(args);
@@ -66,6 +66,40 @@ TEST(ExportTarget, AnEmlFileThatIsTheMailboxIsNotReplaced)
     EXPECT_NE(r.err.find("it is the mailbox being read, or its index"), std::string::npos) << r.err;
     EXPECT_EQ(ReadFile(dir.Path() / "In.mbx"), before) << mode;
   }
+}
+
+TEST(ExportMbox, AnEmptyNameIsAUsageErrorAndADashIsStandardOutput)
+{
+  const std::string box = PathText(DataFile("eudora-windows-7.1/In.mbx"));
+  const test::TResult empty = RunCli({"export", box, "--mbox", ""});
+  EXPECT_EQ(empty.code, 2);
+  EXPECT_NE(empty.err.find("--mbox needs a file name"), std::string::npos) << empty.err;
+
+  const test::TTempDir dir;
+  ASSERT_EQ(RunCli({"export", box, "--mbox", PathText(dir.Path() / "all.mbox")}).code, 0);
+  const test::TResult out = RunCli({"export", box, "--mbox", "-"});
+  ASSERT_EQ(out.code, 0) << out.err;
+  EXPECT_EQ(out.out, ReadFile(dir.Path() / "all.mbox")) << "the same bytes as the file";
+  EXPECT_NE(out.err.find("exported 5 of 5 messages to standard output"), std::string::npos) << out.err;
+  EXPECT_TRUE(fs::exists(dir.Path() / "all.mbox"));
+  EXPECT_FALSE(fs::exists("-"));
+}
+
+// An attachment not found is said for the messages written only: a message that failed is said
+// once, as failed.
+TEST(ExportRebuilt, SaysNothingFoundMissingForAMessageNotWritten)
+{
+  const test::TTempDir dir;
+  const fs::path box = dir.Write("In.mbx", "From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: a\r\n\r\n"
+                                           "Attachment Converted: \"c:\\eudora\\attach\\gone.pdf\"\r\n"
+                                           "From ???@??? Mon Dec 13 18:45:30 2010\r\nSubject: b\r\n\r\n"
+                                           "Attachment Converted: \"c:\\eudora\\attach\\lost.pdf\"\r\n");
+  test::OccupyEveryName(dir.Path() / "out", "RecoveredEmail0.eml");
+  const test::TResult r = RunCli({"export", PathText(box), PathText(dir.Path() / "out"), "--rebuild"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err.find("gone.pdf"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("lost.pdf"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("RecoveredEmail0.eml: "), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #ifndef _WIN32
@@ -94,6 +95,26 @@ TEST(PartFinder, SaysWhatItSkippedAndWhy)
   std::string reason;
   EXPECT_FALSE(finder.Find(ReadEudoraText(lines).Files.at(0), reason));
   EXPECT_NE(reason.find("big.bin\" is larger than"), std::string::npos) << reason;
+}
+
+// Where a missing file was looked for names each folder once, also for a mailbox in the current
+// folder (whose folder is an empty path).
+TEST(PartFinder, NamesEachFolderLookedInOnce)
+{
+  for (const fs::path& folder : {fs::path(), fs::path("."), fs::current_path()}) {
+    const TPartFinder finder(folder, {});
+    const std::vector<std::string_view> lines{"Attachment Converted: \"c:\\eudora\\attach\\nowhere-to-be-found.pdf\""};
+    std::string reason;
+    ASSERT_FALSE(finder.Find(ReadEudoraText(lines).Files.at(0), reason));
+    std::vector<std::string> looked;
+    for (std::size_t at = reason.find('"'); at != std::string::npos; at = reason.find('"', reason.find('"', at + 1) + 1))
+      looked.push_back(reason.substr(at + 1, reason.find('"', at + 1) - at - 1));
+    std::vector<std::string> unique = looked;
+    std::sort(unique.begin(), unique.end());
+    unique.erase(std::unique(unique.begin(), unique.end()), unique.end());
+    EXPECT_EQ(unique.size(), looked.size()) << reason;
+    EXPECT_GE(looked.size(), 2u) << reason;
+  }
 }
 
 // A line's own path leads only into an attachment folder of the mailbox's own Eudora folder, and a

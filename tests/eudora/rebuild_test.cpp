@@ -123,17 +123,19 @@ TEST(RebuildMessage, ABodyStillEncodedKeepsItsEncoding)
   const TCase cases[] = {
       {"base64", "Content-Type: application/pdf; name=\"a.pdf\"\r\nContent-Transfer-Encoding: base64\r\n",
        "JVBERi0xLjQKJcfs\r\nj6IKNSAwIG9iago=\r\n", "base64"},
-      {"quoted-printable", "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n",
+      {"quoted-printable",
+       "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n",
        "caf=E9 and a soft=\r\nbreak\r\n", "quoted-printable"},
-      {"base64 already decoded", "Content-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n", "Hello, world!\r\n",
-       "7bit"},
+      {"base64 already decoded", "Content-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n",
+       "Hello, world!\r\n", "7bit"},
       {"quoted-printable already decoded", "Content-Transfer-Encoding: quoted-printable\r\n", "no escapes here\r\n",
        "7bit"},
   };
   for (const TCase& c : cases) {
     const std::string out = Rebuilt(std::string(kSeparator) + c.Header + "\r\n" + c.Body);
     EXPECT_NE(out.find(std::string("Content-Transfer-Encoding: ") + c.Declared + "\r\n"), std::string::npos)
-        << c.Name << "\n" << out;
+        << c.Name << "\n"
+        << out;
     if (std::string(c.Declared) != "7bit") {
       EXPECT_NE(out.find(c.Header.substr(0, c.Header.find("\r\n") + 2)), std::string::npos) << c.Name << "\n" << out;
       EXPECT_EQ(out.substr(out.size() - c.Body.size()), c.Body) << c.Name;
@@ -155,7 +157,8 @@ protected:
   {
     const std::string stored = std::string(kSeparator) + "Subject: files\r\n\r\n" + body;
     std::size_t size = 0;
-    counts = RebuildMessage(stored, ScannedHeaderLength(stored), Dir.Path(), {}, [&](std::string_view s) { size += s.size(); });
+    counts = RebuildMessage(stored, ScannedHeaderLength(stored), Dir.Path(), {},
+                            [&](std::string_view s) { size += s.size(); });
     return size;
   }
 
