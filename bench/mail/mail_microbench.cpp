@@ -2,6 +2,8 @@
 
 #include "bench/mail/mailgen.h"
 
+#include "eudora/markers.h"
+#include "eudora/rebuild.h"
 #include "mail/bodypart.h"
 #include "mail/emailparser.h"
 #include "mail/flagword.h"
@@ -125,6 +127,42 @@ void BM_FlagWordReplacer(benchmark::State& state)
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(BM_FlagWordReplacer)->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20);
+
+// A rebuilt HTML message of many parts whose every part is full of <meta tags, against the same
+// size of plain text: the charset of each part is looked for once, whatever the number of tags.
+void BM_RebuildMetaTags(benchmark::State& state)
+{
+  const bool tags = state.range(0) != 0;
+  const std::string part = tags ? std::string("<x-html>\r\n") + [] {
+    std::string html;
+    for (int i = 0; i < 819; ++i)
+      html += "<meta x>";
+    return html;
+  }() + "\r\n</x-html>\r\n" : std::string(819 * 8 + 24, 'p') + "\r\n";
+  std::string stored = "From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: tags\r\n\r\n";
+  while (stored.size() < (std::size_t{4} << 20))
+    stored += part;
+  const std::size_t header = stored.find("\r\n\r\n") + 2;
+  for (auto _ : state) {
+    std::size_t size = 0;
+    RebuildMessage(stored, header, fs::temp_directory_path(), {}, [&](std::string_view s) { size += s.size(); });
+    benchmark::DoNotOptimize(size);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stored.size()));
+}
+BENCHMARK(BM_RebuildMetaTags)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The cid: references of an HTML text, each once: linear in their number.
+void BM_ContentIdReferences(benchmark::State& state)
+{
+  std::string html;
+  for (std::int64_t i = 0; i < state.range(0); ++i)
+    html += "<img src=\"cid:" + std::to_string(i % 50000) + "\">";
+  for (auto _ : state)
+    benchmark::DoNotOptimize(ContentIdReferences(html));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_ContentIdReferences)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
