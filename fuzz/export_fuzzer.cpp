@@ -7,6 +7,7 @@
 #include "changed_mailbox.h"
 
 #include "document/export.h"
+#include "mail/flagword.h"
 #include "mail/bodypart.h"
 
 #include <algorithm>
