@@ -265,8 +265,19 @@ TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t
   replacer.Feed(header, replaced);
   replacer.Finish(replaced);
 
-  // A boundary that no encoded line can hold: quoted-printable writes "=" as "=3D".
-  TMimeWriter writer(sink, eol, "=_quillmend_" + std::to_string(ContentIdHash(stored)) + "_");
+  // A boundary that no encoded line can hold (quoted-printable writes "=" as "=3D", base64 has no
+  // "_"), and that none of what goes out as it stands holds either: the header lines, a body kept
+  // encoded, the files' names.
+  const std::string hash = std::to_string(ContentIdHash(stored));
+  std::string stem = "=_quillmend_" + hash + "_";
+  const auto clashes = [&](const std::string& candidate) {
+    const auto named = [&](const TFoundFile& file) { return file.Name.find(candidate) != std::string::npos; };
+    return stored.find(candidate) != std::string_view::npos || std::any_of(attachments.begin(), attachments.end(), named) ||
+           std::any_of(images.begin(), images.end(), [&](const TImage& image) { return named(image.File); });
+  };
+  for (int again = 1; clashes(stem); ++again)
+    stem = "=_quillmend_" + hash + "." + std::to_string(again) + "_";
+  TMimeWriter writer(sink, eol, stem);
   std::vector<TMimePart> bodies;
   std::vector<bool> related(images.size(), false);
   // A body Eudora kept as it came, still in base64 or quoted-printable, goes out in that encoding

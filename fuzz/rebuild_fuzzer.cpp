@@ -39,14 +39,17 @@ std::vector<std::string_view> Lines(std::string_view text)
   return lines;
 }
 
-// Each boundary="..." declared in text occurs only as "--B", "--B--" lines and in its declaration.
+// Each boundary="=_quillmend_..." declared in text (the rebuild's own; the mail's text may quote
+// others) occurs only as "--B", "--B--" lines and in its declaration.
 void CheckBoundaries(std::string_view text)
 {
   std::set<std::string> boundaries;
-  constexpr std::string_view kKey = "; boundary=\"";
+  constexpr std::string_view kKey = "; boundary=\"", kOwn = "=_quillmend_";
   for (std::size_t at = text.find(kKey); at != std::string_view::npos; at = text.find(kKey, at + 1)) {
     const std::size_t start = at + kKey.size();
-    boundaries.emplace(text.substr(start, text.find('"', start) - start));
+    const std::string_view boundary = text.substr(start, text.find('"', start) - start);
+    if (boundary.starts_with(kOwn))
+      boundaries.emplace(boundary);
   }
   for (const std::string& b : boundaries) {
     FUZZ_CHECK(!b.empty());
@@ -90,14 +93,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const TRebuildReport inOne = ExportMbox(mailbox, emails, all, mbox, {}, nullptr, TExisting::Replace, &scanned);
   if (!all.empty()) {
     const std::string text = Read(mbox);
-    std::size_t separators = 0;
-    for (const std::string_view line : Lines(text))
+    std::vector<std::size_t> starts;  // of each message's separator line
+    std::size_t at = 0;
+    for (const std::string_view line : Lines(text)) {
       if (line.starts_with("From ")) {
         FUZZ_CHECK(line.starts_with("From MAILER-DAEMON "));
-        ++separators;
+        starts.push_back(at);
       }
-    FUZZ_CHECK(separators == inOne.Written);
-    CheckBoundaries(text);
+      at = std::min(text.find('\n', static_cast<std::size_t>(line.data() - text.data())), text.size()) + 1;
+    }
+    FUZZ_CHECK(starts.size() == inOne.Written);
+    starts.push_back(text.size());
+    for (std::size_t i = 0; i + 1 < starts.size(); ++i)  // each message's boundaries are its own
+      CheckBoundaries(std::string_view(text).substr(starts[i], starts[i + 1] - starts[i]));
   }
 
   const fs::path out = folder.Path() / "out";
