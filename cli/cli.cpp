@@ -35,9 +35,16 @@ const std::vector<TCommandEntry>& Commands()
         {"reverse", nullptr, "in the opposite order"},
         {"threads", "N", "scan and filter on N threads (the default: one for each core)"}},
        RunList},
-      {"show", "MAILBOX N", 2, 2, "Writes the body of message N as it stands in the file.", {}, RunShow},
+      {"show",
+       "MAILBOX N",
+       2,
+       2,
+       "Writes message N whole, headers included, as text for a terminal: in UTF-8, each line\n"
+       "ending in a line break (a Mac mailbox's CR too), a zero byte as a symbol.",
+       {{"raw", nullptr, "write the message's bytes exactly as they stand in the file"}},
+       RunShow},
       {"export",
-       "MAILBOX FOLDER",
+       "MAILBOX (FOLDER | --mbox FILE)",
        1,
        2,
        "Writes each message to FOLDER/RecoveredEmail<N>.eml, MSG_FLAG_EXPUNGED turned into\n"
@@ -58,8 +65,9 @@ const std::vector<TCommandEntry>& Commands()
        "[ROOT...]",
        0,
        std::numeric_limits<std::size_t>::max(),
-       "Prints the path of every *.mbx below the roots, or on every fixed drive; exit status 1\n"
-       "when a named root cannot be searched.",
+       "Prints the path of every Eudora mailbox below the roots, or on every fixed drive: NAME.mbx,\n"
+       "its backups NAME.mbx.001..., and Mac mailboxes (files without extension that start as one);\n"
+       "exit status 1 when a named root cannot be searched.",
        {{"null", nullptr, "end each path with a zero byte instead of a line break", "-0"}},
        RunFind},
   };
@@ -93,11 +101,11 @@ std::string Indented(const char* text, const char* indent)
 
 std::string Usage()
 {
-  std::string text =
-      "Usage: quillmend-cli COMMAND ...\n"
-      "Finds every message in Eudora mailbox files (*.mbx), also those the mail client no longer shows.\n"
-      "\n"
-      "Commands:\n";
+  std::string text = "Usage: quillmend-cli COMMAND ...\n"
+                     "Finds every message in Eudora mailbox files (NAME.mbx, its backups, Mac mailboxes), also\n"
+                     "those the mail client no longer shows.\n"
+                     "\n"
+                     "Commands:\n";
   for (const TCommandEntry& entry : Commands())
     text += std::string("  ") + entry.Name + " " + entry.Arguments + OptionsSynopsis(entry) + "\n" +
             Indented(entry.Description, "      ");
@@ -190,10 +198,17 @@ void TArgs::ExpectPositionals(std::size_t least, std::size_t most) const
     throw TUsageError("unexpected argument \"" + FPositionals[most] + "\"");
 }
 
+void TTerminalProgress::Shown()
+{
+  FSince = std::chrono::steady_clock::now();
+  Draw(0);
+}
+
 void TTerminalProgress::Draw(int percent)
 {
-  if (!FDrawn)
+  if (!FDrawn || std::chrono::steady_clock::now() - FSince < FBarAfter)
     return;
+  FShown = true;
   constexpr int kWidth = 30;
   const int filled = std::clamp(percent, 0, 100) * kWidth / 100;
   FErr << '\r' << FTitle << " [" << std::string(static_cast<std::size_t>(filled), '#')
@@ -202,7 +217,7 @@ void TTerminalProgress::Draw(int percent)
 
 void TTerminalProgress::Closed()
 {
-  if (FDrawn)
+  if (FShown)
     FErr << '\r' << std::string(FTitle.size() + 40, ' ') << '\r' << std::flush;
 }
 
@@ -210,7 +225,8 @@ bool TTerminalProgress::Cancelled() const { return StopRequested() != 0; }
 
 std::optional<TTerminalProgress> ProgressFor(const TCommand& command, const char* title)
 {
-  return std::optional<TTerminalProgress>(std::in_place, command.Err, title, command.ShowProgress);
+  return std::optional<TTerminalProgress>(std::in_place, command.Err, title, command.Terminal.Progress,
+                                          command.Terminal.BarAfter);
 }
 
 TMailbox OpenMailbox(const TCommand& command, const TArgs& args)
@@ -252,27 +268,34 @@ void ReportIndex(const TCommand& command, const TMailbox& mailbox)
 
 std::string NoMessage(const TMailbox& mailbox, std::size_t index)
 {
-  return "No message " + std::to_string(index) + " in \"" + PathText(mailbox.Path()) + "\": it holds " +
-         std::to_string(mailbox.Emails().size()) + " messages";
+  const std::size_t count = mailbox.Emails().size();
+  return "No message " + std::to_string(index) + " in \"" + PathText(mailbox.Path()) +
+         "\": " + (count == 0 ? std::string("it holds none") : "messages 0 to " + std::to_string(count - 1));
 }
 
 TMessageList::TMessageList(const std::string& text)
 {
-  auto number = [&](std::string_view part) {
-    std::size_t value = 0;
-    const auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), value);
-    if (part.empty() || ec != std::errc() || end != part.data() + part.size())
-      throw TUsageError("cannot read the message list \"" + text + "\"");
-    return value;
+  const auto wrong = [&](std::string_view item, const std::string& why) {
+    return TUsageError("cannot read the message list \"" + text + "\": \"" + std::string(item) + "\" " + why);
   };
   for (std::string_view rest = text;;) {
     const std::size_t comma = rest.find(',');
     const std::string_view item = rest.substr(0, comma);
+    const auto number = [&](std::string_view part, const char* missing) {
+      std::size_t value = 0;
+      const auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), value);
+      if (part.empty())
+        throw wrong(item, missing);
+      if (ec != std::errc() || end != part.data() + part.size())
+        throw wrong(item, "is not a message number or a range such as 7-12");
+      return value;
+    };
     const std::size_t dash = item.find('-');
-    const std::size_t first = number(item.substr(0, dash));
-    const std::size_t last = dash == std::string_view::npos ? first : number(item.substr(dash + 1));
+    const std::size_t first = number(item.substr(0, dash), "gives no message");
+    const std::size_t last =
+        dash == std::string_view::npos ? first : number(item.substr(dash + 1), "has no last message");
     if (last < first)
-      throw TUsageError("cannot read the message list \"" + text + "\"");
+      throw wrong(item, "counts down: write " + std::to_string(last) + "-" + std::to_string(first));
     FRanges.push_back({first, last});
     if (comma == std::string_view::npos)
       break;
@@ -306,13 +329,23 @@ bool TMessageList::Contains(std::size_t index) const
   return after != FMerged.begin() && index <= std::prev(after)->Last;
 }
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress)
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const TTerminal& terminal)
 {
   if (args.empty()) {
     err << Usage();
     return kExitUsage;
   }
   const std::string& name = args.front();
+  if (name == "help" && args.size() > 1) {  // "help COMMAND" is "COMMAND --help"
+    const auto wanted = std::find_if(Commands().begin(), Commands().end(),
+                                     [&](const TCommandEntry& command) { return args[1] == command.Name; });
+    if (wanted == Commands().end()) {
+      err << "quillmend-cli: unknown command \"" << args[1] << "\"\nTry 'quillmend-cli --help'.\n";
+      return kExitUsage;
+    }
+    out << CommandHelp(*wanted);
+    return kExitOk;
+  }
   if (name == "--help" || name == "-h" || name == "help") {
     out << Usage();
     return kExitOk;
@@ -325,7 +358,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
   const auto entry = std::find_if(Commands().begin(), Commands().end(),
                                   [&](const TCommandEntry& command) { return name == command.Name; });
-  const TCommand command{std::vector<std::string>(args.begin() + 1, args.end()), out, err, showProgress};
+  const TCommand command{std::vector<std::string>(args.begin() + 1, args.end()), out, err, terminal};
   try {
     if (entry == Commands().end())
       throw TUsageError("unknown command \"" + name + "\"");

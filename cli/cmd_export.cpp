@@ -30,10 +30,12 @@ int RunExport(const TCommand& command, const TArgs& args)
     throw TUsageError("--mbox writes one file: give no FOLDER and no --rebuild");
   if (!mbox && args.Positionals().size() < 2)
     throw TUsageError("missing arguments");
+  const auto attachments = args.Option("attachments");
+  if (attachments && !mbox && !args.Flag("rebuild"))
+    throw TUsageError("--attachments goes with --rebuild or --mbox: the messages as they stand name no files");
   if (mbox && mbox->empty())
     throw TUsageError("--mbox needs a file name (- for standard output)");
   const bool toStdout = mbox && *mbox == "-";
-  const auto attachments = args.Option("attachments");
   const TRebuildOptions options{attachments ? PathFromUtf8(*attachments) : std::filesystem::path()};
   const TExisting existing = args.Flag("overwrite") ? TExisting::Replace : TExisting::Keep;
   const auto folder = mbox ? PathFromUtf8(*mbox).parent_path() : PathFromUtf8(args.Positionals()[1]);

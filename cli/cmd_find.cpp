@@ -90,7 +90,7 @@ int RunFind(const TCommand& command, const TArgs& args)
   if (!args.Positionals().empty() && roots.empty())
     return status;
 
-  TFindProgress progress(command.Err, command.ShowProgress);
+  TFindProgress progress(command.Err, command.Terminal.Progress);
   TmbxFiles finder(&progress, [&] { return roots.empty() ? TmbxFiles::GetFixedDrives() : roots; });
   progress.Watch(finder);
   const std::vector<std::filesystem::path>& found = finder.FindMailFiles();

@@ -147,13 +147,13 @@ void WriteRows(std::ostream& out, std::size_t count, unsigned threads,
   }
 }
 
-// The rows in the order --sort and --reverse ask for; file order without them.
-std::vector<std::size_t> OrderedRows(const TMailbox& mailbox, const TArgs& args)
+// The column --sort names (the index when only --reverse is given); nothing for file order. Read
+// before the mailbox, so that a wrong name costs no scan.
+std::optional<TListColumn> SortColumn(const TArgs& args)
 {
   const std::optional<std::string> sort = args.Option("sort");
-  const bool reverse = args.Flag("reverse");
-  if (!sort && !reverse)
-    return mailbox.Rows();
+  if (!sort && !args.Flag("reverse"))
+    return std::nullopt;
   static const std::pair<const char*, TListColumn> kColumns[] = {{"index", TListColumn::Index},
                                                                  {"date", TListColumn::Date},
                                                                  {"from", TListColumn::From},
@@ -164,8 +164,15 @@ std::vector<std::size_t> OrderedRows(const TMailbox& mailbox, const TArgs& args)
       std::find_if(std::begin(kColumns), std::end(kColumns), [&](const auto& c) { return name == c.first; });
   if (column == std::end(kColumns))
     throw TUsageError("unknown sort column \"" + name + "\" (date, from, to, subject or index)");
-  return TListOrder(mailbox.Emails(), mailbox.Rows(), column->second, mailbox.CodePage(), &mailbox.States())
-      .Sorted(!reverse);
+  return column->second;
+}
+
+// The rows in the order --sort and --reverse ask for; file order without them.
+std::vector<std::size_t> OrderedRows(const TMailbox& mailbox, std::optional<TListColumn> column, bool reverse)
+{
+  if (!column)
+    return mailbox.Rows();
+  return TListOrder(mailbox.Emails(), mailbox.Rows(), *column, mailbox.CodePage(), &mailbox.States()).Sorted(!reverse);
 }
 
 }  // namespace
@@ -175,21 +182,27 @@ int RunList(const TCommand& command, const TArgs& args)
   const std::string format = args.Option("format").value_or("table");
   if (format != "table" && format != "tsv" && format != "json")
     throw TUsageError("unknown format \"" + format + "\" (table, tsv or json)");
+  const std::optional<TListColumn> sort = SortColumn(args);
   const TMailbox mailbox = OpenMailbox(command, args);
   ReportIndex(command, mailbox);
   const TEmailArray& emails = mailbox.Emails();
   const std::vector<TMessageState>& states = mailbox.States();
   const TCodePage page = mailbox.CodePage();
-  const std::vector<std::size_t> rows = OrderedRows(mailbox, args);
+  const std::vector<std::size_t> rows = OrderedRows(mailbox, sort, args.Flag("reverse"));
 
   std::ostream& out = command.Out;
   if (format == "table") {
-    auto emit = [](std::string& row, std::string_view number, std::string_view date, std::string_view from,
-                   std::string_view to, std::string_view status, std::string_view subject) {
+    // A wide terminal's room goes to From and To, a third each, and some to dates with a zone name.
+    constexpr std::size_t kNames = 30, kDate = 31, kOthers = 8 + kDate + 13 + 5 * 2;
+    const std::size_t columns = command.Terminal.Columns;
+    const std::size_t names = std::max(kNames, columns > kOthers ? (columns - kOthers) / 3 : 0);
+    const std::size_t date = kDate + std::min<std::size_t>(names - kNames, 12);
+    auto emit = [names, date](std::string& row, std::string_view number, std::string_view when, std::string_view from,
+                              std::string_view to, std::string_view status, std::string_view subject) {
       row.append(number.size() < 8 ? 8 - number.size() : 0, ' ').append(number) += "  ";
-      AppendCell(row, date, 31), row += "  ";
-      AppendCell(row, from, 30), row += "  ";
-      AppendCell(row, to, 30), row += "  ";
+      AppendCell(row, when, date), row += "  ";
+      AppendCell(row, from, names), row += "  ";
+      AppendCell(row, to, names), row += "  ";
       AppendCell(row, status, 13), row += "  ";
       AppendCell(row, subject, 0), row += '\n';
     };
@@ -222,15 +235,22 @@ int RunList(const TCommand& command, const TArgs& args)
   } else {
     out << "[";
     WriteRows(out, rows.size(), mailbox.Threads(), [&](std::string& row, std::size_t k) {
-      const TEmail& e = emails[rows[k]];
-      row.append(k ? ",\n " : "\n ").append("{\"index\": ").append(std::to_string(rows[k]));
+      const std::size_t i = rows[k];
+      const TEmail& e = emails[i];
+      const auto cell = [&](TListColumn column) {
+        std::string text = CellText(e, i, states[i], column, page);
+        text.erase(0,
+                   std::min(text.find_first_not_of(" \t"), text.size()));  // the date's blank, as the others have none
+        return JsonString(text);
+      };
+      row.append(k ? ",\n " : "\n ").append("{\"index\": ").append(std::to_string(i));
       row.append(", \"start\": ").append(std::to_string(e.StartOffset));
       row.append(", \"body\": ").append(std::to_string(e.BodyOffset));
       row.append(", \"end\": ").append(std::to_string(e.EndOffset));
-      row.append(", \"date\": ").append(JsonString(MailToUtf8(e.Date(), page)));
-      row.append(", \"from\": ").append(JsonString(HeaderText(e.From(), page)));
-      row.append(", \"to\": ").append(JsonString(HeaderText(e.To(), page)));
-      row.append(", \"subject\": ").append(JsonString(HeaderText(e.Subject(), page)));
+      row.append(", \"date\": ").append(cell(TListColumn::Date));
+      row.append(", \"from\": ").append(cell(TListColumn::From));
+      row.append(", \"to\": ").append(cell(TListColumn::To));
+      row.append(", \"subject\": ").append(cell(TListColumn::Subject));
       row.append(", \"status\": \"").append(StateName(states[rows[k]])).append("\"}");
     });
     out << (rows.empty() ? "]\n" : "\n]\n");

@@ -1,4 +1,4 @@
-// quillmend-cli show MAILBOX N
+// quillmend-cli show MAILBOX N [--raw]
 
 #include "cli/commands.h"
 #include "mail/bodypart.h"
@@ -6,6 +6,37 @@
 #include <charconv>
 
 namespace quillmend::cli {
+
+namespace {
+
+// The mailbox's text for a terminal as it streams through: UTF-8 from the mailbox's code page, and
+// every line end (CR LF, or the lone CR of a Mac mailbox) one LF, so that no line overwrites the
+// last; a zero byte shows as a symbol.
+class TTerminalText {
+public:
+  explicit TTerminalText(const TMailbox& mailbox) : FMailbox(mailbox) {}
+
+  std::string Convert(std::string_view piece)
+  {
+    std::string lines;
+    lines.reserve(piece.size());
+    for (const char c : piece) {
+      if (c == '\n' && FAfterCr) {
+        FAfterCr = false;
+        continue;
+      }
+      FAfterCr = c == '\r';
+      lines += FAfterCr ? '\n' : c;
+    }
+    return FMailbox.Text(lines, TNulDisplay::VisibleSymbol);
+  }
+
+private:
+  const TMailbox& FMailbox;
+  bool FAfterCr = false;
+};
+
+}  // namespace
 
 int RunShow(const TCommand& command, const TArgs& args)
 {
@@ -18,15 +49,19 @@ int RunShow(const TCommand& command, const TArgs& args)
   const TMailbox mailbox = OpenMailbox(command, args);
   if (index >= mailbox.Emails().size())
     throw std::runtime_error(NoMessage(mailbox, index));
-  const std::int64_t written = mailbox.ReadBody(index, [&](std::string_view piece) {
-    command.Out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+  const bool raw = args.Flag("raw");
+  TTerminalText text(mailbox);
+  const std::int64_t written = mailbox.ReadMessage(index, [&](std::string_view piece) {
+    const std::string converted = raw ? std::string() : text.Convert(piece);
+    const std::string_view out = raw ? piece : converted;
+    command.Out.write(out.data(), static_cast<std::streamsize>(out.size()));
     return static_cast<bool>(command.Out);
   });
   command.Out.flush();
   if (!command.Out)
     return kExitFailure;
-  // The mailbox shrank while it was read: what came out is not the whole body.
-  const std::int64_t length = BodyPart(mailbox.Emails()[index]).Length();
+  // The mailbox shrank while it was read: what came out is not the whole message.
+  const std::int64_t length = MessageRange(mailbox.Emails()[index]).Length();
   if (written < length) {
     command.Err << "quillmend-cli: " << QuotedPath(mailbox.Path()) << " ends before message " << number
                 << " does: " << written << " of " << length << " bytes written\n";

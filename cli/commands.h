@@ -6,6 +6,7 @@
 #include "cli/cli.h"
 #include "document/mailbox.h"
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -52,7 +53,7 @@ struct TCommand {
   std::vector<std::string> Words;  // after the command's name
   std::ostream& Out;
   std::ostream& Err;
-  bool ShowProgress;
+  TTerminal Terminal;
 };
 
 struct TCommandEntry {
@@ -70,11 +71,11 @@ struct TCommandEntry {
 // once Ctrl-C or a request to terminate came (cli/interrupt.h).
 class TTerminalProgress : public TProgressObserver {
 public:
-  TTerminalProgress(std::ostream& err, std::string title, bool drawn)
-      : FErr(err), FTitle(std::move(title)), FDrawn(drawn)
+  TTerminalProgress(std::ostream& err, std::string title, bool drawn, std::chrono::milliseconds after)
+      : FErr(err), FTitle(std::move(title)), FDrawn(drawn), FBarAfter(after)
   {
   }
-  void Shown() override { Draw(0); }
+  void Shown() override;
   void Progress(int percent) override { Draw(percent); }
   void Closed() override;
   bool Cancelled() const override;
@@ -84,6 +85,9 @@ private:
   std::ostream& FErr;
   std::string FTitle;
   bool FDrawn;
+  std::chrono::milliseconds FBarAfter;
+  bool FShown = false;  // drawn at least once
+  std::chrono::steady_clock::time_point FSince;
 };
 
 // The observer for a piece of work, drawn as a bar when the command shows progress.

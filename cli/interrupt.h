@@ -7,7 +7,7 @@
 
 namespace quillmend::cli {
 
-inline constexpr int kInterruptSignal = 2;  // SIGINT's number, on every system
+inline constexpr int kInterruptSignal = 2;   // SIGINT's number, on every system
 inline constexpr int kTerminateSignal = 15;  // SIGTERM's
 
 // Makes the signals above requests to stop instead of ending the process at once.

@@ -64,7 +64,11 @@ int main()
   std::ios::sync_with_stdio(false);
   const TUtf8Console console;
   quillmend::cli::CatchInterrupts();
-  const int status = quillmend::cli::run(Arguments(), std::cout, std::cerr, IsConsole(STD_ERROR_HANDLE));
+  CONSOLE_SCREEN_BUFFER_INFO screen{};
+  const std::size_t columns = GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &screen)
+                                  ? static_cast<std::size_t>(screen.srWindow.Right - screen.srWindow.Left + 1)
+                                  : 0;
+  const int status = quillmend::cli::run(Arguments(), std::cout, std::cerr, {IsConsole(STD_ERROR_HANDLE), columns});
   std::cout.flush();
   std::cerr.flush();
   return status;
@@ -72,6 +76,7 @@ int main()
 
 #else
 
+#  include <sys/ioctl.h>
 #  include <unistd.h>
 
 int main(int argc, char** argv)
@@ -79,7 +84,9 @@ int main(int argc, char** argv)
   std::ios::sync_with_stdio(false);
   quillmend::cli::CatchInterrupts();
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return quillmend::cli::run(args, std::cout, std::cerr, isatty(2) != 0);
+  winsize size{};
+  const std::size_t columns = isatty(1) && ioctl(1, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+  return quillmend::cli::run(args, std::cout, std::cerr, {isatty(2) != 0, columns});
 }
 
 #endif

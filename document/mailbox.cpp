@@ -97,6 +97,14 @@ std::int64_t TMailbox::ReadHeader(std::size_t record, const std::function<bool(s
   return reader.Read({email.StartOffset, email.BodyOffset}, sink);
 }
 
+std::int64_t TMailbox::ReadMessage(std::size_t record, const std::function<bool(std::string_view)>& sink) const
+{
+  const TReadOnlyFile file(FPath);
+  ExpectRecordsInPlace(file, FIdentity, *FEmails, {record});
+  TRangeReader reader(file);
+  return reader.Read(MessageRange(FEmails->at(record)), sink);
+}
+
 TExportReport TMailbox::Export(const std::vector<std::size_t>& records, const std::filesystem::path& folder,
                                TExisting existing, TProgressObserver* observer) const
 {

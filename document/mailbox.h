@@ -80,6 +80,8 @@ public:
   std::int64_t ReadBody(std::size_t record, const std::function<bool(std::string_view)>& sink) const;
   // The same for the header lines of record (before its body part); nothing when they never ended.
   std::int64_t ReadHeader(std::size_t record, const std::function<bool(std::string_view)>& sink) const;
+  // The same for the whole message, separator line first (MessageRange).
+  std::int64_t ReadMessage(std::size_t record, const std::function<bool(std::string_view)>& sink) const;
 
   // Writes the records into folder as RecoveredEmail<n>.eml files, in the order given.
   // Throws TFileError when the mailbox cannot be opened or is no longer the file scanned.

@@ -14,7 +14,7 @@ _quillmend_cli()
   local options
   case ${words[1]} in
     list) options="--keyword --format --status --not-in-index --sort --reverse --threads" ;;
-    show) options="" ;;
+    show) options="--raw" ;;
     export) options="--keyword --messages --not-in-index --overwrite --rebuild --mbox --attachments" ;;
     find) options="--null -0" ;;
     *) return ;;

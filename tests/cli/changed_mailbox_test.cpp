@@ -98,7 +98,7 @@ TEST_P(ChangedAfterScanTest, AReplacedMailboxFailsTheCommandAndNothingIsWritten)
     });
     std::ostringstream out;
     std::ostream err(&errBuffer);
-    const int code = cli::run(args, out, err, true);
+    const int code = cli::run(args, out, err, {true, 0, std::chrono::milliseconds(0)});
     if (replace) {
       EXPECT_EQ(code, cli::kExitFailure);
       EXPECT_NE(errBuffer.str().find("quillmend-cli: \"" + PathText(fs::absolute(box)) +
@@ -122,13 +122,13 @@ INSTANTIATE_TEST_SUITE_P(Commands, ChangedAfterScanTest,
                            return std::string(param.param.name);
                          });
 
-TEST(CliShow, ABodyCutShortWhileItIsWrittenIsReportedAndFails)
+TEST(CliShow, AMessageCutShortWhileItIsWrittenIsReportedAndFails)
 {
   const TTempDir dir;
   const auto box = dir.Write("box.mbx", Mailbox(3u << 20));
   TEmailArray emails;
   TEudorafile().LoadEmails(box, emails);
-  const std::int64_t bodyBegin = emails[1].BodyOffset;
+  const std::int64_t bodyBegin = emails[1].StartOffset;
   const std::int64_t bodyLength = emails[1].EndOffset - bodyBegin;
   const std::int64_t left = (std::int64_t{1} << 20) + 100;
 
@@ -137,7 +137,7 @@ TEST(CliShow, ABodyCutShortWhileItIsWrittenIsReportedAndFails)
                            [&] { fs::resize_file(box, static_cast<std::uintmax_t>(bodyBegin + left)); });
   std::ostream out(&outBuffer);
   std::ostringstream err;
-  const int code = cli::run({"show", PathText(box), "1"}, out, err);
+  const int code = cli::run({"show", PathText(box), "1", "--raw"}, out, err);
   EXPECT_EQ(code, cli::kExitFailure);
   EXPECT_EQ(static_cast<std::int64_t>(outBuffer.str().size()), left);
   EXPECT_EQ(err.str(), "quillmend-cli: \"" + PathText(fs::absolute(box)) + "\" ends before message 1 does: " +

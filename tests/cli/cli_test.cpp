@@ -233,13 +233,17 @@ TEST(CliList, KeywordKeepsWhatTheFilterKeeps)
       << "a subject is no body";
 }
 
-TEST(CliShow, WritesTheBodyPartAsItStands)
+TEST(CliShow, WritesTheWholeMessageAsTextOrWithRawAsItStands)
 {
   const TTempDir dir;
-  const auto box = dir.Write("box.mbx", "From ???@??? \r\nSubject: s\r\n\r\nline one\r\n\0x\r\nFrom ???@??? \r\n\r\n"s);
-  const TResult r = RunCli({"show", PathText(box), "0"});
-  ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "\r\nline one\r\n\0x\r\n"s);
+  const std::string first = "From ???@??? \r\nSubject: caf\xe9\r\n\r\nline one\r\n\0x\r\n"s;
+  const auto box = dir.Write("box.mbx", first + "From ???@??? \r\n\r\n");
+  const TResult text = RunCli({"show", PathText(box), "0"});
+  ASSERT_EQ(text.code, 0) << text.err;
+  EXPECT_EQ(text.out, "From ???@??? \nSubject: caf\xc3\xa9\n\nline one\n\u2400x\n");
+  const TResult raw = RunCli({"show", PathText(box), "0", "--raw"});
+  ASSERT_EQ(raw.code, 0) << raw.err;
+  EXPECT_EQ(raw.out, first);
 }
 
 TEST(CliExport, WritesTheChosenMessagesAndSaysSo)
@@ -351,7 +355,7 @@ TEST(CliExport, MessageListsBeyondTheMailboxFailAtOnce)
     int code;
     std::string err;
   } cases[] = {
-      {"18446744073709551615", 1, "No message 18446744073709551615 in \"" + InMbx() + "\": it holds 5 messages"},
+      {"18446744073709551615", 1, "No message 18446744073709551615 in \"" + InMbx() + "\": messages 0 to 4"},
       {"0-100000000", 1, "No message 5 in"},
       {"0-18446744073709551615", 1, "No message 5 in"},
       {"1,18446744073709551614-18446744073709551615,7", 1, "No message 18446744073709551614 in"},
@@ -400,7 +404,10 @@ TEST(CliList, AMacMailboxIsListedAndSearchedInMacRoman)
   const TResult json = RunCli({"list", PathText(box), "--format", "json"});
   EXPECT_NE(json.out.find("\"subject\": \"caf\xc3\xa9\""), std::string::npos) << json.out;
   EXPECT_EQ(Lines(RunCli({"list", PathText(box), "--keyword", "\u00abic\u00bb"}).out).size(), 2u);
-  EXPECT_EQ(RunCli({"show", PathText(box), "0"}).out, "\rbody \xC7IC\xC8\r") << "shown as the bytes stand";
+  EXPECT_TRUE(RunCli({"show", PathText(box), "0", "--raw"}).out.ends_with("\rbody \xC7IC\xC8\r"))
+      << "as the bytes stand";
+  EXPECT_TRUE(RunCli({"show", PathText(box), "0"}).out.ends_with("\nbody \u00abIC\u00bb\n"))
+      << "as text for a terminal";
 
   const TResult real =
       RunCli({"list", PathText(test::DataFile("eudora-mac-6.2.4/Mail Folder/In")), "--keyword", "\u00abIC\u00bb"});
@@ -472,7 +479,8 @@ TEST(Cli, EachCommandsHelpNamesItsOptionsAndEachIsTaken)
   const THelpCase cases[] = {
       {"list", {"Usage: quillmend-cli list MAILBOX", "--keyword WORD", "--format table|tsv|json"}},
       {"show", {"Usage: quillmend-cli show MAILBOX N"}},
-      {"export", {"Usage: quillmend-cli export MAILBOX FOLDER", "--keyword WORD", "--messages", "--overwrite"}},
+      {"export",
+       {"Usage: quillmend-cli export MAILBOX (FOLDER | --mbox FILE)", "--keyword WORD", "--messages", "--overwrite"}},
       {"find", {"Usage: quillmend-cli find [ROOT...]", "--null, -0"}},
   };
   const std::string usage = RunCli({"--help"}).out;
@@ -514,7 +522,7 @@ TEST(Cli, ReportsBadInputWithTheFileAndTheReason)
       {{"show", InMbx(), "x1"}, 2, "\"x1\" is not a message number"},
       {{"export", InMbx(), PathText(dir.Path()), "--messages", "3-1"}, 2, "cannot read the message list \"3-1\""},
       {{"list", missing}, 1, "Cannot open file \"" + missing + "\". " + notFound},
-      {{"show", InMbx(), "5"}, 1, "No message 5 in \"" + InMbx() + "\": it holds 5 messages"},
+      {{"show", InMbx(), "5"}, 1, "No message 5 in \"" + InMbx() + "\": messages 0 to 4"},
       {{"export", InMbx(), PathText(dir.Path()), "--messages", "9"}, 1, "No message 9"},
       {{"list", PathText(dir.Path())}, 1, "Cannot open file \"" + PathText(dir.Path()) + "\". " + isFolder},
   };
@@ -533,7 +541,7 @@ TEST(Cli, HelpAndVersion)
   EXPECT_NE(version.out.find("GPL-3.0-or-later"), std::string::npos) << version.out;
   const TResult help = RunCli({"--help"});
   EXPECT_EQ(help.code, 0);
-  EXPECT_NE(help.out.find("export MAILBOX FOLDER"), std::string::npos);
+  EXPECT_NE(help.out.find("export MAILBOX (FOLDER | --mbox FILE)"), std::string::npos);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ struct TRun {
 TRun RunCli(const std::vector<std::string>& args, bool showProgress = false)
 {
   std::ostringstream out, err;
-  const int status = cli::run(args, out, err, showProgress);
+  const int status = cli::run(args, out, err, {showProgress});
   return {status, out.str(), err.str()};
 }
 

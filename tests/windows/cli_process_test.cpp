@@ -181,14 +181,14 @@ TEST_F(WindowsCliProcess, FiltersAndListsMailInTheAnsiCodePage)
   EXPECT_EQ(r.Err, "quillmend-cli: box.toc: not found; 2 messages found, no index\r\n");
 }
 
-TEST_F(WindowsCliProcess, ShowWritesTheBodyBytesUnchanged)
+TEST_F(WindowsCliProcess, ShowRawWritesTheMessageBytesUnchanged)
 {
   const TTempDir dir;
-  const std::string body = "\r\nlone LF\nCR LF\r\nCtrl-Z \x1a and NUL \0 end\r\n"s;
-  const fs::path mailbox = dir.Write("box.mbx", "From ???@??? \r\n" + body);
-  const TProcessResult r = Run({L"show", mailbox.wstring(), L"0"});
+  const std::string message = "From ???@??? \r\n\r\nlone LF\nCR LF\r\nCtrl-Z \x1a and NUL \0 end\r\n"s;
+  const fs::path mailbox = dir.Write("box.mbx", message);
+  const TProcessResult r = Run({L"show", mailbox.wstring(), L"0", L"--raw"});
   EXPECT_EQ(r.Code, 0u) << r.Err;
-  EXPECT_EQ(r.Out, body);
+  EXPECT_EQ(r.Out, message);
 }
 
 TEST_F(WindowsCliProcess, ReportsAMissingMailboxOnStderr)
