@@ -20,18 +20,22 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QBoxLayout>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <chrono>
+#include <limits>
 #include <stdexcept>
 
 Q_DECLARE_METATYPE(std::filesystem::path)
@@ -68,11 +72,29 @@ QString ListedText(QString heading, const std::vector<T>& items, Line line)
   return heading;
 }
 
+// caption on two lines, broken at the space that leaves the longer line shortest, when it is wider
+// than width: a tool button cuts a caption it cannot fit instead of wrapping it.
+QString Wrapped(const QFontMetrics& metrics, const QString& caption, int width)
+{
+  if (metrics.horizontalAdvance(caption) <= width)
+    return caption;
+  QString best = caption;
+  int bestWidth = std::numeric_limits<int>::max();
+  for (qsizetype at = caption.indexOf(QLatin1Char(' ')); at >= 0; at = caption.indexOf(QLatin1Char(' '), at + 1)) {
+    const int longer = std::max(metrics.horizontalAdvance(caption.left(at)), metrics.horizontalAdvance(caption.mid(at + 1)));
+    if (longer < bestWidth) {
+      bestWidth = longer;
+      best = caption.left(at) + QLatin1Char('\n') + caption.mid(at + 1);
+    }
+  }
+  return best;
+}
+
 QToolButton* SpeedButton(QWidget* parent, const char* name, const QString& caption, const char* icon, int left)
 {
   auto* button = new QToolButton(parent);
   button->setObjectName(QLatin1String(name));
-  button->setText(caption);
+  button->setText(Wrapped(button->fontMetrics(), caption, 100 - 12));
   button->setIcon(AppIcon(icon));
   button->setIconSize(QSize(32, 32));
   button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
@@ -84,7 +106,7 @@ QToolButton* SpeedButton(QWidget* parent, const char* name, const QString& capti
 
 TfrmMain::TfrmMain(TUserInterface* ui)
     : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                               Qt::WindowCloseButtonHint)
+                               Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint)
 {
   if (!ui) {
     FOwnInterface = std::make_unique<TDesktopInterface>(this);
@@ -108,17 +130,21 @@ TfrmMain::~TfrmMain()
 
 void TfrmMain::BuildControls()
 {
+  // The first size and look are those of a client area of 792 by 552: the buttons and the filter
+  // along the top, then the tree, the list and the preview, divided by splitters that the user may
+  // drag; everything under the top row grows with the window.
   auto* client = new QWidget(this);
-  client->setFixedSize(792, 552);
   setCentralWidget(client);
+  auto* top = new QWidget(client);
+  top->setFixedHeight(104);
 
-  sbAutoScan = SpeedButton(client, "sbAutoScan", QStringLiteral("Auto Scan For Files"), "autoscan", 8);
-  sbOpenDbx = SpeedButton(client, "sbOpenDbx", QStringLiteral("Open File"), "open", 112);
-  sbSelectAll = SpeedButton(client, "sbSelectAll", QStringLiteral("Quick Select All"), "selectall", 216);
-  sbDeselectAll = SpeedButton(client, "sbDeselectAll", QStringLiteral("Quick Deselect All"), "deselectall", 320);
-  sbSaveEmail = SpeedButton(client, "sbSaveEmail", QStringLiteral("Export Selected"), "export", 424);
+  sbAutoScan = SpeedButton(top, "sbAutoScan", QStringLiteral("Auto Scan For Files"), "autoscan", 8);
+  sbOpenDbx = SpeedButton(top, "sbOpenDbx", QStringLiteral("Open File"), "open", 112);
+  sbSelectAll = SpeedButton(top, "sbSelectAll", QStringLiteral("Quick Select All"), "selectall", 216);
+  sbDeselectAll = SpeedButton(top, "sbDeselectAll", QStringLiteral("Quick Deselect All"), "deselectall", 320);
+  sbSaveEmail = SpeedButton(top, "sbSaveEmail", QStringLiteral("Export Selected"), "export", 424);
 
-  Filter = new QGroupBox(QStringLiteral("Filter Emails"), client);
+  Filter = new QGroupBox(QStringLiteral("Filter Emails"), top);
   Filter->setObjectName(QStringLiteral("Filter"));
   Filter->setGeometry(528, 8, 177, 89);
   // The style draws the title inside the box, so the controls start where it says the contents do:
@@ -139,9 +165,18 @@ void TfrmMain::BuildControls()
   btnClearFilter->setObjectName(QStringLiteral("btnClearFilter"));
   btnClearFilter->setGeometry(120, buttonsTop, 50, 17);
 
-  tvFiles = new QTreeWidget(client);
+  FPanes = new QSplitter(Qt::Horizontal, client);
+  FPanes->setObjectName(QStringLiteral("splFiles"));
+  FPanes->setHandleWidth(7);
+  FPanes->setChildrenCollapsible(false);
+  auto* right = new QSplitter(Qt::Vertical, FPanes);
+  right->setObjectName(QStringLiteral("splPreview"));
+  right->setHandleWidth(7);
+  right->setChildrenCollapsible(false);
+
+  tvFiles = new QTreeWidget();
   tvFiles->setObjectName(QStringLiteral("tvFiles"));
-  tvFiles->setGeometry(8, 104, 169, 441);
+  FPanes->insertWidget(0, tvFiles);
   tvFiles->setHeaderHidden(true);
   tvFiles->setIndentation(19);
   tvFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -158,9 +193,8 @@ void TfrmMain::BuildControls()
 
   FModel = new TEmailListModel(this);
   FSortProxy = new TEmailSortProxy(*FModel, this);
-  lvFoundEmails = new QTableView(client);
+  lvFoundEmails = new QTableView(right);
   lvFoundEmails->setObjectName(QStringLiteral("lvFoundEmails"));
-  lvFoundEmails->setGeometry(184, 104, 601, 273);
   lvFoundEmails->setModel(FSortProxy);
   lvFoundEmails->setShowGrid(true);
   lvFoundEmails->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -181,16 +215,33 @@ void TfrmMain::BuildControls()
   for (int column = 0; column < TEmailListModel::ColumnCount; ++column)
     lvFoundEmails->setColumnWidth(column, widths[column]);
 
-  txtmsgbody = new QPlainTextEdit(client);
+  auto* preview = new QWidget(right);  // the text and the HTML view, one shown at a time
+  auto* previewLayout = new QVBoxLayout(preview);
+  previewLayout->setContentsMargins(0, 0, 0, 0);
+  txtmsgbody = new QPlainTextEdit(preview);
   txtmsgbody->setObjectName(QStringLiteral("txtmsgbody"));
-  txtmsgbody->setGeometry(184, 384, 601, 161);
+  previewLayout->addWidget(txtmsgbody);
   txtmsgbody->setLineWrapMode(QPlainTextEdit::NoWrap);
   txtmsgbody->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   txtmsgbody->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  txtmsghtml = new TPreviewBrowser(client);
+  txtmsghtml = new TPreviewBrowser(preview);
   txtmsghtml->setObjectName(QStringLiteral("txtmsghtml"));
-  txtmsghtml->setGeometry(txtmsgbody->geometry());
+  previewLayout->addWidget(txtmsghtml);
   txtmsghtml->hide();
+  FPanes->setStretchFactor(1, 1);
+  right->setStretchFactor(0, 1);
+  right->setStretchFactor(1, 1);
+  FPanes->setSizes({169, 601});
+  right->setSizes({273, 161});
+
+  auto* rows = new QVBoxLayout(client);
+  rows->setContentsMargins(0, 0, 7, 7);
+  rows->setSpacing(0);
+  rows->addWidget(top);
+  auto* lower = new QHBoxLayout();
+  lower->setContentsMargins(8, 0, 0, 0);
+  lower->addWidget(FPanes);
+  rows->addLayout(lower, 1);
 
   MainMenu1 = menuBar();
   MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
@@ -214,8 +265,7 @@ void TfrmMain::BuildControls()
 
   BuildStatusBar();
 
-  // Client area fixed at 792 by 552; the menu bar comes on top of it, the status bar under it.
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  client->setMinimumSize(kMinimumClient);
 
   auto command = [this](void (TfrmMain::*handler)()) { return [this, handler] { Run([&] { (this->*handler)(); }); }; };
   connect(sbOpenDbx, &QToolButton::clicked, this, command(&TfrmMain::sbOpenDbxClick));
@@ -330,7 +380,8 @@ void TfrmMain::FormCreate()
   FAddedNode->setIcon(0, AppIcon("root"));
   SetFilterControls();
 
-  adjustSize();
+  // The client area's first size is 792 by 552; the menu bar comes on top of it, the status bar under it.
+  resize(792, 552 + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
   if (const QScreen* desktop = screen()) {
     QRect frame(QPoint(), size());
     frame.moveCenter(desktop->availableGeometry().center());

@@ -7,6 +7,7 @@
 #include "document/mailbox.h"
 
 #include <QMainWindow>
+#include <QSize>
 
 #include <cstddef>
 #include <exception>
@@ -25,6 +26,7 @@ class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
 class QPushButton;
+class QSplitter;
 class QTableView;
 class QToolButton;
 class QTreeWidget;
@@ -165,6 +167,8 @@ private:
   QTreeWidgetItem* FAddedNode;
   TEmailListModel* FModel;
   TEmailSortProxy* FSortProxy;
+  QSplitter* FPanes;  // the tree beside the list and the preview
+  static constexpr QSize kMinimumClient{600, 360};
 };
 
 }  // namespace quillmend

@@ -17,6 +17,7 @@
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QTest>
+#include <QSplitter>
 #include <QTreeWidget>
 
 namespace quillmend::test {
@@ -24,14 +25,42 @@ namespace {
 
 using TMainWindow = TMainWindowTest;
 
-TEST_F(TMainWindow, HasItsCaptionTitleAndFixedClientArea)
+TEST_F(TMainWindow, HasItsCaptionTitleAndFirstSizeAndCanBeResized)
 {
   EXPECT_EQ(Window->windowTitle(), QStringLiteral("Quillmend v5.0"));
   EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Quillmend"));
+  Window->show();
+  QCoreApplication::processEvents();
   EXPECT_EQ(Window->centralWidget()->size(), QSize(792, 552));
-  EXPECT_EQ(Window->minimumSize(), Window->maximumSize());
-  EXPECT_FALSE(Window->windowFlags() & Qt::WindowMinimizeButtonHint);
-  EXPECT_FALSE(Window->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_LT(Window->minimumSize().width(), Window->maximumSize().width());
+  EXPECT_TRUE(Window->windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(Window->windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
+// Larger, the window gives the room to the tree, the list and the preview; the splitters move.
+TEST_F(TMainWindow, TheTreeTheListAndThePreviewGrowWithTheWindowAndTheSplitters)
+{
+  Window->show();
+  QCoreApplication::processEvents();
+  auto* tree = Child<QWidget>("tvFiles");
+  auto* list = Child<QWidget>("lvFoundEmails");
+  auto* preview = Child<QWidget>("txtmsgbody");
+  const QSize treeBefore = tree->size(), listBefore = list->size(), previewBefore = preview->size();
+  Window->resize(Window->width() + 400, Window->height() + 300);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(tree->height(), treeBefore.height() + 300);
+  EXPECT_EQ(list->width(), listBefore.width() + 400);
+  EXPECT_GT(list->height(), listBefore.height());
+  EXPECT_GT(preview->height(), previewBefore.height());
+  EXPECT_EQ(Child<QWidget>("sbAutoScan")->size(), QSize(100, 89)) << "the top row keeps its look";
+
+  auto* files = Child<QSplitter>("splFiles");
+  auto* panes = Child<QSplitter>("splPreview");
+  files->setSizes({400, files->sizes()[0] + files->sizes()[1] - 400});
+  panes->setSizes({100, panes->sizes()[0] + panes->sizes()[1] - 100});
+  QCoreApplication::processEvents();
+  EXPECT_EQ(tree->width(), 400);
+  EXPECT_EQ(list->height(), 100);
 }
 
 struct TControl {
@@ -42,6 +71,8 @@ struct TControl {
 
 TEST_F(TMainWindow, ControlsStandWhereTheLayoutPutsThem)
 {
+  Window->show();
+  QCoreApplication::processEvents();
   const TControl controls[] = {
       {"sbAutoScan", {8, 8, 100, 89}, "Auto Scan For Files"},
       {"sbOpenDbx", {112, 8, 100, 89}, "Open File"},
@@ -57,9 +88,13 @@ TEST_F(TMainWindow, ControlsStandWhereTheLayoutPutsThem)
     SCOPED_TRACE(control.Name);
     QWidget* widget = Child<QWidget>(control.Name);
     ASSERT_NE(widget, nullptr);
-    EXPECT_EQ(widget->geometry(), control.Geometry);
+    EXPECT_EQ(QRect(widget->mapTo(Window->centralWidget(), QPoint()), widget->size()), control.Geometry);
     if (control.Caption) {
-      EXPECT_EQ(widget->property("text").toString(), QLatin1String(control.Caption));
+      // Wrapped inside the button where one line cannot hold it, never cut.
+      const QString text = widget->property("text").toString();
+      EXPECT_EQ(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')), QLatin1String(control.Caption));
+      for (const QString& line : text.split(QLatin1Char('\n')))
+        EXPECT_LE(widget->fontMetrics().horizontalAdvance(line), widget->width() - 8) << line.toStdString();
     }
   }
   EXPECT_EQ(Child<QGroupBox>("Filter")->title(), QStringLiteral("Filter Emails"));
