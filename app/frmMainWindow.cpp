@@ -592,8 +592,18 @@ std::optional<std::filesystem::path> TfrmMain::ExportFolder(const QString& promp
   return target;
 }
 
+bool TfrmMain::AnyChecked()
+{
+  if (!CheckedRecordsInRowOrder().empty())
+    return true;
+  FUi->ShowMessage(TMessageKind::Information, QStringLiteral("Information"), kNothingChecked);
+  return false;
+}
+
 void TfrmMain::sbSaveEmailClick()
 {
+  if (!AnyChecked())
+    return;
   const std::optional<std::filesystem::path> target =
       ExportFolder(QStringLiteral("Select Where To Save Recovered Emails"));
   if (!target)
@@ -644,6 +654,8 @@ void TfrmMain::ShowExportReport(const TExportReport& report)
 
 void TfrmMain::mnuExportRebuiltClick()
 {
+  if (!AnyChecked())
+    return;
   const std::optional<std::filesystem::path> target =
       ExportFolder(QStringLiteral("Select Where To Save Emails For Mail Programs"));
   if (!target)
@@ -656,6 +668,8 @@ void TfrmMain::mnuExportRebuiltClick()
 
 void TfrmMain::mnuExportMboxClick()
 {
+  if (!AnyChecked())
+    return;
   const QString file = FUi->GetSaveFileName(QStringLiteral("Save Selected Emails As Mbox File"),
                                             QStringLiteral("Mbox files (*.mbox);;All files (*)"), QString());
   if (file.isEmpty())

@@ -43,6 +43,11 @@ class TUserInterface;
 class TfrmMain : public QMainWindow {
   Q_OBJECT
 public:
+  // What an export with no message checked says instead of opening a dialog.
+  static inline const QString kNothingChecked = QStringLiteral(
+      "No message is checked. Check the box at the start of a message's row to export it: selecting a "
+      "row, or clicking it, does not check it.");
+
   // Dialogs and message boxes go through ui; the desktop's when none is given.
   explicit TfrmMain(TUserInterface* ui = nullptr);
   ~TfrmMain() override;
@@ -103,6 +108,8 @@ private:
   // scanned.
   void SwitchFilter(const std::optional<std::string>& keyword);
   std::vector<std::size_t> CheckedRecordsInRowOrder() const;
+  // Whether a message is checked for an export; says how to check one when none is.
+  bool AnyChecked();
   // The folder the user picks for an export, probed for writing; none when cancelled or refused.
   std::optional<std::filesystem::path> ExportFolder(const QString& prompt);
   void ShowExportReport(const TExportReport& report);

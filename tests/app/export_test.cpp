@@ -4,6 +4,7 @@
 
 #include "document/export.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QPushButton>
 
@@ -80,12 +81,25 @@ TEST_F(TExport, WritesTheMessageBytesWithTheFlagWordTurned)
   EXPECT_EQ(ReadFile(folder / "RecoveredEmail0.eml"), "From ???@??? x\r\nX-Flag: MSG_FLAG_MARKED\r\n\r\nbody\r\n");
 }
 
-TEST_F(TExport, NothingCheckedStillProbesAndReportsSuccess)
+// With nothing checked, every export says how to check a message before any dialog opens.
+TEST_F(TExport, NothingCheckedSaysHowToCheckBeforeAnyDialog)
 {
   Open(InMbx);
+  ClickRow(1);  // a selected row is not a checked one
   const fs::path folder = Folder("none");
-  ExportTo(folder);
-  ExpectOneMessage(TMessageKind::Information, QStringLiteral("Information"), kDone);
+  for (const char* action : {"sbSaveEmail", "mnuExportRebuilt", "mnuExportMbox"}) {
+    SCOPED_TRACE(action);
+    Ui.Messages.clear();
+    Ui.Asked.clear();
+    Ui.FolderAnswers.push_back(ToQString(folder));
+    if (auto* button = Window->findChild<QAbstractButton*>(QLatin1String(action)))
+      button->click();
+    else
+      Child<QAction>(action)->trigger();
+    Ui.FolderAnswers.clear();
+    EXPECT_TRUE(Ui.Asked.empty()) << Ui.Asked.join(QLatin1Char(',')).toStdString();
+    ExpectOneMessage(TMessageKind::Information, QStringLiteral("Information"), TfrmMain::kNothingChecked);
+  }
   EXPECT_TRUE(Files(folder).empty());
 }
 
@@ -110,6 +124,7 @@ TEST_F(TExport, AFolderThatCannotBeWrittenGivesTheErrorBox)
 TEST_F(TExport, AProbeLeavesAnExistingCheckFileAlone)
 {
   Open(InMbx);
+  Check(0);
   const fs::path folder = Folder("kept");
   Temp.Write("kept/check.DAT", "mine");
   ExportTo(folder);
