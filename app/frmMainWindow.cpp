@@ -245,15 +245,29 @@ void TfrmMain::BuildControls()
 
   MainMenu1 = menuBar();
   MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+  // The toolbar's commands and every export in the File menu, with the usual shortcuts.
   QMenu* fileMenu = MainMenu1->addMenu(QStringLiteral("File"));
   fileMenu->setObjectName(QStringLiteral("File1"));
-  mnuExportRebuilt = fileMenu->addAction(QStringLiteral("Export Selected For Mail Programs..."));
-  mnuExportRebuilt->setObjectName(QStringLiteral("mnuExportRebuilt"));
-  mnuExportMbox = fileMenu->addAction(QStringLiteral("Export Selected To Mbox File..."));
-  mnuExportMbox->setObjectName(QStringLiteral("mnuExportMbox"));
+  const auto item = [&](QMenu* menu, const char* name, const QString& text, const QKeySequence& keys) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcut(keys);
+    return action;
+  };
+  mnuOpen = item(fileMenu, "mnuOpen", QStringLiteral("Open File..."), QKeySequence::Open);
+  mnuAutoScan = item(fileMenu, "mnuAutoScan", QStringLiteral("Auto Scan For Files"), QKeySequence(Qt::CTRL | Qt::Key_R));
   fileMenu->addSeparator();
-  Exit1 = fileMenu->addAction(QStringLiteral("Exit"));
-  Exit1->setObjectName(QStringLiteral("Exit1"));
+  mnuExport = item(fileMenu, "mnuExport", QStringLiteral("Export Selected..."), QKeySequence(Qt::CTRL | Qt::Key_E));
+  mnuExportRebuilt = item(fileMenu, "mnuExportRebuilt", QStringLiteral("Export Selected For Mail Programs..."),
+                          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
+  mnuExportMbox = item(fileMenu, "mnuExportMbox", QStringLiteral("Export Selected To Mbox File..."),
+                       QKeySequence(Qt::CTRL | Qt::Key_M));
+  fileMenu->addSeparator();
+  Exit1 = item(fileMenu, "Exit1", QStringLiteral("Exit"), QKeySequence::Quit);
+  mnuSelectAll = new QAction(QStringLiteral("Quick Select All"), this);
+  mnuSelectAll->setObjectName(QStringLiteral("mnuSelectAll"));
+  mnuDeselectAll = new QAction(QStringLiteral("Quick Deselect All"), this);
+  mnuDeselectAll->setObjectName(QStringLiteral("mnuDeselectAll"));
   mnuMessageSource = ViewMenu()->addAction(QStringLiteral("Message Source"));
   mnuMessageSource->setObjectName(QStringLiteral("mnuMessageSource"));
   mnuMessageSource->setCheckable(true);
@@ -285,6 +299,11 @@ void TfrmMain::BuildControls()
   connect(FModel, &QAbstractItemModel::dataChanged, this, &TfrmMain::UpdateCounts);
   connect(Exit1, &QAction::triggered, this, command(&TfrmMain::Exit1Click));
   connect(mnuExportRebuilt, &QAction::triggered, this, command(&TfrmMain::mnuExportRebuiltClick));
+  connect(mnuOpen, &QAction::triggered, this, command(&TfrmMain::sbOpenDbxClick));
+  connect(mnuAutoScan, &QAction::triggered, this, command(&TfrmMain::sbAutoScanClick));
+  connect(mnuExport, &QAction::triggered, this, command(&TfrmMain::sbSaveEmailClick));
+  connect(mnuSelectAll, &QAction::triggered, this, command(&TfrmMain::sbSelectAllClick));
+  connect(mnuDeselectAll, &QAction::triggered, this, command(&TfrmMain::sbDeselectAllClick));
   connect(mnuExportMbox, &QAction::triggered, this, command(&TfrmMain::mnuExportMboxClick));
 }
 
@@ -339,6 +358,13 @@ void TfrmMain::AddIndexControls()
   lblIndex = new QLabel(this);
   lblIndex->setObjectName(QStringLiteral("lblIndex"));
   statusBar()->addWidget(lblIndex, 1);
+
+  // A right click on the list offers every export and every way to check messages.
+  auto* separator = new QAction(this);
+  separator->setSeparator(true);
+  lvFoundEmails->addActions(
+      {mnuExport, mnuExportRebuilt, mnuExportMbox, separator, mnuSelectAll, mnuDeselectAll, mnuSelectNotInIndex});
+  lvFoundEmails->setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void TfrmMain::ShowIndexSummary()

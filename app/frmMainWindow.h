@@ -163,6 +163,11 @@ private:
   QLabel* lblCounts;
   std::optional<std::size_t> FPreviewRecord;  // the record the preview shows
   QMenuBar* MainMenu1;
+  QAction* mnuOpen;
+  QAction* mnuAutoScan;
+  QAction* mnuExport;
+  QAction* mnuSelectAll;
+  QAction* mnuDeselectAll;
   QAction* mnuExportRebuilt;
   QAction* mnuExportMbox;
   QAction* Exit1;

@@ -316,5 +316,41 @@ TEST_F(TMainWindow, AFailedScanKeepsTheMailboxShownBefore)
   EXPECT_EQ(RowCount(), 5);
 }
 
+// What mail programs can read is as easy to reach as Export Selected: the File menu holds the
+// toolbar's commands and every export with the usual shortcuts, and a right click on the list offers
+// every export and every way to check messages.
+TEST_F(TMainWindow, EveryExportIsInTheFileMenuAndTheListsContextMenu)
+{
+  struct TItem {
+    const char* Name;
+    QKeySequence Keys;
+  };
+  const TItem file[] = {{"mnuOpen", QKeySequence::Open},
+                        {"mnuAutoScan", QKeySequence(Qt::CTRL | Qt::Key_R)},
+                        {"mnuExport", QKeySequence(Qt::CTRL | Qt::Key_E)},
+                        {"mnuExportRebuilt", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)},
+                        {"mnuExportMbox", QKeySequence(Qt::CTRL | Qt::Key_M)},
+                        {"Exit1", QKeySequence::Quit}};
+  const QList<QAction*> fileActions = Child<QMenu>("File1")->actions();
+  for (const TItem& i : file) {
+    auto* action = Child<QAction>(i.Name);
+    ASSERT_NE(action, nullptr) << i.Name;
+    EXPECT_TRUE(fileActions.contains(action)) << i.Name;
+    EXPECT_EQ(action->shortcut(), i.Keys) << i.Name;
+  }
+  auto* list = Child<QWidget>("lvFoundEmails");
+  EXPECT_EQ(list->contextMenuPolicy(), Qt::ActionsContextMenu);
+  for (const char* name : {"mnuExport", "mnuExportRebuilt", "mnuExportMbox", "mnuSelectAll", "mnuDeselectAll",
+                           "mnuSelectNotInIndex"})
+    EXPECT_TRUE(list->actions().contains(Child<QAction>(name))) << name;
+
+  // The menu's items do what the toolbar's buttons do.
+  Open(InMbx);
+  Child<QAction>("mnuSelectAll")->trigger();
+  EXPECT_TRUE(Window->findChild<QLabel*>(QStringLiteral("lblCounts"))->text().contains(QStringLiteral("5 checked")));
+  Child<QAction>("mnuDeselectAll")->trigger();
+  EXPECT_TRUE(Window->findChild<QLabel*>(QStringLiteral("lblCounts"))->text().contains(QStringLiteral("0 checked")));
+}
+
 }  // namespace
 }  // namespace quillmend::test
