@@ -58,6 +58,15 @@ QString KindText(const std::filesystem::path& path)
   return kind ? QString::fromStdString(MailFileKindName(*kind)) : QString();
 }
 
+// A file node's tooltip: the full path (two mailboxes named In look alike in the tree), what kind of
+// file it is, and what its index says once it was read.
+QString NodeTip(const std::filesystem::path& path, const QString& indexLine)
+{
+  return QStringList{QDir::toNativeSeparators(PathToQString(path)), KindText(path), indexLine}
+      .join(QLatin1Char('\n'))
+      .trimmed();
+}
+
 // A file node's mailbox, exactly as the core named it: the shown text is only for people.
 constexpr int kPathRole = Qt::UserRole;
 
@@ -377,7 +386,7 @@ void TfrmMain::ShowIndexSummary()
   for (QTreeWidgetItem* root : {FAutoScanNode, FAddedNode})
     for (int i = 0; i < root->childCount(); ++i)
       if (root->child(i)->data(0, kPathRole).value<std::filesystem::path>() == FMailbox.Path())
-        root->child(i)->setToolTip(0, QStringList{KindText(FMailbox.Path()), line}.join(QLatin1Char('\n')).trimmed());
+        root->child(i)->setToolTip(0, NodeTip(FMailbox.Path(), line));
 }
 
 TMailbox TfrmMain::Document(const std::filesystem::path& path, const std::optional<std::string>& keyword) const
@@ -462,7 +471,7 @@ QTreeWidgetItem* TfrmMain::AddFileNode(QTreeWidgetItem* root, const std::filesys
   auto* node = new QTreeWidgetItem(root, {QDir::toNativeSeparators(PathToQString(path))});
   node->setData(0, kPathRole, QVariant::fromValue(path));
   node->setIcon(0, AppIcon("mailbox"));
-  node->setToolTip(0, KindText(path));
+  node->setToolTip(0, NodeTip(path, {}));
   return node;
 }
 

@@ -42,9 +42,10 @@ QString NodeTip(QTreeWidget* tree)
   const QTreeWidgetItem* added = tree->topLevelItem(1);
   if (!added->childCount())
     return {};
-  const QString tip = added->child(added->childCount() - 1)->toolTip(0);
-  EXPECT_TRUE(tip.startsWith(QStringLiteral("Windows mailbox\n"))) << tip.toStdString();
-  return tip.section(QLatin1Char('\n'), 1);
+  const QTreeWidgetItem* node = added->child(added->childCount() - 1);
+  const QString tip = node->toolTip(0);
+  EXPECT_TRUE(tip.startsWith(node->text(0) + QStringLiteral("\nWindows mailbox\n"))) << tip.toStdString();
+  return tip.section(QLatin1Char('\n'), 2);
 }
 
 TEST_F(TIndexView, RealIndexShowsEveryMessageUnreadWithItsLine)

@@ -2,6 +2,8 @@
 
 #include "tests/app/fixture.h"
 
+#include <QDir>
+
 #include <QTreeWidget>
 
 #include "app/emaillistmodel.h"
@@ -176,8 +178,8 @@ TEST_F(TMessageList, AMacMailboxIsShownPreviewedAndFilteredInMacRoman)
   Open(mailbox);
   EXPECT_EQ(Column(2), (QStringList{QString::fromUtf8("J\xc3\xbcrgen"), QString()}));
   EXPECT_EQ(Column(4), (QStringList{QString::fromUtf8("caf\xc3\xa9"), QStringLiteral("other")}));
-  EXPECT_TRUE(
-      Child<QTreeWidget>("tvFiles")->topLevelItem(1)->child(0)->toolTip(0).startsWith(QStringLiteral("Mac mailbox\n")));
+  EXPECT_EQ(Child<QTreeWidget>("tvFiles")->topLevelItem(1)->child(0)->toolTip(0).section(QLatin1Char('\n'), 0, 1),
+            QDir::toNativeSeparators(ToQString(mailbox)) + QStringLiteral("\nMac mailbox"));
   ClickRow(0);
   EXPECT_TRUE(Preview().contains(QString::fromUtf8("body \xc2\xabIC\xc2\xbb"))) << Preview().toStdString();
   Child<QLineEdit>("txtFilter")->setText(QString::fromUtf8("\xc2\xabic\xc2\xbb"));
