@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <unordered_set>
 #include <limits>
 #include <stdexcept>
 
@@ -298,6 +299,7 @@ void TfrmMain::BuildControls()
   connect(sbDeselectAll, &QToolButton::clicked, this, command(&TfrmMain::sbDeselectAllClick));
   connect(btnApplyFilter, &QPushButton::clicked, this, command(&TfrmMain::btnApplyFilterClick));
   connect(btnClearFilter, &QPushButton::clicked, this, command(&TfrmMain::btnClearFilterClick));
+  connect(txtFilter, &QLineEdit::returnPressed, this, command(&TfrmMain::btnApplyFilterClick));
   connect(tvFiles, &QTreeWidget::itemClicked, this, command(&TfrmMain::tvFilesClick));
   connect(lvFoundEmails, &QTableView::clicked, this, command(&TfrmMain::lvFoundEmailsClick));
   connect(columns, &QHeaderView::sectionClicked, this,
@@ -399,7 +401,7 @@ TMailbox TfrmMain::Document(const std::filesystem::path& path, const std::option
 void TfrmMain::mnuNotInIndexOnlyClick()
 {
   FMailbox.ShowOnlyNotInIndex(mnuNotInIndexOnly->isChecked());
-  ShowMailbox();
+  ShowMailbox({true, true});
 }
 
 void TfrmMain::mnuSelectNotInIndexClick()
@@ -512,7 +514,7 @@ void TfrmMain::StartMailboxJob(TMailbox next, std::function<void(TMailbox&, TPro
                return;
              const bool scanned = document->SharedEmails() != FMailbox.SharedEmails();
              FMailbox = std::move(*document);
-             ShowMailbox();
+             ShowMailbox(scanned ? TKeep{} : TKeep{false, true});
              if (scanned && FMailbox.Emails().empty())
                FUi->ShowMessage(
                    TMessageKind::Information, QStringLiteral("Information"),
@@ -520,8 +522,19 @@ void TfrmMain::StartMailboxJob(TMailbox next, std::function<void(TMailbox&, TPro
            });
 }
 
-void TfrmMain::ShowMailbox()
+void TfrmMain::ShowMailbox(TKeep keep)
 {
+  // The checks of the records listed now, and those kept from listings before that hid them.
+  if (keep.Checks) {
+    for (int row = 0; row < FModel->rowCount(); ++row)
+      FChecked.erase(FModel->RecordIndex(row));
+    for (const std::size_t record : CheckedRecordsInRowOrder())
+      FChecked.insert(record);
+  } else {
+    FChecked.clear();
+  }
+  if (!keep.Order)
+    FSorted = false;
   ClearPreview();
   FSortProxy->Unsort();
   FModel->BeginRebuild(FMailbox.SharedEmails(), FMailbox.CodePage());
@@ -529,6 +542,10 @@ void TfrmMain::ShowMailbox()
   for (const std::size_t index : FMailbox.Rows())
     FModel->AddEmailItem(index);
   FModel->EndRebuild();
+  if (!FChecked.empty())
+    FModel->CheckRecords([&](std::size_t record) { return FChecked.contains(record); });
+  if (FSorted)
+    FSortProxy->SortRows(SortColumn, SortAscending);
   lvFoundEmails->scrollToBottom();
   SetFilterControls();
   ShowIndexSummary();
@@ -793,7 +810,7 @@ void TfrmMain::SwitchFilter(const std::optional<std::string>& keyword)
                     [keyword](TMailbox& mailbox, TProgressObserver& observer) { mailbox.Filter(*keyword, &observer); });
   } else {
     FMailbox.ClearFilter();
-    ShowMailbox();
+    ShowMailbox({false, true});
   }
 }
 
@@ -845,6 +862,7 @@ void TfrmMain::lvFoundEmailsColumnClick(int column)
   else
     SortColumn = column;
   FSortProxy->SortRows(column, SortAscending);
+  FSorted = true;
 }
 
 void TfrmMain::mnuHelpClick()

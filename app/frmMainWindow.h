@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 class QAction;
@@ -97,7 +98,14 @@ private:
   // Runs a scan or a filter that makes a new document; it is shown when the work succeeds.
   void StartMailboxJob(TMailbox next, std::function<void(TMailbox&, TProgressObserver&)> work);
   // Lists FMailbox's rows; the filter controls follow its filter.
-  void ShowMailbox();
+  // What a new listing of FMailbox keeps of the last one: the checks (the index's view switched on
+  // or off), the column order (that, or the keyword filter applied or cleared). Another mailbox, or
+  // the same one scanned anew, comes in file order with nothing checked.
+  struct TKeep {
+    bool Checks = false;
+    bool Order = false;
+  };
+  void ShowMailbox(TKeep keep);
   void SetFilterControls();
   // The View menu and the index's line under the list.
   void AddIndexControls();
@@ -145,6 +153,8 @@ private:
   // Kept from one column click to the next for the life of the window, across mailboxes.
   int SortColumn = 0;
   bool SortAscending = false;
+  bool FSorted = false;  // the list is in a column's order, not the file's
+  std::unordered_set<std::size_t> FChecked;  // checked records, also those a view hides for now
 
   QToolButton* sbOpenDbx;
   QToolButton* sbSaveEmail;

@@ -2,7 +2,9 @@
 
 #include "tests/app/fixture.h"
 
+#include <QAction>
 #include <QDir>
+#include <QTest>
 
 #include <QTreeWidget>
 
@@ -435,6 +437,41 @@ TEST_F(TMessageList, SelectAllAndDeselectAllSetEveryCheck)
   Click("sbSelectAll");
   Open(InMbx);
   EXPECT_EQ(Checks(), std::vector<bool>(5, false));
+}
+
+// Enter in the keyword box applies the filter; the checks survive the index's view switched on and
+// off; the column order survives Clear.
+TEST_F(TMessageList, TheFilterKeepsWhatTheUserDid)
+{
+  Open(InMbx);
+  auto* keyword = Child<QLineEdit>("txtFilter");
+  keyword->setText(QStringLiteral("ATTACHMENT converted"));
+  QTest::keyClick(keyword, Qt::Key_Return);
+  WaitForJob();
+  EXPECT_EQ(RowCount(), 2) << "Enter applied the keyword";
+  Click("btnClearFilter");
+  ASSERT_EQ(RowCount(), 5);
+
+  QAbstractItemModel* model = List()->model();
+  ASSERT_TRUE(model->setData(model->index(1, 0), Qt::Checked, Qt::CheckStateRole));
+  ASSERT_TRUE(model->setData(model->index(3, 0), Qt::Checked, Qt::CheckStateRole));
+  const QStringList checkedBefore = {Column(0)[1], Column(0)[3]};
+  auto* notInIndex = Child<QAction>("mnuNotInIndexOnly");
+  notInIndex->trigger();
+  notInIndex->trigger();
+  ASSERT_EQ(RowCount(), 5);
+  QStringList checkedAfter;
+  for (int row = 0; row < RowCount(); ++row)
+    if (model->index(row, 0).data(Qt::CheckStateRole).toInt() == Qt::Checked)
+      checkedAfter << Column(0)[row];
+  EXPECT_EQ(checkedAfter, checkedBefore);
+
+  ClickHeader(4);  // by subject
+  const QStringList sorted = Column(4);
+  keyword->setText(QStringLiteral("test"));
+  Click("btnApplyFilter");
+  Click("btnClearFilter");
+  EXPECT_EQ(Column(4), sorted) << "Clear keeps the order";
 }
 
 }  // namespace
