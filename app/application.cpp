@@ -22,6 +22,14 @@ void InitApplication()
 
 QString WindowCaption() { return QStringLiteral("Quillmend v") + QString::fromLatin1(kVersion); }
 
+QString AboutText()
+{
+  return WindowCaption() +
+         QStringLiteral("\nGets lost mail back out of Eudora mailbox files, also what the mail client no longer "
+                        "shows.\n\nFree software under the GNU General Public License, version 3 or (at your option) "
+                        "any later version. There is NO WARRANTY.");
+}
+
 QFont WindowFont()
 {
   QFont font;

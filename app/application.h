@@ -28,6 +28,9 @@ QString WithFullStop(const QString& message);
 // its picture is decoded once, not once per item or per repaint.
 const QIcon& AppIcon(const char* name);
 
+// What Help > About says: the version, what the program does, and its license.
+QString AboutText();
+
 // help.html beside the executable (the build tree, Windows), else where a Unix installation puts it.
 QString HelpPagePath();
 

@@ -16,6 +16,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -24,6 +26,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -32,6 +35,7 @@
 #include <QTableView>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include <algorithm>
 #include <chrono>
@@ -66,6 +70,17 @@ QString NodeTip(const std::filesystem::path& path, const QString& indexLine)
   return QStringList{QDir::toNativeSeparators(PathToQString(path)), KindText(path), indexLine}
       .join(QLatin1Char('\n'))
       .trimmed();
+}
+
+// The local files among what was dropped on the window.
+std::vector<std::filesystem::path> DroppedFiles(const QMimeData* data)
+{
+  std::vector<std::filesystem::path> files;
+  if (data)
+    for (const QUrl& url : data->urls())
+      if (url.isLocalFile())
+        files.push_back(QStringToPath(url.toLocalFile()));
+  return files;
 }
 
 // A file node's mailbox, exactly as the core named it: the shown text is only for people.
@@ -130,6 +145,7 @@ TfrmMain::TfrmMain(TUserInterface* ui)
   BuildControls();
   AddIndexControls();
   FormCreate();
+  setAcceptDrops(true);  // mailboxes dropped on the window open as Open File opens them
 }
 
 TfrmMain::~TfrmMain()
@@ -284,6 +300,9 @@ void TfrmMain::BuildControls()
   QMenu* helpMenu = MainMenu1->addMenu(QStringLiteral("Help"));
   helpMenu->setObjectName(QStringLiteral("Help1"));
   mnuHelp = helpMenu->addAction(QStringLiteral("Quillmend Help"));
+  mnuAbout = helpMenu->addAction(QStringLiteral("About Quillmend"));
+  mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+  connect(mnuAbout, &QAction::triggered, this, [this] { Run([&] { mnuAboutClick(); }); });
   mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
   mnuHelp->setShortcut(QKeySequence(Qt::Key_F1));
 
@@ -567,11 +586,42 @@ void TfrmMain::sbOpenDbxClick()
       QDir::rootPath());
   if (chosen.isEmpty())
     return;
-  QTreeWidgetItem* node = AddFileNode(FAddedNode, QStringToPath(chosen));
+  OpenFiles({QStringToPath(chosen)});
+}
+
+void TfrmMain::OpenFiles(const std::vector<std::filesystem::path>& paths)
+{
+  QTreeWidgetItem* first = nullptr;
+  for (const std::filesystem::path& path : paths) {
+    QTreeWidgetItem* node = AddFileNode(FAddedNode, path);
+    first = first ? first : node;
+  }
+  if (!first)
+    return;
   tvFiles->expandRecursively(tvFiles->indexFromItem(FAddedNode));
   tvFiles->setFocus();
-  tvFiles->setCurrentItem(node);
-  LoadMailFile(node->data(0, kPathRole).value<std::filesystem::path>());
+  tvFiles->setCurrentItem(first);
+  LoadMailFile(first->data(0, kPathRole).value<std::filesystem::path>());
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event)
+{
+  if (!DroppedFiles(event->mimeData()).empty())
+    event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event)
+{
+  const std::vector<std::filesystem::path> files = DroppedFiles(event->mimeData());
+  if (files.empty())
+    return;
+  event->acceptProposedAction();
+  Run([&] { OpenFiles(files); });
+}
+
+void TfrmMain::mnuAboutClick()
+{
+  FUi->ShowMessage(TMessageKind::Information, QStringLiteral("About Quillmend"), AboutText());
 }
 
 void TfrmMain::tvFilesClick()

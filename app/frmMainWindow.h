@@ -20,6 +20,8 @@
 #include <vector>
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -61,6 +63,10 @@ public:
   // filter fails or is cancelled, the mailbox shown before stays, and a failure is shown.
   void LoadMailFile(const std::filesystem::path& path);
 
+  // Adds each of paths under "Added Mail Files" and loads the first: the files named on the command
+  // line, or dropped on the window.
+  void OpenFiles(const std::vector<std::filesystem::path>& paths);
+
   // Whether long work (a scan, a filter, an export, Auto Scan) is running.
   bool Busy() const;
   // The job thread, for tests that hold a job half-way or wait for it.
@@ -75,6 +81,8 @@ signals:
 protected:
   // Closing while work runs cancels it; the window closes once the work has stopped.
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
 private:
   void FormCreate();
@@ -139,6 +147,7 @@ private:
   void lvFoundEmailsClick();
   void lvFoundEmailsColumnClick(int column);
   void mnuHelpClick();
+  void mnuAboutClick();
   void mnuNotInIndexOnlyClick();
   void mnuSelectNotInIndexClick();
   void Exit1Click();
@@ -182,6 +191,7 @@ private:
   QAction* mnuExportMbox;
   QAction* Exit1;
   QAction* mnuHelp;
+  QAction* mnuAbout;
   QAction* mnuNotInIndexOnly;
   QAction* mnuSelectNotInIndex;
   QLabel* lblIndex;

@@ -10,6 +10,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QUrl>
+#include <QDropEvent>
+#include <QDir>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -350,6 +354,46 @@ TEST_F(TMainWindow, EveryExportIsInTheFileMenuAndTheListsContextMenu)
   EXPECT_TRUE(Window->findChild<QLabel*>(QStringLiteral("lblCounts"))->text().contains(QStringLiteral("5 checked")));
   Child<QAction>("mnuDeselectAll")->trigger();
   EXPECT_TRUE(Window->findChild<QLabel*>(QStringLiteral("lblCounts"))->text().contains(QStringLiteral("0 checked")));
+}
+
+// Paths named on the command line, and files dropped on the window, open as Open File opens one:
+// each under Added Mail Files, the first shown.
+TEST_F(TMainWindow, NamedAndDroppedFilesOpenUnderAddedMailFiles)
+{
+  const std::filesystem::path mac = DataFile("eudora-mac-6.2.4/Mail Folder/In");
+  Window->OpenFiles({InMbx, mac});
+  WaitForJob();
+  QTreeWidgetItem* added = Child<QTreeWidget>("tvFiles")->topLevelItem(1);
+  ASSERT_EQ(added->childCount(), 2);
+  EXPECT_EQ(Window->FileName(), QDir::toNativeSeparators(ToQString(InMbx)));
+  EXPECT_EQ(RowCount(), 5);
+
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(ToQString(mac))});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(Window.get(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(Window.get(), &drop);
+  WaitForJob();
+  EXPECT_EQ(added->childCount(), 3);
+  EXPECT_EQ(Window->FileName(), QDir::toNativeSeparators(ToQString(mac)));
+
+  QMimeData text;
+  text.setText(QStringLiteral("not a file"));
+  QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+  refused.setAccepted(false);
+  QCoreApplication::sendEvent(Window.get(), &refused);
+  EXPECT_FALSE(refused.isAccepted());
+}
+
+TEST_F(TMainWindow, AboutSaysTheVersionAndTheLicense)
+{
+  Child<QAction>("mnuAbout")->trigger();
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_EQ(Ui.Messages[0].Title, QStringLiteral("About Quillmend"));
+  EXPECT_TRUE(Ui.Messages[0].Text.startsWith(QStringLiteral("Quillmend v5.0\n")));
+  EXPECT_TRUE(Ui.Messages[0].Text.contains(QStringLiteral("GNU General Public License, version 3")));
 }
 
 }  // namespace
