@@ -884,11 +884,13 @@ void TfrmMain::ShowPreview()
   if (!FPreviewRecord)
     return;
   const std::size_t record = *FPreviewRecord;
-  const std::optional<THtmlPreview> html = mnuMessageSource->isChecked() ? std::nullopt : PreviewHtml(FMailbox, record);
+  const bool source = mnuMessageSource->isChecked();
+  const std::optional<THtmlPreview> html = source ? std::nullopt : PreviewHtml(FMailbox, record);
   if (!html) {
     txtmsghtml->hide();
     txtmsgbody->show();
-    txtmsgbody->setPlainText(PreviewText(FMailbox, record) + QLatin1Char('\n'));
+    txtmsgbody->setPlainText((source ? MessageSource(FMailbox, record) : PreviewText(FMailbox, record)) +
+                             QLatin1Char('\n'));
     return;
   }
   txtmsghtml->ShowHtml(html->Html, html->Images);

@@ -33,6 +33,15 @@ std::string NormaliseLineBreaks(const std::string& bytes)
   return out;
 }
 
+// "[Preview cut: ...]" for range shown up to limit bytes.
+QString CutNote(std::size_t limit, const TByteRange& range)
+{
+  const QLocale c = QLocale::c();
+  return QStringLiteral("[Preview cut: only the first %1 of %2 bytes are shown; the message goes on at file offset %3.]")
+      .arg(c.toString(static_cast<qulonglong>(limit)), c.toString(static_cast<qlonglong>(range.Length())),
+           c.toString(static_cast<qlonglong>(range.Begin + static_cast<std::int64_t>(limit))));
+}
+
 // The first limit bytes of the body part, and the note that says where it was cut, if it was.
 std::string CappedBody(const TMailbox& mailbox, std::size_t record, std::size_t limit, QString& cutNote)
 {
@@ -42,13 +51,8 @@ std::string CappedBody(const TMailbox& mailbox, std::size_t record, std::size_t 
     bytes.append(piece.substr(0, limit - bytes.size()));
     return bytes.size() < limit;
   });
-  if (range.Length() > static_cast<std::int64_t>(limit)) {
-    const QLocale c = QLocale::c();
-    cutNote =
-        QStringLiteral("[Preview cut: only the first %1 of %2 bytes are shown; the message goes on at file offset %3.]")
-            .arg(c.toString(static_cast<qulonglong>(limit)), c.toString(static_cast<qlonglong>(range.Length())),
-                 c.toString(static_cast<qlonglong>(range.Begin + static_cast<std::int64_t>(limit))));
-  }
+  if (range.Length() > static_cast<std::int64_t>(limit))
+    cutNote = CutNote(limit, range);
   return bytes;
 }
 
@@ -57,10 +61,47 @@ std::string CappedBody(const TMailbox& mailbox, std::size_t record, std::size_t 
 QString PreviewText(const TMailbox& mailbox, std::size_t record, std::size_t limit)
 {
   QString cutNote;
-  QString text = QString::fromStdString(
-      mailbox.Text(NormaliseLineBreaks(CappedBody(mailbox, record, limit, cutNote)), TNulDisplay::VisibleSymbol));
+  const std::string body = NormaliseLineBreaks(CappedBody(mailbox, record, limit, cutNote));
+  // Eudora's markers go; each line naming a file says which file and whether it is there.
+  const TEudoraText parts = ReadEudoraText(SplitLines(body));
+  const TPartFinder finder(mailbox.Path().parent_path(), {});
+  std::string text;
+  bool first = true;
+  for (const TTextPart& part : parts.Parts) {
+    for (const TTextLine& line : part.Lines) {
+      if (!first)
+        text += '\n';
+      first = false;
+      if (!line.File) {
+        text.append(line.Text);
+        continue;
+      }
+      const TMarkedFile& file = parts.Files[*line.File];
+      std::string reason;
+      text.append(file.Kind == TPartKind::Image ? "[Inline image \"" : "[Attachment \"")
+          .append(file.Names.front())
+          .append(finder.Find(file, reason) ? "\": found]" : "\": not found]");
+    }
+  }
+  if (body.ends_with('\n'))
+    text += '\n';
+  QString shown = QString::fromStdString(mailbox.Text(text, TNulDisplay::VisibleSymbol));
   if (!cutNote.isEmpty())
-    text += QLatin1Char('\n') + cutNote;
+    shown += QLatin1Char('\n') + cutNote;
+  return shown;
+}
+
+QString MessageSource(const TMailbox& mailbox, std::size_t record, std::size_t limit)
+{
+  const TByteRange range = MessageRange(mailbox.Emails().at(record));
+  std::string bytes;
+  mailbox.ReadMessage(record, [&](std::string_view piece) {
+    bytes.append(piece.substr(0, limit - bytes.size()));
+    return bytes.size() < limit;
+  });
+  QString text = QString::fromStdString(mailbox.Text(NormaliseLineBreaks(bytes), TNulDisplay::VisibleSymbol));
+  if (range.Length() > static_cast<std::int64_t>(limit))
+    text += QLatin1Char('\n') + CutNote(limit, range);
   return text;
 }
 

@@ -19,7 +19,13 @@ inline constexpr std::size_t kPreviewLimit = std::size_t{16} << 20;
 // CR LF, lone CR and lone LF all turned into line breaks and a zero byte shown as a visible symbol. A
 // body part longer than limit gives its first limit bytes and a last line telling where it was cut.
 // Throws TFileError, also when the file is no longer the one scanned.
+// Eudora's marker lines are left out, and each line that names an attachment or an inline image is
+// shown as one naming the file and saying whether it was found.
 QString PreviewText(const TMailbox& mailbox, std::size_t record, std::size_t limit = kPreviewLimit);
+
+// The whole message, headers included, as the file holds it (decoded and with line breaks as
+// PreviewText makes them), cut at limit as PreviewText is: what View > Message Source shows.
+QString MessageSource(const TMailbox& mailbox, std::size_t record, std::size_t limit = kPreviewLimit);
 
 struct THtmlPreview {
   QString Html;

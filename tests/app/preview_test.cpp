@@ -27,12 +27,17 @@ namespace {
 
 using TPreviewPane = TMainWindowTest;
 
-TEST_F(TPreviewPane, ShowsTheBodyPartOfTheClickedRowOnce)
+// The body as text, without Eudora's insides: no markers, and each attachment line a line that
+// names the file and says whether it is there.
+TEST_F(TPreviewPane, ShowsTheBodyPartOfTheClickedRowOnceWithoutEudorasInsides)
 {
   Open(InMbx);
   ClickRow(3);
   const QString text = Preview();
-  EXPECT_TRUE(text.startsWith(QStringLiteral("\n<x-flowed>\nThis is a test of sending a web page.\n")));
+  EXPECT_TRUE(text.startsWith(QStringLiteral("\nThis is a test of sending a web page.\n"))) << text.toStdString();
+  EXPECT_FALSE(text.contains(QStringLiteral("<x-flowed>")));
+  EXPECT_FALSE(text.contains(QStringLiteral("Attachment Converted:")));
+  EXPECT_TRUE(text.contains(QStringLiteral("[Attachment \"tools.arlut.utexas.edugash2.htm\": found]"))) << text.toStdString();
   EXPECT_FALSE(text.contains(QStringLiteral("Subject:")));
   EXPECT_FALSE(text.contains(QLatin1Char('\r')));
   ClickRow(3);
@@ -47,13 +52,16 @@ TEST_F(TPreviewPane, AfterASortARowStillShowsItsOwnMessageAndMessageSourceShowsI
   ClickRow(0);
   EXPECT_TRUE(Child<QPlainTextEdit>("txtmsgbody")->isVisibleTo(Window.get()));
   EXPECT_FALSE(Child<QTextBrowser>("txtmsghtml")->isVisibleTo(Window.get()));
-  EXPECT_TRUE(Preview().startsWith(QStringLiteral("\n<x-html>\n<html>\n<head>\n")));
+  // The whole message as the file holds it, headers included.
+  EXPECT_TRUE(Preview().startsWith(QStringLiteral("From ???@??? "))) << Preview().toStdString();
+  EXPECT_TRUE(Preview().contains(QStringLiteral("\nSubject: ")));
+  EXPECT_TRUE(Preview().contains(QStringLiteral("\n<x-html>\n<html>\n<head>\n")));
   // Off again: the same message reads as mail.
   Child<QAction>("mnuMessageSource")->setChecked(false);
   EXPECT_TRUE(Child<QTextBrowser>("txtmsghtml")->isVisibleTo(Window.get()));
   EXPECT_FALSE(Child<QTextBrowser>("txtmsghtml")->toPlainText().contains(QStringLiteral("<html")));
   Child<QAction>("mnuMessageSource")->setChecked(true);
-  EXPECT_TRUE(Preview().startsWith(QStringLiteral("\n<x-html>\n<html>\n<head>\n")));
+  EXPECT_TRUE(Preview().contains(QStringLiteral("\n<x-html>\n<html>\n<head>\n")));
 }
 
 struct THtmlCase {
