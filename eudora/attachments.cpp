@@ -183,6 +183,9 @@ std::optional<TFoundFile> TPartFinder::Open(const fs::path& folder, const fs::pa
     const std::string head = Head(file);
     const std::string& name = marked.Names.front();
     TFoundFile found{name, path, identity, MediaTypeOf(name, head), false};
+    // Eudora names a signature part after the message ("Untitled"): a mail program checks it by name.
+    if (found.Type == "application/pgp-signature" && !EndsNoCase(name, ".asc") && !EndsNoCase(name, ".sig"))
+      found.Name = "signature.asc";
     if (!marked.MacType.empty() && IsMacText(head, marked.MacType)) {
       found.MacText = true;
       if (found.Type == "application/octet-stream")

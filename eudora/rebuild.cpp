@@ -7,6 +7,7 @@
 #include "mail/flagword.h"
 #include "mime/encodings.h"
 #include "mime/tree.h"
+#include "search/codepage.h"
 
 #include <algorithm>
 #include <iterator>
@@ -299,7 +300,7 @@ TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t
     texts.clear();
   }
   for (const TTextPart& part : texts) {
-    const std::string text = Joined(part.Lines);
+    std::string text = Joined(part.Lines);
     std::optional<std::string> charset = part.Charset;
     if (!charset && part.Kind == TTextKind::Html)
       charset = MetaCharset(text);
@@ -309,6 +310,11 @@ TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t
       charset = IsUtf8BeyondAscii(text)                                                           ? "utf-8"
                 : std::all_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x80; }) ? "us-ascii"
                                                                                                   : defaultCharset;
+    // Mac Roman is a charset many mail programs and web mail do not know: such text goes out in UTF-8.
+    if (EqualNoCase(*charset, "macintosh")) {
+      text = MailToUtf8(text, TCodePage::MacRoman);
+      charset = "utf-8";
+    }
     const char* type = part.Kind == TTextKind::Html   ? "text/html"
                        : part.Kind == TTextKind::Rich ? "text/enriched"
                                                       : "text/plain";
@@ -320,8 +326,11 @@ TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t
     if (encode) {
       node.Text = QuotedPrintable(text, eol);
     } else {
-      for (std::size_t i = 0; i < part.Lines.size(); ++i)
-        node.Text.append(i ? eol : "").append(part.Lines[i].Text);
+      for (std::size_t from = 0; from <= text.size();) {
+        const std::size_t end = std::min(text.find('\n', from), text.size());
+        node.Text.append(from ? eol : "").append(text, from, end - from);
+        from = end + 1;
+      }
     }
     if (part.Kind == TTextKind::Html && !images.empty()) {
       // Each image that a cid: reference names, by the hash of the reference, in either letter case.

@@ -191,7 +191,7 @@ std::string MediaTypeOf(std::string_view fileName, std::string_view head)
   struct TEntry {
     std::string_view Extension, Type;
   };
-  static constexpr std::array<TEntry, 28> kTypes = {{
+  static constexpr std::array<TEntry, 30> kTypes = {{
       {"jpg", "image/jpeg"},
       {"jpeg", "image/jpeg"},
       {"gif", "image/gif"},
@@ -220,6 +220,8 @@ std::string MediaTypeOf(std::string_view fileName, std::string_view head)
       {"avi", "video/x-msvideo"},
       {"ics", "text/calendar"},
       {"vcf", "text/vcard"},
+      {"asc", "application/pgp-signature"},
+      {"sig", "application/pgp-signature"},
   }};
   if (const std::size_t dot = fileName.rfind('.'); dot != std::string_view::npos) {
     const std::string extension = AsciiLowered(fileName.substr(dot + 1));
@@ -236,7 +238,17 @@ std::string MediaTypeOf(std::string_view fileName, std::string_view head)
   const std::string start = AsciiLowered(head.substr(std::min(head.find_first_not_of(" \t\r\n"), head.size()), 14));
   if (start.starts_with("<!doctype html") || start.starts_with("<html"))
     return "text/html";
-  return "application/octet-stream";
+  if (head.starts_with("-----BEGIN PGP SIGNATURE-----"))
+    return "application/pgp-signature";
+  // A name without extension over text: lines of printable characters (a Mac mailbox ends them in
+  // CR alone), in ASCII or UTF-8.
+  const bool text = !head.empty() && fileName.find('.') == std::string_view::npos &&
+                    std::none_of(head.begin(), head.end(), [](unsigned char c) {
+                      return c < 0x20 && c != '\r' && c != '\n' && c != '\t' && c != '\f';
+                    }) &&
+                    (IsUtf8BeyondAscii(head) ||
+                     std::all_of(head.begin(), head.end(), [](unsigned char c) { return c < 0x80; }));
+  return text ? "text/plain" : "application/octet-stream";
 }
 
 std::optional<std::string> ParameterValue(std::string_view text, std::string_view name)

@@ -46,9 +46,9 @@ bool IsQuotedPrintableBody(std::string_view text);
 // name="value" for an ASCII value; name*=UTF-8''%xx... (RFC 2231) for any other. value is UTF-8.
 std::string Parameter(std::string_view name, std::string_view value);
 
-// The media type that a file's extension stands for, else that its first bytes show for the image
-// kinds a mail program shows inline (Mac files often have no extension); application/octet-stream
-// for the rest.
+// The media type that a file's extension stands for, else what its first bytes show: the image
+// kinds a mail program shows inline, HTML, a PGP signature, text under a name without extension
+// (Mac files often have none); application/octet-stream for the rest.
 std::string MediaTypeOf(std::string_view fileName, std::string_view head = {});
 
 // The value of parameter name (a charset, a boundary) in a header value or an HTML tag, without

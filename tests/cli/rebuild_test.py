@@ -128,9 +128,13 @@ class Folder:
         """The file a part was made of, as the part must hold it."""
         sub = self.embedded if part.get_content_maintype() == "image" else self.attach
         name = part.get_filename().replace("/", ":") if self.mac else part.get_filename()
+        if part.get_content_type() == "application/pgp-signature":  # sent under a name mail programs know
+            self.assertEqual(name, "signature.asc")
+            name = self.signature
         with open(os.path.join(self.folder, sub, name), "rb") as f:
             data = f.read()
-        if self.mac and part.get_content_maintype() == "text":  # Mac Eudora saved text with CR ends
+        textual = part.get_content_maintype() == "text" or part.get_content_type() == "application/pgp-signature"
+        if self.mac and textual:  # Mac Eudora saved text with CR ends
             data = re.sub(rb"\r\n?", b"\r\n", data)
         return data
 
@@ -223,6 +227,7 @@ class Folder:
 
 class Windows(Folder, unittest.TestCase):
     source, mailbox, attach, embedded = "eudora-windows-7.1", "In.mbx", "attach", "Embedded"
+    signature = "Email Attachment Test"  # the PGP signature's file, named after its message
 
     def test_moved_and_removed_attachments(self):
         # The folder moved: the lines' c:\ paths lead nowhere, the files are found by name. One of
@@ -236,7 +241,7 @@ class Windows(Folder, unittest.TestCase):
         first = self.rebuilt(out)["RecoveredEmail0.eml"]
         self.assertIn("Attachment Converted:", first.get_body(("plain",)).get_content())
         self.assertIn("stevan_white", first.get_body(("plain",)).get_content())
-        self.assertEqual([p.get_filename() for p in leaves(first) if p.get_filename()], ["Email Attachment Test"])
+        self.assertEqual([p.get_filename() for p in leaves(first) if p.get_filename()], ["signature.asc"])
 
     def test_attachments_in_a_folder_the_user_names(self):
         elsewhere = os.path.join(self.temp, "saved")
@@ -285,6 +290,7 @@ class Windows(Folder, unittest.TestCase):
 
 class Mac(Folder, unittest.TestCase):
     source, mailbox, attach, embedded = "eudora-mac-6.2.4", "Mail Folder/In", "Attachments Folder", "Parts Folder"
+    signature = "Untitled"
     mac = True
 
 

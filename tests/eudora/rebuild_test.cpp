@@ -252,8 +252,8 @@ TEST_F(MacRebuild, MarkersAndTheirCharsetShareALineWithTheText)
       "Subject: s\r\r<x-html><!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"iso-8859-1/macintosh\"><html>\r"
       "caf\x8e</html></x-html>\r<x-flowed>This is a test\r</x-flowed>\r");
   EXPECT_NE(
-      out.find("Content-Type: text/html; charset=\"macintosh\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-               "<html>\r\ncaf=8E</html>\r\n"),
+      out.find("Content-Type: text/html; charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+               "<html>\r\ncaf=C3=A9</html>\r\n"),
       std::string::npos)
       << out;
   EXPECT_NE(out.find("format=flowed\r\nContent-Transfer-Encoding: 7bit\r\n\r\nThis is a test\r\n"), std::string::npos)
@@ -293,7 +293,7 @@ TEST_F(MacRebuild, AttachmentsAreFoundByTheirMacNameAndTextComesBackWithCrLf)
   } kWant[] = {{"application/pdf", "report.pdf", "%PDF\r\n\x00\x01\r"sv},  // binary: as it is
                {"text/plain", "notes", "one\r\ntwo\r\n"},
                {"text/html", "site/gash2/", "<html>\r\n</html>\r\n"},
-               {"text/plain", "blank", "-----BEGIN PGP SIGNATURE-----\r\n\r\n"}};
+               {"application/pgp-signature", "signature.asc", "-----BEGIN PGP SIGNATURE-----\r\n\r\n"}};
   for (const auto& want : kWant) {
     const std::string part = std::string("Content-Type: ") + want.Type + "; name=\"" + want.Name + "\"\r\n";
     const std::size_t at = out.find(part);
