@@ -13,6 +13,7 @@
 #include "document/export.h"
 
 #include <QAction>
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -22,7 +23,6 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QBoxLayout>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -39,9 +39,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <unordered_set>
 #include <limits>
 #include <stdexcept>
+#include <unordered_set>
 
 Q_DECLARE_METATYPE(std::filesystem::path)
 
@@ -106,7 +106,8 @@ QString Wrapped(const QFontMetrics& metrics, const QString& caption, int width)
   QString best = caption;
   int bestWidth = std::numeric_limits<int>::max();
   for (qsizetype at = caption.indexOf(QLatin1Char(' ')); at >= 0; at = caption.indexOf(QLatin1Char(' '), at + 1)) {
-    const int longer = std::max(metrics.horizontalAdvance(caption.left(at)), metrics.horizontalAdvance(caption.mid(at + 1)));
+    const int longer =
+        std::max(metrics.horizontalAdvance(caption.left(at)), metrics.horizontalAdvance(caption.mid(at + 1)));
     if (longer < bestWidth) {
       bestWidth = longer;
       best = caption.left(at) + QLatin1Char('\n') + caption.mid(at + 1);
@@ -281,7 +282,8 @@ void TfrmMain::BuildControls()
     return action;
   };
   mnuOpen = item(fileMenu, "mnuOpen", QStringLiteral("Open File..."), QKeySequence::Open);
-  mnuAutoScan = item(fileMenu, "mnuAutoScan", QStringLiteral("Auto Scan For Files"), QKeySequence(Qt::CTRL | Qt::Key_R));
+  mnuAutoScan =
+      item(fileMenu, "mnuAutoScan", QStringLiteral("Auto Scan For Files"), QKeySequence(Qt::CTRL | Qt::Key_R));
   fileMenu->addSeparator();
   mnuExport = item(fileMenu, "mnuExport", QStringLiteral("Export Selected..."), QKeySequence(Qt::CTRL | Qt::Key_E));
   mnuExportRebuilt = item(fileMenu, "mnuExportRebuilt", QStringLiteral("Export Selected For Mail Programs..."),

@@ -47,9 +47,9 @@ class TfrmMain : public QMainWindow {
   Q_OBJECT
 public:
   // What an export with no message checked says instead of opening a dialog.
-  static inline const QString kNothingChecked = QStringLiteral(
-      "No message is checked. Check the box at the start of a message's row to export it: selecting a "
-      "row, or clicking it, does not check it.");
+  static inline const QString kNothingChecked =
+      QStringLiteral("No message is checked. Check the box at the start of a message's row to export it: selecting a "
+                     "row, or clicking it, does not check it.");
 
   // Dialogs and message boxes go through ui; the desktop's when none is given.
   explicit TfrmMain(TUserInterface* ui = nullptr);
@@ -162,7 +162,7 @@ private:
   // Kept from one column click to the next for the life of the window, across mailboxes.
   int SortColumn = 0;
   bool SortAscending = false;
-  bool FSorted = false;  // the list is in a column's order, not the file's
+  bool FSorted = false;                      // the list is in a column's order, not the file's
   std::unordered_set<std::size_t> FChecked;  // checked records, also those a view hides for now
 
   QToolButton* sbOpenDbx;

@@ -31,7 +31,8 @@ void Describe(QCommandLineParser& parser)
       "Gets lost mail back out of Eudora mailbox files. Each PATH opens under Added Mail Files; the first is shown."));
   parser.addHelpOption();
   parser.addVersionOption();
-  parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("a mailbox to open"), QStringLiteral("[PATH...]"));
+  parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("a mailbox to open"),
+                               QStringLiteral("[PATH...]"));
   parser.addOption(SelfTest());
 }
 

@@ -37,7 +37,8 @@ std::string NormaliseLineBreaks(const std::string& bytes)
 QString CutNote(std::size_t limit, const TByteRange& range)
 {
   const QLocale c = QLocale::c();
-  return QStringLiteral("[Preview cut: only the first %1 of %2 bytes are shown; the message goes on at file offset %3.]")
+  return QStringLiteral(
+             "[Preview cut: only the first %1 of %2 bytes are shown; the message goes on at file offset %3.]")
       .arg(c.toString(static_cast<qulonglong>(limit)), c.toString(static_cast<qlonglong>(range.Length())),
            c.toString(static_cast<qlonglong>(range.Begin + static_cast<std::int64_t>(limit))));
 }

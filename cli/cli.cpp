@@ -59,7 +59,8 @@ const std::vector<TCommandEntry>& Commands()
         {"rebuild", nullptr, "write standard MIME messages that mail programs open whole"},
         {"mbox", "FILE",
          "write the rebuilt messages into one mbox file FILE (- for standard output), in place of FOLDER"},
-        {"attachments", "DIR", "look for attachment and image files in DIR too"}},
+        {"attachments", "DIR",
+         "look for attachment and image files in DIR too, and in its attach/ and Embedded/ (may be given more than once)"}},
        RunExport},
       {"find",
        "[ROOT...]",
@@ -183,6 +184,15 @@ std::optional<std::string> TArgs::Option(const std::string& name) const
     if (n == name)
       value = v;
   return value;
+}
+
+std::vector<std::string> TArgs::Options(const std::string& name) const
+{
+  std::vector<std::string> values;
+  for (const auto& [n, v] : FOptions)
+    if (n == name)
+      values.push_back(v);
+  return values;
 }
 
 bool TArgs::Flag(const std::string& name) const

@@ -36,7 +36,9 @@ int RunExport(const TCommand& command, const TArgs& args)
   if (mbox && mbox->empty())
     throw TUsageError("--mbox needs a file name (- for standard output)");
   const bool toStdout = mbox && *mbox == "-";
-  const TRebuildOptions options{attachments ? PathFromUtf8(*attachments) : std::filesystem::path()};
+  TRebuildOptions options;
+  for (const std::string& folder : args.Options("attachments"))
+    options.AttachmentsFolders.push_back(PathFromUtf8(folder));
   const TExisting existing = args.Flag("overwrite") ? TExisting::Replace : TExisting::Keep;
   const auto folder = mbox ? PathFromUtf8(*mbox).parent_path() : PathFromUtf8(args.Positionals()[1]);
   const auto messages = args.Option("messages");

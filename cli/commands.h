@@ -39,7 +39,8 @@ class TArgs {
 public:
   TArgs(const std::vector<std::string>& words, const std::vector<TOptionEntry>& options);
   const std::vector<std::string>& Positionals() const { return FPositionals; }
-  std::optional<std::string> Option(const std::string& name) const;
+  std::optional<std::string> Option(const std::string& name) const;  // the last one given
+  std::vector<std::string> Options(const std::string& name) const;  // every one given, in order
   bool Flag(const std::string& name) const;
   void ExpectPositionals(std::size_t least, std::size_t most) const;  // throws TUsageError
 

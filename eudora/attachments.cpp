@@ -5,6 +5,7 @@
 #include "mime/encodings.h"
 
 #include <algorithm>
+#include <fstream>
 #include <iterator>
 #include <string_view>
 
@@ -87,18 +88,70 @@ bool Under(const fs::path& path, const fs::path& root)
   return std::mismatch(realRoot.begin(), realRoot.end(), real.begin(), real.end()).first == realRoot.end();
 }
 
+// The top of the Eudora folder that holds folder: the highest of the folders above it, one after
+// another, that hold a descmap.pce (Windows), or the folder that holds Mail Folder (Mac); without
+// either, the one above folder.
+fs::path EudoraFolder(const fs::path& folder)
+{
+  constexpr int kLevels = 32;
+  std::error_code ec;
+  fs::path top;
+  fs::path up = folder;
+  for (int level = 0; level < kLevels && fs::exists(up / "descmap.pce", ec); ++level) {
+    top = up;
+    if (!up.has_relative_path())
+      break;
+    up = up.parent_path();
+  }
+  if (!top.empty())
+    return top;
+  up = folder;
+  for (int level = 0; level < kLevels && up.has_relative_path(); ++level, up = up.parent_path())
+    if (PathText(up.filename()) == "Mail Folder")
+      return up.parent_path();
+  return folder.has_relative_path() ? folder.parent_path() : folder;
+}
+
+// The attachment folder the Eudora folder's eudora.ini names (AttachDir=), where it is a folder of
+// this system.
+std::optional<fs::path> IniAttachFolder(const fs::path& eudora)
+{
+  std::ifstream ini(eudora / "eudora.ini", std::ios::binary);
+  constexpr std::size_t kLongestLine = 4096;
+  std::string line;
+  for (int lines = 0; lines < 10000 && std::getline(ini, line); ++lines) {
+    if (line.size() > kLongestLine || !StartsNoCase(line, "AttachDir="))
+      continue;
+    std::string value = line.substr(10);
+    value.erase(value.find_last_not_of(" \t\r") + 1);
+    const fs::path dir = PathFromUtf8(value);
+    std::error_code ec;
+    if (dir.is_absolute() && fs::is_directory(dir, ec))
+      return dir;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
-TPartFinder::TPartFinder(const fs::path& mailboxFolder, fs::path attachmentsFolder, std::int64_t maxBytes)
-    : FAttachmentsFolder(std::move(attachmentsFolder)), FMaxBytes(maxBytes)
+TPartFinder::TPartFinder(const fs::path& mailboxFolder, std::vector<fs::path> userFolders, std::int64_t maxBytes)
+    : FUserFolders(std::move(userFolders)), FMaxBytes(maxBytes)
 {
   // In full, so that a mailbox named from the current folder does not give it twice.
   fs::path folder = fs::absolute(mailboxFolder.empty() ? fs::path(".") : mailboxFolder).lexically_normal();
   if (!folder.has_filename())
     folder = folder.parent_path();
+  // The mailbox's folder and each one above it up to the top of its Eudora folder: a mailbox in
+  // Work.fol/Projects.fol has its attach/ at the top, and a Mac mailbox in Mail Folder/Work/Clients
+  // its Attachments Folder beside Mail Folder.
+  const fs::path top = EudoraFolder(folder);
   FNear = {folder};
-  if (folder.has_relative_path())
-    FNear.push_back(folder.parent_path());
+  for (fs::path up = folder; up != top && up.has_relative_path();) {
+    up = up.parent_path();
+    FNear.push_back(up);
+  }
+  if (const std::optional<fs::path> attachDir = IniAttachFolder(top))
+    FUserFolders.push_back(*attachDir);
 }
 
 std::optional<TFoundFile> TPartFinder::Find(const TMarkedFile& marked, std::string& reason) const
@@ -114,7 +167,8 @@ std::optional<TFoundFile> TPartFinder::Find(const TMarkedFile& marked, std::stri
       return found;
   } else if (marked.Own || !marked.NotFollowed.empty()) {
     skipped.push_back("its path \"" + marked.Shown + "\" was not followed: " +
-                      (marked.NotFollowed.empty() ? "it is not in an attachment folder" : marked.NotFollowed));
+                      (marked.NotFollowed.empty() ? "it is not in an attachment folder of the mailbox's Eudora folder"
+                                                  : marked.NotFollowed));
   }
   std::vector<fs::path> folders;
   const std::vector<const char*> kinds = marked.Kind == TPartKind::Attachment
@@ -123,8 +177,12 @@ std::optional<TFoundFile> TPartFinder::Find(const TMarkedFile& marked, std::stri
   for (const fs::path& near : FNear)
     for (const char* sub : kinds)
       folders.push_back(near / sub);
-  if (!FAttachmentsFolder.empty())
-    folders.push_back(FAttachmentsFolder);
+  // A folder the user named is looked in, and the folders Eudora would have made in it.
+  for (const fs::path& user : FUserFolders) {
+    folders.push_back(user);
+    for (const char* sub : kinds)
+      folders.push_back(user / sub);
+  }
   std::string looked;
   for (const fs::path& folder : folders) {
     for (const std::string& spelling : marked.Names)
@@ -143,9 +201,9 @@ std::optional<TFoundFile> TPartFinder::Find(const TMarkedFile& marked, std::stri
 
 bool TPartFinder::AllowedFolder(const fs::path& folder) const
 {
-  std::error_code ec;
-  if (!FAttachmentsFolder.empty() && fs::equivalent(folder, FAttachmentsFolder, ec))
-    return true;
+  for (const fs::path& user : FUserFolders)
+    if (Under(folder, user))
+      return true;
   // One of Eudora's folders for such files, and one of this mailbox's, not any on the system.
   const std::string base = PathText(folder.filename());
   const auto kinds = {"attach", "Attachments Folder", "Embedded", "Parts Folder"};

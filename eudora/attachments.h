@@ -38,7 +38,7 @@ public:
   // mailboxFolder is the folder of the mailbox whose mail names the files: they are looked for in its
   // attach/ and Embedded/ (Windows), Attachments Folder/ and Parts Folder/ (Mac), and in those of its
   // parent; then in attachmentsFolder when it is not empty. Files over maxBytes are skipped.
-  TPartFinder(const std::filesystem::path& mailboxFolder, std::filesystem::path attachmentsFolder,
+  TPartFinder(const std::filesystem::path& mailboxFolder, std::vector<std::filesystem::path> userFolders,
               std::int64_t maxBytes = kMaxAttachmentBytes);
 
   // The file marked names, looked at and closed again; nullopt with reason (where it was looked for, and what was skipped
@@ -50,8 +50,8 @@ private:
   std::optional<TFoundFile> Open(const std::filesystem::path& folder, const std::filesystem::path& path,
                                  const TMarkedFile& marked, std::vector<std::string>& skipped) const;
 
-  std::vector<std::filesystem::path> FNear;
-  std::filesystem::path FAttachmentsFolder;
+  std::vector<std::filesystem::path> FNear;  // the mailbox's folder and those above it in its Eudora folder
+  std::vector<std::filesystem::path> FUserFolders;
   std::int64_t FMaxBytes;
 };
 

@@ -117,7 +117,7 @@ TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t
 {
   const std::string eol(eolView);
   TRebuildCounts counts;
-  const TPartFinder finder(mailboxFolder, options.AttachmentsFolder);
+  const TPartFinder finder(mailboxFolder, options.AttachmentsFolders);
   const std::vector<std::string_view> lines = SplitLines(stored);
   // A Mac mailbox ends its lines in CR alone, and its text is Mac Roman.
   const std::size_t firstEnd = stored.find_first_of("\r\n");

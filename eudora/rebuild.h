@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include <vector>
 
 namespace quillmend {
 
@@ -20,9 +21,9 @@ namespace quillmend {
 inline constexpr std::int64_t kMaxJoinedBytes = std::int64_t{1} << 30;
 
 struct TRebuildOptions {
-  // Where else to look for attachment and image files by name; empty for nowhere else. The marker
-  // line's own path is followed into it too.
-  std::filesystem::path AttachmentsFolder;
+  // Where else to look for attachment and image files by name (and in the attach/, Embedded/,
+  // Attachments Folder/ and Parts Folder/ in them). A marker line's own path is followed into them too.
+  std::vector<std::filesystem::path> AttachmentsFolders;
 };
 
 // An attachment or image that a marker line names and that is not in the rebuilt message: its line

@@ -84,7 +84,8 @@ TEST_F(TAutoScan, FillsTheRootWithEveryMailboxFound)
   EXPECT_TRUE(found.contains(QDir::toNativeSeparators(ToQString(Temp.Path() / "Eudora" / "Old" / "Trash.mbx"))));
   EXPECT_TRUE(AutoScanRoot()->isExpanded());
   EXPECT_FALSE(AutoScanRoot()->child(0)->icon(0).isNull());
-  EXPECT_EQ(AutoScanRoot()->child(0)->toolTip(0), AutoScanRoot()->child(0)->text(0) + QStringLiteral("\nWindows mailbox"))
+  EXPECT_EQ(AutoScanRoot()->child(0)->toolTip(0),
+            AutoScanRoot()->child(0)->text(0) + QStringLiteral("\nWindows mailbox"))
       << "the full path first, then the kind";
   ExpectWaitWindowAndJobGone();
   EXPECT_TRUE(Ui.Messages.empty());

@@ -6,23 +6,23 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
-#include <QUrl>
-#include <QDropEvent>
-#include <QDir>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QTest>
-#include <QSplitter>
 #include <QTreeWidget>
+#include <QUrl>
 
 namespace quillmend::test {
 namespace {
@@ -344,8 +344,8 @@ TEST_F(TMainWindow, EveryExportIsInTheFileMenuAndTheListsContextMenu)
   }
   auto* list = Child<QWidget>("lvFoundEmails");
   EXPECT_EQ(list->contextMenuPolicy(), Qt::ActionsContextMenu);
-  for (const char* name : {"mnuExport", "mnuExportRebuilt", "mnuExportMbox", "mnuSelectAll", "mnuDeselectAll",
-                           "mnuSelectNotInIndex"})
+  for (const char* name :
+       {"mnuExport", "mnuExportRebuilt", "mnuExportMbox", "mnuSelectAll", "mnuDeselectAll", "mnuSelectNotInIndex"})
     EXPECT_TRUE(list->actions().contains(Child<QAction>(name))) << name;
 
   // The menu's items do what the toolbar's buttons do.

@@ -37,7 +37,8 @@ TEST_F(TPreviewPane, ShowsTheBodyPartOfTheClickedRowOnceWithoutEudorasInsides)
   EXPECT_TRUE(text.startsWith(QStringLiteral("\nThis is a test of sending a web page.\n"))) << text.toStdString();
   EXPECT_FALSE(text.contains(QStringLiteral("<x-flowed>")));
   EXPECT_FALSE(text.contains(QStringLiteral("Attachment Converted:")));
-  EXPECT_TRUE(text.contains(QStringLiteral("[Attachment \"tools.arlut.utexas.edugash2.htm\": found]"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("[Attachment \"tools.arlut.utexas.edugash2.htm\": found]")))
+      << text.toStdString();
   EXPECT_FALSE(text.contains(QStringLiteral("Subject:")));
   EXPECT_FALSE(text.contains(QLatin1Char('\r')));
   ClickRow(3);

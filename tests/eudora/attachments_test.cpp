@@ -107,7 +107,8 @@ TEST(PartFinder, NamesEachFolderLookedInOnce)
     std::string reason;
     ASSERT_FALSE(finder.Find(ReadEudoraText(lines).Files.at(0), reason));
     std::vector<std::string> looked;
-    for (std::size_t at = reason.find('"'); at != std::string::npos; at = reason.find('"', reason.find('"', at + 1) + 1))
+    for (std::size_t at = reason.find('"'); at != std::string::npos;
+         at = reason.find('"', reason.find('"', at + 1) + 1))
       looked.push_back(reason.substr(at + 1, reason.find('"', at + 1) - at - 1));
     std::vector<std::string> unique = looked;
     std::sort(unique.begin(), unique.end());
@@ -149,6 +150,48 @@ TEST(PartFinder, FollowsALinesOwnPathOnlyIntoTheMailboxsOwnFolders)
     std::string reason;
     const std::optional<TFoundFile> found = finder.Find(ReadEudoraText(lines).Files.at(0), reason);
     EXPECT_EQ(found.has_value(), c.Found) << line << ": " << reason;
+  }
+}
+
+// Attachments of a mailbox in a subfolder are found at the top of its Eudora folder, in the folder
+// eudora.ini names, and in folders the user names (and the attach/ and Embedded/ in them).
+TEST(PartFinder, LooksUpToTheTopOfTheEudoraFolderAndInTheFoldersNamed)
+{
+  const test::TTempDir dir;
+  const fs::path windows = dir.Path() / "Eudora";
+  fs::create_directories(windows / "Work.fol" / "Projects.fol");
+  for (const fs::path& folder : {windows, windows / "Work.fol", windows / "Work.fol" / "Projects.fol"})
+    dir.Write(PathText(fs::relative(folder / "descmap.pce", dir.Path())), "Name,File.mbx,M,N\r\n");
+  fs::create_directories(windows / "attach");
+  dir.Write("Eudora/attach/plan.pdf", "%PDF top");
+  const fs::path mac = dir.Path() / "Mac" / "Mail Folder" / "Work" / "Clients";
+  fs::create_directories(mac);
+  fs::create_directories(dir.Path() / "Mac" / "Attachments Folder");
+  dir.Write("Mac/Attachments Folder/notes", "beside Mail Folder");
+  fs::create_directories(dir.Path() / "saved" / "attach");
+  dir.Write("saved/attach/moved.doc", "moved with the user's folder");
+  fs::create_directories(dir.Path() / "ini-named");
+  dir.Write("ini-named/setting.txt", "where eudora.ini says");
+  dir.Write("Eudora/eudora.ini", "[Settings]\r\nAttachDir=" + PathText(dir.Path() / "ini-named") + "\r\n");
+
+  struct TCase {
+    fs::path MailboxFolder;
+    std::string Line;
+    std::vector<fs::path> Named;
+  };
+  const TCase cases[] = {
+      {windows / "Work.fol" / "Projects.fol", "Attachment Converted: \"c:\\eudora\\attach\\plan.pdf\"", {}},
+      {mac, "Attachment converted: Macintosh HD:notes (TEXT/ttxt) (0022466F)", {}},
+      {windows / "Work.fol", "Attachment Converted: \"c:\\eudora\\attach\\setting.txt\"", {}},
+      {windows,
+       "Attachment Converted: \"c:\\eudora\\attach\\moved.doc\"",
+       {dir.Path() / "elsewhere", dir.Path() / "saved"}},
+  };
+  for (const TCase& c : cases) {
+    const std::vector<std::string_view> lines{c.Line};
+    std::string reason;
+    EXPECT_TRUE(TPartFinder(c.MailboxFolder, c.Named).Find(ReadEudoraText(lines).Files.at(0), reason))
+        << c.Line << ": " << reason;
   }
 }
 

@@ -251,10 +251,9 @@ TEST_F(MacRebuild, MarkersAndTheirCharsetShareALineWithTheText)
   const std::string out = Rebuilt(
       "Subject: s\r\r<x-html><!x-stuff-for-pete base=\"\" src=\"\" id=\"0\" charset=\"iso-8859-1/macintosh\"><html>\r"
       "caf\x8e</html></x-html>\r<x-flowed>This is a test\r</x-flowed>\r");
-  EXPECT_NE(
-      out.find("Content-Type: text/html; charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-               "<html>\r\ncaf=C3=A9</html>\r\n"),
-      std::string::npos)
+  EXPECT_NE(out.find("Content-Type: text/html; charset=\"utf-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+                     "<html>\r\ncaf=C3=A9</html>\r\n"),
+            std::string::npos)
       << out;
   EXPECT_NE(out.find("format=flowed\r\nContent-Transfer-Encoding: 7bit\r\n\r\nThis is a test\r\n"), std::string::npos)
       << out;
