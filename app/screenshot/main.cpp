@@ -46,6 +46,8 @@ int main(int argc, char* argv[])
   TScriptedInterface ui(args[1]);
   quillmend::TfrmMain window(&ui);
   window.show();
+  // Enlarged, as a user would make it: every column, Subject and Status included, is in view.
+  window.resize(1440, 860);
   // The scan runs on the window's job thread: wait for it in the event loop.
   QEventLoop scanned;
   QObject::connect(&window, &quillmend::TfrmMain::JobEnded, &scanned, &QEventLoop::quit);
