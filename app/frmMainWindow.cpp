@@ -765,8 +765,8 @@ void TfrmMain::mnuExportRebuiltClick()
   if (!target)
     return;
   StartRebuild([target = *target](const TMailbox& mailbox, const std::vector<std::size_t>& records,
-                                  TProgressObserver& observer) {
-    return mailbox.ExportRebuilt(records, target, {}, TExisting::Keep, &observer);
+                                  const TRebuildOptions& options, TProgressObserver& observer) {
+    return mailbox.ExportRebuilt(records, target, options, TExisting::Keep, &observer);
   });
 }
 
@@ -780,24 +780,47 @@ void TfrmMain::mnuExportMboxClick()
     return;
   // The dialog asked before a file of that name is replaced.
   StartRebuild([target = QStringToPath(file)](const TMailbox& mailbox, const std::vector<std::size_t>& records,
-                                              TProgressObserver& observer) {
-    return mailbox.ExportMbox(records, target, {}, TExisting::Replace, &observer);
+                                              const TRebuildOptions& options, TProgressObserver& observer) {
+    return mailbox.ExportMbox(records, target, options, TExisting::Replace, &observer);
   });
 }
 
-void TfrmMain::StartRebuild(
-    std::function<TRebuildReport(const TMailbox&, const std::vector<std::size_t>&, TProgressObserver&)> exporter)
+void TfrmMain::StartRebuild(TRebuildExporter exporter)
 {
-  auto* progress = new TfrmParseWait(100);
-  progress->setAttribute(Qt::WA_DeleteOnClose);
-  progress->Follow(*FJobs, this, kExportProgressDelay);
-  auto report = std::make_shared<TRebuildReport>();
-  StartJob([report, exporter = std::move(exporter), mailbox = FMailbox, records = CheckedRecordsInRowOrder()](
-               TProgressObserver& observer) { *report = exporter(mailbox, records, observer); },
-           [this, report](std::exception_ptr error) {
+  // First what the messages would miss: when some file is not where Eudora left it, the user is
+  // asked for the folder it went to before anything is written.
+  auto* looking = new TfrmParseWait(100);
+  looking->setAttribute(Qt::WA_DeleteOnClose);
+  looking->Follow(*FJobs, this, kExportProgressDelay);
+  auto missing = std::make_shared<std::vector<TMissingPart>>();
+  StartJob([missing, mailbox = FMailbox, records = CheckedRecordsInRowOrder()](
+               TProgressObserver& observer) { *missing = mailbox.MissingParts(records, {}, &observer); },
+           [this, missing, exporter = std::move(exporter)](std::exception_ptr error) {
              if (error)
                std::rethrow_exception(error);
-             ShowRebuildReport(*report);
+             if (FJobs->CancelRequested())
+               return;
+             TRebuildOptions options;
+             if (!missing->empty()) {
+               const QString folder = FUi->BrowseForFolder(
+                   QStringLiteral("%1 attachments or images were not found where Eudora left them. Select the "
+                                  "folder they are in now, or Cancel to export without them")
+                       .arg(missing->size()),
+                   QString(), false);
+               if (!folder.isEmpty())
+                 options.AttachmentsFolders.push_back(QStringToPath(folder));
+             }
+             auto* progress = new TfrmParseWait(100);
+             progress->setAttribute(Qt::WA_DeleteOnClose);
+             progress->Follow(*FJobs, this, kExportProgressDelay);
+             auto report = std::make_shared<TRebuildReport>();
+             StartJob([report, exporter, options, mailbox = FMailbox, records = CheckedRecordsInRowOrder()](
+                          TProgressObserver& observer) { *report = exporter(mailbox, records, options, observer); },
+                      [this, report](std::exception_ptr failure) {
+                        if (failure)
+                          std::rethrow_exception(failure);
+                        ShowRebuildReport(*report);
+                      });
            });
 }
 

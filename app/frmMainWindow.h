@@ -129,9 +129,11 @@ private:
   // The folder the user picks for an export, probed for writing; none when cancelled or refused.
   std::optional<std::filesystem::path> ExportFolder(const QString& prompt);
   void ShowExportReport(const TExportReport& report);
-  // Rebuilds the checked records for mail programs with export on the job thread, then reports.
-  void StartRebuild(
-      std::function<TRebuildReport(const TMailbox&, const std::vector<std::size_t>&, TProgressObserver&)> exporter);
+  // Rebuilds the checked records for mail programs with export on the job thread, then reports; asks
+  // first for the folder that files the messages would miss went to.
+  using TRebuildExporter = std::function<TRebuildReport(const TMailbox&, const std::vector<std::size_t>&,
+                                                        const TRebuildOptions&, TProgressObserver&)>;
+  void StartRebuild(TRebuildExporter exporter);
   void ShowRebuildReport(const TRebuildReport& report);
 
   void sbOpenDbxClick();

@@ -165,6 +165,33 @@ TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& email
   return report;
 }
 
+std::vector<TMissingPart> MissingParts(const fs::path& mailbox, const TEmailArray& emails,
+                                       const std::vector<std::size_t>& indexes, const TRebuildOptions& options,
+                                       TProgressObserver* observer, const TFileIdentity* scanned)
+{
+  CheckIndexes(mailbox, emails, indexes);
+  TProgressSession session(observer);
+  TProgressFeed feed(observer);
+  std::vector<TMissingPart> missing;
+  if (indexes.empty())
+    return missing;
+  const TReadOnlyFile file(mailbox);
+  CheckScanned(file, scanned, emails, indexes);
+  TRangeReader reader(file);
+  for (std::size_t done = 0; done < indexes.size(); ++done) {
+    const std::size_t index = indexes[done];
+    const std::string stored = ReadMessage(reader, emails.at(index));
+    for (TMissingPart& part :
+         LookForParts(stored, HeaderLength(emails.at(index)), mailbox.parent_path(), options).Missing) {
+      part.FileName = ExportFileName(index);
+      missing.push_back(std::move(part));
+    }
+    feed.Progress(static_cast<int>((done + 1) * 100 / indexes.size()));
+    feed.StepOrThrow();
+  }
+  return missing;
+}
+
 namespace {
 
 // ExportMbox into sink, which names its output fileName.

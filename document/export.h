@@ -70,6 +70,13 @@ TRebuildReport ExportMbox(const std::filesystem::path& mailbox, const TEmailArra
                           const TRebuildOptions& options, TProgressObserver* observer = nullptr,
                           TExisting existing = TExisting::Keep, const TFileIdentity* scanned = nullptr);
 
+// The attachments and images the records' rebuilt messages would miss (FileName their export file's
+// name), looked for as RebuildMessages looks; nothing is written or read but the mailbox. Throws as
+// RebuildMessages does, or TCancelled.
+std::vector<TMissingPart> MissingParts(const std::filesystem::path& mailbox, const TEmailArray& emails,
+                                       const std::vector<std::size_t>& indexes, const TRebuildOptions& options,
+                                       TProgressObserver* observer = nullptr, const TFileIdentity* scanned = nullptr);
+
 // ExportMbox onto out (standard output) as the messages come: no file is made or named.
 TRebuildReport ExportMbox(const std::filesystem::path& mailbox, const TEmailArray& emails,
                           const std::vector<std::size_t>& indexes, const TByteSink& out, const TRebuildOptions& options,

@@ -131,6 +131,12 @@ TRebuildReport TMailbox::ExportMbox(const std::vector<std::size_t>& records, con
   return quillmend::ExportMbox(FPath, *FEmails, records, out, options, observer, &FIdentity);
 }
 
+std::vector<TMissingPart> TMailbox::MissingParts(const std::vector<std::size_t>& records,
+                                                 const TRebuildOptions& options, TProgressObserver* observer) const
+{
+  return quillmend::MissingParts(FPath, *FEmails, records, options, observer, &FIdentity);
+}
+
 bool TMailbox::Current() const
 {
   try {

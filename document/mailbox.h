@@ -99,6 +99,9 @@ public:
                             TProgressObserver* observer = nullptr) const;
   TRebuildReport ExportMbox(const std::vector<std::size_t>& records, const TByteSink& out,
                             const TRebuildOptions& options, TProgressObserver* observer = nullptr) const;
+  // The attachments and images that a rebuilt export of records would miss.
+  std::vector<TMissingPart> MissingParts(const std::vector<std::size_t>& records, const TRebuildOptions& options,
+                                         TProgressObserver* observer = nullptr) const;
 
   // Whether a typed keyword can stand in this mailbox at all: a character that its code page lacks
   // cannot, and such a keyword matches nothing.

@@ -111,9 +111,11 @@ std::string SeparatorDate(std::string_view stored)
   return space == std::string_view::npos ? std::string() : std::string(separator.substr(space + 1));
 }
 
-TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t> headerLength,
-                              const fs::path& mailboxFolder, const TRebuildOptions& options, const TByteSink& sink,
-                              std::string_view eolView)
+namespace {
+
+// RebuildMessage; with no sink, only the files are looked for.
+TRebuildCounts Rebuild(std::string_view stored, std::optional<std::size_t> headerLength, const fs::path& mailboxFolder,
+                       const TRebuildOptions& options, const TByteSink* sink, std::string_view eolView)
 {
   const std::string eol(eolView);
   TRebuildCounts counts;
@@ -249,6 +251,11 @@ TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t
     if (!join(SentAttachment(path, mac)))
       sentMissing.push_back(path);
   std::erase_if(texts, [](const TTextPart& t) { return Blank(t.Lines); });
+  if (!sink) {
+    counts.Attachments = attachments.size();
+    counts.Images = images.size();
+    return counts;
+  }
 
   // The header block as it goes out; the flag word only here, never in a part.
   if (!hasDate && !date.empty())
@@ -278,7 +285,7 @@ TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t
   };
   for (int again = 1; clashes(stem); ++again)
     stem = "=_quillmend_" + hash + "." + std::to_string(again) + "_";
-  TMimeWriter writer(sink, eol, stem);
+  TMimeWriter writer(*sink, eol, stem);
   std::vector<TMimePart> bodies;
   std::vector<bool> related(images.size(), false);
   // A body Eudora kept as it came, still in base64 or quoted-printable, goes out in that encoding
@@ -380,9 +387,24 @@ TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t
     ++counts.Images;
   }
   const TMimePart root = bodies.size() == 1 ? std::move(bodies.front()) : writer.Multipart("mixed", std::move(bodies));
-  sink(replaced);
+  (*sink)(replaced);
   writer.Write(root);
   return counts;
+}
+
+}  // namespace
+
+TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t> headerLength,
+                              const fs::path& mailboxFolder, const TRebuildOptions& options, const TByteSink& sink,
+                              std::string_view eol)
+{
+  return Rebuild(stored, headerLength, mailboxFolder, options, &sink, eol);
+}
+
+TRebuildCounts LookForParts(std::string_view stored, std::optional<std::size_t> headerLength,
+                            const fs::path& mailboxFolder, const TRebuildOptions& options)
+{
+  return Rebuild(stored, headerLength, mailboxFolder, options, nullptr, "\r\n");
 }
 
 }  // namespace quillmend

@@ -50,6 +50,11 @@ TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t
                               const std::filesystem::path& mailboxFolder, const TRebuildOptions& options,
                               const TByteSink& sink, std::string_view eol = "\r\n");
 
+// What RebuildMessage would join and miss, without writing anything: each file is looked for, none
+// is read.
+TRebuildCounts LookForParts(std::string_view stored, std::optional<std::size_t> headerLength,
+                            const std::filesystem::path& mailboxFolder, const TRebuildOptions& options);
+
 // "Mon Dec 13 18:45:29 2010" of the separator line "From ???@??? Mon Dec 13 18:45:29 2010" that
 // starts stored; empty when it has none.
 std::string SeparatorDate(std::string_view stored);

@@ -269,6 +269,36 @@ TEST_F(TRebuiltExport, NamesAnAttachmentNotFoundInTheOneErrorBox)
   EXPECT_TRUE(Ui.Messages[0].Text.contains(QStringLiteral("stevan_white\" not found")));
 }
 
+// Before it writes, the rebuilt export asks for the folder that files not where Eudora left them went
+// to; a file found there is joined. Without a missing file nothing is asked.
+TEST_F(TRebuiltExport, AsksWhereMissingAttachmentsWentBeforeItWrites)
+{
+  const fs::path mailbox = CopyOfFolder();
+  const fs::path moved = Temp.Path() / "moved";
+  fs::create_directories(moved);
+  fs::rename(mailbox.parent_path() / "attach" / "stevan_white", moved / "stevan_white");
+  Open(mailbox);
+  Click("sbSelectAll");
+  Ui.FolderAnswers.push_back(ToQString(Folder("rebuilt")));
+  Ui.FolderAnswers.push_back(ToQString(moved));
+  Ui.Asked.clear();
+  Trigger("mnuExportRebuilt");
+  ASSERT_EQ(Ui.Asked.size(), 2u);
+  EXPECT_TRUE(Ui.Asked[1].startsWith(QStringLiteral("1 attachments or images were not found where Eudora left them")))
+      << Ui.Asked[1].toStdString();
+  ASSERT_EQ(Ui.Messages.size(), 1u);
+  EXPECT_EQ(Ui.Messages[0].Kind, TMessageKind::Information) << Ui.Messages[0].Text.toStdString();
+  EXPECT_TRUE(Ui.Messages[0].Text.startsWith(QStringLiteral("5 emails written, 3 attachments and 2 images joined.")))
+      << Ui.Messages[0].Text.toStdString();
+
+  Ui.Asked.clear();
+  Ui.Messages.clear();
+  fs::rename(moved / "stevan_white", mailbox.parent_path() / "attach" / "stevan_white");
+  Ui.FolderAnswers.push_back(ToQString(Folder("again")));
+  Trigger("mnuExportRebuilt");
+  EXPECT_EQ(Ui.Asked.size(), 1u) << "nothing missing, nothing asked";
+}
+
 TEST_F(TRebuiltExport, WritesOneMboxFileInRowOrder)
 {
   Open(CopyOfFolder());
