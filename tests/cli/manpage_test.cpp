@@ -94,5 +94,17 @@ TEST(Packaging, TheManualPageGivesEveryExitStatus)
     EXPECT_NE(page.find(std::string(".B ") + status + "\n", section), std::string::npos) << status;
 }
 
+// A file manager offers "Open with Quillmend" for a mailbox: the desktop entry takes files and names
+// the mailbox type that the installed shared-mime-info file defines.
+TEST(Packaging, TheDesktopEntryOpensMailboxFiles)
+{
+  const std::string desktop = Packaged("org.quillmend.Quillmend.desktop");
+  EXPECT_NE(desktop.find("\nExec=quillmend %F\n"), std::string::npos) << desktop;
+  EXPECT_NE(desktop.find("\nMimeType=application/x-eudora-mailbox;\n"), std::string::npos) << desktop;
+  const std::string types = Packaged("org.quillmend.Quillmend.xml");
+  EXPECT_NE(types.find("<mime-type type=\"application/x-eudora-mailbox\">"), std::string::npos);
+  EXPECT_NE(types.find("<glob pattern=\"*.mbx\"/>"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quillmend
