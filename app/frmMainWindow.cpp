@@ -512,7 +512,8 @@ void TfrmMain::StartJob(std::function<void(TProgressObserver&)> work, std::funct
   FJobs->Start(std::move(work), [this, done = std::move(done)](std::exception_ptr error) {
     setEnabled(true);
     Run([&] { done(error); });
-    emit JobEnded();
+    if (!Busy())  // work that started more work (an export after its look at the files) ends with that
+      emit JobEnded();
     if (FCloseWhenIdle)
       close();
   });

@@ -66,27 +66,30 @@ QString PreviewText(const TMailbox& mailbox, std::size_t record, std::size_t lim
   // Eudora's markers go; each line naming a file says which file and whether it is there.
   const TEudoraText parts = ReadEudoraText(SplitLines(body));
   const TPartFinder finder(mailbox.Path().parent_path(), {});
-  std::string text;
+  // The mail's text is in the mailbox's code page; the names of files are UTF-8 already.
+  QString shown;
+  const auto text = [&](std::string_view bytes) {
+    shown += QString::fromStdString(mailbox.Text(bytes, TNulDisplay::VisibleSymbol));
+  };
   bool first = true;
   for (const TTextPart& part : parts.Parts) {
     for (const TTextLine& line : part.Lines) {
       if (!first)
-        text += '\n';
+        shown += QLatin1Char('\n');
       first = false;
       if (!line.File) {
-        text.append(line.Text);
+        text(line.Text);
         continue;
       }
       const TMarkedFile& file = parts.Files[*line.File];
       std::string reason;
-      text.append(file.Kind == TPartKind::Image ? "[Inline image \"" : "[Attachment \"")
-          .append(file.Names.front())
-          .append(finder.Find(file, reason) ? "\": found]" : "\": not found]");
+      shown += (file.Kind == TPartKind::Image ? QStringLiteral("[Inline image \"") : QStringLiteral("[Attachment \"")) +
+               QString::fromStdString(file.Names.front()) +
+               (finder.Find(file, reason) ? QStringLiteral("\": found]") : QStringLiteral("\": not found]"));
     }
   }
   if (body.ends_with('\n'))
-    text += '\n';
-  QString shown = QString::fromStdString(mailbox.Text(text, TNulDisplay::VisibleSymbol));
+    shown += QLatin1Char('\n');
   if (!cutNote.isEmpty())
     shown += QLatin1Char('\n') + cutNote;
   return shown;

@@ -61,7 +61,11 @@ int RunExport(const TCommand& command, const TArgs& args)
   if (toStdout)
     rebuilt = mailbox.ExportMbox(
         indexes,
-        [&](std::string_view bytes) { command.Out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())); },
+        [&](std::string_view bytes) {
+          // A full disk or a closed pipe fails the export, not silently the messages.
+          if (!command.Out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())))
+            throw TFileError("Cannot write to standard output");
+        },
         options, Observer(bar));
   else if (mbox)
     rebuilt = mailbox.ExportMbox(indexes, PathFromUtf8(*mbox), options, existing, Observer(bar));

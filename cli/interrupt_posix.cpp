@@ -15,7 +15,9 @@ void CatchInterrupts()
 {
   struct sigaction action {};
   action.sa_handler = OnSignal;
-  action.sa_flags = SA_RESTART;  // reads and writes go on; the work stops at its next step
+  // Reads and writes go on and the work stops at its next step; a second signal ends the process at
+  // once, for work that has no next step soon (a read that hangs).
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
   sigemptyset(&action.sa_mask);
   for (const int signal : {SIGINT, SIGTERM})
     sigaction(signal, &action, nullptr);

@@ -12,9 +12,16 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
     RequestStop(kInterruptSignal);
     return TRUE;
   }
-  if (event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+  if (event == CTRL_BREAK_EVENT) {
     RequestStop(kTerminateSignal);
-    return TRUE;  // a closing console still ends the process a few seconds later
+    return TRUE;
+  }
+  if (event == CTRL_CLOSE_EVENT) {
+    // The process ends as soon as this returns, and five seconds after the close at the latest: the
+    // wait gives the work the time to stop at its next step and clean up, and ends with the process.
+    RequestStop(kTerminateSignal);
+    Sleep(4500);
+    return TRUE;
   }
   return FALSE;
 }

@@ -2,7 +2,9 @@
 
 #include "base/ascii.h"
 #include "base/system.h"
+#include "base/text.h"
 #include "mime/encodings.h"
+#include "search/codepage.h"
 
 #include <algorithm>
 #include <fstream>
@@ -124,10 +126,16 @@ std::optional<fs::path> IniAttachFolder(const fs::path& eudora)
       continue;
     std::string value = line.substr(10);
     value.erase(value.find_last_not_of(" \t\r") + 1);
-    const fs::path dir = PathFromUtf8(value);
-    std::error_code ec;
-    if (dir.is_absolute() && fs::is_directory(dir, ec))
-      return dir;
+    // Windows Eudora writes the file in the system's code page.
+    if (!IsUtf8BeyondAscii(value))
+      value = MailToUtf8(value, TCodePage::Windows);
+    try {
+      const fs::path dir = PathFromUtf8(value);
+      std::error_code ec;
+      if (dir.is_absolute() && fs::is_directory(dir, ec))
+        return dir;
+    } catch (const std::exception&) {  // no path of this system
+    }
   }
   return std::nullopt;
 }

@@ -19,8 +19,9 @@ TMimeWriter::TMimeWriter(const TByteSink& sink, std::string_view eol, std::strin
 TMimePart TMimeWriter::Multipart(const char* subtype, std::vector<TMimePart> children)
 {
   TMimePart part;
+  // Ended by "_": no boundary is the start of another ("..._1" of "..._10").
   part.Headers = std::string("Content-Type: multipart/") + subtype + "; boundary=\"" + FStem +
-                 std::to_string(FBoundaries++) + "\"" + FEol;
+                 std::to_string(FBoundaries++) + "_\"" + FEol;
   part.Children = std::move(children);
   return part;
 }

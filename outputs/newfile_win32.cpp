@@ -51,10 +51,12 @@ bool TNewFile::SameBytesAs(const std::filesystem::path& path)
   const HANDLE other = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (other == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();  // before anything else can change it
     // A folder under the name (which opens only with backup semantics) holds no message.
-    if (GetLastError() == ERROR_ACCESS_DENIED && std::filesystem::is_directory(path))
+    std::error_code ec;
+    if (error == ERROR_ACCESS_DENIED && std::filesystem::is_directory(path, ec))
       return false;
-    throw TOutputError(LastSystemError());
+    throw TOutputError(SystemErrorText(static_cast<int>(error)));
   }
   const std::unique_ptr<void, decltype(&CloseHandle)> closer(other, &CloseHandle);
   LARGE_INTEGER size{};
@@ -73,9 +75,10 @@ bool TNewFile::MoveTo(const std::filesystem::path& target, bool replace)
     return true;
   }
   const DWORD error = GetLastError();
-  const bool folder = error == ERROR_ACCESS_DENIED && std::filesystem::is_directory(target);  // not replaced
+  std::error_code ec;
+  const bool folder = error == ERROR_ACCESS_DENIED && std::filesystem::is_directory(target, ec);  // not replaced
   if (!folder && (replace || (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)))
-    throw TOutputError(LastSystemError());
+    throw TOutputError(SystemErrorText(static_cast<int>(error)));
   FFile =
       CreateFileW(FPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (FFile == INVALID_HANDLE_VALUE)

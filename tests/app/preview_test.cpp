@@ -279,5 +279,18 @@ TEST_F(TPreviewPane, ImagesTheMailNamesButMayNotHaveShowThePlaceholderAndNothing
   }
 }
 
+// A file's name in the preview reads as the mail named it, in the mailbox's code page.
+TEST(PreviewText, NamesFilesInTheirOwnLetters)
+{
+  TTempDir temp;
+  const auto mailbox = temp.Write("In.mbx", "From ???@??? x\r\nSubject: s\r\n\r\ncaf\xe9\r\n"
+                                            "Attachment Converted: \"c:\\eudora\\attach\\M\xfcller.pdf\"\r\n");
+  TMailbox box(mailbox);
+  box.Load();
+  const QString text = PreviewText(box, 0);
+  EXPECT_TRUE(text.contains(QString::fromUtf8("caf\xc3\xa9"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QString::fromUtf8("[Attachment \"M\xc3\xbcller.pdf\": not found]"))) << text.toStdString();
+}
+
 }  // namespace
 }  // namespace quillmend::test

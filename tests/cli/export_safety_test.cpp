@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 namespace quillmend {
 namespace {
@@ -100,6 +101,15 @@ TEST(ExportRebuilt, SaysNothingFoundMissingForAMessageNotWritten)
   EXPECT_EQ(r.err.find("gone.pdf"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("lost.pdf"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("RecoveredEmail0.eml: "), std::string::npos) << r.err;
+}
+
+// Standard output that cannot be written (a full disk, a closed pipe) fails the export.
+TEST(ExportMbox, StandardOutputThatFailsFailsTheExport)
+{
+  std::ostream broken(nullptr);  // every write fails
+  std::ostringstream err;
+  EXPECT_EQ(cli::run({"export", PathText(DataFile("eudora-windows-7.1/In.mbx")), "--mbox", "-"}, broken, err), 1);
+  EXPECT_NE(err.str().find("Cannot write to standard output"), std::string::npos) << err.str();
 }
 
 }  // namespace
