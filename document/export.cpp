@@ -209,13 +209,14 @@ TRebuildReport MboxInto(TMboxFile& sink, const std::string& fileName, const TRea
       stored = ReadMessage(reader, emails.at(index));
     } catch (const TFileError& e) {  // the mailbox cannot be read: nor can the file be whole
       const std::string reason = e.what();
-      return sink.Add({}, [&](const TByteSink&) -> TMessageBytes { throw TFileError(reason); });
+      return sink.Add({"message " + std::to_string(index), {}},
+                      [&](const TByteSink&) -> TMessageBytes { throw TFileError(reason); });
     }
     if (static_cast<std::int64_t>(stored.size()) != MessageRange(emails.at(index)).Length()) {
       leftOut.push_back({"message " + std::to_string(index), "the mailbox ends before the message does: left out"});
       return true;
     }
-    return sink.Add({fileName, SeparatorDate(stored)}, [&](const TByteSink& out) {
+    return sink.Add({"message " + std::to_string(index), SeparatorDate(stored)}, [&](const TByteSink& out) {
       joined.push_back(RebuildMessage(stored, HeaderLength(emails.at(index)), folder, options, out, "\n"));
       return TMessageBytes{static_cast<std::int64_t>(stored.size()), static_cast<std::int64_t>(stored.size())};
     });

@@ -59,31 +59,50 @@ TMboxFile::~TMboxFile() = default;
 
 void TMboxFile::Write(std::string_view bytes)
 {
-  if (FStream) {
+  if (FStream)
     FStream(bytes);
-    return;
-  }
-  if (!FOut)
-    FOut.emplace(FTarget, FMode, FKept);
-  FOut->Write(bytes);
+  else
+    FOut->Write(bytes);
 }
 
 bool TMboxFile::Add(const TOutgoingMessage& message, const TMessageWriter& write)
 {
   if (FFailed)
     return false;
+  bool outputFailed = false;  // the file, or standard output, and not the message's own source
+  const TByteSink out = [&](std::string_view bytes) {
+    try {
+      Write(bytes);
+    } catch (const TFileError&) {
+      outputFailed = true;
+      throw;
+    }
+  };
+  std::int64_t before = 0;
   try {
-    Write("From MAILER-DAEMON " +
-          (message.Received.empty() ? std::string("Thu Jan  1 00:00:00 1970") : message.Received) + "\n");
-    const TByteSink out = [&](std::string_view bytes) { Write(bytes); };
+    if (!FStream && !FOut)
+      FOut.emplace(FTarget, FMode, FKept);
+    before = FStream ? 0 : FOut->Size();
+    out("From MAILER-DAEMON " +
+        (message.Received.empty() ? std::string("Thu Jan  1 00:00:00 1970") : message.Received) + "\n");
     TMboxEscaper escaper(out);
     write([&](std::string_view piece) { escaper.Feed(piece); });
     escaper.Finish();
-    Write("\n");
+    out("\n");
     ++FWritten;
     return true;
   } catch (const TFileError& e) {
-    return Fail(e.what());
+    // A message whose source failed half way (an attachment that changed while read) is taken back
+    // out of the file and named; the messages before it stay. What is on a stream cannot be.
+    if (outputFailed || FStream || !FOut)
+      return Fail(e.what());
+    try {
+      FOut->TruncateTo(before);
+    } catch (const TFileError& cut) {
+      return Fail(cut.what());
+    }
+    FReport.Failed.push_back({message.Name, e.what()});
+    return true;
   }
 }
 

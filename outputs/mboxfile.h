@@ -20,8 +20,9 @@ public:
   explicit TMboxFile(TByteSink stream);
   ~TMboxFile() override;
 
-  // Each message after a "From MAILER-DAEMON <received>" line. False once the file failed: the
-  // report then names the file and no message counts as written.
+  // Each message after a "From MAILER-DAEMON <received>" line. A message whose bytes fail half way
+  // is taken back out of the file and named by its message.Name. False once the file itself (or the
+  // stream) failed: the report then names the file and no message counts as written.
   bool Add(const TOutgoingMessage& message, const TMessageWriter& write) override;
   TExportReport Commit() override;
 

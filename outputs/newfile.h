@@ -36,6 +36,10 @@ public:
   // Waits until the bytes are on the disk.
   void Sync();
 
+  // Cuts the file back to its first size bytes; writing goes on from there.
+  void TruncateTo(std::int64_t size);
+  std::int64_t Size() const { return FSize; }
+
   // Whether the file at path holds exactly the bytes written here; reads both in bounded blocks.
   bool SameBytesAs(const std::filesystem::path& path);
 

@@ -53,6 +53,13 @@ void TNewFile::Write(std::string_view bytes)
   }
 }
 
+void TNewFile::TruncateTo(std::int64_t size)
+{
+  if (::ftruncate(FFile, static_cast<off_t>(size)) != 0 || ::lseek(FFile, static_cast<off_t>(size), SEEK_SET) < 0)
+    throw TOutputError(LastSystemError());
+  FSize = size;
+}
+
 void TNewFile::Sync()
 {
   if (::fsync(FFile) != 0)

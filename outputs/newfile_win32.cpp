@@ -40,6 +40,15 @@ void TNewFile::Write(std::string_view bytes)
   }
 }
 
+void TNewFile::TruncateTo(std::int64_t size)
+{
+  LARGE_INTEGER at{};
+  at.QuadPart = size;
+  if (!SetFilePointerEx(FFile, at, nullptr, FILE_BEGIN) || !SetEndOfFile(FFile))
+    throw TOutputError(LastSystemError());
+  FSize = size;
+}
+
 void TNewFile::Sync()
 {
   if (!FlushFileBuffers(FFile))

@@ -112,6 +112,10 @@ void TTemporaryFile::Write(std::string_view bytes) { FFile->Write(bytes); }
 
 void TTemporaryFile::Sync() { FFile->Sync(); }
 
+std::int64_t TTemporaryFile::Size() const { return FFile->Size(); }
+
+void TTemporaryFile::TruncateTo(std::int64_t size) { FFile->TruncateTo(size); }
+
 std::string TTemporaryFile::Commit(const std::string& target, bool replace, const TKeptFiles& kept)
 {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -173,6 +177,17 @@ void TOutputFile::Write(std::string_view bytes)
 {
   try {
     FFile.Write(bytes);
+  } catch (const TOutputError& e) {
+    throw TFileError(FileErrorMessage("Cannot write file", FFolder / FName, e.what()));
+  }
+}
+
+std::int64_t TOutputFile::Size() const { return FFile.Size(); }
+
+void TOutputFile::TruncateTo(std::int64_t size)
+{
+  try {
+    FFile.TruncateTo(size);
   } catch (const TOutputError& e) {
     throw TFileError(FileErrorMessage("Cannot write file", FFolder / FName, e.what()));
   }

@@ -53,6 +53,8 @@ public:
 
   void Write(std::string_view bytes);
   void Sync();
+  std::int64_t Size() const;           // the bytes written so far
+  void TruncateTo(std::int64_t size);  // takes back what was written past size
 
   // Gives the file the first of "<stem><ext>", "<stem> (2)<ext>", ... that is free or holds the same
   // bytes already (the temporary file is then dropped); with replace, target whatever it holds.
@@ -83,6 +85,9 @@ public:
   TOutputFile& operator=(const TOutputFile&) = delete;
 
   void Write(std::string_view bytes);
+  std::int64_t Size() const;  // the bytes written so far
+  // Takes back what was written past size: a message that failed half way leaves nothing of itself.
+  void TruncateTo(std::int64_t size);
   // Names the file target, or, when a different file has that name and replace is false, the first
   // free "<stem> (2)<ext>", ...; a file of the same bytes counts as written. Returns the name given.
   std::string Commit(bool replace);

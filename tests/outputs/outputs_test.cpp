@@ -1,5 +1,6 @@
 // The outputs' files: what stands under a name already is never lost, and never stops a message.
 
+#include "base/system.h"
 #include "outputs/emlfolder.h"
 #include "outputs/mboxfile.h"
 #include "tests/support/testfiles.h"
@@ -66,6 +67,27 @@ TEST(EmlFolder, AFolderFifoOrDanglingLinkUnderTheNameGivesTheNextFreeName)
       }
     }
   }
+}
+
+// A message whose source fails half way (an attachment that changed while read) leaves nothing of
+// itself in the mbox file, and the messages around it stay.
+TEST(MboxFile, AMessageThatFailsHalfWayIsTakenBackOut)
+{
+  const test::TTempDir dir;
+  TMboxFile sink(dir.Path() / "all.mbox", 0644, TExisting::Keep);
+  sink.Add({"message 0", "Mon Dec 13 18:45:29 2010"}, Bytes("Subject: a\n\nfirst\n"));
+  sink.Add({"message 1", {}}, [](const TByteSink& out) -> TMessageBytes {
+    out("Subject: b\n\nhalf of it");
+    throw TFileError("Cannot read file \"x\". it changed since it was looked at");
+  });
+  sink.Add({"message 2", {}}, Bytes("Subject: c\n\nFrom the third\n"));
+  const TExportReport report = sink.Commit();
+  EXPECT_EQ(report.Written, 2u);
+  ASSERT_EQ(report.Failed.size(), 1u);
+  EXPECT_EQ(report.Failed[0].FileName, "message 1");
+  EXPECT_EQ(ReadFile(dir.Path() / "all.mbox"),
+            "From MAILER-DAEMON Mon Dec 13 18:45:29 2010\nSubject: a\n\nfirst\n\n"
+            "From MAILER-DAEMON Thu Jan  1 00:00:00 1970\nSubject: c\n\n>From the third\n\n");
 }
 
 }  // namespace
