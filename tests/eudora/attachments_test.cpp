@@ -40,7 +40,7 @@ protected:
   {
     const std::vector<std::string_view> lines{line};
     const TInlineImages images(ReadEudoraText(lines), Folder);
-    return test::WithinSeconds<std::optional<std::string>>(20, [&] { return images.Read(id); });
+    return test::WithinSeconds<std::optional<std::string>>(60, [&] { return images.Read(id); });
   }
 
   test::TTempDir Dir;
