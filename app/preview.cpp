@@ -1,6 +1,7 @@
 #include "app/preview.h"
 
 #include "app/qttext.h"
+#include "base/text.h"
 #include "eudora/markers.h"
 #include "mail/bodypart.h"
 #include "mime/headertext.h"
@@ -16,21 +17,16 @@ namespace quillmend {
 
 namespace {
 
-// A text pane only knows one kind of line break; mail may carry CR LF, a lone CR or a lone LF.
-std::string NormaliseLineBreaks(const std::string& bytes)
+// The first limit bytes of what read(sink) hands its sink: a huge message cannot exhaust memory.
+template <class Read>
+std::string Capped(Read read, std::size_t limit)
 {
-  std::string out;
-  out.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] != '\r') {
-      out.push_back(bytes[i]);
-      continue;
-    }
-    out.push_back('\n');
-    if (i + 1 < bytes.size() && bytes[i + 1] == '\n')
-      ++i;
-  }
-  return out;
+  std::string bytes;
+  read([&](std::string_view piece) {
+    bytes.append(piece.substr(0, limit - bytes.size()));
+    return bytes.size() < limit;
+  });
+  return bytes;
 }
 
 // "[Preview cut: ...]" for range shown up to limit bytes.
@@ -47,11 +43,7 @@ QString CutNote(std::size_t limit, const TByteRange& range)
 std::string CappedBody(const TMailbox& mailbox, std::size_t record, std::size_t limit, QString& cutNote)
 {
   const TByteRange range = BodyPart(mailbox.Emails().at(record));
-  std::string bytes;
-  mailbox.ReadBody(record, [&](std::string_view piece) {
-    bytes.append(piece.substr(0, limit - bytes.size()));
-    return bytes.size() < limit;
-  });
+  std::string bytes = Capped([&](const auto& sink) { return mailbox.ReadBody(record, sink); }, limit);
   if (range.Length() > static_cast<std::int64_t>(limit))
     cutNote = CutNote(limit, range);
   return bytes;
@@ -62,7 +54,8 @@ std::string CappedBody(const TMailbox& mailbox, std::size_t record, std::size_t 
 QString PreviewText(const TMailbox& mailbox, std::size_t record, std::size_t limit)
 {
   QString cutNote;
-  const std::string body = NormaliseLineBreaks(CappedBody(mailbox, record, limit, cutNote));
+  // A text pane only knows one kind of line break; mail may carry CR LF, a lone CR or a lone LF.
+  const std::string body = TLfLineEnds().Feed(CappedBody(mailbox, record, limit, cutNote));
   // Eudora's markers go; each line naming a file says which file and whether it is there.
   const TEudoraText parts = ReadEudoraText(SplitLines(body));
   const TPartFinder finder(mailbox.Path().parent_path(), {});
@@ -98,12 +91,8 @@ QString PreviewText(const TMailbox& mailbox, std::size_t record, std::size_t lim
 QString MessageSource(const TMailbox& mailbox, std::size_t record, std::size_t limit)
 {
   const TByteRange range = MessageRange(mailbox.Emails().at(record));
-  std::string bytes;
-  mailbox.ReadMessage(record, [&](std::string_view piece) {
-    bytes.append(piece.substr(0, limit - bytes.size()));
-    return bytes.size() < limit;
-  });
-  QString text = QString::fromStdString(mailbox.Text(NormaliseLineBreaks(bytes), TNulDisplay::VisibleSymbol));
+  const std::string bytes = Capped([&](const auto& sink) { return mailbox.ReadMessage(record, sink); }, limit);
+  QString text = QString::fromStdString(mailbox.Text(TLfLineEnds().Feed(bytes), TNulDisplay::VisibleSymbol));
   if (range.Length() > static_cast<std::int64_t>(limit))
     text += QLatin1Char('\n') + CutNote(limit, range);
   return text;
@@ -117,11 +106,7 @@ std::optional<THtmlPreview> PreviewHtml(const TMailbox& mailbox, std::size_t rec
   bool allHtml = false;  // a message sent as HTML alone has no markers
   if (std::none_of(parts.Parts.begin(), parts.Parts.end(),
                    [](const TTextPart& p) { return p.Kind == TTextKind::Html; })) {
-    std::string header;
-    mailbox.ReadHeader(record, [&](std::string_view piece) {
-      header.append(piece.substr(0, limit - header.size()));
-      return header.size() < limit;
-    });
+    const std::string header = Capped([&](const auto& sink) { return mailbox.ReadHeader(record, sink); }, limit);
     if (!IsHtmlContentType(header))
       return std::nullopt;
     allHtml = true;

@@ -18,8 +18,7 @@ std::size_t TReadOnlyFile::ReadAt(std::int64_t offset, char* buffer, std::size_t
 void TReadOnlyFile::ExpectUnchanged(const TFileIdentity& scanned) const
 {
   const TFileIdentity now = Identity();
-  const bool same = now.Device == scanned.Device && now.File == scanned.File;
-  if (!same || now.Size < scanned.Size || (now.Size == scanned.Size && now.Modified != scanned.Modified))
+  if (!SameFile(now, scanned) || now.Size < scanned.Size || (now.Size == scanned.Size && now.Modified != scanned.Modified))
     throw TFileError(QuotedPath(FPath) + " has changed since it was scanned; open it again");
 }
 

@@ -29,6 +29,12 @@ struct TFileIdentity {
   friend bool operator==(const TFileIdentity&, const TFileIdentity&) = default;
 };
 
+// Whether a and b are the same file, whatever its size and time: one device, one file number.
+constexpr bool SameFile(const TFileIdentity& a, const TFileIdentity& b)
+{
+  return a.Device == b.Device && a.File == b.File;
+}
+
 // A file opened read-only, in a mode that lets a running mail client go on reading and writing it;
 // the system's half of it is in readfile_posix.cpp and readfile_win32.cpp.
 class TReadOnlyFile {

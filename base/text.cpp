@@ -48,6 +48,21 @@ void AppendUtf8(std::string& out, char32_t cp)
   }
 }
 
+std::string TLfLineEnds::Feed(std::string_view piece)
+{
+  std::string lines;
+  lines.reserve(piece.size());
+  for (const char c : piece) {
+    if (c == '\n' && FAfterCr) {
+      FAfterCr = false;
+      continue;
+    }
+    FAfterCr = c == '\r';
+    lines += FAfterCr ? '\n' : c;
+  }
+  return lines;
+}
+
 bool IsUtf8BeyondAscii(std::string_view bytes)
 {
   bool beyond = false;

@@ -14,6 +14,16 @@ std::optional<char32_t> NextCodePoint(std::string_view& text);
 // Appends code point cp (a valid one) to out as UTF-8.
 void AppendUtf8(std::string& out, char32_t cp);
 
+// CR LF, and the lone CR of a Mac mailbox, as LF, for views that know one line break: fed in
+// pieces, a CR LF cut between two pieces still gives one LF.
+class TLfLineEnds {
+public:
+  std::string Feed(std::string_view piece);
+
+private:
+  bool FAfterCr = false;
+};
+
 // Whether bytes are UTF-8 and hold at least one character beyond ASCII.
 bool IsUtf8BeyondAscii(std::string_view bytes);
 

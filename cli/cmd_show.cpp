@@ -1,5 +1,6 @@
 // quillmend-cli show MAILBOX N [--raw]
 
+#include "base/text.h"
 #include "cli/commands.h"
 #include "mail/bodypart.h"
 
@@ -10,30 +11,15 @@ namespace quillmend::cli {
 namespace {
 
 // The mailbox's text for a terminal as it streams through: UTF-8 from the mailbox's code page, and
-// every line end (CR LF, or the lone CR of a Mac mailbox) one LF, so that no line overwrites the
-// last; a zero byte shows as a symbol.
+// every line end one LF, so that no line overwrites the last; a zero byte shows as a symbol.
 class TTerminalText {
 public:
   explicit TTerminalText(const TMailbox& mailbox) : FMailbox(mailbox) {}
-
-  std::string Convert(std::string_view piece)
-  {
-    std::string lines;
-    lines.reserve(piece.size());
-    for (const char c : piece) {
-      if (c == '\n' && FAfterCr) {
-        FAfterCr = false;
-        continue;
-      }
-      FAfterCr = c == '\r';
-      lines += FAfterCr ? '\n' : c;
-    }
-    return FMailbox.Text(lines, TNulDisplay::VisibleSymbol);
-  }
+  std::string Convert(std::string_view piece) { return FMailbox.Text(FLines.Feed(piece), TNulDisplay::VisibleSymbol); }
 
 private:
   const TMailbox& FMailbox;
-  bool FAfterCr = false;
+  TLfLineEnds FLines;
 };
 
 }  // namespace

@@ -143,6 +143,7 @@ TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& email
     reader.emplace(*file);
   }
   TEmlFolder sink(folder, OutputMode(mailbox), existing, file ? Kept(*file) : TKeptFiles());
+  const TPartFinder finder(mailbox.parent_path(), options.AttachmentsFolders);
   std::map<std::string, TRebuildCounts> joined;
   TRebuildReport report;
   static_cast<TExportReport&>(report) = Feed(sink, indexes, observer, [&](std::size_t index) {
@@ -152,7 +153,7 @@ TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& email
       const TByteRange range = MessageRange(emails.at(index));
       if (stored.empty())
         return TMessageBytes{0, range.Length()};
-      joined[name] = RebuildMessage(stored, HeaderLength(emails.at(index)), mailbox.parent_path(), options, out);
+      joined[name] = RebuildMessage(stored, HeaderLength(emails.at(index)), finder, out);
       return TMessageBytes{static_cast<std::int64_t>(stored.size()), range.Length()};
     });
   });
@@ -178,11 +179,11 @@ std::vector<TMissingPart> MissingParts(const fs::path& mailbox, const TEmailArra
   const TReadOnlyFile file(mailbox);
   CheckScanned(file, scanned, emails, indexes);
   TRangeReader reader(file);
+  const TPartFinder finder(mailbox.parent_path(), options.AttachmentsFolders);
   for (std::size_t done = 0; done < indexes.size(); ++done) {
     const std::size_t index = indexes[done];
     const std::string stored = ReadMessage(reader, emails.at(index));
-    for (TMissingPart& part :
-         LookForParts(stored, HeaderLength(emails.at(index)), mailbox.parent_path(), options).Missing) {
+    for (TMissingPart& part : LookForParts(stored, HeaderLength(emails.at(index)), finder).Missing) {
       part.FileName = ExportFileName(index);
       missing.push_back(std::move(part));
     }
@@ -199,7 +200,7 @@ TRebuildReport MboxInto(TMboxFile& sink, const std::string& fileName, const TRea
                         const TEmailArray& emails, const std::vector<std::size_t>& indexes,
                         const TRebuildOptions& options, TProgressObserver* observer)
 {
-  const fs::path folder = file.Path().parent_path();
+  const TPartFinder finder(file.Path().parent_path(), options.AttachmentsFolders);
   TRangeReader reader(file);
   std::vector<TExportFailure> leftOut;
   std::vector<TRebuildCounts> joined;
@@ -217,7 +218,7 @@ TRebuildReport MboxInto(TMboxFile& sink, const std::string& fileName, const TRea
       return true;
     }
     return sink.Add({"message " + std::to_string(index), SeparatorDate(stored)}, [&](const TByteSink& out) {
-      joined.push_back(RebuildMessage(stored, HeaderLength(emails.at(index)), folder, options, out, "\n"));
+      joined.push_back(RebuildMessage(stored, HeaderLength(emails.at(index)), finder, out, "\n"));
       return TMessageBytes{static_cast<std::int64_t>(stored.size()), static_cast<std::int64_t>(stored.size())};
     });
   });

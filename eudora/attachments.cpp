@@ -61,7 +61,7 @@ bool Inside(const TReadOnlyFile& file, const fs::path& folder)
   try {
     const TFileIdentity opened = file.Identity();
     const TFileIdentity named = TReadOnlyFile(real).Identity();
-    return opened.Device == named.Device && opened.File == named.File;
+    return SameFile(opened, named);
   } catch (const TFileError&) {
     return false;
   }
@@ -265,26 +265,27 @@ std::optional<TFoundFile> TPartFinder::Open(const fs::path& folder, const fs::pa
 }
 
 TInlineImages::TInlineImages(const TEudoraText& text, fs::path mailboxFolder, std::int64_t maxBytes)
-    : FMailboxFolder(std::move(mailboxFolder)), FMaxBytes(maxBytes)
+    : FMaxBytes(maxBytes)
 {
   std::copy_if(text.Files.begin(), text.Files.end(), std::back_inserter(FImages),
                [](const TMarkedFile& file) { return file.Kind == TPartKind::Image; });
+  if (!FImages.empty())
+    FFinder.emplace(mailboxFolder, std::vector<fs::path>{}, maxBytes);
 }
 
 std::optional<std::string> TInlineImages::Read(std::string_view contentId) const
 {
-  const TPartFinder finder(FMailboxFolder, {}, FMaxBytes);
   for (const TMarkedFile& image : FImages) {
     if (!RefersTo(contentId, image.Hash))
       continue;
     std::string reason;
-    const std::optional<TFoundFile> found = finder.Find(image, reason);
+    const std::optional<TFoundFile> found = FFinder->Find(image, reason);
     if (!found)
       return std::nullopt;
     try {
       const TReadOnlyFile file(found->Path);
       const TFileIdentity now = file.Identity();
-      if (now.Device != found->Identity.Device || now.File != found->Identity.File || now.Size > FMaxBytes)
+      if (!SameFile(now, found->Identity) || now.Size > FMaxBytes)
         return std::nullopt;  // swapped since it was looked at
       std::string bytes(static_cast<std::size_t>(now.Size), '\0');
       if (file.ReadAt(0, bytes.data(), bytes.size()) != bytes.size())

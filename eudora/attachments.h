@@ -41,8 +41,8 @@ public:
   TPartFinder(const std::filesystem::path& mailboxFolder, std::vector<std::filesystem::path> userFolders,
               std::int64_t maxBytes = kMaxAttachmentBytes);
 
-  // The file marked names, looked at and closed again; nullopt with reason (where it was looked for, and what was skipped
-  // and why) when it is nowhere it may be taken from.
+  // The file marked names, looked at and closed again; nullopt with reason (where it was looked for, and what was
+  // skipped and why) when it is nowhere it may be taken from.
   std::optional<TFoundFile> Find(const TMarkedFile& marked, std::string& reason) const;
 
 private:
@@ -68,7 +68,7 @@ public:
 
 private:
   std::vector<TMarkedFile> FImages;
-  std::filesystem::path FMailboxFolder;
+  std::optional<TPartFinder> FFinder;  // none for a message without images
   std::int64_t FMaxBytes = kMaxInlineImageBytes;
 };
 

@@ -114,12 +114,11 @@ std::string SeparatorDate(std::string_view stored)
 namespace {
 
 // RebuildMessage; with no sink, only the files are looked for.
-TRebuildCounts Rebuild(std::string_view stored, std::optional<std::size_t> headerLength, const fs::path& mailboxFolder,
-                       const TRebuildOptions& options, const TByteSink* sink, std::string_view eolView)
+TRebuildCounts Rebuild(std::string_view stored, std::optional<std::size_t> headerLength, const TPartFinder& finder,
+                       const TByteSink* sink, std::string_view eolView)
 {
   const std::string eol(eolView);
   TRebuildCounts counts;
-  const TPartFinder finder(mailboxFolder, options.AttachmentsFolders);
   const std::vector<std::string_view> lines = SplitLines(stored);
   // A Mac mailbox ends its lines in CR alone, and its text is Mac Roman.
   const std::size_t firstEnd = stored.find_first_of("\r\n");
@@ -222,8 +221,7 @@ TRebuildCounts Rebuild(std::string_view stored, std::optional<std::size_t> heade
       return false;
     }
     const TFileIdentity& id = found->Identity;
-    if (std::any_of(taken.begin(), taken.end(),
-                    [&](const TFileIdentity& t) { return t.Device == id.Device && t.File == id.File; }))
+    if (std::any_of(taken.begin(), taken.end(), [&](const TFileIdentity& t) { return SameFile(t, id); }))
       return true;
     if (total + id.Size > kMaxJoinedBytes) {
       std::string why = "\"";
@@ -280,7 +278,8 @@ TRebuildCounts Rebuild(std::string_view stored, std::optional<std::size_t> heade
   std::string stem = "=_quillmend_" + hash + "_";
   const auto clashes = [&](const std::string& candidate) {
     const auto named = [&](const TFoundFile& file) { return file.Name.find(candidate) != std::string::npos; };
-    return stored.find(candidate) != std::string_view::npos || std::any_of(attachments.begin(), attachments.end(), named) ||
+    return stored.find(candidate) != std::string_view::npos ||
+           std::any_of(attachments.begin(), attachments.end(), named) ||
            std::any_of(images.begin(), images.end(), [&](const TImage& image) { return named(image.File); });
   };
   for (int again = 1; clashes(stem); ++again)
@@ -395,16 +394,14 @@ TRebuildCounts Rebuild(std::string_view stored, std::optional<std::size_t> heade
 }  // namespace
 
 TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t> headerLength,
-                              const fs::path& mailboxFolder, const TRebuildOptions& options, const TByteSink& sink,
-                              std::string_view eol)
+                              const TPartFinder& finder, const TByteSink& sink, std::string_view eol)
 {
-  return Rebuild(stored, headerLength, mailboxFolder, options, &sink, eol);
+  return Rebuild(stored, headerLength, finder, &sink, eol);
 }
 
-TRebuildCounts LookForParts(std::string_view stored, std::optional<std::size_t> headerLength,
-                            const fs::path& mailboxFolder, const TRebuildOptions& options)
+TRebuildCounts LookForParts(std::string_view stored, std::optional<std::size_t> headerLength, const TPartFinder& finder)
 {
-  return Rebuild(stored, headerLength, mailboxFolder, options, nullptr, "\r\n");
+  return Rebuild(stored, headerLength, finder, nullptr, "\r\n");
 }
 
 }  // namespace quillmend

@@ -4,6 +4,7 @@
 // them to.
 
 #include "base/bytesink.h"
+#include "eudora/attachments.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +12,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 #include <vector>
 
 namespace quillmend {
@@ -43,17 +43,16 @@ struct TRebuildCounts {
 
 // Rebuilds stored, the bytes of one message as the mailbox holds them (separator line first), and
 // writes it through sink with line ends eol. headerLength is how far its header block goes, as the
-// scan found it (HeaderLength); nullopt when it never closed. mailboxFolder is where the mailbox
-// lies: attachments are looked for beside it and in its parent. Throws TFileError when an attachment
-// file cannot be read part way.
+// scan found it (HeaderLength); nullopt when it never closed. finder looks for the files the lines
+// name (one finder serves every message of a mailbox). Throws TFileError when an attachment file
+// cannot be read part way.
 TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t> headerLength,
-                              const std::filesystem::path& mailboxFolder, const TRebuildOptions& options,
-                              const TByteSink& sink, std::string_view eol = "\r\n");
+                              const TPartFinder& finder, const TByteSink& sink, std::string_view eol = "\r\n");
 
 // What RebuildMessage would join and miss, without writing anything: each file is looked for, none
 // is read.
 TRebuildCounts LookForParts(std::string_view stored, std::optional<std::size_t> headerLength,
-                            const std::filesystem::path& mailboxFolder, const TRebuildOptions& options);
+                            const TPartFinder& finder);
 
 // "Mon Dec 13 18:45:29 2010" of the separator line "From ???@??? Mon Dec 13 18:45:29 2010" that
 // starts stored; empty when it has none.

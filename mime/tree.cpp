@@ -52,7 +52,7 @@ void TMimeWriter::WriteFile(const TMimePart& part)
   const TReadOnlyFile file(part.FilePath);
   const TFileIdentity now = file.Identity();
   const TFileIdentity& then = part.FileIdentity;
-  if (now.Device != then.Device || now.File != then.File || now.Size != then.Size)
+  if (!SameFile(now, then) || now.Size != then.Size)
     throw TFileError(FileErrorMessage("Cannot read file", part.FilePath, "it changed since it was looked at"));
   TBase64Writer base64(FSink, FEol);
   std::string block(kFileBlock, '\0');

@@ -149,7 +149,7 @@ bool TKeptFiles::Holds(const fs::path& file) const
   try {
     const TFileIdentity there = TReadOnlyFile(file).Identity();
     return std::any_of(FFiles.begin(), FFiles.end(),
-                       [&](const TFileIdentity& f) { return f.Device == there.Device && f.File == there.File; });
+                       [&](const TFileIdentity& f) { return SameFile(f, there); });
   } catch (const TFileError&) {
     return false;
   }

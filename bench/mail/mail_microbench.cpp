@@ -133,19 +133,23 @@ BENCHMARK(BM_FlagWordReplacer)->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20);
 void BM_RebuildMetaTags(benchmark::State& state)
 {
   const bool tags = state.range(0) != 0;
-  const std::string part = tags ? std::string("<x-html>\r\n") + [] {
-    std::string html;
-    for (int i = 0; i < 819; ++i)
-      html += "<meta x>";
-    return html;
-  }() + "\r\n</x-html>\r\n" : std::string(819 * 8 + 24, 'p') + "\r\n";
+  const std::string part = tags ? std::string("<x-html>\r\n") +
+                                      [] {
+                                        std::string html;
+                                        for (int i = 0; i < 819; ++i)
+                                          html += "<meta x>";
+                                        return html;
+                                      }() +
+                                      "\r\n</x-html>\r\n"
+                                : std::string(819 * 8 + 24, 'p') + "\r\n";
   std::string stored = "From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: tags\r\n\r\n";
   while (stored.size() < (std::size_t{4} << 20))
     stored += part;
   const std::size_t header = stored.find("\r\n\r\n") + 2;
+  const TPartFinder finder(fs::temp_directory_path(), {});
   for (auto _ : state) {
     std::size_t size = 0;
-    RebuildMessage(stored, header, fs::temp_directory_path(), {}, [&](std::string_view s) { size += s.size(); });
+    RebuildMessage(stored, header, finder, [&](std::string_view s) { size += s.size(); });
     benchmark::DoNotOptimize(size);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stored.size()));

@@ -36,8 +36,8 @@ std::string Rebuilt(const std::string& stored, TRebuildCounts* counts = nullptr)
 {
   const test::TTempDir folder;
   std::string out;
-  const TRebuildCounts got =
-      RebuildMessage(stored, ScannedHeaderLength(stored), folder.Path(), {}, [&](std::string_view s) { out += s; });
+  const TRebuildCounts got = RebuildMessage(stored, ScannedHeaderLength(stored), TPartFinder(folder.Path(), {}),
+                                            [&](std::string_view s) { out += s; });
   if (counts)
     *counts = got;
   return out;
@@ -157,7 +157,7 @@ protected:
   {
     const std::string stored = std::string(kSeparator) + "Subject: files\r\n\r\n" + body;
     std::size_t size = 0;
-    counts = RebuildMessage(stored, ScannedHeaderLength(stored), Dir.Path(), {},
+    counts = RebuildMessage(stored, ScannedHeaderLength(stored), TPartFinder(Dir.Path(), {}),
                             [&](std::string_view s) { size += s.size(); });
     return size;
   }
@@ -227,8 +227,9 @@ protected:
   {
     std::string out;
     const std::string stored = "From ???@??? Tue Dec 14 12:26:20 2010\r" + body;
-    const TRebuildCounts got = RebuildMessage(stored, ScannedHeaderLength(stored), FDir.Path() / "Mail Folder", {},
-                                              [&](std::string_view s) { out += s; });
+    const TRebuildCounts got =
+        RebuildMessage(stored, ScannedHeaderLength(stored), TPartFinder(FDir.Path() / "Mail Folder", {}),
+                       [&](std::string_view s) { out += s; });
     if (counts)
       *counts = got;
     return out;
