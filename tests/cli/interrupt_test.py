@@ -68,6 +68,12 @@ class Interrupt(unittest.TestCase):
                         data = f.read()
                     self.assertTrue(data.startswith(b"From ???@??? "), name)
                     self.assertIn(data, self.bytes, name)
+                # Run again to the end: every message exactly once, none twice under another name.
+                subprocess.run([CLI, "export", self.mailbox, folder], check=True, capture_output=True,
+                               timeout=LIMIT)
+                again = os.listdir(folder)
+                self.assertEqual(len(again), 20000)
+                self.assertEqual(sorted(again), sorted("RecoveredEmail%d.eml" % i for i in range(20000)))
 
     def test_mbox_export_keeps_the_messages_written(self):
         target = os.path.join(self.dir.name, "all.mbox")
