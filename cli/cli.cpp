@@ -62,6 +62,25 @@ const std::vector<TCommandEntry>& Commands()
         {"attachments", "DIR",
          "look for attachment and image files in DIR too, and in its attach/ and Embedded/ (may be given more than once)"}},
        RunExport},
+      {"convert",
+       "EUDORA_FOLDER (--maildir DIR | --mbox-tree DIR | --eml-tree DIR)",
+       1,
+       1,
+       "Converts a whole Eudora mail folder (Windows: the folder with descmap.pce; Mac: the one\n"
+       "holding Mail Folder) in one step: every mailbox in its tree of folders, with the read,\n"
+       "replied and forwarded states, labels (as keywords) and dates of its index, attachments\n"
+       "and images joined, and the deleted mail (not in the index, or only in a backup) in a\n"
+       "folder Recovered that repeats the tree. In becomes INBOX, Out becomes Sent. Running it\n"
+       "again, also after a run cut short, adds only what is missing. Ends with a table per\n"
+       "mailbox; exit status 0 only when every message was written.",
+       {{"maildir", "DIR", "write Maildir++ as IMAP servers (Dovecot, Courier) keep it"},
+        {"mbox-tree", "DIR", "write Thunderbird's Local Folders: an mbox file a folder, children in NAME.sbd/"},
+        {"eml-tree", "DIR", "write a folder of .eml files for each mailbox"},
+        {"deleted", "separate|same|skip",
+         "deleted mail into the folder Recovered (the default), beside the live mail with the keyword Recovered, or left out"},
+        {"attachments", "DIR", "look for attachment and image files in DIR too (may be given more than once)"},
+        {"dry-run", nullptr, "read everything and print the table, write nothing"}},
+       RunConvert},
       {"find",
        "[ROOT...]",
        0,

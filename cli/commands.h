@@ -126,5 +126,6 @@ int RunList(const TCommand& command, const TArgs& args);
 int RunShow(const TCommand& command, const TArgs& args);
 int RunExport(const TCommand& command, const TArgs& args);
 int RunFind(const TCommand& command, const TArgs& args);
+int RunConvert(const TCommand& command, const TArgs& args);
 
 }  // namespace quillmend::cli

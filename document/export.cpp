@@ -15,6 +15,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+TOutgoingMessage Outgoing(std::string name, std::optional<std::int64_t> received = {})
+{
+  TOutgoingMessage message;
+  message.Name = std::move(name);
+  message.Received = received;
+  return message;
+}
+
 void CheckIndexes(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes)
 {
   for (const std::size_t index : indexes)
@@ -113,7 +121,7 @@ TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TE
   TEmlFolder sink(folder, mode, existing, std::move(kept));
   std::string replaced;
   return Feed(sink, indexes, observer, [&](std::size_t index) {
-    return sink.Add({ExportFileName(index), {}}, [&](const TByteSink& out) {
+    return sink.Add(Outgoing(ExportFileName(index)), [&](const TByteSink& out) {
       const TByteRange range = MessageRange(emails.at(index));
       TFlagWordReplacer replacer;
       const std::int64_t got = read(range, [&](std::string_view piece) {
@@ -148,7 +156,7 @@ TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& email
   TRebuildReport report;
   static_cast<TExportReport&>(report) = Feed(sink, indexes, observer, [&](std::size_t index) {
     const std::string name = ExportFileName(index);
-    return sink.Add({name, {}}, [&](const TByteSink& out) {
+    return sink.Add(Outgoing(name), [&](const TByteSink& out) {
       const std::string stored = ReadMessage(*reader, emails.at(index));
       const TByteRange range = MessageRange(emails.at(index));
       if (stored.empty())
@@ -210,14 +218,14 @@ TRebuildReport MboxInto(TMboxFile& sink, const std::string& fileName, const TRea
       stored = ReadMessage(reader, emails.at(index));
     } catch (const TFileError& e) {  // the mailbox cannot be read: nor can the file be whole
       const std::string reason = e.what();
-      return sink.Add({"message " + std::to_string(index), {}},
+      return sink.Add(Outgoing("message " + std::to_string(index)),
                       [&](const TByteSink&) -> TMessageBytes { throw TFileError(reason); });
     }
     if (static_cast<std::int64_t>(stored.size()) != MessageRange(emails.at(index)).Length()) {
       leftOut.push_back({"message " + std::to_string(index), "the mailbox ends before the message does: left out"});
       return true;
     }
-    return sink.Add({"message " + std::to_string(index), SeparatorDate(stored)}, [&](const TByteSink& out) {
+    return sink.Add(Outgoing("message " + std::to_string(index), SeparatorInstant(stored)), [&](const TByteSink& out) {
       joined.push_back(RebuildMessage(stored, HeaderLength(emails.at(index)), finder, out, "\n"));
       return TMessageBytes{static_cast<std::int64_t>(stored.size()), static_cast<std::int64_t>(stored.size())};
     });

@@ -32,12 +32,15 @@ void TMailbox::Load(TProgressObserver* observer)
   const TCodePage page = lineEnds == TLineEnds::Cr ? TCodePage::MacRoman : TCodePage::Windows;
   std::vector<std::size_t> rows =
       FKeyword ? Matches(*FKeyword, emails, identity, page, observer) : AllRows(emails.size());
-  TIndexJoin index = JoinIndex(read.get(), emails);
+  TMailIndex entries = read.get();
+  TIndexJoin index = JoinIndex(entries, emails);
   FEmails = std::make_shared<const TEmailArray>(std::move(emails));
   FIdentity = identity;
   FCodePage = page;
   FStates = std::make_shared<const std::vector<TMessageState>>(std::move(index.States));
   FIndex = std::move(index.Summary);
+  FEntries = std::make_shared<const std::vector<TIndexEntry>>(std::move(entries.Entries));
+  FEntryOf = std::move(index.Entries);
   SetRows(std::move(rows));
 }
 

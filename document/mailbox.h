@@ -64,6 +64,12 @@ public:
   const std::vector<TMessageState>& States() const { return *FStates; }
   const std::shared_ptr<const std::vector<TMessageState>>& SharedStates() const { return FStates; }
   const TIndexSummary& Index() const { return FIndex; }
+  // The index's entry for record (its state, label, dates...); null when the index lists it not.
+  const TIndexEntry* IndexEntry(std::size_t record) const
+  {
+    const std::size_t entry = FEntryOf.empty() ? kNoEntry : FEntryOf[record];
+    return entry == kNoEntry ? nullptr : &(*FEntries)[entry];
+  }
   // A message whose bytes stand in the mailbox but that the index no longer lists: deleted.
   bool NotInIndex(std::size_t record) const { return (*FStates)[record] == TMessageState::NotInIndex; }
   // Keeps, of the filter's rows, those not in the index; nothing is read.
@@ -132,6 +138,8 @@ private:
   std::vector<std::size_t> FRows;
   std::shared_ptr<const std::vector<TMessageState>> FStates = std::make_shared<const std::vector<TMessageState>>();
   TIndexSummary FIndex;
+  std::shared_ptr<const std::vector<TIndexEntry>> FEntries = std::make_shared<const std::vector<TIndexEntry>>();
+  std::vector<std::size_t> FEntryOf;  // per record
   std::vector<std::size_t> FMatched;  // the keyword filter's rows, before the index's
   bool FOnlyNotInIndex = false;
   unsigned FThreads = 0;

@@ -3,11 +3,12 @@
 #include "base/ascii.h"
 #include "base/system.h"
 #include "base/text.h"
+#include "eudora/settings.h"
 #include "mime/encodings.h"
 #include "search/codepage.h"
 
 #include <algorithm>
-#include <fstream>
+#include <map>
 #include <iterator>
 #include <string_view>
 
@@ -118,24 +119,16 @@ fs::path EudoraFolder(const fs::path& folder)
 // this system.
 std::optional<fs::path> IniAttachFolder(const fs::path& eudora)
 {
-  std::ifstream ini(eudora / "eudora.ini", std::ios::binary);
-  constexpr std::size_t kLongestLine = 4096;
-  std::string line;
-  for (int lines = 0; lines < 10000 && std::getline(ini, line); ++lines) {
-    if (line.size() > kLongestLine || !StartsNoCase(line, "AttachDir="))
-      continue;
-    std::string value = line.substr(10);
-    value.erase(value.find_last_not_of(" \t\r") + 1);
-    // Windows Eudora writes the file in the system's code page.
-    if (!IsUtf8BeyondAscii(value))
-      value = MailToUtf8(value, TCodePage::Windows);
-    try {
-      const fs::path dir = PathFromUtf8(value);
-      std::error_code ec;
-      if (dir.is_absolute() && fs::is_directory(dir, ec))
-        return dir;
-    } catch (const std::exception&) {  // no path of this system
-    }
+  const std::map<std::string, std::string> settings = ReadEudoraIni(eudora);
+  const auto value = settings.find("attachdir");
+  if (value == settings.end())
+    return std::nullopt;
+  try {
+    const fs::path dir = PathFromUtf8(value->second);
+    std::error_code ec;
+    if (dir.is_absolute() && fs::is_directory(dir, ec))
+      return dir;
+  } catch (const std::exception&) {  // no path of this system
   }
   return std::nullopt;
 }

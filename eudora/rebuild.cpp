@@ -6,6 +6,7 @@
 #include "eudora/markers.h"
 #include "mail/flagword.h"
 #include "mime/encodings.h"
+#include "mime/maildate.h"
 #include "mime/tree.h"
 #include "search/codepage.h"
 
@@ -101,6 +102,12 @@ std::string HeaderDate(const std::string& date)
 
 }  // namespace
 
+std::optional<std::int64_t> SeparatorInstant(std::string_view stored)
+{
+  const std::string date = HeaderDate(SeparatorDate(stored));
+  return date.empty() ? std::nullopt : MailDateInstant(date);
+}
+
 std::string SeparatorDate(std::string_view stored)
 {
   std::string_view separator = stored.substr(0, std::min(stored.find_first_of("\r\n"), stored.size()));
@@ -115,7 +122,7 @@ namespace {
 
 // RebuildMessage; with no sink, only the files are looked for.
 TRebuildCounts Rebuild(std::string_view stored, std::optional<std::size_t> headerLength, const TPartFinder& finder,
-                       const TByteSink* sink, std::string_view eolView)
+                       const TByteSink* sink, std::string_view eolView, const TAddedHeaders& added)
 {
   const std::string eol(eolView);
   TRebuildCounts counts;
@@ -256,7 +263,13 @@ TRebuildCounts Rebuild(std::string_view stored, std::optional<std::size_t> heade
   }
 
   // The header block as it goes out; the flag word only here, never in a part.
-  if (!hasDate && !date.empty())
+  std::string first;
+  for (const std::string& field : added.Fields)
+    first += field + eol;
+  header.insert(0, first);
+  if (!hasDate && !added.Date.empty())
+    header += "Date: " + added.Date + eol;
+  else if (!hasDate && !date.empty())
     header += "Date: " + date + eol;
   if (!hasMimeVersion)
     header += "MIME-Version: 1.0" + eol;
@@ -394,14 +407,15 @@ TRebuildCounts Rebuild(std::string_view stored, std::optional<std::size_t> heade
 }  // namespace
 
 TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t> headerLength,
-                              const TPartFinder& finder, const TByteSink& sink, std::string_view eol)
+                              const TPartFinder& finder, const TByteSink& sink, std::string_view eol,
+                              const TAddedHeaders& added)
 {
-  return Rebuild(stored, headerLength, finder, &sink, eol);
+  return Rebuild(stored, headerLength, finder, &sink, eol, added);
 }
 
 TRebuildCounts LookForParts(std::string_view stored, std::optional<std::size_t> headerLength, const TPartFinder& finder)
 {
-  return Rebuild(stored, headerLength, finder, nullptr, "\r\n");
+  return Rebuild(stored, headerLength, finder, nullptr, "\r\n", {});
 }
 
 }  // namespace quillmend

@@ -41,13 +41,20 @@ struct TRebuildCounts {
   std::vector<TMissingPart> Missing;  // FileName left empty
 };
 
+// What a message gains on its way into a mail store.
+struct TAddedHeaders {
+  std::string Date;                 // the Date: value of a message that has none, before the separator line's time
+  std::vector<std::string> Fields;  // whole header lines, without their ends, put first
+};
+
 // Rebuilds stored, the bytes of one message as the mailbox holds them (separator line first), and
 // writes it through sink with line ends eol. headerLength is how far its header block goes, as the
 // scan found it (HeaderLength); nullopt when it never closed. finder looks for the files the lines
 // name (one finder serves every message of a mailbox). Throws TFileError when an attachment file
 // cannot be read part way.
 TRebuildCounts RebuildMessage(std::string_view stored, std::optional<std::size_t> headerLength,
-                              const TPartFinder& finder, const TByteSink& sink, std::string_view eol = "\r\n");
+                              const TPartFinder& finder, const TByteSink& sink, std::string_view eol = "\r\n",
+                              const TAddedHeaders& added = {});
 
 // What RebuildMessage would join and miss, without writing anything: each file is looked for, none
 // is read.
@@ -57,5 +64,7 @@ TRebuildCounts LookForParts(std::string_view stored, std::optional<std::size_t> 
 // "Mon Dec 13 18:45:29 2010" of the separator line "From ???@??? Mon Dec 13 18:45:29 2010" that
 // starts stored; empty when it has none.
 std::string SeparatorDate(std::string_view stored);
+// Its instant, the time read as UTC (the line names no zone); nothing when it names no valid time.
+std::optional<std::int64_t> SeparatorInstant(std::string_view stored);
 
 }  // namespace quillmend

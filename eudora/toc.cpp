@@ -1,6 +1,7 @@
 #include "eudora/toc.h"
 
 #include "base/readfile.h"
+#include "search/codepage.h"
 
 #include <algorithm>
 #include <array>
@@ -88,6 +89,27 @@ std::uint32_t Big(const char* p, int bytes)
   for (int i = 0; i < bytes; ++i)
     value = (value << 8) | static_cast<unsigned char>(p[i]);
   return value;
+}
+
+TIndexEntry Entry(std::uint32_t offset, std::uint32_t length, TMessageState state)
+{
+  TIndexEntry entry;
+  entry.Offset = offset;
+  entry.Length = length;
+  entry.State = state;
+  return entry;
+}
+
+// Mac times count seconds from 1904; 0 is none.
+std::optional<std::int64_t> MacTime(std::uint32_t value)
+{
+  constexpr std::int64_t kFrom1904To1970 = 2082844800;
+  return value == 0 ? std::nullopt : std::optional<std::int64_t>(std::int64_t{value} - kFrom1904To1970);
+}
+
+std::optional<std::int64_t> UnixTime(std::uint32_t value)
+{
+  return value == 0 ? std::nullopt : std::optional<std::int64_t>(value);
 }
 
 std::string Plural(std::uint64_t count, const char* one, const char* many)
@@ -191,7 +213,11 @@ std::vector<TIndexEntry> ReadMacLayout(const TIndexFile& file, std::int64_t offs
   const std::uint32_t count = Big(file.Read(offset + kMacCountAt, 2).data(), 2);
   const std::int64_t entries = EntryCount(file, what, size, kMacHeader, kMacEntry, count, true);
   return ReadEntries(file, offset + kMacHeader, entries, kMacEntry, [](const char* e) {
-    return TIndexEntry{Big(e, 4), Big(e + 4, 4), StateOf(kMacStates, static_cast<unsigned char>(e[12]), 1)};
+    TIndexEntry entry = Entry(Big(e, 4), Big(e + 4, 4), StateOf(kMacStates, static_cast<unsigned char>(e[12]), 1));
+    entry.Priority = static_cast<std::uint8_t>(e[62]);
+    entry.Arrival = MacTime(Big(e + 18, 4));
+    entry.Date = MacTime(Big(e + 46, 4));
+    return entry;
   });
 }
 
@@ -286,6 +312,7 @@ TIndexJoin WithoutIndex(std::size_t messages, const TMailIndex& index)
 {
   TIndexJoin join;
   join.States.assign(messages, TMessageState::NoIndex);
+  join.Entries.assign(messages, kNoEntry);
   join.Summary.Outcome = index.Outcome;
   join.Summary.IndexName = index.Name;
   join.Summary.Problem = index.Problem;
@@ -295,7 +322,11 @@ TIndexJoin WithoutIndex(std::size_t messages, const TMailIndex& index)
 
 TMailIndex Unread(TIndexOutcome outcome, std::string name, std::string problem)
 {
-  return {outcome, std::move(name), std::move(problem), {}};
+  TMailIndex index;
+  index.Outcome = outcome;
+  index.Name = std::move(name);
+  index.Problem = std::move(problem);
+  return index;
 }
 
 bool IsWindowsMailbox(const fs::path& mailbox)
@@ -329,8 +360,34 @@ std::vector<TIndexEntry> ReadWindowsIndex(const fs::path& toc, std::int64_t mail
   const std::uint32_t count = Little(file.Read(102, 2).data(), 2);
   const std::int64_t entries = EntryCount(file, "", file.Size(), kWindowsHeader, kWindowsEntry, count, false);
   return ReadEntries(file, kWindowsHeader, entries, kWindowsEntry, [](const char* e) {
-    return TIndexEntry{Little(e, 4), Little(e + 4, 4), StateOf(kWindowsStates, Little(e + 12, 2), 0)};
+    constexpr std::uint32_t kNeverDownloaded = 0x40000000;
+    TIndexEntry entry = Entry(Little(e, 4), Little(e + 4, 4), StateOf(kWindowsStates, Little(e + 12, 2), 0));
+    entry.Priority = static_cast<std::uint8_t>(e[16]);
+    const std::uint32_t label = Little(e + 186, 2);
+    entry.Label = label <= 7 ? static_cast<std::uint8_t>(label) : 0;
+    entry.Zone = static_cast<std::int16_t>(Little(e + 202, 2));
+    // The date is stored shifted by the zone of the machine that wrote the index.
+    if (const std::optional<std::int64_t> shifted = UnixTime(Little(e + 8, 4)))
+      entry.Date = *shifted + std::int64_t{*entry.Zone} * 60;
+    entry.Arrival = UnixTime(Little(e + 46, 4));
+    entry.NeverDownloaded = (Little(e + 204, 4) & kNeverDownloaded) != 0;
+    return entry;
   });
+}
+
+std::string WindowsIndexMailboxName(const fs::path& toc)
+{
+  constexpr std::int64_t kNameAt = 8, kNameBytes = 32;
+  try {
+    const TIndexFile file(toc, kAnySize);
+    if (file.Size() < kWindowsHeader)
+      return {};
+    std::string name = file.Read(kNameAt, kNameBytes);
+    name.resize(std::min(name.find('\0'), name.size()));
+    return MailToUtf8(name, TCodePage::Windows);
+  } catch (const std::runtime_error&) {  // TFileError: no name to give
+    return {};
+  }
 }
 
 std::vector<TIndexEntry> ReadMacIndex(const fs::path& toc, std::int64_t mailboxSize)
@@ -352,13 +409,15 @@ TIndexJoin JoinIndex(const TMailIndex& index, const TEmailArray& emails)
     return WithoutIndex(emails.size(), index);
   TIndexJoin join;
   join.States.assign(emails.size(), TMessageState::NotInIndex);
+  join.Entries.assign(emails.size(), kNoEntry);
   TIndexSummary& summary = join.Summary;
   summary.Outcome = TIndexOutcome::Read;
   summary.IndexName = index.Name;
   summary.Messages = emails.size();
   summary.Entries = index.Entries.size();
   std::size_t hint = 0;
-  for (const TIndexEntry& entry : index.Entries) {
+  for (std::size_t number = 0; number < index.Entries.size(); ++number) {
+    const TIndexEntry& entry = index.Entries[number];
     const std::size_t record = RecordAt(emails, static_cast<std::int64_t>(entry.Offset), hint);
     if (record == emails.size()) {
       ++summary.EntriesAtNoMessage;
@@ -368,6 +427,7 @@ TIndexJoin JoinIndex(const TMailIndex& index, const TEmailArray& emails)
     if (join.States[record] != TMessageState::NotInIndex)
       continue;
     join.States[record] = entry.State;
+    join.Entries[record] = number;
     ++summary.Listed;
     if (static_cast<std::int64_t>(entry.Length) != emails[record].EndOffset - emails[record].StartOffset)
       ++summary.LengthsDiffer;
@@ -399,16 +459,13 @@ TMailIndex ReadIndexFor(const fs::path& mailbox)
   std::string name = tocName;
   try {
     if (windows || Exists(toc))
-      return {TIndexOutcome::Read,
-              tocName,
-              {},
-              windows ? ReadWindowsIndex(toc, mailboxSize) : ReadMacIndex(toc, mailboxSize)};
+      return {TIndexOutcome::Read, tocName, {},
+              windows ? ReadWindowsIndex(toc, mailboxSize) : ReadMacIndex(toc, mailboxSize),
+              windows ? WindowsIndexMailboxName(toc) : std::string()};
     name = PathText(appleDouble.filename());
     if (Exists(appleDouble))
-      return {TIndexOutcome::Read,
-              name + " (TOCF " + std::to_string(kTocResourceId) + ")",
-              {},
-              ReadAppleDoubleIndex(appleDouble, mailboxSize)};
+      return {TIndexOutcome::Read, name + " (TOCF " + std::to_string(kTocResourceId) + ")", {},
+              ReadAppleDoubleIndex(appleDouble, mailboxSize), {}};
   } catch (const TIndexError& e) {
     return Unread(TIndexOutcome::Damaged, name, e.what());
   } catch (const TFileError& e) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -59,6 +60,12 @@ struct TIndexEntry {
   std::uint32_t Offset = 0;  // of the message's separator line in the mailbox
   std::uint32_t Length = 0;
   TMessageState State = TMessageState::Unknown;
+  std::uint8_t Priority = 0;  // 1 highest .. 5 lowest, 3 normal; 0 not given
+  std::uint8_t Label = 0;     // 1 .. 7; 0 none
+  bool NeverDownloaded = false;         // the mailbox holds only a stub of the message's body
+  std::optional<std::int64_t> Date;     // the message's date, seconds since 1970 UTC
+  std::optional<std::int16_t> Zone;     // the sender's zone, minutes east of UTC
+  std::optional<std::int64_t> Arrival;  // when it arrived, seconds since 1970 UTC
 
   friend bool operator==(const TIndexEntry&, const TIndexEntry&) = default;
 };
@@ -70,6 +77,8 @@ inline constexpr std::int64_t kAnySize = std::numeric_limits<std::int64_t>::max(
 // messages, and TFileError when it cannot be opened or read. Entries are read in bounded pieces.
 // NAME.toc beside NAME.mbx: little-endian, a 104-byte header and 218 bytes an entry.
 std::vector<TIndexEntry> ReadWindowsIndex(const std::filesystem::path& toc, std::int64_t mailboxSize = kAnySize);
+// The mailbox name a Windows index's header holds (UTF-8); empty when none or unreadable.
+std::string WindowsIndexMailboxName(const std::filesystem::path& toc);
 // NAME.toc beside a Mac mailbox: big-endian, a 278-byte header and 220 bytes an entry.
 std::vector<TIndexEntry> ReadMacIndex(const std::filesystem::path& toc, std::int64_t mailboxSize = kAnySize);
 // The same held as resource TOCF 1001 in the resource fork that the AppleDouble file ._NAME carries.
@@ -95,8 +104,11 @@ struct TIndexSummary {
   std::string Text() const;
 };
 
+inline constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
+
 struct TIndexJoin {
   std::vector<TMessageState> States;  // one per record
+  std::vector<std::size_t> Entries;   // one per record: its entry's place in the index, or kNoEntry
   TIndexSummary Summary;
 };
 
@@ -106,6 +118,7 @@ struct TMailIndex {
   std::string Name;     // the file read, or the one looked for first
   std::string Problem;  // when not read
   std::vector<TIndexEntry> Entries;
+  std::string MailboxName;  // as a Windows index's header names its mailbox (UTF-8); empty when not given
 };
 
 // The files beside mailbox that may hold its index: NAME.toc (X.mbx has X.toc, Mac mailboxes have

@@ -3,6 +3,8 @@
 #include "base/ascii.h"
 
 #include <array>
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -123,7 +125,64 @@ std::int64_t DaysFromCivil(int y, int m, int d)
   return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
+struct TCivil {
+  int Year, Month, Day, Hour, Minute, Second;
+  unsigned Weekday;  // 0 Sunday
+};
+
+TCivil CivilOf(std::int64_t instant)
+{
+  using namespace std::chrono;
+  const sys_seconds time{seconds{instant}};
+  const sys_days day = floor<days>(time);
+  const year_month_day date{day};
+  const hh_mm_ss clock{time - day};
+  return {static_cast<int>(date.year()),
+          static_cast<int>(static_cast<unsigned>(date.month())),
+          static_cast<int>(static_cast<unsigned>(date.day())),
+          static_cast<int>(clock.hours().count()),
+          static_cast<int>(clock.minutes().count()),
+          static_cast<int>(clock.seconds().count()),
+          weekday{day}.c_encoding()};
+}
+
+constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+std::string TwoDigits(int value)
+{
+  std::string digits(value < 10 ? "0" : "");
+  digits += std::to_string(value);
+  return digits;
+}
+
 }  // namespace
+
+std::string MailDate(std::int64_t instant, int zoneMinutes)
+{
+  const TCivil t = CivilOf(instant + std::int64_t{zoneMinutes} * 60);
+  const int zone = zoneMinutes < 0 ? -zoneMinutes : zoneMinutes;
+  return std::string(kWeekdays[t.Weekday]) + ", " + std::to_string(t.Day) + " " + kMonths[t.Month - 1] + " " +
+         std::to_string(t.Year) + " " + TwoDigits(t.Hour) + ":" + TwoDigits(t.Minute) + ":" + TwoDigits(t.Second) +
+         " " + (zoneMinutes < 0 ? "-" : "+") + TwoDigits(zone / 60) + TwoDigits(zone % 60);
+}
+
+std::string SeparatorTime(std::int64_t instant)
+{
+  const TCivil t = CivilOf(instant);
+  return std::string(kWeekdays[t.Weekday]) + " " + kMonths[t.Month - 1] + " " + (t.Day < 10 ? " " : "") +
+         std::to_string(t.Day) + " " + TwoDigits(t.Hour) + ":" + TwoDigits(t.Minute) + ":" + TwoDigits(t.Second) +
+         " " + std::to_string(t.Year);
+}
+
+std::string CompactTime(std::int64_t instant)
+{
+  const TCivil t = CivilOf(instant);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d%02d%02d-%02d%02d%02d", t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second);
+  return text;
+}
 
 std::optional<std::int64_t> MailDateInstant(std::string_view value)
 {

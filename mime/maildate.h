@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace quillmend {
@@ -12,5 +13,15 @@ namespace quillmend {
 // (UT, GMT, EST, EDT, CST, CDT, MST, MDT, PST, PDT; a military letter or an unknown name, and no zone
 // at all, count as UTC), no seconds, comments anywhere. Nothing when value names no valid date and time.
 std::optional<std::int64_t> MailDateInstant(std::string_view value);
+
+// instant (seconds since 1970 UTC) as a Date: header value in the zone zoneMinutes east of UTC:
+// "Mon, 13 Dec 2010 12:45:29 -0600".
+std::string MailDate(std::int64_t instant, int zoneMinutes = 0);
+
+// instant as an mbox separator line gives it, in UTC: "Mon Dec 13 18:45:29 2010".
+std::string SeparatorTime(std::int64_t instant);
+
+// instant in UTC for a file name that sorts by time: "20101213-184529".
+std::string CompactTime(std::int64_t instant);
 
 }  // namespace quillmend

@@ -2,6 +2,8 @@
 
 #include "outputs/newfile.h"
 
+#include <utility>
+
 namespace quillmend {
 
 namespace {
@@ -24,8 +26,10 @@ bool IsExportName(std::string_view name)
 
 }  // namespace
 
-TEmlFolder::TEmlFolder(std::filesystem::path folder, unsigned mode, TExisting existing, TKeptFiles kept)
-    : FFolder(std::move(folder)), FMode(mode), FExisting(existing), FKept(std::move(kept))
+TEmlFolder::TEmlFolder(std::filesystem::path folder, unsigned mode, TExisting existing, TKeptFiles kept,
+                       std::function<bool(std::string_view name)> ownNames)
+    : FFolder(std::move(folder)), FMode(mode), FExisting(existing), FKept(std::move(kept)),
+      FOwnNames(ownNames ? std::move(ownNames) : IsExportName)
 {
 }
 
@@ -34,7 +38,7 @@ TEmlFolder::~TEmlFolder() = default;
 bool TEmlFolder::Add(const TOutgoingMessage& message, const TMessageWriter& write)
 {
   if (!FStarted) {
-    RemoveStaleTemporaries(FFolder, IsExportName);
+    RemoveStaleTemporaries(FFolder, FOwnNames);
     FBuffer.reserve(2 * kWriteBuffer);
     FStarted = true;
   }
@@ -50,6 +54,8 @@ bool TEmlFolder::Add(const TOutgoingMessage& message, const TMessageWriter& writ
       }
     });
     out->Write(FBuffer);
+    if (message.Received)
+      out->SetModified(*message.Received);
     if (bytes.Got == 0 && bytes.Length > 0) {
       FReport.Failed.push_back({name, "the mailbox ends before the message begins: nothing of it could be read"});
     } else {
@@ -106,7 +112,7 @@ void TEmlFolder::Settle()
 TExportReport TEmlFolder::Commit()
 {
   if (!FStarted)
-    return std::move(FReport);
+    return std::exchange(FReport, {});
   Settle();
   try {
     SyncFolder(FFolder);
@@ -118,7 +124,7 @@ TExportReport TEmlFolder::Commit()
     FReport.Files.clear();
     FReport.Renamed.clear();
   }
-  return std::move(FReport);
+  return std::exchange(FReport, {});
 }
 
 }  // namespace quillmend

@@ -1,6 +1,12 @@
 #include "outputs/mboxfile.h"
 
+#include "base/ascii.h"
+#include "base/readfile.h"
 #include "base/system.h"
+#include "mime/maildate.h"
+
+#include <algorithm>
+#include <cstdio>
 
 #include <utility>
 
@@ -47,10 +53,102 @@ private:
 
 }  // namespace
 
-TMboxFile::TMboxFile(std::filesystem::path target, unsigned mode, TExisting existing, TKeptFiles kept)
-    : FTarget(std::move(target)), FFileName(PathText(FTarget.filename())), FMode(mode), FExisting(existing),
-      FKept(std::move(kept))
+// Hands each consecutive piece of file to take.
+template <class Take>
+void ReadPieces(const TReadOnlyFile& file, Take take)
 {
+  std::string buffer(std::size_t{1} << 20, '\0');
+  for (std::int64_t at = 0;;) {
+    const std::size_t got = file.ReadAt(at, buffer.data(), buffer.size());
+    if (got == 0)
+      return;
+    take(std::string_view(buffer.data(), got));
+    at += static_cast<std::int64_t>(got);
+  }
+}
+
+// The headers that give a message's state to Thunderbird and to mutt.
+std::string StateHeaders(const TOutgoingMessage& message)
+{
+  const TMessageFlags& flags = message.Flags;
+  const unsigned status = (flags.Seen ? 0x0001u : 0) | (flags.Answered ? 0x0002u : 0) | (flags.Forwarded ? 0x1000u : 0);
+  char hex[5];
+  std::snprintf(hex, sizeof hex, "%04x", status);
+  std::string keys;
+  for (const std::string& keyword : message.Keywords)
+    keys += (keys.empty() ? "" : " ") + keyword;
+  // Thunderbird pads the line so that it can add keywords in place later.
+  constexpr std::size_t kKeysRoom = 80;
+  keys.resize(std::max(keys.size(), kKeysRoom), ' ');
+  std::string headers = std::string("X-Mozilla-Status: ") + hex + "\nX-Mozilla-Status2: 00000000\nX-Mozilla-Keys: " + keys +
+                        "\nStatus: " + (flags.Seen ? "RO" : "O") + "\n";
+  const std::string xStatus = std::string(flags.Answered ? "A" : "") + (flags.Draft ? "T" : "");
+  if (!xStatus.empty())
+    headers += "X-Status: " + xStatus + "\n";
+  return headers;
+}
+
+TMboxFile::TMboxFile(std::filesystem::path target, unsigned mode, TExisting existing, TKeptFiles kept,
+                     TMboxFlavour flavour)
+    : FTarget(std::move(target)), FFileName(PathText(FTarget.filename())), FMode(mode), FExisting(existing),
+      FFlavour(flavour), FKept(std::move(kept))
+{
+}
+
+std::vector<std::string> TMboxFile::HeaderValues(const std::filesystem::path& path, std::string_view field)
+{
+  std::vector<std::string> values;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec))
+    return values;
+  const TReadOnlyFile file(path);
+  const std::string prefix = AsciiLowered(field) + ":";
+  std::string line;
+  bool inHeader = false, afterBlank = true;
+  const auto take = [&] {
+    if (afterBlank && line.starts_with("From ")) {
+      inHeader = true;
+    } else if (inHeader && line.empty()) {
+      inHeader = false;
+    } else if (inHeader && AsciiLowered(line.substr(0, prefix.size())) == prefix) {
+      std::string value = line.substr(prefix.size());
+      value.erase(0, value.find_first_not_of(" \t"));
+      value.erase(value.find_last_not_of(" \t\r") + 1);
+      values.push_back(std::move(value));
+    }
+    afterBlank = line.empty() || line == "\r";
+    line.clear();
+  };
+  ReadPieces(file, [&](std::string_view piece) {
+    for (std::size_t at = 0; at < piece.size();) {
+      const std::size_t end = piece.find('\n', at);
+      line.append(piece.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at));
+      if (end == std::string_view::npos)
+        break;
+      take();
+      at = end + 1;
+    }
+  });
+  if (!line.empty())
+    take();
+  return values;
+}
+
+// The file made on the first message: with what the target holds first, when appending to it.
+void TMboxFile::Open()
+{
+  FOut.emplace(FTarget, FMode, FKept);
+  std::error_code ec;
+  if (FExisting != TExisting::Append || !std::filesystem::is_regular_file(FTarget, ec))
+    return;
+  const TReadOnlyFile old(FTarget);
+  char last = '\n';
+  ReadPieces(old, [&](std::string_view piece) {
+    FOut->Write(piece);
+    last = piece.back();
+  });
+  if (last != '\n')
+    FOut->Write("\n");
 }
 
 TMboxFile::TMboxFile(TByteSink stream) : FFileName(kStandardOutput), FStream(std::move(stream)) {}
@@ -81,10 +179,11 @@ bool TMboxFile::Add(const TOutgoingMessage& message, const TMessageWriter& write
   std::int64_t before = 0;
   try {
     if (!FStream && !FOut)
-      FOut.emplace(FTarget, FMode, FKept);
+      Open();
     before = FStream ? 0 : FOut->Size();
-    out("From MAILER-DAEMON " +
-        (message.Received.empty() ? std::string("Thu Jan  1 00:00:00 1970") : message.Received) + "\n");
+    out("From MAILER-DAEMON " + SeparatorTime(message.Received.value_or(0)) + "\n");
+    if (FFlavour == TMboxFlavour::Thunderbird)
+      out(StateHeaders(message));
     TMboxEscaper escaper(out);
     write([&](std::string_view piece) { escaper.Feed(piece); });
     escaper.Finish();
@@ -114,8 +213,8 @@ TExportReport TMboxFile::Commit()
   } else if (!FFailed) {
     try {
       if (!FOut)
-        FOut.emplace(FTarget, FMode, FKept);
-      FReport.Files.push_back(FOut->Commit(FExisting == TExisting::Replace));
+        Open();
+      FReport.Files.push_back(FOut->Commit(FExisting != TExisting::Keep));
       FReport.Written = FWritten;
       if (FReport.Files.back() != FFileName)
         FReport.Renamed.push_back({FFileName, FReport.Files.back()});

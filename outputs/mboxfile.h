@@ -8,14 +8,23 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace quillmend {
 
+// What the separator line and the headers before each message say.
+enum class TMboxFlavour {
+  Plain,        // the separator line only
+  Thunderbird,  // and the states and keywords as Thunderbird (X-Mozilla-*) and mutt (Status:) read them
+};
+
 class TMboxFile : public TMessageSink {
 public:
-  // Nothing is created until the first message; a different file named target is kept or replaced
-  // as existing says, but never one of kept. Messages must be written with LF line ends.
-  TMboxFile(std::filesystem::path target, unsigned mode, TExisting existing, TKeptFiles kept = {});
+  // Nothing is created until the first message; a different file named target is kept, replaced or
+  // appended to as existing says, but never one of kept. Messages must be written with LF line ends.
+  TMboxFile(std::filesystem::path target, unsigned mode, TExisting existing, TKeptFiles kept = {},
+            TMboxFlavour flavour = TMboxFlavour::Plain);
   // The messages written to stream as they come (standard output): no file, nothing to name.
   explicit TMboxFile(TByteSink stream);
   ~TMboxFile() override;
@@ -29,14 +38,20 @@ public:
   // What reports call a stream's output.
   static constexpr const char* kStandardOutput = "standard output";
 
+  // The values of the header field (e.g. "X-Quillmend-Id") in the header blocks of the messages of
+  // the mbox file at path; nothing when it is not there. Throws TFileError when it cannot be read.
+  static std::vector<std::string> HeaderValues(const std::filesystem::path& path, std::string_view field);
+
 private:
   void Write(std::string_view bytes);
+  void Open();
   bool Fail(const std::string& reason);
 
   std::filesystem::path FTarget;
   std::string FFileName;
   unsigned FMode = 0;
   TExisting FExisting = TExisting::Keep;
+  TMboxFlavour FFlavour = TMboxFlavour::Plain;
   TKeptFiles FKept;
   std::optional<TOutputFile> FOut;
   TByteSink FStream;

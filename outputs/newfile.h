@@ -36,6 +36,9 @@ public:
   // Waits until the bytes are on the disk.
   void Sync();
 
+  // Sets the file's modification time to seconds since 1970 (UTC).
+  void SetModified(std::int64_t seconds);
+
   // Cuts the file back to its first size bytes; writing goes on from there.
   void TruncateTo(std::int64_t size);
   std::int64_t Size() const { return FSize; }

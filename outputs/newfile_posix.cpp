@@ -66,6 +66,13 @@ void TNewFile::Sync()
     throw TOutputError(LastSystemError());
 }
 
+void TNewFile::SetModified(std::int64_t seconds)
+{
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
+  if (::futimens(FFile, times) != 0)
+    throw TOutputError(LastSystemError());
+}
+
 bool TNewFile::SameBytesAs(const std::filesystem::path& path)
 {
   const TFd other(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));

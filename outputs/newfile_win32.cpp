@@ -55,6 +55,16 @@ void TNewFile::Sync()
     throw TOutputError(LastSystemError());
 }
 
+void TNewFile::SetModified(std::int64_t seconds)
+{
+  // FILETIME counts 100 ns from 1601.
+  constexpr std::int64_t kFrom1601To1970 = 11644473600;
+  const std::uint64_t ticks = static_cast<std::uint64_t>(seconds + kFrom1601To1970) * 10000000u;
+  FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  if (!SetFileTime(FFile, nullptr, nullptr, &time))
+    throw TOutputError(LastSystemError());
+}
+
 bool TNewFile::SameBytesAs(const std::filesystem::path& path)
 {
   const HANDLE other = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

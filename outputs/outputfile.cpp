@@ -112,6 +112,8 @@ void TTemporaryFile::Write(std::string_view bytes) { FFile->Write(bytes); }
 
 void TTemporaryFile::Sync() { FFile->Sync(); }
 
+void TTemporaryFile::SetModified(std::int64_t seconds) { FFile->SetModified(seconds); }
+
 std::int64_t TTemporaryFile::Size() const { return FFile->Size(); }
 
 void TTemporaryFile::TruncateTo(std::int64_t size) { FFile->TruncateTo(size); }

@@ -53,7 +53,8 @@ public:
 
   void Write(std::string_view bytes);
   void Sync();
-  std::int64_t Size() const;           // the bytes written so far
+  void SetModified(std::int64_t seconds);  // since 1970, UTC
+  std::int64_t Size() const;               // the bytes written so far
   void TruncateTo(std::int64_t size);  // takes back what was written past size
 
   // Gives the file the first of "<stem><ext>", "<stem> (2)<ext>", ... that is free or holds the same

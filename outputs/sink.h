@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <compare>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,7 @@ struct TExportRenamed {
 
 struct TExportReport {
   std::size_t Written = 0;  // messages written whole, including those written under another name
+  std::size_t Present = 0;  // messages the output held already (by their Id): not written again
   std::vector<TExportFailure> Failed;
   std::vector<TExportRenamed> Renamed;
   std::vector<std::string> Files;  // the names of the files written whole, in the order written
@@ -36,6 +39,7 @@ struct TExportReport {
 enum class TExisting {
   Keep,     // the output goes to the first free "<name> (2).<ext>", "(3)", ...
   Replace,  // the output takes its place
+  Append,   // the output holds what the file held, then its own (one file that collects messages: mbox)
 };
 
 // How much of a message its source still held: Got below Length when it ends before the message.
@@ -48,9 +52,36 @@ struct TMessageBytes {
 // message.
 using TMessageWriter = std::function<TMessageBytes(const TByteSink& sink)>;
 
+// What a mail store makes of a folder beyond its name.
+enum class TFolderUse : std::uint8_t { Plain, Inbox, Sent, Trash, Junk };
+
+struct TFolderName {
+  std::string Name;  // UTF-8, as the user knew it
+  TFolderUse Use = TFolderUse::Plain;
+
+  friend auto operator<=>(const TFolderName&, const TFolderName&) = default;
+};
+
+// A folder of a mail store, from the top down.
+using TFolderPath = std::vector<TFolderName>;
+
+// The standard states of a message (IMAP's system flags and the common $Forwarded).
+struct TMessageFlags {
+  bool Seen = false;
+  bool Answered = false;
+  bool Forwarded = false;
+  bool Draft = false;
+};
+
 struct TOutgoingMessage {
-  std::string Name;      // what reports call it, e.g. RecoveredEmail12.eml; a folder's file name
-  std::string Received;  // when it arrived, as an mbox separator line says it; empty when unknown
+  std::string Name;                      // what reports call it, e.g. RecoveredEmail12.eml; a folder's file name
+  std::optional<std::int64_t> Received;  // when it arrived, seconds since 1970 UTC
+
+  // What outputs that keep folders and states (mail stores) make of it; other outputs ignore it.
+  TFolderPath Folder;
+  std::string Id;  // names the message across runs: a store that holds it already adds nothing
+  TMessageFlags Flags;
+  std::vector<std::string> Keywords;  // each an IMAP atom
 };
 
 class TMessageSink {

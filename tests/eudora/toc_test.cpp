@@ -14,9 +14,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quillmend::test {
@@ -86,28 +88,59 @@ TEmailArray MacRecords()
   return emails;
 }
 
+// Where each entry points and its state: what every layout gives.
+std::vector<std::tuple<std::uint32_t, std::uint32_t, TMessageState>> Places(const std::vector<TIndexEntry>& entries)
+{
+  std::vector<std::tuple<std::uint32_t, std::uint32_t, TMessageState>> places;
+  for (const TIndexEntry& e : entries)
+    places.emplace_back(e.Offset, e.Length, e.State);
+  return places;
+}
+
 TEST(IndexReaders, RealWindowsIndexListsTheFiveMessagesUnread)
 {
-  const std::vector<TIndexEntry> expected = {{0, 2177, S::Unread},
-                                             {2177, 8774, S::Unread},
-                                             {10951, 8996, S::Unread},
-                                             {19947, 1150, S::Unread},
-                                             {21097, 1575, S::Unread}};
-  EXPECT_EQ(ReadWindowsIndex(DataFile("eudora-windows-7.1/In.toc")), expected);
+  const std::vector<std::tuple<std::uint32_t, std::uint32_t, TMessageState>> expected = {{0, 2177, S::Unread},
+                                                                                          {2177, 8774, S::Unread},
+                                                                                          {10951, 8996, S::Unread},
+                                                                                          {19947, 1150, S::Unread},
+                                                                                          {21097, 1575, S::Unread}};
+  EXPECT_EQ(Places(ReadWindowsIndex(DataFile("eudora-windows-7.1/In.toc"))), expected);
   for (const char* empty : {"Out.toc", "Junk.toc", "Trash.toc"})
     EXPECT_TRUE(ReadWindowsIndex(DataFile(std::string("eudora-windows-7.1/") + empty)).empty()) << empty;
 }
 
 TEST(IndexReaders, RealMacResourceForkListsTheFiveMessagesNotTheStaleList)
 {
-  const std::vector<TIndexEntry> expected = {{0, 2070, S::Unread},
-                                             {2070, 8738, S::Unread},
-                                             {10808, 8970, S::Unread},
-                                             {19778, 1094, S::Unread},
-                                             {20872, 1603, S::Unread}};
-  EXPECT_EQ(ReadAppleDoubleIndex(DataFile("eudora-mac-6.2.4/Mail Folder/._In")), expected);
+  const std::vector<std::tuple<std::uint32_t, std::uint32_t, TMessageState>> expected = {{0, 2070, S::Unread},
+                                                                                          {2070, 8738, S::Unread},
+                                                                                          {10808, 8970, S::Unread},
+                                                                                          {19778, 1094, S::Unread},
+                                                                                          {20872, 1603, S::Unread}};
+  const std::vector<TIndexEntry> entries = ReadAppleDoubleIndex(DataFile("eudora-mac-6.2.4/Mail Folder/._In"));
+  EXPECT_EQ(Places(entries), expected);
   const TTempDir dir;
-  EXPECT_EQ(ReadMacIndex(dir.Write("In.toc", RealMacToc())), expected);
+  EXPECT_EQ(ReadMacIndex(dir.Write("In.toc", RealMacToc())), entries);
+}
+
+// The real index's dates against the messages' own Date: lines (as instants): the stored value
+// shifted by the writer's zone gives them back exactly outside daylight saving time, an hour early
+// within it; all five arrived at the separator lines' time.
+TEST(IndexReaders, RealWindowsIndexGivesDatesZoneArrivalAndPriority)
+{
+  const std::int64_t dateLines[] = {1292218975, 1291848648, 1271943030, 1292285665, 1292285826};
+  const std::vector<TIndexEntry> entries = ReadWindowsIndex(DataFile("eudora-windows-7.1/In.toc"));
+  ASSERT_EQ(entries.size(), 5u);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_TRUE(entries[i].Date && entries[i].Zone && entries[i].Arrival);
+    EXPECT_EQ(*entries[i].Date, dateLines[i] - (i == 2 ? 3600 : 0));
+    EXPECT_EQ(*entries[i].Zone, -360);
+    EXPECT_EQ(*entries[i].Arrival, 1292287529);
+    EXPECT_EQ(entries[i].Priority, 3);
+    EXPECT_EQ(entries[i].Label, 0);
+    EXPECT_FALSE(entries[i].NeverDownloaded);
+  }
+  EXPECT_EQ(WindowsIndexMailboxName(DataFile("eudora-windows-7.1/In.toc")), "In");
 }
 
 struct TDamage {

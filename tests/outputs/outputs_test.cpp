@@ -27,6 +27,14 @@ TMessageWriter Bytes(std::string_view text)
   };
 }
 
+TOutgoingMessage Message(std::string name, std::optional<std::int64_t> received = {})
+{
+  TOutgoingMessage message;
+  message.Name = std::move(name);
+  message.Received = received;
+  return message;
+}
+
 // Something that is not a regular file under the name a message would take.
 enum class TOccupant { Folder, Fifo, DanglingLink };
 
@@ -54,7 +62,7 @@ TEST(EmlFolder, AFolderFifoOrDanglingLinkUnderTheNameGivesTheNextFreeName)
         fs::create_symlink(dir.Path() / "nowhere", taken);
 #endif
       TEmlFolder sink(dir.Path(), 0644, existing);
-      sink.Add({"RecoveredEmail0.eml", {}}, Bytes("Subject: x\r\n\r\nbody\r\n"));
+      sink.Add(Message("RecoveredEmail0.eml"), Bytes("Subject: x\r\n\r\nbody\r\n"));
       const TExportReport report = sink.Commit();
       EXPECT_TRUE(report.Failed.empty()) << report.Failed.front().Reason;
       // Told to overwrite, a message takes the place of what holds no bytes, never of a folder.
@@ -75,12 +83,12 @@ TEST(MboxFile, AMessageThatFailsHalfWayIsTakenBackOut)
 {
   const test::TTempDir dir;
   TMboxFile sink(dir.Path() / "all.mbox", 0644, TExisting::Keep);
-  sink.Add({"message 0", "Mon Dec 13 18:45:29 2010"}, Bytes("Subject: a\n\nfirst\n"));
-  sink.Add({"message 1", {}}, [](const TByteSink& out) -> TMessageBytes {
+  sink.Add(Message("message 0", 1292265929), Bytes("Subject: a\n\nfirst\n"));
+  sink.Add(Message("message 1"), [](const TByteSink& out) -> TMessageBytes {
     out("Subject: b\n\nhalf of it");
     throw TFileError("Cannot read file \"x\". it changed since it was looked at");
   });
-  sink.Add({"message 2", {}}, Bytes("Subject: c\n\nFrom the third\n"));
+  sink.Add(Message("message 2"), Bytes("Subject: c\n\nFrom the third\n"));
   const TExportReport report = sink.Commit();
   EXPECT_EQ(report.Written, 2u);
   ASSERT_EQ(report.Failed.size(), 1u);

@@ -1,0 +1,61 @@
+#include "base/sha256.h"
+
+#include "base/win32.h"
+
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace quillmend {
+
+namespace {
+
+void Check(NTSTATUS status, const char* what)
+{
+  if (status < 0)
+    throw std::runtime_error(std::string("SHA-256 failed in CNG: ") + what);
+}
+
+}  // namespace
+
+struct TSha256::TState {
+  BCRYPT_ALG_HANDLE Algorithm = nullptr;
+  BCRYPT_HASH_HANDLE Hash = nullptr;
+  ~TState()
+  {
+    if (Hash)
+      BCryptDestroyHash(Hash);
+    if (Algorithm)
+      BCryptCloseAlgorithmProvider(Algorithm, 0);
+  }
+};
+
+TSha256::TSha256() : FState(std::make_unique<TState>())
+{
+  Check(BCryptOpenAlgorithmProvider(&FState->Algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0), "open");
+  Check(BCryptCreateHash(FState->Algorithm, &FState->Hash, nullptr, 0, nullptr, 0, 0), "create");
+}
+
+TSha256::~TSha256() = default;
+
+void TSha256::Update(std::string_view bytes)
+{
+  // CNG takes at most 4 GiB a call.
+  constexpr std::size_t kPiece = std::size_t{1} << 30;
+  for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+    const std::size_t now = std::min(kPiece, bytes.size() - at);
+    Check(BCryptHashData(FState->Hash, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data() + at)),
+                         static_cast<ULONG>(now), 0),
+          "hash");
+  }
+}
+
+std::array<std::uint8_t, 32> TSha256::Final()
+{
+  std::array<std::uint8_t, 32> digest{};
+  Check(BCryptFinishHash(FState->Hash, digest.data(), static_cast<ULONG>(digest.size()), 0), "finish");
+  return digest;
+}
+
+}  // namespace quillmend

@@ -1,0 +1,108 @@
+// quillmend-cli convert EUDORA_FOLDER (--maildir DIR | --mbox-tree DIR | --eml-tree DIR)
+//                       [--deleted separate|same|skip] [--attachments DIR] [--dry-run]
+
+#include "cli/commands.h"
+#include "document/convert.h"
+
+#include <algorithm>
+#include <iomanip>
+#include <sstream>
+
+namespace quillmend::cli {
+
+namespace {
+
+std::size_t Width(const std::string& text)
+{
+  // Columns count characters, not the bytes of UTF-8.
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// The table at the end: a row a mailbox, then the sums.
+void PrintTable(std::ostream& out, const TConvertReport& report)
+{
+  const std::vector<std::string> heads = {"found", "in index", "deleted", report.DryRun ? "to write" : "written",
+                                          "present", "parts missing", "failed"};
+  const std::string all = "all " + std::to_string(report.Mailboxes.size()) + " mailboxes";
+  std::size_t nameWidth = Width(all);
+  for (const TMailboxOutcome& mailbox : report.Mailboxes)
+    nameWidth = std::max(nameWidth, Width(mailbox.Name));
+  const auto row = [&](const std::string& name, const std::vector<std::string>& cells) {
+    out << name << std::string(nameWidth - Width(name), ' ');
+    for (std::size_t i = 0; i < cells.size(); ++i)
+      out << "  " << std::setw(static_cast<int>(heads[i].size())) << cells[i];
+    out << "\n";
+  };
+  row("mailbox", heads);
+  TMailboxOutcome sum;
+  for (const TMailboxOutcome& m : report.Mailboxes) {
+    row(m.Name, {std::to_string(m.Found), std::to_string(m.InIndex), std::to_string(m.Deleted),
+                 std::to_string(m.Written), std::to_string(m.Present), std::to_string(m.MissingParts),
+                 m.Unreadable ? "unread" : std::to_string(m.Failed.size())});
+    sum.Found += m.Found;
+    sum.InIndex += m.InIndex;
+    sum.Deleted += m.Deleted;
+    sum.Written += m.Written;
+    sum.Present += m.Present;
+    sum.MissingParts += m.MissingParts;
+    sum.Failed.resize(sum.Failed.size() + m.Failed.size() + (m.Unreadable ? 1 : 0));
+  }
+  row(all,
+      {std::to_string(sum.Found), std::to_string(sum.InIndex), std::to_string(sum.Deleted),
+       std::to_string(sum.Written), std::to_string(sum.Present), std::to_string(sum.MissingParts),
+       std::to_string(sum.Failed.size())});
+}
+
+}  // namespace
+
+int RunConvert(const TCommand& command, const TArgs& args)
+{
+  std::vector<std::pair<TStoreKind, std::string>> targets;
+  for (const auto& [kind, option] : {std::pair{TStoreKind::Maildir, "maildir"}, std::pair{TStoreKind::MboxTree, "mbox-tree"},
+                                     std::pair{TStoreKind::EmlTree, "eml-tree"}})
+    if (const auto dir = args.Option(option))
+      targets.emplace_back(kind, *dir);
+  if (targets.size() != 1 || targets.front().second.empty())
+    throw TUsageError("give one target: --maildir DIR, --mbox-tree DIR or --eml-tree DIR");
+  TConvertOptions options;
+  if (const auto deleted = args.Option("deleted")) {
+    if (*deleted == "separate")
+      options.Deleted = TDeletedMail::Separate;
+    else if (*deleted == "same")
+      options.Deleted = TDeletedMail::Same;
+    else if (*deleted == "skip")
+      options.Deleted = TDeletedMail::Skip;
+    else
+      throw TUsageError("--deleted takes separate, same or skip");
+  }
+  for (const std::string& folder : args.Options("attachments"))
+    options.Rebuild.AttachmentsFolders.push_back(PathFromUtf8(folder));
+  options.DryRun = args.Flag("dry-run");
+
+  const std::filesystem::path top = PathFromUtf8(args.Positionals()[0]);
+  const std::filesystem::path target = PathFromUtf8(targets.front().second);
+  auto bar = ProgressFor(command, options.DryRun ? "Reading" : "Converting");
+  const TConvertReport report = ConvertMailFolder(top, targets.front().first, target, options, Observer(bar));
+  bar.reset();
+
+  for (const std::string& problem : report.Problems)
+    command.Err << "quillmend-cli: " << problem << "\n";
+  PrintTable(command.Out, report);
+  for (const TMailboxOutcome& mailbox : report.Mailboxes) {
+    if (!mailbox.Problem.empty())
+      command.Err << "quillmend-cli: " << mailbox.Name << ": " << mailbox.Problem << "\n";
+    for (const TExportFailure& failure : mailbox.Failed)
+      command.Err << "quillmend-cli: " << failure.FileName << ": " << failure.Reason << "\n";
+  }
+  for (const TMissingPart& part : report.Missing)
+    command.Err << "quillmend-cli: " << part.FileName << ": \"" << part.Name << "\" " << part.Reason << "\n";
+  if (report.DryRun)
+    command.Out << "Dry run: nothing was written.\n";
+  else if (report.Cancelled)
+    command.Out << "Stopped: the messages written so far are whole; run the same command again to go on.\n";
+  else
+    command.Out << "Converted into \"" << PathText(target) << "\"\n";
+  return report.Succeeded() ? kExitOk : kExitFailure;
+}
+
+}  // namespace quillmend::cli

@@ -1,0 +1,359 @@
+#include "outputs/mailstore.h"
+
+#include "base/readfile.h"
+#include "mime/maildate.h"
+#include "outputs/emlfolder.h"
+#include "outputs/imapnames.h"
+#include "outputs/mboxfile.h"
+#include "outputs/newfile.h"
+#include "outputs/outputfile.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace quillmend {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Windows allows no ":" in a file name; Maildir's own info separator stands there instead.
+#ifdef _WIN32
+constexpr const char* kInfo = "!2,";
+#else
+constexpr const char* kInfo = ":2,";
+#endif
+constexpr std::size_t kMostKeywords = 26;  // a to z
+
+void MakeFolder(const fs::path& folder)
+{
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec || !fs::is_directory(folder, ec))
+    throw TFileError(FileErrorMessage("Cannot create folder", folder, SystemErrorText(ec.value())));
+}
+
+// An empty file at path unless something is there already.
+void MakeEmptyFile(const fs::path& path, unsigned mode)
+{
+  bool exists = false;
+  TNewFile file(path, mode, false, exists);
+  if (!file.IsOpen() && !exists)
+    throw TFileError(FileErrorMessage("Cannot create file", path, file.Error()));
+  if (file.IsOpen())
+    file.Close();
+}
+
+// The names of the entries of folder; none when it cannot be read.
+std::vector<std::string> Names(const fs::path& folder)
+{
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+    names.push_back(PathText(it->path().filename()));
+  return names;
+}
+
+// A name as a file system holds it: the characters Windows or a POSIX system refuses, and a leading
+// dot that would hide the file, become "_".
+std::string FileSafe(std::string name)
+{
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos)
+      c = '_';
+  if (name.empty() || name.front() == '.')
+    name.insert(name.begin(), '_');
+  // Windows drops trailing dots and spaces.
+  if (name.back() == '.' || name.back() == ' ')
+    name.back() = '_';
+  return name;
+}
+
+// A folder's sink that only writes (and so only rewrites its file) once a message comes.
+class TOnDemand : public TMessageSink {
+public:
+  explicit TOnDemand(std::function<std::unique_ptr<TMessageSink>()> make) : FMake(std::move(make)) {}
+  bool Add(const TOutgoingMessage& message, const TMessageWriter& write) override
+  {
+    if (!FSink)
+      FSink = FMake();
+    return FSink->Add(message, write);
+  }
+  TExportReport Commit() override
+  {
+    TExportReport report;
+    if (FSink)
+      report = FSink->Commit();
+    FSink.reset();
+    return report;
+  }
+
+private:
+  std::function<std::unique_ptr<TMessageSink>()> FMake;
+  std::unique_ptr<TMessageSink> FSink;
+};
+
+// The keywords of one Maildir folder, as Dovecot keeps them: "<n> <keyword>" lines in
+// dovecot-keywords, the n-th a letter from a in the file names.
+class TKeywordLetters {
+public:
+  TKeywordLetters(fs::path folder, unsigned mode) : FFile(std::move(folder) / "dovecot-keywords"), FMode(mode)
+  {
+    std::error_code ec;
+    if (!fs::exists(FFile, ec))
+      return;
+    const TReadOnlyFile file(FFile);
+    std::string text(static_cast<std::size_t>(std::min<std::int64_t>(file.Size(), 1 << 20)), '\0');
+    text.resize(file.ReadAt(0, text.data(), text.size()));
+    for (std::size_t at = 0; at < text.size();) {
+      const std::size_t end = std::min(text.find('\n', at), text.size());
+      const std::string line = text.substr(at, end - at);
+      at = end + 1;
+      const std::size_t space = line.find(' ');
+      if (space == std::string::npos || space == 0 || line.find_first_not_of("0123456789") != space)
+        continue;
+      const std::size_t number = std::stoul(line.substr(0, space));
+      if (number < kMostKeywords) {
+        FNames.resize(std::max(FNames.size(), number + 1));
+        FNames[number] = line.substr(space + 1);
+      }
+    }
+  }
+
+  // The letter of keyword, given one (and written down) when new; none when all 26 are taken.
+  std::optional<char> Letter(const std::string& keyword)
+  {
+    const auto found = std::find(FNames.begin(), FNames.end(), keyword);
+    if (found != FNames.end())
+      return static_cast<char>('a' + (found - FNames.begin()));
+    auto free = std::find(FNames.begin(), FNames.end(), std::string());
+    if (free == FNames.end()) {
+      if (FNames.size() == kMostKeywords)
+        return std::nullopt;
+      FNames.emplace_back();
+      free = FNames.end() - 1;
+    }
+    *free = keyword;
+    Save();
+    return static_cast<char>('a' + (free - FNames.begin()));
+  }
+
+private:
+  void Save() const
+  {
+    std::string text;
+    for (std::size_t i = 0; i < FNames.size(); ++i)
+      if (!FNames[i].empty())
+        text += std::to_string(i) + " " + FNames[i] + "\n";
+    TOutputFile out(FFile, FMode);
+    out.Write(text);
+    out.Commit(true);
+  }
+
+  fs::path FFile;
+  unsigned FMode;
+  std::vector<std::string> FNames;
+};
+
+// "<received>.Q<id>.quillmend:2,<flags>" and "<time>-<id>.eml": the Id back out of a name.
+std::string MaildirId(std::string_view name)
+{
+  const std::size_t q = name.find(".Q");
+  if (q == std::string_view::npos)
+    return {};
+  const std::size_t end = name.find_first_of(".:!", q + 2);
+  return std::string(name.substr(q + 2, end == std::string_view::npos ? std::string_view::npos : end - q - 2));
+}
+
+std::string EmlId(std::string_view name)
+{
+  if (!name.ends_with(".eml"))
+    return {};
+  name.remove_suffix(4);
+  const std::size_t dash = name.rfind('-');
+  return dash == std::string_view::npos ? std::string() : std::string(name.substr(dash + 1));
+}
+
+}  // namespace
+
+TMailStore::TMailStore(fs::path root, unsigned mode) : FRoot(std::move(root)), FMode(mode) {}
+
+TMailStore::~TMailStore() = default;
+
+std::string TMailStore::StandardName(const TFolderName& folder, const char* inbox)
+{
+  switch (folder.Use) {
+  case TFolderUse::Inbox: return inbox;
+  case TFolderUse::Sent: return "Sent";
+  case TFolderUse::Trash: return "Trash";
+  case TFolderUse::Junk: return "Junk";
+  case TFolderUse::Plain: break;
+  }
+  return folder.Name;
+}
+
+void TMailStore::AddFolder(const TFolderPath& folder)
+{
+  for (std::size_t depth = 1; depth <= folder.size(); ++depth) {
+    const TFolderPath path(folder.begin(), folder.begin() + static_cast<std::ptrdiff_t>(depth));
+    if (!FOpen.count(path))
+      FOpen.emplace(path, Open(path));
+  }
+}
+
+bool TMailStore::Add(const TOutgoingMessage& message, const TMessageWriter& write)
+{
+  try {
+    AddFolder(message.Folder);
+  } catch (const TFileError& e) {
+    FReport.Failed.push_back({message.Name, e.what()});
+    return true;
+  }
+  TOpenFolder& folder = FOpen.at(message.Folder);
+  if (!message.Id.empty() && folder.Ids.count(message.Id)) {
+    ++FReport.Present;
+    return true;
+  }
+  if (!folder.FileName)
+    return folder.Sink->Add(message, write);
+  TOutgoingMessage named = message;
+  try {
+    named.Name = folder.FileName(message);
+  } catch (const TFileError& e) {
+    FReport.Failed.push_back({message.Name, e.what()});
+    return true;
+  }
+  const bool more = folder.Sink->Add(named, write);
+  folder.Ids.insert(message.Id);
+  return more;
+}
+
+TExportReport TMailStore::Commit()
+{
+  TExportReport report = std::exchange(FReport, {});
+  for (auto& [path, folder] : FOpen) {
+    TExportReport part = folder.Sink->Commit();
+    report.Written += part.Written;
+    report.Present += part.Present;
+    std::move(part.Failed.begin(), part.Failed.end(), std::back_inserter(report.Failed));
+    std::move(part.Renamed.begin(), part.Renamed.end(), std::back_inserter(report.Renamed));
+    std::move(part.Files.begin(), part.Files.end(), std::back_inserter(report.Files));
+  }
+  // Ids and keyword tables are read again when a folder is next written to: another run may have
+  // added to it meanwhile.
+  FOpen.clear();
+  return report;
+}
+
+TMaildirStore::TMaildirStore(fs::path root, unsigned mode) : TMailStore(std::move(root), mode) {}
+
+std::string TMaildirStore::FolderDirectory(const TFolderPath& folder)
+{
+  if (folder.size() == 1 && folder.front().Use == TFolderUse::Inbox)
+    return {};
+  std::string directory;
+  for (const TFolderName& name : folder) {
+    std::string segment = StandardName(name, "INBOX");
+    // "." divides the levels of Maildir++, and "/" no file name can hold.
+    std::replace_if(segment.begin(), segment.end(), [](char c) { return c == '.' || c == '/'; }, '_');
+    directory += '.';
+    directory += ModifiedUtf7(segment.empty() ? "_" : segment);
+  }
+  return directory;
+}
+
+TMailStore::TOpenFolder TMaildirStore::Open(const TFolderPath& folder)
+{
+  const std::string directory = FolderDirectory(folder);
+  const fs::path path = directory.empty() ? FRoot : FRoot / directory;
+  for (const char* sub : {"cur", "new", "tmp"})
+    MakeFolder(path / sub);
+  if (!directory.empty())
+    MakeEmptyFile(path / "maildirfolder", FMode);
+  TOpenFolder open;
+  for (const char* sub : {"cur", "new"})
+    for (const std::string& name : Names(path / sub))
+      if (std::string id = MaildirId(name); !id.empty())
+        open.Ids.insert(std::move(id));
+  const auto isOwn = [](std::string_view name) { return name.find(".quillmend") != std::string_view::npos; };
+  open.Sink = std::make_unique<TEmlFolder>(path / "cur", FMode, TExisting::Keep, TKeptFiles(), isOwn);
+  auto letters = std::make_shared<TKeywordLetters>(path, FMode);
+  open.FileName = [letters, path](const TOutgoingMessage& message) {
+    std::string flags;
+    if (message.Flags.Draft)
+      flags += 'D';
+    if (message.Flags.Forwarded)
+      flags += 'P';
+    if (message.Flags.Answered)
+      flags += 'R';
+    if (message.Flags.Seen)
+      flags += 'S';
+    std::string keywords;
+    try {
+      for (const std::string& keyword : message.Keywords)
+        if (const std::optional<char> letter = letters->Letter(keyword))
+          keywords += *letter;
+    } catch (const TFileError& e) {
+      throw TFileError(FileErrorMessage("Cannot write file", path / "dovecot-keywords", e.what()));
+    }
+    std::sort(keywords.begin(), keywords.end());
+    keywords.erase(std::unique(keywords.begin(), keywords.end()), keywords.end());
+    return std::to_string(message.Received.value_or(0)) + ".Q" + message.Id + ".quillmend" + kInfo + flags + keywords;
+  };
+  return open;
+}
+
+TMboxTree::TMboxTree(fs::path root, unsigned mode) : TMailStore(std::move(root), mode) {}
+
+fs::path TMboxTree::FolderFile(const TFolderPath& folder)
+{
+  fs::path file;
+  for (std::size_t i = 0; i < folder.size(); ++i) {
+    const std::string name = FileSafe(StandardName(folder[i], "Inbox"));
+    file /= PathFromUtf8(i + 1 < folder.size() ? name + ".sbd" : name);
+  }
+  return file;
+}
+
+TMailStore::TOpenFolder TMboxTree::Open(const TFolderPath& folder)
+{
+  const fs::path file = FRoot / FolderFile(folder);
+  MakeFolder(file.parent_path());
+  MakeEmptyFile(file, FMode);
+  TOpenFolder open;
+  for (std::string& id : TMboxFile::HeaderValues(file, kIdField))
+    open.Ids.insert(std::move(id));
+  const unsigned mode = FMode;
+  open.Sink = std::make_unique<TOnDemand>([file, mode] {
+    return std::make_unique<TMboxFile>(file, mode, TExisting::Append, TKeptFiles(), TMboxFlavour::Thunderbird);
+  });
+  return open;
+}
+
+TEmlTree::TEmlTree(fs::path root, unsigned mode) : TMailStore(std::move(root), mode) {}
+
+fs::path TEmlTree::FolderPath(const TFolderPath& folder)
+{
+  fs::path path;
+  for (const TFolderName& name : folder)
+    path /= PathFromUtf8(FileSafe(StandardName(name, "INBOX")));
+  return path;
+}
+
+TMailStore::TOpenFolder TEmlTree::Open(const TFolderPath& folder)
+{
+  const fs::path path = FRoot / FolderPath(folder);
+  MakeFolder(path);
+  TOpenFolder open;
+  for (const std::string& name : Names(path))
+    if (std::string id = EmlId(name); !id.empty())
+      open.Ids.insert(std::move(id));
+  const auto isOwn = [](std::string_view name) { return name.ends_with(".eml"); };
+  open.Sink = std::make_unique<TEmlFolder>(path, FMode, TExisting::Keep, TKeptFiles(), isOwn);
+  open.FileName = [](const TOutgoingMessage& message) {
+    return CompactTime(message.Received.value_or(0)) + "-" + message.Id + ".eml";
+  };
+  return open;
+}
+
+}  // namespace quillmend
