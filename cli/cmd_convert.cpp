@@ -5,8 +5,6 @@
 #include "document/convert.h"
 
 #include <algorithm>
-#include <iomanip>
-#include <sstream>
 
 namespace quillmend::cli {
 
@@ -18,39 +16,20 @@ std::size_t Width(const std::string& text)
   return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
 }
 
-// The table at the end: a row a mailbox, then the sums.
+// The table at the end, in columns: names left, numbers right.
 void PrintTable(std::ostream& out, const TConvertReport& report)
 {
-  const std::vector<std::string> heads = {"found", "in index", "deleted", report.DryRun ? "to write" : "written",
-                                          "present", "parts missing", "failed"};
-  const std::string all = "all " + std::to_string(report.Mailboxes.size()) + " mailboxes";
-  std::size_t nameWidth = Width(all);
-  for (const TMailboxOutcome& mailbox : report.Mailboxes)
-    nameWidth = std::max(nameWidth, Width(mailbox.Name));
-  const auto row = [&](const std::string& name, const std::vector<std::string>& cells) {
-    out << name << std::string(nameWidth - Width(name), ' ');
-    for (std::size_t i = 0; i < cells.size(); ++i)
-      out << "  " << std::setw(static_cast<int>(heads[i].size())) << cells[i];
+  const std::vector<std::vector<std::string>> table = ReportTable(report);
+  std::vector<std::size_t> widths(table.front().size(), 0);
+  for (const std::vector<std::string>& row : table)
+    for (std::size_t i = 0; i < row.size(); ++i)
+      widths[i] = std::max(widths[i], Width(row[i]));
+  for (const std::vector<std::string>& row : table) {
+    out << row[0] << std::string(widths[0] - Width(row[0]), ' ');
+    for (std::size_t i = 1; i < row.size(); ++i)
+      out << "  " << std::string(widths[i] - Width(row[i]), ' ') << row[i];
     out << "\n";
-  };
-  row("mailbox", heads);
-  TMailboxOutcome sum;
-  for (const TMailboxOutcome& m : report.Mailboxes) {
-    row(m.Name, {std::to_string(m.Found), std::to_string(m.InIndex), std::to_string(m.Deleted),
-                 std::to_string(m.Written), std::to_string(m.Present), std::to_string(m.MissingParts),
-                 m.Unreadable ? "unread" : std::to_string(m.Failed.size())});
-    sum.Found += m.Found;
-    sum.InIndex += m.InIndex;
-    sum.Deleted += m.Deleted;
-    sum.Written += m.Written;
-    sum.Present += m.Present;
-    sum.MissingParts += m.MissingParts;
-    sum.Failed.resize(sum.Failed.size() + m.Failed.size() + (m.Unreadable ? 1 : 0));
   }
-  row(all,
-      {std::to_string(sum.Found), std::to_string(sum.InIndex), std::to_string(sum.Deleted),
-       std::to_string(sum.Written), std::to_string(sum.Present), std::to_string(sum.MissingParts),
-       std::to_string(sum.Failed.size())});
 }
 
 }  // namespace

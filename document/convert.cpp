@@ -317,6 +317,37 @@ bool Inside(const fs::path& inner, const fs::path& top)
 
 }  // namespace
 
+std::vector<std::vector<std::string>> ReportTable(const TConvertReport& report)
+{
+  std::vector<std::vector<std::string>> table = {{"mailbox", "found", "in index", "deleted",
+                                                  report.DryRun ? "to write" : "written", "present", "parts missing",
+                                                  "failed"}};
+  TMailboxOutcome sum;
+  std::size_t failed = 0;
+  const auto row = [](const std::string& name, const TMailboxOutcome& m, const std::string& failures) {
+    return std::vector<std::string>{name,
+                                    std::to_string(m.Found),
+                                    std::to_string(m.InIndex),
+                                    std::to_string(m.Deleted),
+                                    std::to_string(m.Written),
+                                    std::to_string(m.Present),
+                                    std::to_string(m.MissingParts),
+                                    failures};
+  };
+  for (const TMailboxOutcome& m : report.Mailboxes) {
+    table.push_back(row(m.Name, m, m.Unreadable ? "unreadable" : std::to_string(m.Failed.size())));
+    sum.Found += m.Found;
+    sum.InIndex += m.InIndex;
+    sum.Deleted += m.Deleted;
+    sum.Written += m.Written;
+    sum.Present += m.Present;
+    sum.MissingParts += m.MissingParts;
+    failed += m.Failed.size() + (m.Unreadable ? 1 : 0);
+  }
+  table.push_back(row("all " + std::to_string(report.Mailboxes.size()) + " mailboxes", sum, std::to_string(failed)));
+  return table;
+}
+
 bool TConvertReport::Succeeded() const
 {
   if (Cancelled)

@@ -61,6 +61,10 @@ struct TConvertReport {
   bool Succeeded() const;
 };
 
+// The report as a table, for a terminal or a window: the column heads, a row a mailbox (its name,
+// then found, in index, deleted, written, present, parts missing, failed), and a last row of sums.
+std::vector<std::vector<std::string>> ReportTable(const TConvertReport& report);
+
 // Converts the Eudora folder top into a store of kind at target (made when missing). Mailboxes are
 // only read. A cancel stops after the message in flight and leaves only whole messages. Throws
 // TFileError when top is no Eudora folder or target cannot be made or lies inside top.

@@ -5,7 +5,7 @@ _quillmend_cli()
   local cur prev words cword
   _init_completion || return
 
-  local commands="list show export find"
+  local commands="list show export convert find"
   if [[ $cword -eq 1 ]]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
     return
@@ -16,6 +16,7 @@ _quillmend_cli()
     list) options="--keyword --format --status --not-in-index --sort --reverse --threads" ;;
     show) options="--raw" ;;
     export) options="--keyword --messages --not-in-index --overwrite --rebuild --mbox --attachments" ;;
+    convert) options="--maildir --mbox-tree --eml-tree --deleted --attachments --dry-run" ;;
     find) options="--null -0" ;;
     *) return ;;
   esac
@@ -36,8 +37,12 @@ _quillmend_cli()
       _filedir
       return
       ;;
-    --attachments)
+    --attachments | --maildir | --mbox-tree | --eml-tree)
       _filedir -d
+      return
+      ;;
+    --deleted)
+      COMPREPLY=($(compgen -W "separate same skip" -- "$cur"))
       return
       ;;
   esac
@@ -56,12 +61,12 @@ _quillmend_cli()
   local positional=0
   for ((i = 2; i < cword; i++)); do
     case ${words[i]} in
-      --keyword | --format | --messages | --sort | --mbox | --attachments) ((i++)) ;;
+      --keyword | --format | --messages | --sort | --mbox | --attachments | --maildir | --mbox-tree | --eml-tree | --deleted) ((i++)) ;;
       -*) ;;
       *) ((positional++)) ;;
     esac
   done
-  if [[ ${words[1]} == find || ( ${words[1]} == export && $positional -ge 1 ) ]]; then
+  if [[ ${words[1]} == find || ${words[1]} == convert || ( ${words[1]} == export && $positional -ge 1 ) ]]; then
     _filedir -d
   elif [[ $positional -eq 0 ]]; then
     _filedir mbx
