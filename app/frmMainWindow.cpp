@@ -10,6 +10,7 @@
 #include "app/wait/parsewaitfrm.h"
 #include "app/wait/waitfrm.h"
 #include "base/readfile.h"
+#include "document/convert.h"
 #include "document/export.h"
 
 #include <QAction>
@@ -126,6 +127,23 @@ QToolButton* SpeedButton(QWidget* parent, const char* name, const QString& capti
   button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   button->setGeometry(left, 8, 100, 89);
   return button;
+}
+
+// The top of the Eudora folder mailbox lies in, or empty for none: Windows Eudora keeps a
+// descmap.pce at every level of its tree, Mac Eudora its mailboxes anywhere below Mail Folder.
+std::filesystem::path EudoraTop(const std::filesystem::path& mailbox)
+{
+  if (mailbox.empty())
+    return {};
+  std::error_code ec;
+  std::filesystem::path folder = std::filesystem::absolute(mailbox, ec).parent_path();
+  if (!std::filesystem::exists(folder / "descmap.pce", ec))
+    for (std::filesystem::path up = folder; up.has_relative_path(); up = up.parent_path())
+      if (up.filename() == "Mail Folder")
+        return up.parent_path();
+  while (folder.has_relative_path() && std::filesystem::exists(folder.parent_path() / "descmap.pce", ec))
+    folder = folder.parent_path();
+  return folder;
 }
 
 }  // namespace
@@ -291,6 +309,9 @@ void TfrmMain::BuildControls()
   mnuExportMbox = item(fileMenu, "mnuExportMbox", QStringLiteral("Export Selected To Mbox File..."),
                        QKeySequence(Qt::CTRL | Qt::Key_M));
   fileMenu->addSeparator();
+  mnuConvertFolder =
+      item(fileMenu, "mnuConvertFolder", QStringLiteral("Convert Whole Mail Folder..."), QKeySequence());
+  fileMenu->addSeparator();
   Exit1 = item(fileMenu, "Exit1", QStringLiteral("Exit"), QKeySequence::Quit);
   mnuSelectAll = new QAction(QStringLiteral("Quick Select All"), this);
   mnuSelectAll->setObjectName(QStringLiteral("mnuSelectAll"));
@@ -337,6 +358,7 @@ void TfrmMain::BuildControls()
   connect(mnuSelectAll, &QAction::triggered, this, command(&TfrmMain::sbSelectAllClick));
   connect(mnuDeselectAll, &QAction::triggered, this, command(&TfrmMain::sbDeselectAllClick));
   connect(mnuExportMbox, &QAction::triggered, this, command(&TfrmMain::mnuExportMboxClick));
+  connect(mnuConvertFolder, &QAction::triggered, this, command(&TfrmMain::mnuConvertFolderClick));
 }
 
 QMenu* TfrmMain::ViewMenu()
@@ -856,6 +878,67 @@ void TfrmMain::ShowRebuildReport(const TRebuildReport& report)
                           });
   FUi->ShowMessage(report.Succeeded() ? TMessageKind::Information : TMessageKind::Error,
                    report.Succeeded() ? QStringLiteral("Information") : QStringLiteral("Error"), message);
+}
+
+void TfrmMain::mnuConvertFolderClick()
+{
+  TConvertRequest proposed;
+  proposed.EudoraFolder = EudoraTop(FMailbox.Path());
+  const std::optional<TConvertRequest> request = FUi->AskConvert(proposed);
+  if (!request)
+    return;
+  auto* progress = new TfrmParseWait(100);
+  progress->setAttribute(Qt::WA_DeleteOnClose);
+  progress->Follow(*FJobs, this, kExportProgressDelay);
+  auto report = std::make_shared<TConvertReport>();
+  StartJob(
+      [report, request = *request](TProgressObserver& observer) {
+        TConvertOptions options;
+        options.Deleted = request.Deleted;
+        *report = ConvertMailFolder(request.EudoraFolder, request.Kind, request.Target, options, &observer);
+      },
+      [this, report, target = request->Target](std::exception_ptr error) {
+        if (error)
+          std::rethrow_exception(error);
+        ShowConvertReport(*report, target);
+      });
+}
+
+void TfrmMain::ShowConvertReport(const TConvertReport& report, const std::filesystem::path& target)
+{
+  const auto text = [](const std::string& s) { return QString::fromStdString(s); };
+  const QString where = QDir::toNativeSeparators(PathToQString(target));
+  QStringList notes;
+  if (report.Cancelled)
+    notes << QStringLiteral(
+        "Cancelled: the messages written so far are whole; converting again goes on from there.");
+  else if (report.Succeeded())
+    notes << QStringLiteral("Converted into %1").arg(where);
+  else
+    notes << QStringLiteral("Converted into %1, except for what is listed below.").arg(where);
+  for (const std::string& problem : report.Problems)
+    notes << text(problem);
+  for (const TMailboxOutcome& mailbox : report.Mailboxes) {
+    if (!mailbox.Problem.empty())
+      notes << QStringLiteral("%1: %2").arg(text(mailbox.Name), text(mailbox.Problem));
+    for (const TExportFailure& failure : mailbox.Failed)
+      notes << QStringLiteral("%1: %2").arg(text(failure.FileName), text(failure.Reason));
+  }
+  for (const TMissingPart& part : report.Missing)
+    notes << QStringLiteral("%1: \"%2\" %3").arg(text(part.FileName), text(part.Name), text(part.Reason));
+
+  const std::vector<std::vector<std::string>> table = ReportTable(report);
+  const auto line = [&](const std::vector<std::string>& cells) {
+    QStringList row;
+    for (const std::string& cell : cells)
+      row << text(cell);
+    return row;
+  };
+  QList<QStringList> rows;
+  for (std::size_t i = 1; i < table.size(); ++i)
+    rows << line(table[i]);
+  FUi->ShowTable(QStringLiteral("Convert Whole Mail Folder"), line(table.front()), rows,
+                 notes.join(QLatin1Char('\n')));
 }
 
 void TfrmMain::sbSelectAllClick() { FModel->SetAllChecked(true); }

@@ -1,6 +1,6 @@
 #pragma once
 // The main window: the file tree, the message list with its filter and sort, the preview, and the
-// commands Open File, Auto Scan, Export Selected and Help. The mailbox itself is a TMailbox; the
+// commands Open File, Auto Scan, Export Selected, Convert Whole Mail Folder and Help. The mailbox itself is a TMailbox; the
 // window shows it and runs its long work on a job thread, listening for the result.
 
 #include "discovery/mbxfiles.h"
@@ -42,6 +42,7 @@ class TEmailSortProxy;
 class TJobRunner;
 class TPreviewBrowser;
 class TUserInterface;
+struct TConvertReport;
 
 class TfrmMain : public QMainWindow {
   Q_OBJECT
@@ -135,12 +136,14 @@ private:
                                                         const TRebuildOptions&, TProgressObserver&)>;
   void StartRebuild(TRebuildExporter exporter);
   void ShowRebuildReport(const TRebuildReport& report);
+  void ShowConvertReport(const TConvertReport& report, const std::filesystem::path& target);
 
   void sbOpenDbxClick();
   void sbAutoScanClick();
   void sbSaveEmailClick();
   void mnuExportRebuiltClick();
   void mnuExportMboxClick();
+  void mnuConvertFolderClick();
   void sbSelectAllClick();
   void sbDeselectAllClick();
   void btnApplyFilterClick();
@@ -191,6 +194,7 @@ private:
   QAction* mnuDeselectAll;
   QAction* mnuExportRebuilt;
   QAction* mnuExportMbox;
+  QAction* mnuConvertFolder;
   QAction* Exit1;
   QAction* mnuHelp;
   QAction* mnuAbout;

@@ -1,5 +1,6 @@
 #include "app/userinterface.h"
 
+#include "app/frmConvert.h"
 #include "app/shell/BrowseForFolderU.h"
 
 #include <QDesktopServices>
@@ -31,5 +32,20 @@ QString TDesktopInterface::BrowseForFolder(const QString& prompt, const QString&
 }
 
 bool TDesktopInterface::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+std::optional<TConvertRequest> TDesktopInterface::AskConvert(const TConvertRequest& proposed)
+{
+  TfrmConvert dialog(proposed, FOwner);
+  if (dialog.exec() != QDialog::Accepted)
+    return std::nullopt;
+  return dialog.Request();
+}
+
+void TDesktopInterface::ShowTable(const QString& title, const QStringList& heads, const QList<QStringList>& rows,
+                                  const QString& notes)
+{
+  TfrmTable dialog(title, heads, rows, notes, FOwner);
+  dialog.exec();
+}
 
 }  // namespace quillmend

@@ -3,14 +3,31 @@
 // pickers, and the browser. The program uses the desktop's; tests preset their own answers, so no
 // test ever waits on a modal dialog.
 
+#include "document/convert.h"
+
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
+
+#include <filesystem>
+#include <optional>
 
 class QWidget;
 
 namespace quillmend {
 
 enum class TMessageKind { Error, Information };
+
+// What Convert Whole Mail Folder is to do: the Eudora folder, into a store of Kind at Target.
+struct TConvertRequest {
+  std::filesystem::path EudoraFolder;
+  TStoreKind Kind = TStoreKind::Maildir;
+  std::filesystem::path Target;
+  TDeletedMail Deleted = TDeletedMail::Separate;
+
+  bool operator==(const TConvertRequest&) const = default;
+};
 
 class TUserInterface {
 public:
@@ -25,6 +42,11 @@ public:
   virtual QString BrowseForFolder(const QString& prompt, const QString& initialFolder, bool allowNewFolder) = 0;
   // Shows url in the default browser; false when no program would take it.
   virtual bool OpenUrl(const QUrl& url) = 0;
+  // The conversion the user settled on, starting from proposed; none when cancelled.
+  virtual std::optional<TConvertRequest> AskConvert(const TConvertRequest& proposed) = 0;
+  // A modal table: heads over rows, the first column naming each row, and notes under it.
+  virtual void ShowTable(const QString& title, const QStringList& heads, const QList<QStringList>& rows,
+                         const QString& notes) = 0;
 };
 
 class TDesktopInterface : public TUserInterface {
@@ -35,6 +57,9 @@ public:
   QString GetSaveFileName(const QString& title, const QString& filter, const QString& folder) override;
   QString BrowseForFolder(const QString& prompt, const QString& initialFolder, bool allowNewFolder) override;
   bool OpenUrl(const QUrl& url) override;
+  std::optional<TConvertRequest> AskConvert(const TConvertRequest& proposed) override;
+  void ShowTable(const QString& title, const QStringList& heads, const QList<QStringList>& rows,
+                 const QString& notes) override;
 
 private:
   QWidget* FOwner;

@@ -132,7 +132,7 @@ public:
         if (FReport.Cancelled)
           break;
       }
-    } catch (const TCancelled&) {
+    } catch (const TCancelled&) {  // before the first mailbox
       FReport.Cancelled = true;
     }
     return std::move(FReport);
@@ -169,16 +169,21 @@ private:
     } catch (const TFileError& e) {
       outcome.Problem = e.what();
       outcome.Unreadable = true;
+    } catch (const TCancelled&) {
+      FReport.Cancelled = true;
     }
-    for (const fs::path& backup : mailbox.Backups) {
+    for (std::size_t i = 0; i < mailbox.Backups.size() && !FReport.Cancelled; ++i) {
       try {
-        TMailbox old(backup);
+        TMailbox old(mailbox.Backups[i]);
         old.Load(&FInner);
         Each(old, outcome, false);
       } catch (const TFileError& e) {
-        outcome.Failed.push_back({PathText(backup.filename()), e.what()});
+        outcome.Failed.push_back({PathText(mailbox.Backups[i].filename()), e.what()});
+      } catch (const TCancelled&) {
+        FReport.Cancelled = true;
       }
     }
+    // What was written before a cancel is made durable and counted: only whole messages.
     if (FStore) {
       TExportReport written = FStore->Commit();
       outcome.Written = written.Written;

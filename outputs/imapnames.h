@@ -11,7 +11,7 @@ namespace quillmend {
 std::string ModifiedUtf7(std::string_view utf8);
 
 // text as an IMAP atom, fit to be a keyword: each character an atom cannot hold (space, controls,
-// ( ) { % * " \ ] and what is not ASCII) becomes "_". "Work & Play" -> "Work___Play".
+// ( ) { % * " \ ] and what is not ASCII) becomes "_". "Work & Play" -> "Work_&_Play".
 std::string ImapAtom(std::string_view text);
 
 }  // namespace quillmend

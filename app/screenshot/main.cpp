@@ -26,6 +26,11 @@ public:
   QString GetSaveFileName(const QString&, const QString&, const QString&) override { return {}; }
   QString BrowseForFolder(const QString&, const QString&, bool) override { return {}; }
   bool OpenUrl(const QUrl&) override { return false; }
+  std::optional<quillmend::TConvertRequest> AskConvert(const quillmend::TConvertRequest&) override
+  {
+    return std::nullopt;
+  }
+  void ShowTable(const QString&, const QStringList&, const QList<QStringList>&, const QString&) override {}
   bool Failed = false;
 
 private:

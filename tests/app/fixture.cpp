@@ -57,6 +57,23 @@ bool TFakeInterface::OpenUrl(const QUrl& url)
   return OpenUrlResult;
 }
 
+std::optional<TConvertRequest> TFakeInterface::AskConvert(const TConvertRequest& proposed)
+{
+  Asked << QStringLiteral("Convert Whole Mail Folder");
+  ProposedConversions.push_back(proposed);
+  if (ConvertAnswers.empty())
+    return std::nullopt;
+  std::optional<TConvertRequest> answer = ConvertAnswers.front();
+  ConvertAnswers.pop_front();
+  return answer;
+}
+
+void TFakeInterface::ShowTable(const QString& title, const QStringList& heads, const QList<QStringList>& rows,
+                               const QString& notes)
+{
+  Tables.push_back({title, heads, rows, notes});
+}
+
 QString ToQString(const std::filesystem::path& path) { return PathToQString(path); }
 
 void TMainWindowTest::SetUp()

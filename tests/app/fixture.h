@@ -15,6 +15,7 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <vector>
 
@@ -39,15 +40,28 @@ public:
   QString GetSaveFileName(const QString& title, const QString& filter, const QString& folder) override;
   QString BrowseForFolder(const QString& prompt, const QString& initialFolder, bool allowNewFolder) override;
   bool OpenUrl(const QUrl& url) override;
+  std::optional<TConvertRequest> AskConvert(const TConvertRequest& proposed) override;
+  void ShowTable(const QString& title, const QStringList& heads, const QList<QStringList>& rows,
+                 const QString& notes) override;
+
+  struct TTable {
+    QString Title;
+    QStringList Heads;
+    QList<QStringList> Rows;
+    QString Notes;
+  };
 
   // Answers, taken in turn; a dialog asked with none left counts as cancelled.
   std::deque<QString> OpenAnswers;
   std::deque<QString> FolderAnswers;
   std::deque<QString> SaveAnswers;
   bool OpenUrlResult = true;
+  std::deque<std::optional<TConvertRequest>> ConvertAnswers;
 
   std::vector<TMessage> Messages;
   std::vector<QUrl> OpenedUrls;
+  std::vector<TConvertRequest> ProposedConversions;
+  std::vector<TTable> Tables;
   QStringList Asked;  // every dialog's title or prompt, in order
   QString OpenFilter;
   bool AllowedNewFolder = false;

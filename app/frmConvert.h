@@ -1,0 +1,50 @@
+#pragma once
+// File > Convert Whole Mail Folder: where the Eudora folder is, what to make of it and where, and
+// what becomes of the deleted mail. And the table the conversion's report is shown in.
+
+#include "app/userinterface.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QDialogButtonBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTableWidget;
+
+namespace quillmend {
+
+class TfrmConvert : public QDialog {
+  Q_OBJECT
+public:
+  explicit TfrmConvert(const TConvertRequest& proposed, QWidget* parent = nullptr);
+
+  // What the controls say now.
+  TConvertRequest Request() const;
+
+  QLineEdit* edtEudoraFolder;
+  QPushButton* btnBrowseEudora;
+  QComboBox* cboFormat;
+  QLineEdit* edtTarget;
+  QPushButton* btnBrowseTarget;
+  QComboBox* cboDeleted;
+  QDialogButtonBox* Buttons;
+
+private:
+  void Browse(QLineEdit* edit, const QString& title);
+  void UpdateOk();
+};
+
+// A report as a read-only table, its numbers right-aligned, with notes under it.
+class TfrmTable : public QDialog {
+  Q_OBJECT
+public:
+  TfrmTable(const QString& title, const QStringList& heads, const QList<QStringList>& rows, const QString& notes,
+            QWidget* parent = nullptr);
+
+  QTableWidget* Table;
+  QPlainTextEdit* Notes;
+};
+
+}  // namespace quillmend
