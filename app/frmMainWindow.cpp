@@ -309,8 +309,7 @@ void TfrmMain::BuildControls()
   mnuExportMbox = item(fileMenu, "mnuExportMbox", QStringLiteral("Export Selected To Mbox File..."),
                        QKeySequence(Qt::CTRL | Qt::Key_M));
   fileMenu->addSeparator();
-  mnuConvertFolder =
-      item(fileMenu, "mnuConvertFolder", QStringLiteral("Convert Whole Mail Folder..."), QKeySequence());
+  mnuConvertFolder = item(fileMenu, "mnuConvertFolder", QStringLiteral("Convert Whole Mail Folder..."), QKeySequence());
   fileMenu->addSeparator();
   Exit1 = item(fileMenu, "Exit1", QStringLiteral("Exit"), QKeySequence::Quit);
   mnuSelectAll = new QAction(QStringLiteral("Quick Select All"), this);
@@ -910,22 +909,13 @@ void TfrmMain::ShowConvertReport(const TConvertReport& report, const std::filesy
   const QString where = QDir::toNativeSeparators(PathToQString(target));
   QStringList notes;
   if (report.Cancelled)
-    notes << QStringLiteral(
-        "Cancelled: the messages written so far are whole; converting again goes on from there.");
+    notes << QStringLiteral("Cancelled: the messages written so far are whole; converting again goes on from there.");
   else if (report.Succeeded())
     notes << QStringLiteral("Converted into %1").arg(where);
   else
     notes << QStringLiteral("Converted into %1, except for what is listed below.").arg(where);
-  for (const std::string& problem : report.Problems)
-    notes << text(problem);
-  for (const TMailboxOutcome& mailbox : report.Mailboxes) {
-    if (!mailbox.Problem.empty())
-      notes << QStringLiteral("%1: %2").arg(text(mailbox.Name), text(mailbox.Problem));
-    for (const TExportFailure& failure : mailbox.Failed)
-      notes << QStringLiteral("%1: %2").arg(text(failure.FileName), text(failure.Reason));
-  }
-  for (const TMissingPart& part : report.Missing)
-    notes << QStringLiteral("%1: \"%2\" %3").arg(text(part.FileName), text(part.Name), text(part.Reason));
+  for (const std::string& note : ReportNotes(report))
+    notes << text(note);
 
   const std::vector<std::vector<std::string>> table = ReportTable(report);
   const auto line = [&](const std::vector<std::string>& cells) {
@@ -937,8 +927,7 @@ void TfrmMain::ShowConvertReport(const TConvertReport& report, const std::filesy
   QList<QStringList> rows;
   for (std::size_t i = 1; i < table.size(); ++i)
     rows << line(table[i]);
-  FUi->ShowTable(QStringLiteral("Convert Whole Mail Folder"), line(table.front()), rows,
-                 notes.join(QLatin1Char('\n')));
+  FUi->ShowTable(QStringLiteral("Convert Whole Mail Folder"), line(table.front()), rows, notes.join(QLatin1Char('\n')));
 }
 
 void TfrmMain::sbSelectAllClick() { FModel->SetAllChecked(true); }

@@ -1,7 +1,8 @@
 #pragma once
 // The main window: the file tree, the message list with its filter and sort, the preview, and the
-// commands Open File, Auto Scan, Export Selected, Convert Whole Mail Folder and Help. The mailbox itself is a TMailbox; the
-// window shows it and runs its long work on a job thread, listening for the result.
+// commands Open File, Auto Scan, Export Selected, Convert Whole Mail Folder and Help. The mailbox
+// itself is a TMailbox; the window shows it and runs its long work on a job thread, listening for
+// the result.
 
 #include "discovery/mbxfiles.h"
 #include "document/mailbox.h"

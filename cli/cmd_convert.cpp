@@ -64,17 +64,9 @@ int RunConvert(const TCommand& command, const TArgs& args)
   const TConvertReport report = ConvertMailFolder(top, targets.front().first, target, options, Observer(bar));
   bar.reset();
 
-  for (const std::string& problem : report.Problems)
-    command.Err << "quillmend-cli: " << problem << "\n";
   PrintTable(command.Out, report);
-  for (const TMailboxOutcome& mailbox : report.Mailboxes) {
-    if (!mailbox.Problem.empty())
-      command.Err << "quillmend-cli: " << mailbox.Name << ": " << mailbox.Problem << "\n";
-    for (const TExportFailure& failure : mailbox.Failed)
-      command.Err << "quillmend-cli: " << failure.FileName << ": " << failure.Reason << "\n";
-  }
-  for (const TMissingPart& part : report.Missing)
-    command.Err << "quillmend-cli: " << part.FileName << ": \"" << part.Name << "\" " << part.Reason << "\n";
+  for (const std::string& note : ReportNotes(report))
+    command.Err << "quillmend-cli: " << note << "\n";
   if (report.DryRun)
     command.Out << "Dry run: nothing was written.\n";
   else if (report.Cancelled)

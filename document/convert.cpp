@@ -353,6 +353,20 @@ std::vector<std::vector<std::string>> ReportTable(const TConvertReport& report)
   return table;
 }
 
+std::vector<std::string> ReportNotes(const TConvertReport& report)
+{
+  std::vector<std::string> notes = report.Problems;
+  for (const TMailboxOutcome& mailbox : report.Mailboxes) {
+    if (!mailbox.Problem.empty())
+      notes.push_back(mailbox.Name + ": " + mailbox.Problem);
+    for (const TExportFailure& failure : mailbox.Failed)
+      notes.push_back(failure.FileName + ": " + failure.Reason);
+  }
+  for (const TMissingPart& part : report.Missing)
+    notes.push_back(part.FileName + ": \"" + part.Name + "\" " + part.Reason);
+  return notes;
+}
+
 bool TConvertReport::Succeeded() const
 {
   if (Cancelled)

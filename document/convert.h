@@ -65,6 +65,10 @@ struct TConvertReport {
 // then found, in index, deleted, written, present, parts missing, failed), and a last row of sums.
 std::vector<std::vector<std::string>> ReportTable(const TConvertReport& report);
 
+// What the report says beyond the table, a line each: the tree's entries skipped, each mailbox's
+// problem and failures, and each attachment or image not found.
+std::vector<std::string> ReportNotes(const TConvertReport& report);
+
 // Converts the Eudora folder top into a store of kind at target (made when missing). Mailboxes are
 // only read. A cancel stops after the message in flight and leaves only whole messages. Throws
 // TFileError when top is no Eudora folder or target cannot be made or lies inside top.

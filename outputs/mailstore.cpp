@@ -17,12 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Windows allows no ":" in a file name; Maildir's own info separator stands there instead.
-#ifdef _WIN32
-constexpr const char* kInfo = "!2,";
-#else
-constexpr const char* kInfo = ":2,";
-#endif
 constexpr std::size_t kMostKeywords = 26;  // a to z
 
 void MakeFolder(const fs::path& folder)
@@ -298,7 +292,8 @@ TMailStore::TOpenFolder TMaildirStore::Open(const TFolderPath& folder)
     }
     std::sort(keywords.begin(), keywords.end());
     keywords.erase(std::unique(keywords.begin(), keywords.end()), keywords.end());
-    return std::to_string(message.Received.value_or(0)) + ".Q" + message.Id + ".quillmend" + kInfo + flags + keywords;
+    return std::to_string(message.Received.value_or(0)) + ".Q" + message.Id + ".quillmend" + TMaildirStore::kInfo +
+           flags + keywords;
   };
   return open;
 }

@@ -58,6 +58,13 @@ private:
 // letters named in the folder's dovecot-keywords.
 class TMaildirStore : public TMailStore {
 public:
+  // What stands before the flags: Windows allows no ":" in a file name, so "!" stands there instead.
+#ifdef _WIN32
+  static constexpr const char* kInfo = "!2,";
+#else
+  static constexpr const char* kInfo = ":2,";
+#endif
+
   TMaildirStore(std::filesystem::path root, unsigned mode);
 
   // The folder's directory below root: "" for INBOX, ".Work.Projects".

@@ -58,6 +58,8 @@ public:
   QString GetSaveFileName(const QString&, const QString&, const QString&) override { return {}; }
   QString BrowseForFolder(const QString&, const QString&, bool) override { return {}; }
   bool OpenUrl(const QUrl&) override { return false; }
+  std::optional<quillmend::TConvertRequest> AskConvert(const quillmend::TConvertRequest&) override { return std::nullopt; }
+  void ShowTable(const QString&, const QStringList&, const QList<QStringList>&, const QString&) override {}
 };
 
 // Times work up to the end of the job it starts, if any, and the repaint that shows its result.

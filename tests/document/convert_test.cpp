@@ -96,7 +96,8 @@ std::map<std::string, TStored> ReadMaildir(const fs::path& root)
       const std::size_t subject = text.find("\nSubject: ") + 10;
       const std::string key = text.substr(subject, text.find('\n', subject) - subject);
       EXPECT_EQ(messages.count(key), 0u) << key << " twice";
-      messages[key] = {name == "cur" ? "" : name, fileName.substr(fileName.find(":2,") + 3), text};
+      const std::size_t info = fileName.find(TMaildirStore::kInfo);
+      messages[key] = {name == "cur" ? "" : name, info == std::string::npos ? "?" : fileName.substr(info + 3), text};
     }
   }
   return messages;
@@ -212,18 +213,22 @@ TEST(Convert, DryRunWritesNothingAndATargetInsideTheSourceIsRefused)
   EXPECT_FALSE(fs::exists(dir.Path() / "inside"));
 }
 
-TEST(Convert, RealWindowsFolderGivesItsFiveMessagesUnreadInInbox)
+TEST(Convert, RealFoldersGiveTheirFiveMessagesUnreadInInbox)
 {
-  const TTempDir dir;
-  const TConvertReport report =
-      ConvertMailFolder(test::DataFile("eudora-windows-7.1"), TStoreKind::Maildir, dir.Path(), {});
-  ASSERT_TRUE(report.Succeeded());
-  const std::map<std::string, TStored> stored = ReadMaildir(dir.Path());
-  EXPECT_EQ(stored.size(), 5u);
-  for (const auto& [subject, m] : stored) {
-    EXPECT_EQ(m.Folder, "") << subject;
-    EXPECT_EQ(m.Flags, "") << subject;
+  for (const char* folder : {"eudora-windows-7.1", "eudora-mac-6.2.4"}) {
+    SCOPED_TRACE(folder);
+    const TTempDir dir;
+    const TConvertReport report = ConvertMailFolder(test::DataFile(folder), TStoreKind::Maildir, dir.Path(), {});
+    ASSERT_TRUE(report.Succeeded());
+    const std::map<std::string, TStored> stored = ReadMaildir(dir.Path());
+    EXPECT_EQ(stored.size(), 5u);
+    for (const auto& [subject, m] : stored) {
+      EXPECT_EQ(m.Folder, "") << subject;
+      EXPECT_EQ(m.Flags, "") << subject;
+    }
   }
+  const TTempDir dir;
+  ConvertMailFolder(test::DataFile("eudora-windows-7.1"), TStoreKind::Maildir, dir.Path(), {});
   for (const char* folder : {".Sent", ".Junk", ".Trash"})
     EXPECT_TRUE(fs::is_directory(dir.Path() / folder / "cur")) << folder;
 }

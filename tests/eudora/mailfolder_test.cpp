@@ -62,7 +62,7 @@ TEST(MailTree, WindowsTreeWithItsNamesOrphansBackupsAndSkippedEntries)
   EXPECT_EQ(Find(tree, Path({"Out"}))->Role, TMailboxRole::Out);
   const TTreeMailbox* cafe = Find(tree, Path({"Caf\xc3\xa9 Cr\xc3\xa8me"}));
   ASSERT_TRUE(cafe);
-  EXPECT_EQ(cafe->File, top / "Caf\xc3\xa9.mbx");
+  EXPECT_EQ(cafe->File, top / PathFromUtf8("Caf\xc3\xa9.mbx"));
   EXPECT_EQ(cafe->Role, TMailboxRole::Plain);
   ASSERT_TRUE(Find(tree, Path({"Work Stuff", "Projects"})));
   EXPECT_EQ(tree.Folders, std::vector<std::vector<std::string>>{Path({"Work Stuff"})});

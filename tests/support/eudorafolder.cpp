@@ -1,5 +1,7 @@
 #include "tests/support/eudorafolder.h"
 
+#include "base/system.h"
+
 #include <fstream>
 
 namespace quillmend::test {
@@ -40,7 +42,7 @@ fs::path WriteMailbox(const fs::path& folder, const TTestMailbox& mailbox)
     places.emplace_back(mbx.size(), bytes.size());
     mbx += bytes;
   }
-  const fs::path path = folder / (mailbox.File + ".mbx");
+  const fs::path path = folder / PathFromUtf8(mailbox.File + ".mbx");
   WriteBytes(path, mbx);
   if (!mailbox.WithIndex)
     return path;
@@ -67,7 +69,7 @@ fs::path WriteMailbox(const fs::path& folder, const TTestMailbox& mailbox)
     ++count;
   }
   Put(toc, 102, count, 2);
-  WriteBytes(folder / (mailbox.File + ".toc"), toc);
+  WriteBytes(folder / PathFromUtf8(mailbox.File + ".toc"), toc);
   return path;
 }
 
