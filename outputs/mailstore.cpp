@@ -153,7 +153,9 @@ private:
 std::string MaildirId(std::string_view name)
 {
   const std::size_t q = name.find(".Q");
-  if (q == std::string_view::npos)
+  // A name that starts with a dot is a file still being written (or left by a writer that died):
+  // not a message of the folder.
+  if (q == std::string_view::npos || name.starts_with('.'))
     return {};
   const std::size_t end = name.find_first_of(".:!", q + 2);
   return std::string(name.substr(q + 2, end == std::string_view::npos ? std::string_view::npos : end - q - 2));
@@ -282,9 +284,13 @@ TMailStore::TOpenFolder TMaildirStore::Open(const TFolderPath& folder)
       flags += 'R';
     if (message.Flags.Seen)
       flags += 'S';
+    // IMAP has no flag for P: servers show it only as the keyword $Forwarded.
+    std::vector<std::string> names = message.Keywords;
+    if (message.Flags.Forwarded)
+      names.insert(names.begin(), "$Forwarded");
     std::string keywords;
     try {
-      for (const std::string& keyword : message.Keywords)
+      for (const std::string& keyword : names)
         if (const std::optional<char> letter = letters->Letter(keyword))
           keywords += *letter;
     } catch (const TFileError& e) {

@@ -55,7 +55,7 @@ private:
 // Maildir++ at root: INBOX in root itself, every other folder in root/.Parent.Child (names in IMAP's
 // modified UTF-7; "." and "/" in a name become "_"). Messages go into cur/ under
 // "<received>.Q<id>.quillmend:2,<flags>", their modification time their received time; keywords are
-// letters named in the folder's dovecot-keywords.
+// letters named in the folder's dovecot-keywords (a forwarded message has P and $Forwarded).
 class TMaildirStore : public TMailStore {
 public:
   // What stands before the flags: Windows allows no ":" in a file name, so "!" stands there instead.

@@ -26,7 +26,7 @@ using test::TTestMessage;
 
 // The state numbers of a Windows index, and the Maildir flags each becomes.
 const std::pair<std::uint16_t, const char*> kStates[] = {
-    {0, ""},  {1, "S"}, {2, "RS"}, {3, "PS"}, {4, "PS"}, {5, "D"}, {6, "D"},
+    {0, ""},  {1, "S"}, {2, "RS"}, {3, "PSb"}, {4, "PSb"}, {5, "D"}, {6, "D"},
     {7, "D"}, {8, "S"}, {9, "D"},  {10, "D"}, {11, "S"}, {12, ""},
 };
 constexpr std::int64_t kSent = 1292218975;  // Sun, 12 Dec 2010 23:42:55 -0600
@@ -124,11 +124,11 @@ TEST(Convert, StatesLabelsDatesAndDeletedMailIntoMaildir)
   for (const auto& [state, flags] : kStates) {
     const TStored& m = stored.at("state" + std::to_string(state));
     EXPECT_EQ(m.Folder, "");
-    // The first message carries label 2 as the keyword a (see dovecot-keywords).
+    // The first message carries label 2 as the keyword a, the forwarded ones $Forwarded as b.
     EXPECT_EQ(m.Flags, std::string(flags) + (state == 0 ? "a" : "")) << "state " << state;
     EXPECT_TRUE(m.Text.starts_with("X-Quillmend-Id: ")) << m.Text.substr(0, 40);
   }
-  EXPECT_EQ(ReadFile(dir.Path() / "Maildir" / "dovecot-keywords"), "0 Work_&_Play\n");
+  EXPECT_EQ(ReadFile(dir.Path() / "Maildir" / "dovecot-keywords"), "0 Work_&_Play\n1 $Forwarded\n");
   EXPECT_NE(stored.at("state1").Text.find("X-Quillmend-Note: body never downloaded from the server\n"),
             std::string::npos);
   EXPECT_NE(stored.at("state2").Text.find("\nX-Priority: 1\n"), std::string::npos);
@@ -152,7 +152,7 @@ TEST(Convert, DeletedMailBesideTheLiveOrLeftOut)
   ASSERT_TRUE(ConvertMailFolder(dir.Path(), TStoreKind::Maildir, dir.Path() / ".." / "same-out", same).Succeeded());
   const std::map<std::string, TStored> beside = ReadMaildir(dir.Path() / ".." / "same-out");
   EXPECT_EQ(beside.at("deleted").Folder, "");
-  EXPECT_EQ(beside.at("deleted").Flags, "b");  // a is the label, b Recovered
+  EXPECT_EQ(beside.at("deleted").Flags, "c");  // a is the label, b $Forwarded, c Recovered
   TConvertOptions skip;
   skip.Deleted = TDeletedMail::Skip;
   const TConvertReport skipped = ConvertMailFolder(dir.Path(), TStoreKind::Maildir, dir.Path() / ".." / "skip-out", skip);

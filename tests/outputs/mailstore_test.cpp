@@ -121,8 +121,9 @@ TEST(MaildirStore, FlagsAndKeywordsInTheNamesTheArrivalAsFileTimeAndARerunAddsNo
   }
   const std::string info = TMaildirStore::kInfo;
   EXPECT_EQ(Names(dir.Path() / "cur"),
-            (std::vector<std::string>{"1292265929.Qaa.quillmend" + info + "RSa", "1292265929.Qbb.quillmend" + info + "PSab"}));
-  EXPECT_EQ(ReadFile(dir.Path() / "dovecot-keywords"), "0 Important\n1 Work___Play\n");
+            (std::vector<std::string>{"1292265929.Qaa.quillmend" + info + "RSa", "1292265929.Qbb.quillmend" + info + "PSabc"}));
+  // IMAP servers show P only through the keyword.
+  EXPECT_EQ(ReadFile(dir.Path() / "dovecot-keywords"), "0 Important\n1 $Forwarded\n2 Work___Play\n");
   EXPECT_EQ(Names(dir.Path() / ".Work" / "cur"),
             (std::vector<std::string>{"1292265929.Qcc.quillmend" + info + "D", "1292265929.Qdd.quillmend" + info}));
   EXPECT_TRUE(fs::exists(dir.Path() / ".Work" / "maildirfolder"));
@@ -131,6 +132,20 @@ TEST(MaildirStore, FlagsAndKeywordsInTheNamesTheArrivalAsFileTimeAndARerunAddsNo
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
       std::chrono::file_clock::to_sys(time).time_since_epoch());
   EXPECT_EQ(seconds.count(), 1292265929);
+}
+
+// A file left by a writer that was killed is no message of the folder: a run after it writes the message.
+TEST(MaildirStore, ATemporaryFileLeftBehindDoesNotCountAsTheMessage)
+{
+  const TTempDir dir;
+  fs::create_directories(dir.Path() / "cur");
+  dir.Write("cur/.1292265929.Qaa.quillmend" + std::string(TMaildirStore::kInfo) + ".0.part", "Subject: a\n");
+  TMaildirStore store(dir.Path(), 0600);
+  store.Add(Message("aa", Folder({{"In", TFolderUse::Inbox}})), Bytes("Subject: a\n\nA\n"));
+  const TExportReport report = store.Commit();
+  EXPECT_EQ(report.Written, 1u);
+  EXPECT_EQ(report.Present, 0u);
+  EXPECT_EQ(Names(dir.Path() / "cur"), std::vector<std::string>{"1292265929.Qaa.quillmend" + std::string(TMaildirStore::kInfo)});
 }
 
 TEST(MboxTree, AFolderGrowsByWhatItLacksAndKeepsWhatItHeld)

@@ -34,7 +34,7 @@ ZONES = (-360, -300, 0, 60, 120, 330, -480, -600)  # the senders' zones
 NEVER_DOWNLOADED = 0x40000000  # IMAP flags of an index entry: only a stub of the body is in the file
 HAS_ATTACHMENTS = 0x8000
 LABEL_SETTINGS = {1: "Important", 2: "Work & Play"}  # eudora.ini's LabelText1..; the others unset
-DEFAULT_LABEL_NAMES = ("Label1", "Label2", "Label3", "Label4", "Label5", "Label6", "Label7")  # unset labels
+DEFAULT_LABEL_NAMES = tuple(f"Label {n}" for n in range(1, 8))  # unset labels: the client's own names
 RECOVERED = "Recovered"  # the folder (and keyword) of mail that the client no longer listed
 
 # The IMAP flags of each index state: read, replied, forwarded and redirected mail was seen; sent mail
@@ -84,6 +84,7 @@ TREE = [
     ("Trash", "Trash.mbx", "S"),
     ("Junk", "Junk.mbx", "S"),
     ("Café Crème", "Café Crème.mbx", "M"),
+    ("Plans – 2010", "Plans – 2010.mbx", "M"),  # the dash is 0x96 in Windows-1252, a control in Latin-1
     ("R&D", "R&D.mbx", "M"),
     ("v1.2 notes", "v1.2 notes.mbx", "M"),
     ("Q1/Q2", "Q1Q2.mbx", "M"),
@@ -136,6 +137,7 @@ PLANS = {
     "Trash.mbx": [dict(state=1, label=5), dict(state=0, label=6, fromlines=True), dict(state=1, dropped=True)],
     "Junk.mbx": [dict(state=0), dict(state=0, dropped=True)],
     "Café Crème.mbx": [dict(state=1, label=7, cp1252=True), dict(state=0)],
+    "Plans – 2010.mbx": [dict(state=1), dict(state=0, dropped=True)],
     "R&D.mbx": [dict(state=2), dict(state=1, label=1)],
     "v1.2 notes.mbx": [dict(state=1)],
     "Q1Q2.mbx": [dict(state=0, fromlines=True)],
@@ -227,13 +229,13 @@ class Padding:
 
 
 class Writer:
-    def __init__(self, out, seed, scale):
-        self.out, self.seed, self.scale = out, seed, scale
+    def __init__(self, seed):
+        self.seed = seed
         self.rng = random.Random(seed)
         self.number = 0
-        self.found_missing = [0, 0]
+        self.found_missing = [0, 0]  # messages whose attachment's file is there, and is gone
 
-    def message(self, box, spec, round_, pad):
+    def message(self, box, shape, round_, pad):
         """One message: its bytes as the mailbox holds them and what a converter must make of it."""
         rng, self.number = self.rng, self.number + 1
         n = self.number
@@ -250,37 +252,37 @@ class Writer:
         if not outgoing:
             headers.append("Return-Path: <pat%d@example.org>" % (n % 97))
         headers += ["From: %s" % (me if outgoing else who), "To: %s" % (who if outgoing else me)]
-        if spec.get("cp1252"):
+        if shape.get("cp1252"):
             subject = "Café au lait, crème brûlée %d" % n
-            headers.append("Subject: =?windows-1252?Q?%s?=" % "".join(
-                c if c.isalnum() and c.isascii() else "_" if c == " " else "".join("=%02X" % b for b in c.encode("cp1252"))
-                for c in subject))
+            encoded = "".join(c if c.isascii() and c.isalnum() else "_" if c == " " else
+                              "".join("=%02X" % b for b in c.encode("cp1252")) for c in subject)
+            headers.append("Subject: =?windows-1252?Q?%s?=" % encoded)
         else:
             headers.append("Subject: %s" % subject)
         message_id = "<q%07d.%d@gen.quillmend.test>" % (n, self.seed)
         headers.append("Message-ID: %s" % message_id)
-        if not spec.get("nodate"):
+        if not shape.get("nodate"):
             headers.append("Date: %s" % rfc2822(sent, zone))
         headers.append("X-Mailer: QUALCOMM Windows Eudora Version 7.1.0.9" if outgoing else
                        "X-Mailer: Generated for Quillmend's tests")
-        attach = spec.get("attach")
+        attach = shape.get("attach")
         if attach == ATTACHMENT_FOUND:
             headers += ["MIME-Version: 1.0", 'Content-Type: multipart/mixed; boundary="=====%d====="' % n]
-        if spec.get("cp1252"):
+        if shape.get("cp1252"):
             headers += ["MIME-Version: 1.0", "Content-Type: text/plain; charset=windows-1252",
                         "Content-Transfer-Encoding: 8bit"]
         lines = ["Hello,", ""]
         lines += rng.sample(SENTENCES, rng.randint(1, 6))
-        if spec.get("fromlines"):
+        if shape.get("fromlines"):
             lines[3:3] = rng.sample(FROM_LINES, 2)
-        if spec.get("quoted"):
+        if shape.get("quoted"):
             lines.insert(2, QUOTED_FROM)
-        if spec.get("cp1252"):
+        if shape.get("cp1252"):
             lines.append("Crème brûlée for everyone — 5 € each, café included.")
         if attach:
             name = ATTACHMENT_FOUND if attach == ATTACHMENT_FOUND else ATTACHMENT_GONE
             lines += ["", ATTACHMENT_LINE % name]
-        if spec.get("never"):
+        if shape.get("never"):
             lines = ["[The body of this message is on the server.]"]
         lines += ["", "Regards,", "Round %d" % round_]
         text = "\r\n".join(lines) + "\r\n"
@@ -291,13 +293,13 @@ class Writer:
             padding, padding_lf = pad
         data = [head.encode("ascii"), body, padding]
 
-        indexed = box.indexed and not spec.get("dropped") and spec.get("backup") != "only"
-        state = spec.get("state", 0) if indexed else None
-        label = spec.get("label", 0) if indexed else 0
-        index_date = 0 if spec.get("nodate_index") else sent - zone * 60
-        index_arrival = 0 if spec.get("noarrival") else arrival
+        indexed = box.indexed and not shape.get("dropped") and shape.get("backup") != "only"
+        state = shape.get("state", 0) if indexed else None
+        label = shape.get("label", 0) if indexed else 0
+        index_date = 0 if shape.get("nodate_index") else sent - zone * 60
+        index_arrival = 0 if shape.get("noarrival") else arrival
         deleted = not indexed and box.indexed
-        if spec.get("nodate"):
+        if shape.get("nodate"):
             if indexed and index_date:
                 date = index_date + zone * 60
             elif indexed and index_arrival:
@@ -311,32 +313,32 @@ class Writer:
         elif attach:
             self.found_missing[1] += 1
         digest = None  # a body that the converter changes (attachments joined, a stub) is not compared
-        if not attach and not spec.get("never"):
+        if not attach and not shape.get("never"):
             digest = body_digest(text.replace("\r\n", "\n").encode("utf-8"), padding_lf)
         expected = {
             "message_id": message_id,
             "subject": subject,
             "deleted": deleted,
             "home": box.path,
-            "source": box.file + (".001" if spec.get("backup") == "only" else ""),
+            "source": box.file + (".001" if shape.get("backup") == "only" else ""),
             "state": state,
             "label": label,
-            "priority": spec.get("priority", 3) if indexed else None,
+            "priority": shape.get("priority", 3) if indexed else None,
             "flags": sorted(STATE_FLAGS[state]) if state is not None else [],
             "keywords": [label_keyword(label)] if label else [],
             "date": date,
-            "date_added": bool(spec.get("nodate")),
+            "date_added": bool(shape.get("nodate")),
             "received": index_arrival if indexed and index_arrival else separator,
-            "never_downloaded": bool(spec.get("never")) and indexed,
+            "never_downloaded": bool(shape.get("never")) and indexed,
             "attachments": [{"name": ATTACHMENT_FOUND if attach == ATTACHMENT_FOUND else ATTACHMENT_GONE,
                              "found": attach == ATTACHMENT_FOUND}] if attach else [],
             "body_sha1": digest,
         }
         entry = None
         if indexed:
-            entry = dict(date=index_date, state=state, priority=spec.get("priority", 3), label=label,
+            entry = dict(date=index_date, state=state, priority=shape.get("priority", 3), label=label,
                          zone=zone, arrival=index_arrival, sender=who, subject=subject, sent=sent,
-                         imap=NEVER_DOWNLOADED if spec.get("never") else 0,
+                         imap=NEVER_DOWNLOADED if shape.get("never") else 0,
                          flags=HAS_ATTACHMENTS if attach else 0)
         return data, expected, entry
 
@@ -384,7 +386,7 @@ def generate(out, seed=1, scale=None):
     if os.path.exists(out) and os.listdir(out):
         raise SystemExit("%s exists and is not empty" % out)
     os.makedirs(out, exist_ok=True)
-    writer = Writer(out, seed, scale)
+    writer = Writer(seed)
     rng = writer.rng
     boxes = mailboxes()
     write_descmaps(out)
@@ -401,7 +403,7 @@ def generate(out, seed=1, scale=None):
     rounds, mean_pad, padding = 1, 0, None
     if scale:
         per_round = sum(len(box.plan) for box in boxes)
-        copies = per_round + sum(spec.get("backup") == "also" for box in boxes for spec in box.plan)
+        copies = per_round + sum(shape.get("backup") == "also" for box in boxes for shape in box.plan)
         in_round = len(PLANS["In.mbx"])
         rounds = max(1, scale // (per_round * 16384))
         rounds = min(rounds, 60000 // in_round)  # an index counts its entries in 16 bits
@@ -410,19 +412,19 @@ def generate(out, seed=1, scale=None):
 
     folders = {}
     written = 0
-    backup = []  # (bytes) of In.mbx.001
+    backup = []  # the messages of In.mbx.001, each as a list of bytes
     for box in boxes:
         path = os.path.join(out, box.file)
         entries, at, wasted = [], 0, False
         with open(path, "wb", buffering=16 << 20) as f:
             for round_ in range(rounds):
-                for spec in box.plan:
+                for shape in box.plan:
                     pad = padding.cut(rng, rng.randint(mean_pad // 4, mean_pad * 7 // 4)) if padding else None
-                    data, expected, entry = writer.message(box, spec, round_, pad)
+                    data, expected, entry = writer.message(box, shape, round_, pad)
                     size = sum(len(d) for d in data)
-                    if spec.get("backup"):
+                    if shape.get("backup"):
                         backup.append(data)
-                    if spec.get("backup") != "only":
+                    if shape.get("backup") != "only":
                         for d in data:
                             f.write(d)
                         if entry:
