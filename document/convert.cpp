@@ -69,14 +69,6 @@ TFolderUse UseOf(TMailboxRole role)
   return TFolderUse::Plain;
 }
 
-TFolderPath FolderOf(const std::vector<std::string>& names, TMailboxRole role)
-{
-  TFolderPath path;
-  for (std::size_t i = 0; i < names.size(); ++i)
-    path.push_back({names[i], i + 1 == names.size() ? UseOf(role) : TFolderUse::Plain});
-  return path;
-}
-
 std::string Joined(const std::vector<std::string>& names)
 {
   std::string joined;
@@ -118,13 +110,18 @@ public:
   {
     FReport.Problems = FTree.Problems;
     FReport.DryRun = FStore == nullptr;
+    FZone = MachineZone();
+    PlaceFolders();
     try {
       // The tree as the user knew it, also its empty mailboxes and folders.
       if (FStore) {
-        for (const std::vector<std::string>& folder : FTree.Folders)
-          FStore->AddFolder(FolderOf(folder, TMailboxRole::Plain));
-        for (const TTreeMailbox& mailbox : FTree.Mailboxes)
-          FStore->AddFolder(FolderOf(mailbox.Path, mailbox.Role));
+        for (const auto& [names, folder] : FPlaces) {
+          try {
+            FStore->AddFolder(folder);
+          } catch (const TFileError& e) {  // its mail is reported failed when it comes
+            FReport.Problems.push_back(e.what());
+          }
+        }
         FStore->Commit();
       }
       for (const TTreeMailbox& mailbox : FTree.Mailboxes) {
@@ -139,6 +136,44 @@ public:
   }
 
 private:
+  // The zone of the machine the client ran on, as an index records it: the separator lines' times
+  // are its local times.
+  std::optional<std::int16_t> MachineZone() const
+  {
+    for (const TTreeMailbox& mailbox : FTree.Mailboxes)
+      for (const TIndexEntry& entry : ReadIndexFor(mailbox.File).Entries)
+        if (entry.Zone)
+          return entry.Zone;
+    return std::nullopt;
+  }
+
+  // Each folder and mailbox of the tree where the store puts it, no two in one place: a name the
+  // store changes (In to INBOX, a character it cannot hold) may meet another's, which then gets
+  // " (2)". The top-level Recovered is kept for the deleted mail. The same tree gives the same
+  // places on every run.
+  void PlaceFolders()
+  {
+    std::set<std::string> taken;
+    const auto place = [&](const TFolderPath& folder) { return AsciiLowered(FStore->Place(folder)); };
+    if (FStore)
+      taken.insert(place({{"Recovered", TFolderUse::Plain}}));
+    const auto add = [&](const std::vector<std::string>& names, TMailboxRole role) {
+      std::vector<std::string> parent(names.begin(), names.end() - 1);
+      TFolderPath folder = parent.empty() ? TFolderPath() : FPlaces.at(parent);
+      folder.push_back({names.back(), UseOf(names.size() == 1 ? role : TMailboxRole::Plain)});
+      const std::string name = names.back();
+      for (int n = 2; FStore && !taken.insert(place(folder)).second; ++n) {
+        folder.back().Name = name + " (" + std::to_string(n) + ")";
+        folder.back().Use = TFolderUse::Plain;
+      }
+      FPlaces.emplace(names, std::move(folder));
+    };
+    for (const std::vector<std::string>& folder : FTree.Folders)
+      add(folder, TMailboxRole::Plain);
+    for (const TTreeMailbox& mailbox : FTree.Mailboxes)
+      add(mailbox.Path, mailbox.Role);
+  }
+
   static std::int64_t Size(const fs::path& file)
   {
     std::error_code ec;
@@ -151,7 +186,7 @@ private:
     TMailboxOutcome& outcome = FReport.Mailboxes.emplace_back();
     outcome.Name = Joined(mailbox.Path);
     outcome.File = mailbox.File;
-    FFolder = FolderOf(mailbox.Path, mailbox.Role);
+    FFolder = FPlaces.at(mailbox.Path);
     FRecovered = FFolder;
     FRecovered.insert(FRecovered.begin(), {"Recovered", TFolderUse::Plain});
     FFinder.emplace(mailbox.File.parent_path(), FOptions.Rebuild.AttachmentsFolders);
@@ -248,7 +283,12 @@ private:
     message.Name = name;
     message.Id = id;
     message.Folder = deleted && FOptions.Deleted == TDeletedMail::Separate ? FRecovered : FFolder;
-    message.Received = entry && entry->Arrival ? entry->Arrival : SeparatorInstant(stored);
+    // Where another choice of --deleted, or an index read or not, put it before.
+    message.AlsoIn = {message.Folder == FFolder ? FRecovered : FFolder};
+    std::optional<std::int64_t> separator = SeparatorInstant(stored);
+    if (separator && FZone)
+      *separator -= std::int64_t{*FZone} * 60;
+    message.Received = entry && entry->Arrival ? entry->Arrival : separator;
     if (entry) {
       message.Flags = FlagsOf(entry->State);
       if (entry->Label > 0)
@@ -266,11 +306,13 @@ private:
         !HasField(stored, headerLength, "X-Priority"))
       added.Fields.push_back("X-Priority: " + std::to_string(entry->Priority));
     // Sent mail often has no Date: the index's date (the sender's zone), else the arrival.
-    if (email.Date().empty() && entry) {
-      if (entry->Date)
+    if (email.Date().empty()) {
+      if (entry && entry->Date)
         added.Date = MailDate(*entry->Date, entry->Zone.value_or(0));
-      else if (entry->Arrival)
+      else if (entry && entry->Arrival)
         added.Date = MailDate(*entry->Arrival);
+      else if (separator && FZone)
+        added.Date = MailDate(*separator, *FZone);
     }
 
     if (!FStore) {
@@ -302,6 +344,8 @@ private:
   TInnerObserver FInner;
   std::int64_t FTotal = 0, FDone = 0;
   TConvertReport FReport;
+  std::optional<std::int16_t> FZone;
+  std::map<std::vector<std::string>, TFolderPath> FPlaces;  // by the tree's own names
   // Of the mailbox being converted:
   TFolderPath FFolder, FRecovered;
   std::optional<TPartFinder> FFinder;
@@ -359,6 +403,11 @@ std::vector<std::string> ReportNotes(const TConvertReport& report)
   for (const TMailboxOutcome& mailbox : report.Mailboxes) {
     if (!mailbox.Problem.empty())
       notes.push_back(mailbox.Name + ": " + mailbox.Problem);
+    if (mailbox.FromBackups > 0)
+      notes.push_back(mailbox.Name + ": " + std::to_string(mailbox.FromBackups) +
+                      " of the deleted messages only its backups held");
+    if (mailbox.Skipped > 0)
+      notes.push_back(mailbox.Name + ": " + std::to_string(mailbox.Skipped) + " deleted messages left out as asked");
     for (const TExportFailure& failure : mailbox.Failed)
       notes.push_back(failure.FileName + ": " + failure.Reason);
   }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <type_traits>
 #include <map>
+#include <optional>
 #include <set>
 
 namespace quillmend {
@@ -23,12 +24,6 @@ namespace {
 // Deeper than any tree a person made; a link that loops is stopped by the set of folders seen.
 constexpr int kDeepest = 32;
 constexpr std::int64_t kLargestDescmap = std::int64_t{4} << 20;
-
-// Text the client wrote in the system's code page, as UTF-8; a copy made on Linux may be UTF-8 already.
-std::string FromCodePage(std::string_view bytes)
-{
-  return IsUtf8BeyondAscii(bytes) ? std::string(bytes) : MailToUtf8(bytes, TCodePage::Windows);
-}
 
 TMailboxRole RoleOf(std::string_view fileName)
 {
@@ -71,14 +66,14 @@ struct TListing {
               [](const auto& a, const auto& b) { return a.path().filename() < b.path().filename(); });
     for (const fs::directory_entry& entry : Entries) {
       ByName.emplace(AsciiLowered(RawName(entry.path())), entry);
-      ByName.emplace(AsciiLowered(FromCodePage(RawName(entry.path()))), entry);
+      ByName.emplace(AsciiLowered(ClientText(RawName(entry.path()))), entry);
     }
   }
 
   // The entry a descmap.pce file name names: as its bytes stand, or decoded from the code page.
   const fs::directory_entry* Find(std::string_view fileName) const
   {
-    for (const std::string& spelling : {std::string(fileName), FromCodePage(fileName)}) {
+    for (const std::string& spelling : {std::string(fileName), ClientText(fileName)}) {
       for (std::string name : {spelling, std::string(TrimRight(spelling))}) {
         const auto found = ByName.find(AsciiLowered(name));
         if (found != ByName.end())
@@ -120,6 +115,12 @@ bool LooksLikeMailbox(const fs::path& file)
   }
 }
 
+// The names taken in one folder, in lower case, and the last number given after each.
+struct TSiblings {
+  std::set<std::string> Taken;
+  std::map<std::string, int> Last;
+};
+
 class TTreeReader {
 public:
   explicit TTreeReader(TMailTree& tree) : FTree(tree) {}
@@ -128,9 +129,12 @@ public:
   {
     if (!Enter(folder, depth))
       return;
-    const TListing listing(folder);
+    const std::optional<TListing> read = List(folder, depth);
+    if (!read)
+      return;
+    const TListing& listing = *read;
     std::set<std::string> claimed;  // lower-case names of the entries descmap.pce names
-    std::vector<std::string> siblings;
+    TSiblings siblings;
     if (const fs::directory_entry* descmap = listing.Find("descmap.pce"))
       ReadDescmap(descmap->path(), listing, path, depth, claimed, siblings);
     // What no descmap.pce names the client still shows: a mailbox under the name its index gives.
@@ -142,11 +146,11 @@ public:
       if (lower.ends_with(".mbx") && IsFile(entry)) {
         std::string shown = WindowsIndexMailboxName(IndexFilesFor(entry.path()).Toc);
         if (shown.empty())
-          shown = FromCodePage(name.substr(0, name.size() - 4));
+          shown = ClientText(name.substr(0, name.size() - 4));
         AddMailbox(entry.path(), Child(path, Unique(shown, siblings)), path.empty() ? RoleOf(name) : TMailboxRole::Plain,
-                   false, listing);
+                   listing);
       } else if (lower.ends_with(".fol") && IsFolder(entry)) {
-        const std::vector<std::string> child = Child(path, Unique(FromCodePage(name.substr(0, name.size() - 4)), siblings));
+        const std::vector<std::string> child = Child(path, Unique(ClientText(name.substr(0, name.size() - 4)), siblings));
         FTree.Folders.push_back(child);
         Windows(entry.path(), child, depth + 1);
       }
@@ -157,8 +161,11 @@ public:
   {
     if (!Enter(folder, depth))
       return;
-    const TListing listing(folder);
-    std::vector<std::string> siblings;
+    const std::optional<TListing> read = List(folder, depth);
+    if (!read)
+      return;
+    const TListing& listing = *read;
+    TSiblings siblings;
     for (const fs::directory_entry& entry : listing.Entries) {
       const std::string name = PathText(entry.path().filename());
       if (name.starts_with('.') || AsciiLowered(name).ends_with(".toc") || name == "Icon\r")
@@ -169,12 +176,25 @@ public:
         Mac(entry.path(), child, depth + 1);
       } else if (IsFile(entry) && LooksLikeMailbox(entry.path())) {
         AddMailbox(entry.path(), Child(path, Unique(name, siblings)), path.empty() ? RoleOf(name) : TMailboxRole::Plain,
-                   true, listing);
+                   listing);
       }
     }
   }
 
 private:
+  // A folder below the top that cannot be read is said and skipped; the top itself is an error.
+  std::optional<TListing> List(const fs::path& folder, int depth)
+  {
+    try {
+      return TListing(folder);
+    } catch (const TFileError& e) {
+      if (depth == 0)
+        throw;
+      FTree.Problems.push_back(std::string(e.what()) + ": skipped");
+      return std::nullopt;
+    }
+  }
+
   bool Enter(const fs::path& folder, int depth)
   {
     std::error_code ec;
@@ -192,20 +212,22 @@ private:
     return path;
   }
 
-  // name, or "name (2)", ... when a sibling has it already: two mailboxes never become one.
-  static std::string Unique(const std::string& name, std::vector<std::string>& siblings)
+  // name, or "name (2)", ... when a sibling has it already (in any letter case): two mailboxes of
+  // one folder never become one.
+  static std::string Unique(const std::string& shown, TSiblings& siblings)
   {
-    std::string unique = name.empty() ? std::string("(no name)") : name;
-    for (int n = 2; std::any_of(siblings.begin(), siblings.end(),
-                                [&](const std::string& s) { return EqualNoCase(s, unique); });
-         ++n)
-      unique = name + " (" + std::to_string(n) + ")";
-    siblings.push_back(unique);
+    const std::string name = shown.empty() ? std::string("(no name)") : shown;
+    std::string unique = name;
+    int& last = siblings.Last[AsciiLowered(name)];
+    while (!siblings.Taken.insert(AsciiLowered(unique)).second) {
+      last = std::max(last, 1) + 1;
+      unique = name + " (" + std::to_string(last) + ")";
+    }
     return unique;
   }
 
   void ReadDescmap(const fs::path& file, const TListing& listing, const std::vector<std::string>& path, int depth,
-                   std::set<std::string>& claimed, std::vector<std::string>& siblings)
+                   std::set<std::string>& claimed, TSiblings& siblings)
   {
     claimed.insert(AsciiLowered(RawName(file)));
     std::string text;
@@ -234,13 +256,13 @@ private:
       const std::string where = QuotedPath(file) + " line " + std::to_string(number) + ": ";
       if (fields.size() < 3 || fields[0].empty() || fields[1].empty() || fields[2].size() != 1 ||
           std::string_view("SMF").find(fields[2][0]) == std::string_view::npos) {
-        FTree.Problems.push_back(where + "not an entry (\"" + FromCodePage(line) + "\"): skipped");
+        FTree.Problems.push_back(where + "not an entry (\"" + ClientText(line) + "\"): skipped");
         continue;
       }
-      const std::string shown = FromCodePage(fields[0]);
+      const std::string shown = ClientText(fields[0]);
       const fs::directory_entry* entry = listing.Find(fields[1]);
       if (!entry) {
-        FTree.Problems.push_back(where + "\"" + shown + "\" names \"" + FromCodePage(fields[1]) +
+        FTree.Problems.push_back(where + "\"" + shown + "\" names \"" + ClientText(fields[1]) +
                                  "\", which is not there: skipped");
         continue;
       }
@@ -257,7 +279,7 @@ private:
         Windows(entry->path(), child, depth + 1);
       } else if (IsFile(*entry)) {
         AddMailbox(entry->path(), Child(path, Unique(shown, siblings)),
-                   path.empty() ? RoleOf(fileName) : TMailboxRole::Plain, true, listing);
+                   path.empty() ? RoleOf(fileName) : TMailboxRole::Plain, listing);
       } else {
         FTree.Problems.push_back(where + "\"" + shown + "\" is no file: skipped");
       }
@@ -265,10 +287,9 @@ private:
   }
 
   // With its backups NAME.mbx.001, NAME.mbx.002, ...: earlier states of the mailbox the client kept.
-  void AddMailbox(const fs::path& file, std::vector<std::string> path, TMailboxRole role, bool listed,
-                  const TListing& listing)
+  void AddMailbox(const fs::path& file, std::vector<std::string> path, TMailboxRole role, const TListing& listing)
   {
-    TTreeMailbox mailbox{std::move(path), role, file, {}, listed};
+    TTreeMailbox mailbox{std::move(path), role, file, {}};
     const std::string stem = AsciiLowered(RawName(file)) + ".";
     for (const fs::directory_entry& entry : listing.Entries) {
       const std::string name = AsciiLowered(RawName(entry.path()));

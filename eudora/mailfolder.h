@@ -19,7 +19,6 @@ struct TTreeMailbox {
   TMailboxRole Role = TMailboxRole::Plain;
   std::filesystem::path File;
   std::vector<std::filesystem::path> Backups;  // NAME.mbx.001, NAME.mbx.002, ... in that order
-  bool Listed = true;                          // false: a mailbox file that no descmap.pce names
 };
 
 struct TMailTree {

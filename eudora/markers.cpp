@@ -45,12 +45,6 @@ std::string Unescaped(std::string_view name)
   return plain;
 }
 
-// The mailbox's bytes of a name as UTF-8: in the mailbox's code page unless they are UTF-8 already.
-std::string NameText(std::string_view bytes, TCodePage page)
-{
-  return IsUtf8BeyondAscii(bytes) ? std::string(bytes) : MailToUtf8(bytes, page);
-}
-
 // The character set of an x-stuff-for-pete tag: "iso-8859-1/macintosh" says the text came in the
 // first and is stored in the second.
 std::optional<std::string> PeteCharset(std::string_view tag)
@@ -76,8 +70,8 @@ TMarkedFile WindowsMarked(std::string_view linePath)
     rest.remove_prefix(cut + 1);
   }
   TMarkedFile marked;
-  marked.Shown = NameText(linePath, TCodePage::Windows);
-  marked.Names = {NameText(parts.back(), TCodePage::Windows)};
+  marked.Shown = ClientText(linePath, TCodePage::Windows);
+  marked.Names = {ClientText(parts.back(), TCodePage::Windows)};
   if (parts.size() < 2)
     return marked;
   const fs::path own = PathFromUtf8(marked.Shown);
@@ -103,8 +97,8 @@ TMarkedFile MacMarked(std::string_view linePath, bool escaped)
   const std::string_view last = linePath.substr(linePath.rfind(':') + 1);
   const std::string name = escaped ? Unescaped(last) : std::string(last);
   TMarkedFile marked;
-  marked.Shown = NameText(linePath, TCodePage::MacRoman);
-  marked.Names = {NameText(name, TCodePage::MacRoman)};
+  marked.Shown = ClientText(linePath, TCodePage::MacRoman);
+  marked.Names = {ClientText(name, TCodePage::MacRoman)};
   if (name.find('/') != std::string::npos) {
     // Copied off the Mac disk the "/" reads ":", or U+F022 through a Windows file share.
     for (const std::string_view slash : {":", "\xEF\x80\xA2"}) {
@@ -290,6 +284,11 @@ std::uint32_t ContentIdHash(std::string_view id)
 bool RefersTo(std::string_view contentId, std::uint32_t hash)
 {
   return hash == ContentIdHash(contentId) || hash == ContentIdHash(AsciiLowered(contentId));
+}
+
+std::string ClientText(std::string_view bytes, TCodePage page)
+{
+  return IsUtf8BeyondAscii(bytes) ? std::string(bytes) : MailToUtf8(bytes, page);
 }
 
 }  // namespace quillmend

@@ -3,6 +3,8 @@
 // text, and the lines that name the files it moved attachments and inline images to. One reading of
 // them serves the preview and the rebuilt message alike.
 
+#include "search/codepage.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -45,6 +47,10 @@ struct TEudoraText {
   std::vector<TTextPart> Parts;  // in order; the first is plain, and any may be empty
   std::vector<TMarkedFile> Files;
 };
+
+// Text the mail client wrote in a code page (a name in a line, descmap.pce, eudora.ini) as UTF-8;
+// bytes that are UTF-8 already, as a copy made on Linux shows them, stay as they are.
+std::string ClientText(std::string_view bytes, TCodePage page = TCodePage::Windows);
 
 // Lines without their ends: CR LF, LF, or CR alone as Mac mailboxes end them.
 std::vector<std::string_view> SplitLines(std::string_view text);

@@ -1,31 +1,41 @@
 #include "eudora/settings.h"
 
 #include "base/ascii.h"
-#include "base/text.h"
-#include "search/codepage.h"
+#include "base/readfile.h"
+#include "eudora/markers.h"
 
-#include <fstream>
+#include <algorithm>
 
 namespace quillmend {
 
 std::map<std::string, std::string> ReadEudoraIni(const std::filesystem::path& folder)
 {
   constexpr std::size_t kLongestLine = 4096;
-  constexpr int kMostLines = 100000;
+  constexpr std::int64_t kLargest = std::int64_t{1} << 20;
   std::map<std::string, std::string> settings;
-  std::ifstream ini(folder / "eudora.ini", std::ios::binary);
-  std::string line;
-  for (int lines = 0; lines < kMostLines && std::getline(ini, line); ++lines) {
+  // Only a regular file, and only its start: a FIFO or a device under the name is no settings file.
+  const std::filesystem::path path = folder / "eudora.ini";
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec))
+    return settings;
+  std::string text;
+  try {
+    const TReadOnlyFile file(path);
+    text.resize(static_cast<std::size_t>(std::min(file.Size(), kLargest)));
+    text.resize(file.ReadAt(0, text.data(), text.size()));
+  } catch (const TFileError&) {
+    return settings;
+  }
+  for (const std::string_view view : SplitLines(text)) {
+    const std::string line(view);
     const std::size_t equals = line.find('=');
     if (line.size() > kLongestLine || equals == std::string::npos || line.starts_with('[') ||
         line.starts_with(';'))
       continue;
     std::string value = line.substr(equals + 1);
     value.erase(value.find_last_not_of(" \t\r") + 1);
-    if (!IsUtf8BeyondAscii(value))
-      value = MailToUtf8(value, TCodePage::Windows);
     // The first of a key counts, as the client reads it.
-    settings.emplace(AsciiLowered(line.substr(0, equals)), std::move(value));
+    settings.emplace(AsciiLowered(line.substr(0, equals)), ClientText(value));
   }
   return settings;
 }

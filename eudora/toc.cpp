@@ -365,10 +365,13 @@ std::vector<TIndexEntry> ReadWindowsIndex(const fs::path& toc, std::int64_t mail
     entry.Priority = static_cast<std::uint8_t>(e[16]);
     const std::uint32_t label = Little(e + 186, 2);
     entry.Label = label <= 7 ? static_cast<std::uint8_t>(label) : 0;
-    entry.Zone = static_cast<std::int16_t>(Little(e + 202, 2));
+    // Zones run from UTC-12 to UTC+14; another value is damage, not a zone.
+    const auto zone = static_cast<std::int16_t>(Little(e + 202, 2));
+    if (zone >= -720 && zone <= 840)
+      entry.Zone = zone;
     // The date is stored shifted by the zone of the machine that wrote the index.
     if (const std::optional<std::int64_t> shifted = UnixTime(Little(e + 8, 4)))
-      entry.Date = *shifted + std::int64_t{*entry.Zone} * 60;
+      entry.Date = *shifted + std::int64_t{entry.Zone.value_or(0)} * 60;
     entry.Arrival = UnixTime(Little(e + 46, 4));
     entry.NeverDownloaded = (Little(e + 204, 4) & kNeverDownloaded) != 0;
     return entry;
@@ -460,12 +463,11 @@ TMailIndex ReadIndexFor(const fs::path& mailbox)
   try {
     if (windows || Exists(toc))
       return {TIndexOutcome::Read, tocName, {},
-              windows ? ReadWindowsIndex(toc, mailboxSize) : ReadMacIndex(toc, mailboxSize),
-              windows ? WindowsIndexMailboxName(toc) : std::string()};
+              windows ? ReadWindowsIndex(toc, mailboxSize) : ReadMacIndex(toc, mailboxSize)};
     name = PathText(appleDouble.filename());
     if (Exists(appleDouble))
       return {TIndexOutcome::Read, name + " (TOCF " + std::to_string(kTocResourceId) + ")", {},
-              ReadAppleDoubleIndex(appleDouble, mailboxSize), {}};
+              ReadAppleDoubleIndex(appleDouble, mailboxSize)};
   } catch (const TIndexError& e) {
     return Unread(TIndexOutcome::Damaged, name, e.what());
   } catch (const TFileError& e) {

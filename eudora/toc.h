@@ -118,7 +118,6 @@ struct TMailIndex {
   std::string Name;     // the file read, or the one looked for first
   std::string Problem;  // when not read
   std::vector<TIndexEntry> Entries;
-  std::string MailboxName;  // as a Windows index's header names its mailbox (UTF-8); empty when not given
 };
 
 // The files beside mailbox that may hold its index: NAME.toc (X.mbx has X.toc, Mac mailboxes have

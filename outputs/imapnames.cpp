@@ -1,5 +1,7 @@
 #include "outputs/imapnames.h"
 
+#include "base/text.h"
+
 #include <vector>
 
 namespace quillmend {
@@ -10,24 +12,11 @@ namespace {
 std::vector<char32_t> CodePoints(std::string_view utf8)
 {
   std::vector<char32_t> points;
-  for (std::size_t at = 0; at < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[at]);
-    const int length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
-    char32_t point = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-    bool valid = length > 0 && at + static_cast<std::size_t>(length) <= utf8.size();
-    for (int i = 1; valid && i < length; ++i) {
-      const auto next = static_cast<unsigned char>(utf8[at + static_cast<std::size_t>(i)]);
-      valid = (next & 0xC0) == 0x80;
-      point = (point << 6) | (next & 0x3F);
-    }
-    constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!valid || point < kLeast[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-      points.push_back(0xFFFD);
-      ++at;
-      continue;
-    }
-    points.push_back(point);
-    at += static_cast<std::size_t>(length);
+  while (!utf8.empty()) {
+    const std::optional<char32_t> point = NextCodePoint(utf8);
+    points.push_back(point.value_or(0xFFFD));
+    if (!point)
+      utf8.remove_prefix(1);
   }
   return points;
 }

@@ -1,5 +1,6 @@
 #include "outputs/mailstore.h"
 
+#include "base/ascii.h"
 #include "base/readfile.h"
 #include "mime/maildate.h"
 #include "outputs/emlfolder.h"
@@ -49,7 +50,7 @@ std::vector<std::string> Names(const fs::path& folder)
 }
 
 // A name as a file system holds it: the characters Windows or a POSIX system refuses, and a leading
-// dot that would hide the file, become "_".
+// dot that would hide the file, become "_"; a name Windows keeps for a device gets one after it.
 std::string FileSafe(std::string name)
 {
   for (char& c : name)
@@ -60,6 +61,12 @@ std::string FileSafe(std::string name)
   // Windows drops trailing dots and spaces.
   if (name.back() == '.' || name.back() == ' ')
     name.back() = '_';
+  const std::string stem = AsciiLowered(name.substr(0, name.find('.')));
+  static const std::set<std::string, std::less<>> kDevices = {"con", "prn", "aux", "nul"};
+  const bool numbered = stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) && stem[3] >= '1' &&
+                        stem[3] <= '9';
+  if (kDevices.count(stem) || numbered)
+    name.insert(name.begin() + static_cast<std::ptrdiff_t>(stem.size()), '_');
   return name;
 }
 
@@ -93,8 +100,21 @@ class TKeywordLetters {
 public:
   TKeywordLetters(fs::path folder, unsigned mode) : FFile(std::move(folder) / "dovecot-keywords"), FMode(mode)
   {
+    Load();
+  }
+
+private:
+  std::optional<char> Known(const std::string& keyword) const
+  {
+    const auto found = std::find(FNames.begin(), FNames.end(), keyword);
+    return found == FNames.end() ? std::nullopt : std::optional<char>(static_cast<char>('a' + (found - FNames.begin())));
+  }
+
+  void Load()
+  {
+    FNames.clear();
     std::error_code ec;
-    if (!fs::exists(FFile, ec))
+    if (!fs::is_regular_file(FFile, ec))
       return;
     const TReadOnlyFile file(FFile);
     std::string text(static_cast<std::size_t>(std::min<std::int64_t>(file.Size(), 1 << 20)), '\0');
@@ -114,12 +134,16 @@ public:
     }
   }
 
+public:
   // The letter of keyword, given one (and written down) when new; none when all 26 are taken.
   std::optional<char> Letter(const std::string& keyword)
   {
-    const auto found = std::find(FNames.begin(), FNames.end(), keyword);
-    if (found != FNames.end())
-      return static_cast<char>('a' + (found - FNames.begin()));
+    if (const std::optional<char> known = Known(keyword))
+      return known;
+    // The server may have given letters since the file was read: those stay as they are.
+    Load();
+    if (const std::optional<char> known = Known(keyword))
+      return known;
     auto free = std::find(FNames.begin(), FNames.end(), std::string());
     if (free == FNames.end()) {
       if (FNames.size() == kMostKeywords)
@@ -197,6 +221,16 @@ void TMailStore::AddFolder(const TFolderPath& folder)
   }
 }
 
+bool TMailStore::Holds(const TFolderPath& folder, const std::string& id)
+{
+  if (const auto open = FOpen.find(folder); open != FOpen.end())
+    return open->second.Ids.count(id) > 0;
+  auto known = FKnown.find(folder);
+  if (known == FKnown.end())
+    known = FKnown.emplace(folder, IdsIn(folder)).first;
+  return known->second.count(id) > 0;
+}
+
 bool TMailStore::Add(const TOutgoingMessage& message, const TMessageWriter& write)
 {
   try {
@@ -206,7 +240,10 @@ bool TMailStore::Add(const TOutgoingMessage& message, const TMessageWriter& writ
     return true;
   }
   TOpenFolder& folder = FOpen.at(message.Folder);
-  if (!message.Id.empty() && folder.Ids.count(message.Id)) {
+  if (!message.Id.empty() &&
+      (folder.Ids.count(message.Id) || std::any_of(message.AlsoIn.begin(), message.AlsoIn.end(), [&](const TFolderPath& f) {
+         return Holds(f, message.Id);
+       }))) {
     ++FReport.Present;
     return true;
   }
@@ -238,6 +275,7 @@ TExportReport TMailStore::Commit()
   // Ids and keyword tables are read again when a folder is next written to: another run may have
   // added to it meanwhile.
   FOpen.clear();
+  FKnown.clear();
   return report;
 }
 
@@ -250,10 +288,10 @@ std::string TMaildirStore::FolderDirectory(const TFolderPath& folder)
   std::string directory;
   for (const TFolderName& name : folder) {
     std::string segment = StandardName(name, "INBOX");
-    // "." divides the levels of Maildir++, and "/" no file name can hold.
-    std::replace_if(segment.begin(), segment.end(), [](char c) { return c == '.' || c == '/'; }, '_');
+    // "." divides the levels of Maildir++.
+    std::replace(segment.begin(), segment.end(), '.', '_');
     directory += '.';
-    directory += ModifiedUtf7(segment.empty() ? "_" : segment);
+    directory += ModifiedUtf7(FileSafe(segment));
   }
   return directory;
 }
@@ -267,10 +305,7 @@ TMailStore::TOpenFolder TMaildirStore::Open(const TFolderPath& folder)
   if (!directory.empty())
     MakeEmptyFile(path / "maildirfolder", FMode);
   TOpenFolder open;
-  for (const char* sub : {"cur", "new"})
-    for (const std::string& name : Names(path / sub))
-      if (std::string id = MaildirId(name); !id.empty())
-        open.Ids.insert(std::move(id));
+  open.Ids = IdsIn(folder);
   const auto isOwn = [](std::string_view name) { return name.find(".quillmend") != std::string_view::npos; };
   open.Sink = std::make_unique<TEmlFolder>(path / "cur", FMode, TExisting::Keep, TKeptFiles(), isOwn);
   auto letters = std::make_shared<TKeywordLetters>(path, FMode);
@@ -304,6 +339,18 @@ TMailStore::TOpenFolder TMaildirStore::Open(const TFolderPath& folder)
   return open;
 }
 
+std::set<std::string> TMaildirStore::IdsIn(const TFolderPath& folder) const
+{
+  const std::string directory = FolderDirectory(folder);
+  const fs::path path = directory.empty() ? FRoot : FRoot / directory;
+  std::set<std::string> ids;
+  for (const char* sub : {"cur", "new"})
+    for (const std::string& name : Names(path / sub))
+      if (std::string id = MaildirId(name); !id.empty())
+        ids.insert(std::move(id));
+  return ids;
+}
+
 TMboxTree::TMboxTree(fs::path root, unsigned mode) : TMailStore(std::move(root), mode) {}
 
 fs::path TMboxTree::FolderFile(const TFolderPath& folder)
@@ -322,13 +369,22 @@ TMailStore::TOpenFolder TMboxTree::Open(const TFolderPath& folder)
   MakeFolder(file.parent_path());
   MakeEmptyFile(file, FMode);
   TOpenFolder open;
-  for (std::string& id : TMboxFile::HeaderValues(file, kIdField))
-    open.Ids.insert(std::move(id));
+  open.Ids = IdsIn(folder);
   const unsigned mode = FMode;
   open.Sink = std::make_unique<TOnDemand>([file, mode] {
     return std::make_unique<TMboxFile>(file, mode, TExisting::Append, TKeptFiles(), TMboxFlavour::Thunderbird);
   });
   return open;
+}
+
+std::string TMboxTree::Place(const TFolderPath& folder) const { return PathText(FolderFile(folder)); }
+
+std::set<std::string> TMboxTree::IdsIn(const TFolderPath& folder) const
+{
+  std::set<std::string> ids;
+  for (std::string& id : TMboxFile::HeaderValues(FRoot / FolderFile(folder), kIdField))
+    ids.insert(std::move(id));
+  return ids;
 }
 
 TEmlTree::TEmlTree(fs::path root, unsigned mode) : TMailStore(std::move(root), mode) {}
@@ -346,15 +402,24 @@ TMailStore::TOpenFolder TEmlTree::Open(const TFolderPath& folder)
   const fs::path path = FRoot / FolderPath(folder);
   MakeFolder(path);
   TOpenFolder open;
-  for (const std::string& name : Names(path))
-    if (std::string id = EmlId(name); !id.empty())
-      open.Ids.insert(std::move(id));
+  open.Ids = IdsIn(folder);
   const auto isOwn = [](std::string_view name) { return name.ends_with(".eml"); };
   open.Sink = std::make_unique<TEmlFolder>(path, FMode, TExisting::Keep, TKeptFiles(), isOwn);
   open.FileName = [](const TOutgoingMessage& message) {
     return CompactTime(message.Received.value_or(0)) + "-" + message.Id + ".eml";
   };
   return open;
+}
+
+std::string TEmlTree::Place(const TFolderPath& folder) const { return PathText(FolderPath(folder)); }
+
+std::set<std::string> TEmlTree::IdsIn(const TFolderPath& folder) const
+{
+  std::set<std::string> ids;
+  for (const std::string& name : Names(FRoot / FolderPath(folder)))
+    if (std::string id = EmlId(name); !id.empty())
+      ids.insert(std::move(id));
+  return ids;
 }
 
 }  // namespace quillmend

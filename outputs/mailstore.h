@@ -28,6 +28,10 @@ public:
   // Makes folder (and those above it) though no message goes into it. Throws TFileError.
   void AddFolder(const TFolderPath& folder);
 
+  // Where folder stands in the store ("" for a Maildir's INBOX, ".Work.Projects", "Work.sbd/Projects"):
+  // two folders of one place would be one folder.
+  virtual std::string Place(const TFolderPath& folder) const = 0;
+
   // The name a store gives a folder: In -> INBOX, Out -> Sent.
   static std::string StandardName(const TFolderName& folder, const char* inbox);
 
@@ -43,17 +47,22 @@ protected:
   };
   // Makes folder (and those above it) when missing, and opens it. Throws TFileError.
   virtual TOpenFolder Open(const TFolderPath& folder) = 0;
+  // The Ids of the messages folder holds, without making it; none when it is not there.
+  virtual std::set<std::string> IdsIn(const TFolderPath& folder) const = 0;
 
   const std::filesystem::path FRoot;
   const unsigned FMode;
 
 private:
+  bool Holds(const TFolderPath& folder, const std::string& id);
+
   std::map<TFolderPath, TOpenFolder> FOpen;
+  std::map<TFolderPath, std::set<std::string>> FKnown;  // of folders looked into, not written to
   TExportReport FReport;
 };
 
 // Maildir++ at root: INBOX in root itself, every other folder in root/.Parent.Child (names in IMAP's
-// modified UTF-7; "." and "/" in a name become "_"). Messages go into cur/ under
+// modified UTF-7; "." and what no file name can hold become "_"). Messages go into cur/ under
 // "<received>.Q<id>.quillmend:2,<flags>", their modification time their received time; keywords are
 // letters named in the folder's dovecot-keywords (a forwarded message has P and $Forwarded).
 class TMaildirStore : public TMailStore {
@@ -69,9 +78,16 @@ public:
 
   // The folder's directory below root: "" for INBOX, ".Work.Projects".
   static std::string FolderDirectory(const TFolderPath& folder);
+  // INBOX is the root, and no folder may be called so beside it.
+  std::string Place(const TFolderPath& folder) const override
+  {
+    const std::string directory = FolderDirectory(folder);
+    return directory.empty() ? ".INBOX" : directory;
+  }
 
 private:
   TOpenFolder Open(const TFolderPath& folder) override;
+  std::set<std::string> IdsIn(const TFolderPath& folder) const override;
 };
 
 // Thunderbird's Local Folders at root: each folder an mbox file named as the folder, its children in
@@ -85,9 +101,11 @@ public:
 
   // The folder's file below root: "Inbox", "Work.sbd/Projects".
   static std::filesystem::path FolderFile(const TFolderPath& folder);
+  std::string Place(const TFolderPath& folder) const override;
 
 private:
   TOpenFolder Open(const TFolderPath& folder) override;
+  std::set<std::string> IdsIn(const TFolderPath& folder) const override;
 };
 
 // A folder of .eml files (CR LF) for each folder, "<yyyymmdd-hhmmss>-<id>.eml", the tree as given.
@@ -96,9 +114,11 @@ public:
   TEmlTree(std::filesystem::path root, unsigned mode);
 
   static std::filesystem::path FolderPath(const TFolderPath& folder);
+  std::string Place(const TFolderPath& folder) const override;
 
 private:
   TOpenFolder Open(const TFolderPath& folder) override;
+  std::set<std::string> IdsIn(const TFolderPath& folder) const override;
 };
 
 // The header field in which each message carries its Id.

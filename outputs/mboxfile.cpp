@@ -4,6 +4,7 @@
 #include "base/readfile.h"
 #include "base/system.h"
 #include "mime/maildate.h"
+#include "outputs/newfile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -66,6 +67,51 @@ void ReadPieces(const TReadOnlyFile& file, Take take)
     at += static_cast<std::int64_t>(got);
   }
 }
+
+// Leaves out of a message's header block the fields that say its state (Status:, X-Status:,
+// X-Mozilla-*) with their continuation lines, as the pieces stream through.
+class TStateDropper {
+public:
+  explicit TStateDropper(TByteSink out) : FOut(std::move(out)) {}
+  void Feed(std::string_view bytes)
+  {
+    while (!bytes.empty()) {
+      if (!FInHeader) {
+        FOut(bytes);
+        return;
+      }
+      const std::size_t end = bytes.find('\n');
+      FLine.append(bytes.substr(0, end == std::string_view::npos ? bytes.size() : end + 1));
+      bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+      if (end != std::string_view::npos)
+        Line();
+    }
+  }
+  void Finish()
+  {
+    if (!FLine.empty())
+      FOut(FLine);
+  }
+
+private:
+  void Line()
+  {
+    const bool continued = FLine[0] == ' ' || FLine[0] == '\t';
+    if (FLine == "\n" || FLine == "\r\n")
+      FInHeader = false;
+    else if (!continued)
+      FDropping = StartsNoCase(FLine, "status:") || StartsNoCase(FLine, "x-status:") ||
+                  StartsNoCase(FLine, "x-mozilla-status:") || StartsNoCase(FLine, "x-mozilla-status2:") ||
+                  StartsNoCase(FLine, "x-mozilla-keys:");
+    if (!FInHeader || !FDropping)
+      FOut(FLine);
+    FLine.clear();
+  }
+
+  TByteSink FOut;
+  std::string FLine;
+  bool FInHeader = true, FDropping = false;
+};
 
 // The headers that give a message's state to Thunderbird and to mutt.
 std::string StateHeaders(const TOutgoingMessage& message)
@@ -134,21 +180,31 @@ std::vector<std::string> TMboxFile::HeaderValues(const std::filesystem::path& pa
   return values;
 }
 
-// The file made on the first message: with what the target holds first, when appending to it.
+// The file made on the first message; when appending to one that exists, that file itself, written
+// at its end only, so that nothing it holds (nor what a mail program adds meanwhile) is touched.
 void TMboxFile::Open()
 {
-  FOut.emplace(FTarget, FMode, FKept);
   std::error_code ec;
-  if (FExisting != TExisting::Append || !std::filesystem::is_regular_file(FTarget, ec))
+  if (FExisting != TExisting::Append || !std::filesystem::exists(FTarget, ec)) {
+    FOut.emplace(FTarget, FMode, FKept);
     return;
-  const TReadOnlyFile old(FTarget);
-  char last = '\n';
-  ReadPieces(old, [&](std::string_view piece) {
-    FOut->Write(piece);
-    last = piece.back();
-  });
-  if (last != '\n')
-    FOut->Write("\n");
+  }
+  if (FKept.Holds(FTarget))
+    throw TFileError(FileErrorMessage("Cannot write file", FTarget, "It is the mailbox being read, or its index."));
+  try {
+    FAppend = std::make_unique<TNewFile>(FTarget, TNewFile::TAppendTo{});
+  } catch (const TOutputError& e) {
+    throw TFileError(FileErrorMessage("Cannot write file", FTarget, e.what()));
+  }
+  // A blank line before the first separator line: only then does it start a message.
+  const std::int64_t size = FAppend->Size();
+  char tail[2] = {'\n', '\n'};
+  if (size > 0)
+    TReadOnlyFile(FTarget).ReadAt(std::max<std::int64_t>(size - 2, 0), tail + (size == 1 ? 1 : 0), size == 1 ? 1 : 2);
+  if (tail[1] != '\n')
+    Write("\n\n");
+  else if (tail[0] != '\n')
+    Write("\n");
 }
 
 TMboxFile::TMboxFile(TByteSink stream) : FFileName(kStandardOutput), FStream(std::move(stream)) {}
@@ -157,10 +213,30 @@ TMboxFile::~TMboxFile() = default;
 
 void TMboxFile::Write(std::string_view bytes)
 {
-  if (FStream)
+  if (FStream) {
     FStream(bytes);
-  else
+  } else if (FAppend) {
+    try {
+      FAppend->Write(bytes);
+    } catch (const TOutputError& e) {
+      throw TFileError(FileErrorMessage("Cannot write file", FTarget, e.what()));
+    }
+  } else {
     FOut->Write(bytes);
+  }
+}
+
+std::int64_t TMboxFile::Size() const { return FStream ? 0 : FAppend ? FAppend->Size() : FOut->Size(); }
+
+void TMboxFile::TruncateTo(std::int64_t size)
+{
+  if (!FAppend)
+    return FOut->TruncateTo(size);
+  try {
+    FAppend->TruncateTo(size);
+  } catch (const TOutputError& e) {
+    throw TFileError(FileErrorMessage("Cannot write file", FTarget, e.what()));
+  }
 }
 
 bool TMboxFile::Add(const TOutgoingMessage& message, const TMessageWriter& write)
@@ -178,14 +254,25 @@ bool TMboxFile::Add(const TOutgoingMessage& message, const TMessageWriter& write
   };
   std::int64_t before = 0;
   try {
-    if (!FStream && !FOut)
-      Open();
-    before = FStream ? 0 : FOut->Size();
+    if (!FStream && !FOut && !FAppend) {
+      try {
+        Open();
+      } catch (const TFileError& e) {
+        return Fail(e.what());
+      }
+    }
+    before = Size();
     out("From MAILER-DAEMON " + SeparatorTime(message.Received.value_or(0)) + "\n");
-    if (FFlavour == TMboxFlavour::Thunderbird)
-      out(StateHeaders(message));
     TMboxEscaper escaper(out);
-    write([&](std::string_view piece) { escaper.Feed(piece); });
+    if (FFlavour == TMboxFlavour::Thunderbird) {
+      // The states said here, and only here: a message's own say the opposite as often as not.
+      out(StateHeaders(message));
+      TStateDropper dropper([&](std::string_view piece) { escaper.Feed(piece); });
+      write([&](std::string_view piece) { dropper.Feed(piece); });
+      dropper.Finish();
+    } else {
+      write([&](std::string_view piece) { escaper.Feed(piece); });
+    }
     escaper.Finish();
     out("\n");
     ++FWritten;
@@ -193,10 +280,10 @@ bool TMboxFile::Add(const TOutgoingMessage& message, const TMessageWriter& write
   } catch (const TFileError& e) {
     // A message whose source failed half way (an attachment that changed while read) is taken back
     // out of the file and named; the messages before it stay. What is on a stream cannot be.
-    if (outputFailed || FStream || !FOut)
+    if (outputFailed || FStream || (!FOut && !FAppend))
       return Fail(e.what());
     try {
-      FOut->TruncateTo(before);
+      TruncateTo(before);
     } catch (const TFileError& cut) {
       return Fail(cut.what());
     }
@@ -210,11 +297,19 @@ TExportReport TMboxFile::Commit()
   if (!FFailed && FStream) {
     FReport.Files.push_back(FFileName);
     FReport.Written = FWritten;
+  } else if (!FFailed && FAppend) {
+    try {
+      FAppend->Sync();
+      FReport.Files.push_back(FFileName);
+      FReport.Written = FWritten;
+    } catch (const TOutputError& e) {
+      Fail(FileErrorMessage("Cannot write file", FTarget, e.what()));
+    }
   } else if (!FFailed) {
     try {
       if (!FOut)
         Open();
-      FReport.Files.push_back(FOut->Commit(FExisting != TExisting::Keep));
+      FReport.Files.push_back(FOut->Commit(FExisting == TExisting::Replace));
       FReport.Written = FWritten;
       if (FReport.Files.back() != FFileName)
         FReport.Renamed.push_back({FFileName, FReport.Files.back()});
@@ -229,6 +324,7 @@ bool TMboxFile::Fail(const std::string& reason)
 {
   FFailed = true;
   FOut.reset();
+  FAppend.reset();
   FReport.Failed.push_back({FFileName, reason});
   FReport.Written = 0;
   FReport.Files.clear();

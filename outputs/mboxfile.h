@@ -6,12 +6,15 @@
 #include "outputs/sink.h"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace quillmend {
+
+class TNewFile;
 
 // What the separator line and the headers before each message say.
 enum class TMboxFlavour {
@@ -45,6 +48,8 @@ public:
 private:
   void Write(std::string_view bytes);
   void Open();
+  std::int64_t Size() const;
+  void TruncateTo(std::int64_t size);
   bool Fail(const std::string& reason);
 
   std::filesystem::path FTarget;
@@ -54,6 +59,7 @@ private:
   TMboxFlavour FFlavour = TMboxFlavour::Plain;
   TKeptFiles FKept;
   std::optional<TOutputFile> FOut;
+  std::unique_ptr<TNewFile> FAppend;  // the existing file appended to
   TByteSink FStream;
   bool FFailed = false;
   std::size_t FWritten = 0;

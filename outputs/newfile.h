@@ -23,6 +23,10 @@ public:
 class TNewFile {
 public:
   TNewFile(const std::filesystem::path& path, unsigned mode, bool locked, bool& exists);
+  // The existing file at path, written at its end only: what it holds stays as it is. Throws
+  // TOutputError.
+  struct TAppendTo {};
+  TNewFile(const std::filesystem::path& path, TAppendTo);
   ~TNewFile();
   TNewFile(const TNewFile&) = delete;
   TNewFile& operator=(const TNewFile&) = delete;

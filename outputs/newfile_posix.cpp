@@ -33,6 +33,21 @@ TNewFile::TNewFile(const std::filesystem::path& path, unsigned mode, bool locked
     FError = LastSystemError();
 }
 
+TNewFile::TNewFile(const std::filesystem::path& path, TAppendTo) : FPath(path)
+{
+  FFile = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+  struct stat st {};
+  if (FFile >= 0 && (::fstat(FFile, &st) != 0 || !S_ISREG(st.st_mode))) {
+    const std::string reason = S_ISREG(st.st_mode) ? LastSystemError() : "It is not a regular file.";
+    ::close(FFile);
+    throw TOutputError(reason);
+  }
+  if (FFile < 0)
+    throw TOutputError(LastSystemError());
+  FOpen = true;
+  FSize = static_cast<std::int64_t>(st.st_size);
+}
+
 TNewFile::~TNewFile()
 {
   if (FOpen)

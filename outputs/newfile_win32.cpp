@@ -22,6 +22,22 @@ TNewFile::TNewFile(const std::filesystem::path& path, unsigned mode, bool locked
     FError = LastSystemError();
 }
 
+TNewFile::TNewFile(const std::filesystem::path& path, TAppendTo) : FPath(path)
+{
+  FFile = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (FFile == INVALID_HANDLE_VALUE)
+    throw TOutputError(LastSystemError());
+  FOpen = true;
+  LARGE_INTEGER size{}, zero{};
+  if (GetFileType(FFile) != FILE_TYPE_DISK || !GetFileSizeEx(FFile, &size) ||
+      !SetFilePointerEx(FFile, zero, nullptr, FILE_END)) {
+    const std::string reason = GetFileType(FFile) != FILE_TYPE_DISK ? "It is not a regular file." : LastSystemError();
+    throw TOutputError(reason);
+  }
+  FSize = size.QuadPart;
+}
+
 TNewFile::~TNewFile()
 {
   if (FOpen)

@@ -80,6 +80,7 @@ struct TOutgoingMessage {
   // What outputs that keep folders and states (mail stores) make of it; other outputs ignore it.
   TFolderPath Folder;
   std::string Id;  // names the message across runs: a store that holds it already adds nothing
+  std::vector<TFolderPath> AlsoIn;  // where an earlier run may have put it: held there, it counts as present
   TMessageFlags Flags;
   std::vector<std::string> Keywords;  // each an IMAP atom
 };

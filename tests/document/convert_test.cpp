@@ -13,6 +13,7 @@
 
 #include <fstream>
 #include <map>
+#include <set>
 
 namespace quillmend {
 namespace {
@@ -43,6 +44,7 @@ void MakeFolder(const fs::path& top)
     TTestEntry entry;
     entry.State = state;
     entry.Arrival = kArrival;
+    entry.Zone = -360;  // every entry holds the zone of the machine that wrote the index
     in.Entries.push_back(entry);
     in.Listed.push_back(true);
   }
@@ -141,25 +143,61 @@ TEST(Convert, StatesLabelsDatesAndDeletedMailIntoMaildir)
   EXPECT_NE(stored.at("sent with arrival only").Text.find("\nDate: " + MailDate(kArrival) + "\n"), std::string::npos);
   EXPECT_EQ(stored.at("no index here").Folder, ".Loose Ends");
   EXPECT_EQ(stored.at("no index here").Flags, "");
+  // Its separator line's time is the local time of the machine whose zone the indexes give.
+  const fs::path loose = dir.Path() / "Maildir" / ".Loose Ends" / "cur";
+  EXPECT_TRUE(PathText(fs::directory_iterator(loose)->path().filename()).starts_with(std::to_string(kArrival) + ".Q"));
 }
 
-TEST(Convert, DeletedMailBesideTheLiveOrLeftOut)
+TEST(Convert, DeletedMailBesideTheLiveOrLeftOutAndOnceWhateverTheChoiceBefore)
 {
   const TTempDir dir;
-  MakeFolder(dir.Path());
+  const fs::path top = dir.Path() / "Eudora";
+  fs::create_directory(top);
+  MakeFolder(top);
   TConvertOptions same;
   same.Deleted = TDeletedMail::Same;
-  ASSERT_TRUE(ConvertMailFolder(dir.Path(), TStoreKind::Maildir, dir.Path() / ".." / "same-out", same).Succeeded());
-  const std::map<std::string, TStored> beside = ReadMaildir(dir.Path() / ".." / "same-out");
+  ASSERT_TRUE(ConvertMailFolder(top, TStoreKind::Maildir, dir.Path() / "same", same).Succeeded());
+  const std::map<std::string, TStored> beside = ReadMaildir(dir.Path() / "same");
   EXPECT_EQ(beside.at("deleted").Folder, "");
   EXPECT_EQ(beside.at("deleted").Flags, "c");  // a is the label, b $Forwarded, c Recovered
+  // Converting again with the other choice finds them where the first run put them.
+  const TConvertReport again = ConvertMailFolder(top, TStoreKind::Maildir, dir.Path() / "same", {});
+  EXPECT_EQ(again.Mailboxes[0].Written, 0u);
+  EXPECT_EQ(ReadMaildir(dir.Path() / "same").size(), beside.size());
   TConvertOptions skip;
   skip.Deleted = TDeletedMail::Skip;
-  const TConvertReport skipped = ConvertMailFolder(dir.Path(), TStoreKind::Maildir, dir.Path() / ".." / "skip-out", skip);
+  const TConvertReport skipped = ConvertMailFolder(top, TStoreKind::Maildir, dir.Path() / "skip", skip);
   EXPECT_EQ(skipped.Mailboxes[0].Skipped, 2u);
-  EXPECT_EQ(ReadMaildir(dir.Path() / ".." / "skip-out").count("deleted"), 0u);
-  fs::remove_all(dir.Path() / ".." / "same-out");
-  fs::remove_all(dir.Path() / ".." / "skip-out");
+  EXPECT_EQ(ReadMaildir(dir.Path() / "skip").count("deleted"), 0u);
+}
+
+// Names the store changes (In to INBOX, Out to Sent, a character it cannot hold) never put two
+// mailboxes into one folder, nor a user's own Recovered into the deleted mail's.
+TEST(Convert, MailboxesWhoseNamesMeetInTheStoreStayApart)
+{
+  const TTempDir dir;
+  const fs::path top = dir.Path() / "Eudora";
+  fs::create_directory(top);
+  const std::vector<std::pair<std::string, std::string>> boxes = {
+      {"Out", "Out"}, {"Sent", "Sent"}, {"In", "In"}, {"INBOX", "Inbox2"}, {"a:b", "ab1"}, {"a_b", "ab2"}, {"Recovered", "Rec"}};
+  std::vector<std::string> descmap;
+  for (const auto& [shown, file] : boxes) {
+    test::WriteMailbox(top, TTestMailbox{file, {TTestMessage("in " + shown)}, {}, {}, false, ""});
+    descmap.push_back(shown + "," + file + ".mbx," + (file == "In" || file == "Out" ? "S" : "M") + ",N");
+  }
+  test::WriteDescmap(top, descmap);
+  for (const TStoreKind kind : {TStoreKind::Maildir, TStoreKind::MboxTree, TStoreKind::EmlTree}) {
+    const TConvertReport report = ConvertMailFolder(top, kind, dir.Path() / std::to_string(static_cast<int>(kind)), {});
+    ASSERT_TRUE(report.Succeeded());
+    std::size_t written = 0;
+    for (const TMailboxOutcome& m : report.Mailboxes)
+      written += m.Written;
+    EXPECT_EQ(written, boxes.size()) << static_cast<int>(kind);
+  }
+  std::set<std::string> folders;
+  for (const auto& [subject, m] : ReadMaildir(dir.Path() / "0"))
+    EXPECT_TRUE(folders.insert(m.Folder).second) << subject << " shares " << m.Folder;
+  EXPECT_EQ(folders, (std::set<std::string>{"", ".INBOX (2)", ".Sent", ".Sent (2)", ".a_b", ".a_b (2)", ".Recovered (2)"}));
 }
 
 // Stops the work part way, as Ctrl-C or the window's Cancel do.

@@ -57,7 +57,9 @@ TEST(MailStoreNames, EachFormatNamesFoldersItsOwnWay)
       {Folder({{"Q1/Q2"}}), ".Q1_Q2", "Q1_Q2", "Q1_Q2"},
       {Folder({{"R&D"}}), ".R&-D", "R&D", "R&D"},
       {Folder({{".hidden"}}), "._hidden", "_.hidden", "_.hidden"},
-      {Folder({{"a:b?"}}), ".a:b?", "a_b_", "a_b_"},
+      {Folder({{"a:b?"}}), ".a_b_", "a_b_", "a_b_"},
+      {Folder({{"CON"}}), ".CON_", "CON_", "CON_"},
+      {Folder({{"com1.txt"}}), ".com1_txt", "com1_.txt", "com1_.txt"},
       {Folder({{"Caf\xc3\xa9"}}), ".Caf&AOk-", "Caf\xc3\xa9", "Caf\xc3\xa9"},
   };
   for (const TCase& c : cases) {
@@ -184,6 +186,31 @@ TEST(MboxTree, AFolderGrowsByWhatItLacksAndKeepsWhatItHeld)
   EXPECT_NE(second.find("X-Mozilla-Status: 0003"), std::string::npos);
   EXPECT_NE(second.find("\nX-Status: A\n"), std::string::npos);
   EXPECT_EQ(TMboxFile::HeaderValues(file, kIdField), (std::vector<std::string>{"aa", "bb"}));
+}
+
+// What a mail program wrote into a folder's file stays byte for byte, also without a blank line at
+// its end; the message's own state headers give way to the ones the index gave.
+TEST(MboxTree, AppendsToAFileWithoutTouchingItAndSaysTheStateOnce)
+{
+  const TTempDir dir;
+  const std::string theirs = "From someone Mon Dec 13 18:45:29 2010\nSubject: theirs\n\nno blank line after this";
+  dir.Write("Inbox", theirs);
+  const TFolderPath inbox = Folder({{"In", TFolderUse::Inbox}});
+  const auto message = Bytes(std::string(kIdField) +
+                             ": aa\nStatus: RO\nX-Mozilla-Status: 0001\nX-Mozilla-Keys: old\n  folded\nSubject: ours\n\nStatus: in the body\n");
+  for (int run = 0; run < 2; ++run) {
+    TMboxTree store(dir.Path(), 0600);
+    store.Add(Message("aa", inbox), message);
+    const TExportReport report = store.Commit();
+    EXPECT_EQ(report.Written + report.Present, 1u);
+    EXPECT_EQ(report.Present, run == 0 ? 0u : 1u);
+  }
+  const std::string file = ReadFile(dir.Path() / "Inbox");
+  EXPECT_EQ(file.substr(0, theirs.size()), theirs);
+  EXPECT_EQ(file.substr(theirs.size()),
+            "\n\nFrom MAILER-DAEMON Mon Dec 13 18:45:29 2010\nX-Mozilla-Status: 0000\nX-Mozilla-Status2: 00000000\n"
+            "X-Mozilla-Keys: " + std::string(80, ' ') + "\nStatus: O\nX-Quillmend-Id: aa\nSubject: ours\n\n"
+            "Status: in the body\n\n");
 }
 
 TEST(EmlTree, NamedByArrivalAndIdOnceEach)

@@ -296,16 +296,17 @@ class Writer:
         indexed = box.indexed and not shape.get("dropped") and shape.get("backup") != "only"
         state = shape.get("state", 0) if indexed else None
         label = shape.get("label", 0) if indexed else 0
-        index_date = 0 if shape.get("nodate_index") else sent - zone * 60
+        # The index holds the zone of the machine that wrote it, and its date shifted by that zone.
+        index_date = 0 if shape.get("nodate_index") else sent - MACHINE_ZONE * 60
         index_arrival = 0 if shape.get("noarrival") else arrival
         deleted = not indexed and box.indexed
         if shape.get("nodate"):
             if indexed and index_date:
-                date = index_date + zone * 60
+                date = index_date + MACHINE_ZONE * 60
             elif indexed and index_arrival:
                 date = index_arrival
             else:
-                date = separator
+                date = separator - MACHINE_ZONE * 60  # the separator line's local time
         else:
             date = sent
         if attach == ATTACHMENT_FOUND:
@@ -328,7 +329,7 @@ class Writer:
             "keywords": [label_keyword(label)] if label else [],
             "date": date,
             "date_added": bool(shape.get("nodate")),
-            "received": index_arrival if indexed and index_arrival else separator,
+            "received": index_arrival if indexed and index_arrival else separator - MACHINE_ZONE * 60,
             "never_downloaded": bool(shape.get("never")) and indexed,
             "attachments": [{"name": ATTACHMENT_FOUND if attach == ATTACHMENT_FOUND else ATTACHMENT_GONE,
                              "found": attach == ATTACHMENT_FOUND}] if attach else [],
@@ -337,7 +338,7 @@ class Writer:
         entry = None
         if indexed:
             entry = dict(date=index_date, state=state, priority=shape.get("priority", 3), label=label,
-                         zone=zone, arrival=index_arrival, sender=who, subject=subject, sent=sent,
+                         zone=MACHINE_ZONE, arrival=index_arrival, sender=who, subject=subject, sent=sent,
                          imap=NEVER_DOWNLOADED if shape.get("never") else 0,
                          flags=HAS_ATTACHMENTS if attach else 0)
         return data, expected, entry
