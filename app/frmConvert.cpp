@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 
 namespace quillmend {
@@ -45,7 +46,7 @@ TfrmConvert::TfrmConvert(const TConvertRequest& proposed, QWidget* parent) : QDi
     row->addWidget(browse);
     return row;
   };
-  auto* form = new QFormLayout();
+  auto* form = FForm = new QFormLayout();
   form->addRow(QStringLiteral("Eudora mail folder:"),
                folderRow(edtEudoraFolder, btnBrowseEudora, "edtEudoraFolder", "btnBrowseEudora"));
   cboFormat = new QComboBox(this);
@@ -53,8 +54,40 @@ TfrmConvert::TfrmConvert(const TConvertRequest& proposed, QWidget* parent) : QDi
   cboFormat->addItem(QStringLiteral("Maildir (Dovecot, Courier, mutt)"), static_cast<int>(TStoreKind::Maildir));
   cboFormat->addItem(QStringLiteral("Thunderbird Local Folders (mbox)"), static_cast<int>(TStoreKind::MboxTree));
   cboFormat->addItem(QStringLiteral("Folders of .eml files"), static_cast<int>(TStoreKind::EmlTree));
+#ifdef QUILLMEND_HAVE_IMAP
+  cboFormat->addItem(QStringLiteral("Mail account (IMAP)"), kImapFormat);
+#endif
   form->addRow(QStringLiteral("Format:"), cboFormat);
-  form->addRow(QStringLiteral("Target folder:"), folderRow(edtTarget, btnBrowseTarget, "edtTarget", "btnBrowseTarget"));
+  FTargetRow = new QWidget(this);
+  FTargetRow->setLayout(folderRow(edtTarget, btnBrowseTarget, "edtTarget", "btnBrowseTarget"));
+  FTargetRow->layout()->setContentsMargins(0, 0, 0, 0);
+  form->addRow(QStringLiteral("Target folder:"), FTargetRow);
+
+  grpAccount = new QWidget(this);
+  grpAccount->setObjectName(QStringLiteral("grpAccount"));
+  auto* account = new QFormLayout(grpAccount);
+  account->setContentsMargins(0, 0, 0, 0);
+  edtServer = new QLineEdit(grpAccount);
+  edtServer->setObjectName(QStringLiteral("edtServer"));
+  edtServer->setPlaceholderText(QStringLiteral("imap.example.org"));
+  spnPort = new QSpinBox(grpAccount);
+  spnPort->setObjectName(QStringLiteral("spnPort"));
+  spnPort->setRange(1, 65535);
+  cboSecurity = new QComboBox(grpAccount);
+  cboSecurity->setObjectName(QStringLiteral("cboSecurity"));
+  cboSecurity->addItem(QStringLiteral("TLS (port 993)"), static_cast<int>(TImapSecurity::Tls));
+  cboSecurity->addItem(QStringLiteral("STARTTLS (port 143)"), static_cast<int>(TImapSecurity::StartTls));
+  edtUser = new QLineEdit(grpAccount);
+  edtUser->setObjectName(QStringLiteral("edtUser"));
+  edtPassword = new QLineEdit(grpAccount);
+  edtPassword->setObjectName(QStringLiteral("edtPassword"));
+  edtPassword->setEchoMode(QLineEdit::Password);
+  account->addRow(QStringLiteral("Server:"), edtServer);
+  account->addRow(QStringLiteral("Security:"), cboSecurity);
+  account->addRow(QStringLiteral("Port:"), spnPort);
+  account->addRow(QStringLiteral("User name:"), edtUser);
+  account->addRow(QStringLiteral("Password:"), edtPassword);
+  form->addRow(grpAccount);
   cboDeleted = new QComboBox(this);
   cboDeleted->setObjectName(QStringLiteral("cboDeleted"));
   cboDeleted->addItem(QStringLiteral("Into a folder \"Recovered\" that repeats the tree"),
@@ -71,12 +104,30 @@ TfrmConvert::TfrmConvert(const TConvertRequest& proposed, QWidget* parent) : QDi
 
   edtEudoraFolder->setText(Shown(proposed.EudoraFolder));
   edtTarget->setText(Shown(proposed.Target));
-  Select(cboFormat, static_cast<int>(proposed.Kind));
+  Select(cboFormat, proposed.ToImap ? kImapFormat : static_cast<int>(proposed.Kind));
   Select(cboDeleted, static_cast<int>(proposed.Deleted));
+  edtServer->setText(QString::fromStdString(proposed.Imap.Host));
+  Select(cboSecurity, static_cast<int>(proposed.Imap.Security));
+  spnPort->setValue(proposed.Imap.Port);
+  edtUser->setText(QString::fromStdString(proposed.Imap.User));
+  edtPassword->setText(QString::fromStdString(proposed.Imap.Password));
+  ShowTarget();
   UpdateOk();
 
   connect(edtEudoraFolder, &QLineEdit::textChanged, this, &TfrmConvert::UpdateOk);
   connect(edtTarget, &QLineEdit::textChanged, this, &TfrmConvert::UpdateOk);
+  for (QLineEdit* edit : {edtServer, edtUser, edtPassword})
+    connect(edit, &QLineEdit::textChanged, this, &TfrmConvert::UpdateOk);
+  connect(cboFormat, &QComboBox::currentIndexChanged, this, [this] {
+    ShowTarget();
+    UpdateOk();
+  });
+  // The usual port of each kind of security, until the user sets another.
+  connect(cboSecurity, &QComboBox::currentIndexChanged, this, [this] {
+    const bool tls = static_cast<TImapSecurity>(cboSecurity->currentData().toInt()) == TImapSecurity::Tls;
+    if (spnPort->value() == (tls ? 143 : 993))
+      spnPort->setValue(tls ? 993 : 143);
+  });
   connect(btnBrowseEudora, &QPushButton::clicked, this,
           [this] { Browse(edtEudoraFolder, QStringLiteral("Select The Eudora Mail Folder")); });
   connect(btnBrowseTarget, &QPushButton::clicked, this,
@@ -92,6 +143,16 @@ TConvertRequest TfrmConvert::Request() const
   request.Kind = static_cast<TStoreKind>(cboFormat->currentData().toInt());
   request.Target = TypedPath(edtTarget);
   request.Deleted = static_cast<TDeletedMail>(cboDeleted->currentData().toInt());
+  request.ToImap = cboFormat->currentData().toInt() == kImapFormat;
+  if (request.ToImap) {
+    request.Kind = TStoreKind::Maildir;
+    request.Target.clear();
+  }
+  request.Imap.Host = edtServer->text().trimmed().toStdString();
+  request.Imap.Port = static_cast<std::uint16_t>(spnPort->value());
+  request.Imap.Security = static_cast<TImapSecurity>(cboSecurity->currentData().toInt());
+  request.Imap.User = edtUser->text().trimmed().toStdString();
+  request.Imap.Password = edtPassword->text().toStdString();
   return request;
 }
 
@@ -102,10 +163,20 @@ void TfrmConvert::Browse(QLineEdit* edit, const QString& title)
     edit->setText(QDir::toNativeSeparators(folder));
 }
 
+void TfrmConvert::ShowTarget()
+{
+  const bool imap = cboFormat->currentData().toInt() == kImapFormat;
+  FForm->setRowVisible(FTargetRow, !imap);
+  grpAccount->setVisible(imap);
+}
+
 void TfrmConvert::UpdateOk()
 {
-  Buttons->button(QDialogButtonBox::Ok)
-      ->setEnabled(!edtEudoraFolder->text().trimmed().isEmpty() && !edtTarget->text().trimmed().isEmpty());
+  const bool imap = cboFormat->currentData().toInt() == kImapFormat;
+  const bool target = imap ? !edtServer->text().trimmed().isEmpty() && !edtUser->text().trimmed().isEmpty() &&
+                                 !edtPassword->text().isEmpty()
+                           : !edtTarget->text().trimmed().isEmpty();
+  Buttons->button(QDialogButtonBox::Ok)->setEnabled(!edtEudoraFolder->text().trimmed().isEmpty() && target);
 }
 
 TfrmTable::TfrmTable(const QString& title, const QStringList& heads, const QList<QStringList>& rows,

@@ -8,10 +8,13 @@
 
 class QComboBox;
 class QDialogButtonBox;
+class QFormLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QSpinBox;
 class QTableWidget;
+class QWidget;
 
 namespace quillmend {
 
@@ -29,11 +32,24 @@ public:
   QLineEdit* edtTarget;
   QPushButton* btnBrowseTarget;
   QComboBox* cboDeleted;
+  // The mail account, shown when the format is "Mail account (IMAP)".
+  QWidget* grpAccount;
+  QLineEdit* edtServer;
+  QSpinBox* spnPort;
+  QComboBox* cboSecurity;
+  QLineEdit* edtUser;
+  QLineEdit* edtPassword;
   QDialogButtonBox* Buttons;
+
+  // cboFormat's value for an IMAP account.
+  static constexpr int kImapFormat = 100;
 
 private:
   void Browse(QLineEdit* edit, const QString& title);
   void UpdateOk();
+  void ShowTarget();
+  QWidget* FTargetRow = nullptr;
+  QFormLayout* FForm = nullptr;
 };
 
 // A report as a read-only table, its numbers right-aligned, with notes under it.

@@ -12,6 +12,9 @@
 #include "base/readfile.h"
 #include "document/convert.h"
 #include "document/export.h"
+#ifdef QUILLMEND_HAVE_IMAP
+#  include "imap/imapstore.h"
+#endif
 
 #include <QAction>
 #include <QBoxLayout>
@@ -890,23 +893,49 @@ void TfrmMain::mnuConvertFolderClick()
   progress->setAttribute(Qt::WA_DeleteOnClose);
   progress->Follow(*FJobs, this, kExportProgressDelay);
   auto report = std::make_shared<TConvertReport>();
+  // What the upload said on the way (waits, names the server refused): read once the job is over.
+  auto said = std::make_shared<std::vector<std::string>>();
+  QString where = QDir::toNativeSeparators(PathToQString(request->Target));
+  if (request->ToImap) {
+    TImapAccount account;
+    account.Security = request->Imap.Security;
+    account.Host = request->Imap.Host;
+    account.Port = request->Imap.Port;
+    account.User = request->Imap.User;
+    where = QString::fromStdString(ImapUrlText(account));
+  }
   StartJob(
-      [report, request = *request](TProgressObserver& observer) {
+      [report, said, request = *request](TProgressObserver& observer) {
         TConvertOptions options;
         options.Deleted = request.Deleted;
-        *report = ConvertMailFolder(request.EudoraFolder, request.Kind, request.Target, options, &observer);
+        if (!request.ToImap) {
+          *report = ConvertMailFolder(request.EudoraFolder, request.Kind, request.Target, options, &observer);
+          return;
+        }
+#ifdef QUILLMEND_HAVE_IMAP
+        TImapSettings settings;
+        settings.Account.Security = request.Imap.Security;
+        settings.Account.Host = request.Imap.Host;
+        settings.Account.Port = request.Imap.Port;
+        settings.Account.User = request.Imap.User;
+        settings.Password = request.Imap.Password;
+        settings.Say = [said](const std::string& text) { said->push_back(text); };
+        *report = ConvertToImap(request.EudoraFolder, settings, options, &observer);
+#else
+        throw TFileError("This build cannot upload to mail accounts: it was built without libetpan.");
+#endif
       },
-      [this, report, target = request->Target](std::exception_ptr error) {
+      [this, report, said, where](std::exception_ptr error) {
         if (error)
           std::rethrow_exception(error);
-        ShowConvertReport(*report, target);
+        ShowConvertReport(*report, where, *said);
       });
 }
 
-void TfrmMain::ShowConvertReport(const TConvertReport& report, const std::filesystem::path& target)
+void TfrmMain::ShowConvertReport(const TConvertReport& report, const QString& where,
+                                 const std::vector<std::string>& said)
 {
   const auto text = [](const std::string& s) { return QString::fromStdString(s); };
-  const QString where = QDir::toNativeSeparators(PathToQString(target));
   QStringList notes;
   if (report.Cancelled)
     notes << QStringLiteral("Cancelled: the messages written so far are whole; converting again goes on from there.");
@@ -914,6 +943,8 @@ void TfrmMain::ShowConvertReport(const TConvertReport& report, const std::filesy
     notes << QStringLiteral("Converted into %1").arg(where);
   else
     notes << QStringLiteral("Converted into %1, except for what is listed below.").arg(where);
+  for (const std::string& note : said)
+    notes << text(note);
   for (const std::string& note : ReportNotes(report))
     notes << text(note);
 

@@ -137,7 +137,8 @@ private:
                                                         const TRebuildOptions&, TProgressObserver&)>;
   void StartRebuild(TRebuildExporter exporter);
   void ShowRebuildReport(const TRebuildReport& report);
-  void ShowConvertReport(const TConvertReport& report, const std::filesystem::path& target);
+  // where names the target as the user knows it; said is what the conversion said on the way.
+  void ShowConvertReport(const TConvertReport& report, const QString& where, const std::vector<std::string>& said);
 
   void sbOpenDbxClick();
   void sbAutoScanClick();

@@ -4,6 +4,7 @@
 // test ever waits on a modal dialog.
 
 #include "document/convert.h"
+#include "imap/imapurl.h"
 
 #include <QList>
 #include <QString>
@@ -19,12 +20,26 @@ namespace quillmend {
 
 enum class TMessageKind { Error, Information };
 
-// What Convert Whole Mail Folder is to do: the Eudora folder, into a store of Kind at Target.
+// A mail account to upload into. The password lives in memory for the run only: never written.
+struct TImapLogin {
+  std::string Host;
+  std::uint16_t Port = 993;
+  TImapSecurity Security = TImapSecurity::Tls;
+  std::string User;
+  std::string Password;
+
+  bool operator==(const TImapLogin&) const = default;
+};
+
+// What Convert Whole Mail Folder is to do: the Eudora folder, into a store of Kind at Target, or
+// into the mail account Imap when ToImap.
 struct TConvertRequest {
   std::filesystem::path EudoraFolder;
   TStoreKind Kind = TStoreKind::Maildir;
   std::filesystem::path Target;
   TDeletedMail Deleted = TDeletedMail::Separate;
+  bool ToImap = false;
+  TImapLogin Imap{};
 
   bool operator==(const TConvertRequest&) const = default;
 };

@@ -63,7 +63,7 @@ const std::vector<TCommandEntry>& Commands()
          "look for attachment and image files in DIR too, and in its attach/ and Embedded/ (may be given more than once)"}},
        RunExport},
       {"convert",
-       "EUDORA_FOLDER (--maildir DIR | --mbox-tree DIR | --eml-tree DIR)",
+       "EUDORA_FOLDER (--maildir DIR | --mbox-tree DIR | --eml-tree DIR | --imap URL)",
        1,
        1,
        "Converts a whole Eudora mail folder (Windows: the folder with descmap.pce; Mac: the one\n"
@@ -72,10 +72,23 @@ const std::vector<TCommandEntry>& Commands()
        "and images joined, and the deleted mail (not in the index, or only in a backup) in a\n"
        "folder Recovered that repeats the tree. In becomes INBOX, Out becomes Sent. Running it\n"
        "again, also after a run cut short, adds only what is missing. Ends with a table per\n"
-       "mailbox; exit status 0 only when every message was written.",
+       "mailbox; exit status 0 only when every message was written.\n"
+       "--imap uploads into a mail account instead: imaps://USER@HOST[:PORT][/FOLDER], or imap://\n"
+       "(STARTTLS when offered; without TLS only to this machine). The password is asked for, or\n"
+       "taken from QUILLMEND_IMAP_PASSWORD; never from the command line. Each message goes up\n"
+       "once: those the account holds already (by their X-Quillmend-Id header) are not sent again."
+#ifndef QUILLMEND_HAVE_IMAP
+       "\nThis build has no IMAP (built without libetpan, as on Windows): --imap fails."
+#endif
+       ,
        {{"maildir", "DIR", "write Maildir++ as IMAP servers (Dovecot, Courier) keep it"},
         {"mbox-tree", "DIR", "write Thunderbird's Local Folders: an mbox file a folder, children in NAME.sbd/"},
         {"eml-tree", "DIR", "write a folder of .eml files for each mailbox"},
+        {"imap", "URL", "upload into the IMAP account imaps://USER@HOST[:PORT][/FOLDER] (or imap://)"},
+        {"imap-ca-file", "FILE", "--imap: trust the certificates in FILE (PEM) instead of the system's"},
+        {"allow-plaintext", nullptr, "--imap: allow a password without TLS to a server other than this machine"},
+        {"oauth2-token-command", "CMD",
+         "--imap: log in with AUTHENTICATE XOAUTH2, the token what CMD prints (run at each login)"},
         {"deleted", "separate|same|skip",
          "deleted mail into the folder Recovered (the default), beside the live mail with the keyword Recovered, or left out"},
         {"attachments", "DIR", "look for attachment and image files in DIR too (may be given more than once)"},

@@ -1,8 +1,16 @@
-// quillmend-cli convert EUDORA_FOLDER (--maildir DIR | --mbox-tree DIR | --eml-tree DIR)
+// quillmend-cli convert EUDORA_FOLDER (--maildir DIR | --mbox-tree DIR | --eml-tree DIR | --imap URL)
 //                       [--deleted separate|same|skip] [--attachments DIR] [--dry-run]
 
 #include "cli/commands.h"
 #include "document/convert.h"
+
+#ifdef QUILLMEND_HAVE_IMAP
+#  include "imap/imapstore.h"
+
+#  include <cstdio>
+#  include <cstdlib>
+#  include <termios.h>
+#endif
 
 #include <algorithm>
 
@@ -32,6 +40,59 @@ void PrintTable(std::ostream& out, const TConvertReport& report)
   }
 }
 
+#ifdef QUILLMEND_HAVE_IMAP
+// The password from QUILLMEND_IMAP_PASSWORD, else asked for on the terminal without echo: never from
+// the command line, where other users and the shell's history would see it.
+std::string Password(const TImapAccount& account)
+{
+  if (const char* given = std::getenv("QUILLMEND_IMAP_PASSWORD"))
+    return given;
+  FILE* tty = std::fopen("/dev/tty", "r+");
+  if (!tty)
+    throw std::runtime_error("no password: set QUILLMEND_IMAP_PASSWORD, or run in a terminal to be asked for it");
+  std::fprintf(tty, "Password for %s: ", ImapUrlText(account).c_str());
+  std::fflush(tty);
+  termios old{};
+  const bool terminal = tcgetattr(fileno(tty), &old) == 0;
+  if (terminal) {
+    termios quiet = old;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(fileno(tty), TCSAFLUSH, &quiet);
+  }
+  std::string password;
+  for (int c; (c = std::fgetc(tty)) != EOF && c != '\n';)
+    password += static_cast<char>(c);
+  if (terminal)
+    tcsetattr(fileno(tty), TCSAFLUSH, &old);
+  std::fprintf(tty, "\n");
+  std::fclose(tty);
+  return password;
+}
+
+TConvertReport ConvertToAccount(const TCommand& command, const TArgs& args, const std::filesystem::path& top,
+                                const std::string& url, const TConvertOptions& options, TProgressObserver* observer)
+{
+  TImapSettings settings;
+  try {
+    settings.Account = ParseImapUrl(url);
+  } catch (const TImapUrlError& e) {
+    throw TUsageError(std::string("--imap: ") + e.what());
+  }
+  if (const auto ca = args.Option("imap-ca-file"))
+    settings.CaFile = PathFromUtf8(*ca);
+  settings.AllowPlaintext = args.Flag("allow-plaintext");
+  if (const auto token = args.Option("oauth2-token-command"))
+    settings.OAuth2TokenCommand = *token;
+  else if (!options.DryRun)
+    settings.Password = Password(settings.Account);
+  // At the start of the line, over the bar.
+  settings.Say = [&command](const std::string& text) {
+    command.Err << "\rquillmend-cli: " << text << "\n" << std::flush;
+  };
+  return ConvertToImap(top, settings, options, observer);
+}
+#endif
+
 }  // namespace
 
 int RunConvert(const TCommand& command, const TArgs& args)
@@ -41,8 +102,15 @@ int RunConvert(const TCommand& command, const TArgs& args)
                                      std::pair{TStoreKind::EmlTree, "eml-tree"}})
     if (const auto dir = args.Option(option))
       targets.emplace_back(kind, *dir);
-  if (targets.size() != 1 || targets.front().second.empty())
-    throw TUsageError("give one target: --maildir DIR, --mbox-tree DIR or --eml-tree DIR");
+  const std::optional<std::string> imap = args.Option("imap");
+  if (targets.size() + (imap ? 1 : 0) != 1 || (!imap && targets.front().second.empty()))
+    throw TUsageError("give one target: --maildir DIR, --mbox-tree DIR, --eml-tree DIR or --imap URL");
+  if (!imap && (args.Option("imap-ca-file") || args.Option("oauth2-token-command") || args.Flag("allow-plaintext")))
+    throw TUsageError("--imap-ca-file, --oauth2-token-command and --allow-plaintext go with --imap");
+#ifndef QUILLMEND_HAVE_IMAP
+  if (imap)
+    throw std::runtime_error("this build of quillmend-cli cannot upload to IMAP accounts (it was built without libetpan)");
+#endif
   TConvertOptions options;
   if (const auto deleted = args.Option("deleted")) {
     if (*deleted == "separate")
@@ -59,9 +127,15 @@ int RunConvert(const TCommand& command, const TArgs& args)
   options.DryRun = args.Flag("dry-run");
 
   const std::filesystem::path top = PathFromUtf8(args.Positionals()[0]);
-  const std::filesystem::path target = PathFromUtf8(targets.front().second);
-  auto bar = ProgressFor(command, options.DryRun ? "Reading" : "Converting");
-  const TConvertReport report = ConvertMailFolder(top, targets.front().first, target, options, Observer(bar));
+  const std::filesystem::path target = imap ? std::filesystem::path() : PathFromUtf8(targets.front().second);
+  auto bar = ProgressFor(command, options.DryRun ? "Reading" : imap ? "Uploading" : "Converting");
+  TConvertReport report;
+#ifdef QUILLMEND_HAVE_IMAP
+  if (imap)
+    report = ConvertToAccount(command, args, top, *imap, options, Observer(bar));
+  else
+#endif
+    report = ConvertMailFolder(top, targets.front().first, target, options, Observer(bar));
   bar.reset();
 
   PrintTable(command.Out, report);
@@ -71,6 +145,8 @@ int RunConvert(const TCommand& command, const TArgs& args)
     command.Out << "Dry run: nothing was written.\n";
   else if (report.Cancelled)
     command.Out << "Stopped: the messages written so far are whole; run the same command again to go on.\n";
+  else if (imap)
+    command.Out << "Uploaded into " << *imap << "\n";
   else
     command.Out << "Converted into \"" << PathText(target) << "\"\n";
   return report.Succeeded() ? kExitOk : kExitFailure;

@@ -16,7 +16,7 @@ _quillmend_cli()
     list) options="--keyword --format --status --not-in-index --sort --reverse --threads" ;;
     show) options="--raw" ;;
     export) options="--keyword --messages --not-in-index --overwrite --rebuild --mbox --attachments" ;;
-    convert) options="--maildir --mbox-tree --eml-tree --deleted --attachments --dry-run" ;;
+    convert) options="--maildir --mbox-tree --eml-tree --imap --deleted --attachments --dry-run --imap-ca-file --allow-plaintext --oauth2-token-command" ;;
     find) options="--null -0" ;;
     *) return ;;
   esac
@@ -30,10 +30,15 @@ _quillmend_cli()
       COMPREPLY=($(compgen -W "date from to subject index" -- "$cur"))
       return
       ;;
-    --keyword | --messages)
+    --keyword | --messages | --oauth2-token-command)
       return
       ;;
-    --mbox)
+    --imap)
+      COMPREPLY=($(compgen -W "imaps:// imap://" -- "$cur"))
+      compopt -o nospace 2>/dev/null
+      return
+      ;;
+    --mbox | --imap-ca-file)
       _filedir
       return
       ;;
@@ -61,7 +66,7 @@ _quillmend_cli()
   local positional=0
   for ((i = 2; i < cword; i++)); do
     case ${words[i]} in
-      --keyword | --format | --messages | --sort | --mbox | --attachments | --maildir | --mbox-tree | --eml-tree | --deleted) ((i++)) ;;
+      --keyword | --format | --messages | --sort | --mbox | --attachments | --maildir | --mbox-tree | --eml-tree | --deleted | --imap | --imap-ca-file | --oauth2-token-command) ((i++)) ;;
       -*) ;;
       *) ((positional++)) ;;
     esac

@@ -6,9 +6,12 @@ set -euo pipefail
 # locales: the sources scripts/test-windows.sh builds a Polish and a Russian locale from.
 # python3: the tests compare header texts and dates with its email package, and read rebuilt
 # mail back with its own mail parser; neomutt shows the rebuilt mail as a mail program does; Dovecot
-# serves a converted Maildir back over IMAP. libssl-dev: SHA-256 from libcrypto.
+# serves a converted Maildir back over IMAP, and takes uploads. libssl-dev: SHA-256 from libcrypto, and
+# the check of an IMAP server's certificate. libetpan-dev: the IMAP client (libsasl2-modules for its
+# AUTHENTICATE PLAIN); openssl makes the test servers' certificates.
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libssl-dev
-          qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev locales python3 neomutt dovecot-imapd)
+          qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev locales python3 neomutt dovecot-imapd
+          libetpan-dev libsasl2-modules openssl)
 read -r -a extra <<<"${QUILLMEND_EXTRA_PACKAGES:-}"
 
 missing() {

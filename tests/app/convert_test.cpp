@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSemaphore>
+#include <QSpinBox>
 #include <QTest>
 
 #include <fstream>
@@ -308,6 +309,35 @@ TEST(TConvertDialog, ShowsTheProposalUnderItsNamesAndGivesItBack)
     EXPECT_TRUE(dialog.Request() == c.Request) << c.Format;
   }
 }
+
+#ifdef QUILLMEND_HAVE_IMAP
+TEST(TConvertDialog, AMailAccountInPlaceOfAFolder)
+{
+  TConvertRequest proposed{"/mail/Eudora", TStoreKind::Maildir, {}, TDeletedMail::Same};
+  proposed.ToImap = true;
+  proposed.Imap = {"imap.example.org", 143, TImapSecurity::StartTls, "robin@example.org", "secret"};
+  TfrmConvert dialog(proposed);
+  EXPECT_TRUE(dialog.cboFormat->currentText().contains(QLatin1String("IMAP")));
+  EXPECT_FALSE(dialog.grpAccount->isHidden());
+  EXPECT_TRUE(dialog.edtTarget->parentWidget()->isHidden());
+  EXPECT_EQ(dialog.edtPassword->echoMode(), QLineEdit::Password);
+  EXPECT_TRUE(dialog.Request() == proposed);
+  // Each field of the account is needed; the target folder is not.
+  for (QLineEdit* edit : {dialog.edtServer, dialog.edtUser, dialog.edtPassword}) {
+    const QString kept = edit->text();
+    edit->clear();
+    EXPECT_FALSE(dialog.Buttons->button(QDialogButtonBox::Ok)->isEnabled()) << edit->objectName().toStdString();
+    edit->setText(kept);
+    EXPECT_TRUE(dialog.Buttons->button(QDialogButtonBox::Ok)->isEnabled()) << edit->objectName().toStdString();
+  }
+  // The security's usual port follows it; a folder format hides the account again.
+  dialog.cboSecurity->setCurrentIndex(dialog.cboSecurity->findData(static_cast<int>(TImapSecurity::Tls)));
+  EXPECT_EQ(dialog.spnPort->value(), 993);
+  dialog.cboFormat->setCurrentIndex(dialog.cboFormat->findData(static_cast<int>(TStoreKind::Maildir)));
+  EXPECT_TRUE(dialog.grpAccount->isHidden());
+  EXPECT_FALSE(dialog.Request().ToImap);
+}
+#endif
 
 }  // namespace
 }  // namespace quillmend::test

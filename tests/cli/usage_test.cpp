@@ -34,6 +34,16 @@ TEST(CliUsage, SaysWhatIsWrongBeforeReadingTheMailbox)
       {{"export", missing, "out", "--attachments", "dir"}, 2, "--attachments goes with --rebuild or --mbox"},
       {{"list", missing, "--sort", "size"}, 2, "unknown sort column \"size\""},
       {{"export", box, "out", "--messages", "0,9"}, 1, "No message 9 in \"" + box + "\": messages 0 to 4"},
+      {{"convert", missing, "--maildir", "out", "--imap", "imaps://r@h"}, 2, "give one target"},
+      {{"convert", missing, "--maildir", "out", "--imap-ca-file", "ca.pem"}, 2, "go with --imap"},
+      {{"convert", missing, "--maildir", "out", "--allow-plaintext"}, 2, "go with --imap"},
+#ifdef QUILLMEND_HAVE_IMAP
+      {{"convert", missing, "--imap", "imaps://mail.example.org"}, 2, "--imap: the IMAP address names no user"},
+      {{"convert", missing, "--imap", "imaps://r:pw@mail.example.org"}, 2, "a password does not belong"},
+      {{"convert", missing, "--imap", "pop3://r@mail.example.org"}, 2, "use imaps:// or imap://"},
+#else
+      {{"convert", missing, "--imap", "imaps://r@mail.example.org"}, 1, "cannot upload to IMAP accounts"},
+#endif
   };
   for (const TCase& c : cases) {
     const test::TResult r = RunCli(c.Args);
