@@ -18,6 +18,14 @@ public:
         &FRunner, [runner = &FRunner, percent] { emit runner->ProgressChanged(percent); }, Qt::QueuedConnection);
   }
 
+  void Counts(std::uint64_t messages, std::uint64_t bytes, std::uint64_t totalBytes) override
+  {
+    QMetaObject::invokeMethod(
+        &FRunner,
+        [runner = &FRunner, messages, bytes, totalBytes] { emit runner->CountsChanged(messages, bytes, totalBytes); },
+        Qt::QueuedConnection);
+  }
+
   bool Cancelled() const override
   {
     if (FRunner.FStepHook)

@@ -39,6 +39,7 @@ public:
 
 signals:
   void ProgressChanged(int percent);
+  void CountsChanged(quint64 messages, quint64 bytes, quint64 totalBytes);  // work that counts them
   void WorkEnded();  // the work is over: before the done callback, so wait windows close first
   void Finished();   // after the done callback
 

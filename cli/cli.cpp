@@ -250,17 +250,32 @@ void TTerminalProgress::Draw(int percent)
 {
   if (!FDrawn || std::chrono::steady_clock::now() - FSince < FBarAfter)
     return;
+  FPercent = percent;
   FShown = true;
   constexpr int kWidth = 30;
   const int filled = std::clamp(percent, 0, 100) * kWidth / 100;
-  FErr << '\r' << FTitle << " [" << std::string(static_cast<std::size_t>(filled), '#')
-       << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << percent << "%" << std::flush;
+  std::string line = FTitle + " [" + std::string(static_cast<std::size_t>(filled), '#') +
+                     std::string(static_cast<std::size_t>(kWidth - filled), ' ') + "] " + std::to_string(percent) +
+                     "%" + (FCounts.empty() ? "" : "  " + FCounts);
+  // A shorter line than the last leaves none of it behind.
+  const std::size_t width = line.size();
+  if (width < FWidth)
+    line += std::string(FWidth - width, ' ');
+  FWidth = width;
+  FErr << '\r' << line << std::flush;
+}
+
+void TTerminalProgress::Counts(std::uint64_t messages, std::uint64_t bytes, std::uint64_t totalBytes)
+{
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - FSince).count();
+  FCounts = CountsText(messages, bytes, totalBytes, seconds);
+  Draw(FPercent);
 }
 
 void TTerminalProgress::Closed()
 {
   if (FShown)
-    FErr << '\r' << std::string(FTitle.size() + 40, ' ') << '\r' << std::flush;
+    FErr << '\r' << std::string(std::max(FWidth, FTitle.size() + 40), ' ') << '\r' << std::flush;
 }
 
 bool TTerminalProgress::Cancelled() const { return StopRequested() != 0; }

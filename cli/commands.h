@@ -78,11 +78,16 @@ public:
   }
   void Shown() override;
   void Progress(int percent) override { Draw(percent); }
+  // "12,345 messages  310 msg/s  4.1 MB/s  2 min left" after the percentage.
+  void Counts(std::uint64_t messages, std::uint64_t bytes, std::uint64_t totalBytes) override;
   void Closed() override;
   bool Cancelled() const override;
 
 private:
   void Draw(int percent);
+  int FPercent = 0;
+  std::string FCounts;
+  std::size_t FWidth = 0;  // of the line last drawn, to be blanked
   std::ostream& FErr;
   std::string FTitle;
   bool FDrawn;

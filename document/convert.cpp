@@ -132,6 +132,7 @@ public:
     } catch (const TCancelled&) {  // before the first mailbox
       FReport.Cancelled = true;
     }
+    FFeed.Counts(FMessages, static_cast<std::uint64_t>(FDone), static_cast<std::uint64_t>(FTotal), true);
     return std::move(FReport);
   }
 
@@ -271,6 +272,8 @@ private:
         continue;
       }
       Write(stored, email, entry, deleted, id, name, outcome);
+      ++FMessages;
+      FFeed.Counts(FMessages, static_cast<std::uint64_t>(FDone), static_cast<std::uint64_t>(FTotal));
       if (FFeed.Step())
         throw TCancelled();
     }
@@ -343,6 +346,7 @@ private:
   TProgressFeed FFeed;
   TInnerObserver FInner;
   std::int64_t FTotal = 0, FDone = 0;
+  std::uint64_t FMessages = 0;  // handed to the store (or counted, in a dry run)
   TConvertReport FReport;
   std::optional<std::int16_t> FZone;
   std::map<std::vector<std::string>, TFolderPath> FPlaces;  // by the tree's own names

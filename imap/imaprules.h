@@ -5,6 +5,7 @@
 
 #include "outputs/sink.h"
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -54,6 +55,21 @@ TAppendFlags AppendFlags(const TOutgoingMessage& message, const TPermanentFlags&
 // (UTF-8 where the bytes are UTF-8, else Windows-1252, as Eudora wrote), NUL left out; none when
 // its header has nothing of the kind.
 std::optional<std::string> SevenBitHeader(std::string_view message);
+
+// One message's part of an APPEND that carries many (MULTIAPPEND, RFC 3502) with its literal sent at
+// once (LITERAL+): " (flags) \"14-Mar-2001 08:26:53 +0000\" {size+}\r\n", the bytes to follow. The
+// received time in UTC; none leaves the date to the server.
+std::string AppendItemHead(const std::vector<std::string>& flags, std::optional<std::int64_t> received,
+                           std::size_t size);
+
+// Whether messages waiting to go up in one APPEND are to go now: a batch bounded in count and bytes
+// keeps the server's memory and a retry after a cut connection small.
+inline constexpr std::size_t kBatchMessages = 64;
+inline constexpr std::size_t kBatchBytes = std::size_t{8} << 20;
+inline bool BatchFull(std::size_t messages, std::size_t bytes)
+{
+  return messages >= kBatchMessages || bytes >= kBatchBytes;
+}
 
 // The value of field in the header block header ("" when absent), unfolded and trimmed.
 std::string HeaderValue(std::string_view header, std::string_view field);

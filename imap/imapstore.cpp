@@ -228,6 +228,46 @@ public:
     return ids;
   }
 
+  // Many messages to one APPEND, each literal sent without waiting for the server's go-ahead.
+  bool Batching() const
+  {
+    return mailimap_has_extension(FImap, const_cast<char*>("MULTIAPPEND")) &&
+           mailimap_has_extension(FImap, const_cast<char*>("LITERAL+"));
+  }
+
+  // One APPEND of every message of batch into name; libetpan has no call for it, so it is written
+  // with its own tag and read back with its response parser. The code as libetpan's calls give it.
+  int MultiAppend(const std::string& name, const std::vector<TPending>& batch)
+  {
+    int code = mailimap_send_current_tag(FImap);
+    if (!Ok(code))
+      return code;
+    std::string command = "APPEND \"";
+    for (const char c : name)
+      command += c == '"' || c == '\\' ? std::string{'\\', c} : std::string{c};
+    command += '"';
+    const auto write = [&](const std::string& text) {
+      return mailstream_write(FImap->imap_stream, text.data(), text.size()) >= 0;
+    };
+    for (const TPending& pending : batch) {
+      command += AppendItemHead(pending.Flags, pending.Message.Received, pending.Bytes.size());
+      if (!write(command) || !write(pending.Bytes))
+        return MAILIMAP_ERROR_STREAM;
+      command.clear();
+    }
+    if (!write("\r\n") || mailstream_flush(FImap->imap_stream) == -1 || !mailimap_read_line(FImap))
+      return MAILIMAP_ERROR_STREAM;
+    mailimap_response* response = nullptr;
+    code = mailimap_parse_response(FImap, &response);
+    if (!Ok(code))
+      return code;
+    const bool stored =
+        response->rsp_resp_done && response->rsp_resp_done->rsp_type == MAILIMAP_RESP_DONE_TYPE_TAGGED &&
+        response->rsp_resp_done->rsp_data.rsp_tagged->rsp_cond_state->rsp_type == MAILIMAP_RESP_COND_STATE_OK;
+    mailimap_response_free(response);
+    return stored ? MAILIMAP_NO_ERROR : MAILIMAP_ERROR_APPEND;
+  }
+
   // Makes name when the server lacks it; ALREADYEXISTS is no failure.
   void Create(const std::string& name)
   {
@@ -447,6 +487,8 @@ public:
     if (!flags.Dropped.empty() && FStore.FToldDropped.insert(FName).second)
       FStore.Say("the folder " + Quoted(FName) + " on the server cannot keep these flags; left out: " +
                  Joined(flags.Dropped) + " (and so for the rest of this folder)");
+    if (FStore.Queue(*this, message, bytes, flags.Flags))
+      return true;
     const std::string result = FStore.Append(*this, message, bytes, flags.Flags);
     if (!result.empty()) {
       FReport.Failed.push_back({message.Name, result});
@@ -457,7 +499,12 @@ public:
     return true;
   }
 
-  TExportReport Commit() override { return std::exchange(FReport, {}); }
+  TExportReport Commit() override
+  {
+    if (FStore.FBatchFolder == this)
+      FStore.Flush();
+    return std::exchange(FReport, {});
+  }
 
   TImapStore& FStore;
   std::string FName;
@@ -493,7 +540,15 @@ TImapStore::TImapStore(TImapSettings settings) : TMailStore({}, 0), FSettings(st
   }
 }
 
-TImapStore::~TImapStore() = default;
+TImapStore::~TImapStore()
+{
+  // What was not committed is not reported, as with any store.
+  FBatch.clear();
+  FBatchFolder = nullptr;
+  if (FBatches)
+    Say(std::to_string(FBatched) + " messages went up in " + std::to_string(FBatches) +
+        " APPEND commands of many (MULTIAPPEND)");
+}
 
 void TImapStore::Say(const std::string& text) const
 {
@@ -686,6 +741,91 @@ std::string TImapStore::Append(TFolderSink& folder, const TOutgoingMessage& mess
     });
   } catch (const TFileError& e) {
     return e.what();
+  }
+}
+
+bool TImapStore::Queue(TFolderSink& folder, const TOutgoingMessage& message, std::string& bytes,
+                       const std::vector<std::string>& flags)
+{
+  if (FGone || !FConnection || !FConnection->Batching())
+    return false;
+  // One over the server's limit is skipped by the single APPEND, which says so.
+  if (const std::uint64_t limit = FConnection->AppendLimit(); limit && bytes.size() > limit)
+    return false;
+  if (FBatchFolder && FBatchFolder != &folder)
+    Flush();
+  FBatchFolder = &folder;
+  FBatchBytes += bytes.size();
+  FBatch.push_back({message, std::move(bytes), flags});
+  if (BatchFull(FBatch.size(), FBatchBytes))
+    Flush();
+  return true;
+}
+
+void TImapStore::Flush()
+{
+  if (!FBatchFolder)
+    return;
+  TFolderSink& folder = *FBatchFolder;
+  std::vector<TPending> batch = std::exchange(FBatch, {});
+  FBatchFolder = nullptr;
+  FBatchBytes = 0;
+  const auto stored = [&](const TPending& pending) {
+    ++folder.FReport.Written;
+    folder.FIds.insert(pending.Message.Id);
+  };
+  bool inFlight = false;  // sent once without an answer: the server holds all of it or none
+  int cuts = 0;
+  bool singly = false;
+  std::size_t sent = 0;
+  try {
+    Retrying<int>([&](TConnection& connection) {
+      if (inFlight) {
+        TPermanentFlags permanent;
+        std::uint32_t exists = 0;
+        connection.Select(folder.FName, permanent, exists);
+        folder.FIds = exists ? connection.Ids() : std::set<std::string>();
+        std::erase_if(batch, [&](const TPending& pending) {
+          if (!folder.FIds.count(pending.Message.Id))
+            return false;
+          stored(pending);
+          return true;
+        });
+        inFlight = false;
+        // Cut twice on the same batch: perhaps by the batch itself, so one at a time.
+        if (++cuts >= 2 || !connection.Batching())
+          singly = true;
+      }
+      if (batch.empty() || singly)
+        return 0;
+      inFlight = true;
+      const int code = connection.MultiAppend(folder.FName, batch);
+      if (!Ok(code) && !Refused(code))
+        connection.Lost("APPEND");
+      inFlight = false;
+      if (Ok(code))
+        sent = batch.size();
+      else
+        singly = true;  // a NO or BAD stores none of it
+      return 0;
+    });
+  } catch (const TFileError& e) {
+    for (const TPending& pending : batch)
+      folder.FReport.Failed.push_back({pending.Message.Name, e.what()});
+    return;
+  }
+  if (!singly) {
+    for (const TPending& pending : batch)
+      stored(pending);
+    FBatched += sent;
+    ++FBatches;
+    return;
+  }
+  for (TPending& pending : batch) {
+    if (const std::string result = Append(folder, pending.Message, pending.Bytes, pending.Flags); !result.empty())
+      folder.FReport.Failed.push_back({pending.Message.Name, result});
+    else
+      stored(pending);
   }
 }
 

@@ -8,6 +8,11 @@
 // folder is read again before the message in flight is sent anew, since the server may have stored
 // it before the line went. A record kept on this machine could go stale (another run from elsewhere,
 // a folder emptied by hand, UIDVALIDITY changed); the server's own messages cannot.
+//
+// Where the server offers MULTIAPPEND and LITERAL+, the messages of a folder go up many to one APPEND
+// so that small messages do not each wait for an answer. Such an APPEND stores all or none (RFC 3502):
+// after a dropped connection the folder's Ids tell which of the batch to send again, and a refused
+// batch goes again one message at a time so that only the message at fault is skipped.
 
 #include "document/convert.h"
 #include "imap/imaprules.h"
@@ -20,6 +25,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace quillmend {
 
@@ -63,6 +69,18 @@ private:
   void Say(const std::string& text) const;
   bool Pause(const std::string& why, int attempt);
   TConnection& Connection();
+  // A message that waits to go up with others in one APPEND.
+  struct TPending {
+    TOutgoingMessage Message;
+    std::string Bytes;
+    std::vector<std::string> Flags;
+  };
+  // True when message may wait for a batch of folder; the batch goes when full or another folder's
+  // message comes.
+  bool Queue(TFolderSink& folder, const TOutgoingMessage& message, std::string& bytes,
+             const std::vector<std::string>& flags);
+  // Sends the waiting batch and reports each of its messages to its folder.
+  void Flush();
   // work on a connection, connected again after a pause when it drops; TFileError when the tries
   // are used up (and from then on at once).
   template <typename T>
@@ -78,6 +96,10 @@ private:
   bool FGone = false;
   std::string FRefused;    // marks the server refused in a folder's name
   TServerFolders FLayout;  // as the last connection found it
+  TFolderSink* FBatchFolder = nullptr;
+  std::vector<TPending> FBatch;
+  std::size_t FBatchBytes = 0;
+  std::size_t FBatched = 0, FBatches = 0;  // messages sent in batches, and batches: said at the end
 };
 
 // ConvertMailFolder into the account settings names.

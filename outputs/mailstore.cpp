@@ -381,6 +381,8 @@ std::string TMboxTree::Place(const TFolderPath& folder) const { return PathText(
 
 std::set<std::string> TMboxTree::IdsIn(const TFolderPath& folder) const
 {
+  // A message a killed run wrote in part is no message of the folder.
+  TMboxFile::TakeBackUnfinished(FRoot / FolderFile(folder));
   std::set<std::string> ids;
   for (std::string& id : TMboxFile::HeaderValues(FRoot / FolderFile(folder), kIdField))
     ids.insert(std::move(id));

@@ -7,6 +7,7 @@
 #include "outputs/newfile.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 #include <utility>
@@ -137,7 +138,8 @@ std::string StateHeaders(const TOutgoingMessage& message)
 TMboxFile::TMboxFile(std::filesystem::path target, unsigned mode, TExisting existing, TKeptFiles kept,
                      TMboxFlavour flavour)
     : FTarget(std::move(target)), FFileName(PathText(FTarget.filename())), FMode(mode), FExisting(existing),
-      FFlavour(flavour), FKept(std::move(kept))
+      FFlavour(flavour), FKept(std::move(kept)),
+      FMark(MarkOf(FTarget))
 {
 }
 
@@ -196,8 +198,16 @@ void TMboxFile::Open()
   } catch (const TOutputError& e) {
     throw TFileError(FileErrorMessage("Cannot write file", FTarget, e.what()));
   }
-  // A blank line before the first separator line: only then does it start a message.
+  TakeBackUnfinished(FTarget);
+  // Until the messages are on the disk, the size they were added at stands beside the file: a run
+  // killed before then has its part taken back by the next (see TakeBackUnfinished).
   const std::int64_t size = FAppend->Size();
+  {
+    TOutputFile mark(FMark, FMode);
+    mark.Write(std::to_string(size));
+    mark.Commit(true);
+  }
+  // A blank line before the first separator line: only then does it start a message.
   char tail[2] = {'\n', '\n'};
   if (size > 0)
     TReadOnlyFile(FTarget).ReadAt(std::max<std::int64_t>(size - 2, 0), tail + (size == 1 ? 1 : 0), size == 1 ? 1 : 2);
@@ -205,6 +215,42 @@ void TMboxFile::Open()
     Write("\n\n");
   else if (tail[0] != '\n')
     Write("\n");
+}
+
+// What a run killed while appending left after the size its mark names: taken back when it is
+// this sink's own (a separator line of its own, perhaps after the blank line it adds), so that no cut
+// message stays and none counts as present because its first lines made it.
+void TMboxFile::TakeBackUnfinished(const std::filesystem::path& target)
+{
+  const std::filesystem::path mark = MarkOf(target);
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(mark, ec))
+    return;
+  std::string text(32, '\0');
+  text.resize(TReadOnlyFile(mark).ReadAt(0, text.data(), text.size()));
+  std::int64_t from = -1;
+  std::from_chars(text.data(), text.data() + text.size(), from);
+  if (std::filesystem::is_regular_file(target, ec)) {
+    try {
+      TNewFile file(target, TNewFile::TAppendTo{});
+      std::string head(std::size_t{2} + std::char_traits<char>::length(kSeparator), '\0');
+      if (from >= 0 && from < file.Size())
+        head.resize(TReadOnlyFile(target).ReadAt(from, head.data(), head.size()));
+      const std::string_view seen(head);
+      const std::size_t blank = seen.find_first_not_of('\n');
+      if (from >= 0 && from < file.Size() && blank != std::string_view::npos &&
+          seen.substr(blank).starts_with(kSeparator))
+        file.TruncateTo(from);
+    } catch (const TOutputError& e) {
+      throw TFileError(FileErrorMessage("Cannot write file", target, e.what()));
+    }
+  }
+  std::filesystem::remove(mark, ec);
+}
+
+std::filesystem::path TMboxFile::MarkOf(const std::filesystem::path& target)
+{
+  return target.parent_path() / (std::filesystem::path(".") += target.filename() += ".quillmend-append");
 }
 
 TMboxFile::TMboxFile(TByteSink stream) : FFileName(kStandardOutput), FStream(std::move(stream)) {}
@@ -262,7 +308,7 @@ bool TMboxFile::Add(const TOutgoingMessage& message, const TMessageWriter& write
       }
     }
     before = Size();
-    out("From MAILER-DAEMON " + SeparatorTime(message.Received.value_or(0)) + "\n");
+    out(std::string(kSeparator) + SeparatorTime(message.Received.value_or(0)) + "\n");
     TMboxEscaper escaper(out);
     if (FFlavour == TMboxFlavour::Thunderbird) {
       // The states said here, and only here: a message's own say the opposite as often as not.
@@ -300,6 +346,8 @@ TExportReport TMboxFile::Commit()
   } else if (!FFailed && FAppend) {
     try {
       FAppend->Sync();
+      std::error_code ec;
+      std::filesystem::remove(FMark, ec);
       FReport.Files.push_back(FFileName);
       FReport.Written = FWritten;
     } catch (const TOutputError& e) {

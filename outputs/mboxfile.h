@@ -38,6 +38,9 @@ public:
   bool Add(const TOutgoingMessage& message, const TMessageWriter& write) override;
   TExportReport Commit() override;
 
+  // How each message begins.
+  static constexpr const char* kSeparator = "From MAILER-DAEMON ";
+
   // What reports call a stream's output.
   static constexpr const char* kStandardOutput = "standard output";
 
@@ -45,9 +48,14 @@ public:
   // the mbox file at path; nothing when it is not there. Throws TFileError when it cannot be read.
   static std::vector<std::string> HeaderValues(const std::filesystem::path& path, std::string_view field);
 
+  // Takes back what a run killed while it appended to target left of its last messages (only that:
+  // it is found by the mark such a run leaves beside the file). Throws TFileError.
+  static void TakeBackUnfinished(const std::filesystem::path& target);
+
 private:
   void Write(std::string_view bytes);
   void Open();
+  static std::filesystem::path MarkOf(const std::filesystem::path& target);
   std::int64_t Size() const;
   void TruncateTo(std::int64_t size);
   bool Fail(const std::string& reason);
@@ -60,6 +68,7 @@ private:
   TKeptFiles FKept;
   std::optional<TOutputFile> FOut;
   std::unique_ptr<TNewFile> FAppend;  // the existing file appended to
+  std::filesystem::path FMark;        // beside it while appending: the size it had before
   TByteSink FStream;
   bool FFailed = false;
   std::size_t FWritten = 0;

@@ -332,6 +332,19 @@ class UploadedToDovecot(unittest.TestCase):
                 written, present = int(counts.group(2)), int(counts.group(3))
                 self.assertEqual((written, present) if scheme == "imap" else (written,),
                                  (0, len(self.small_eml)) if scheme == "imap" else (len(self.small_eml),), said)
+                # Dovecot offers MULTIAPPEND and LITERAL+: every message went up with others.
+                batched = self.batched(said)
+                if scheme == "imap":
+                    self.assertIsNone(batched, said)
+                else:
+                    self.assertIsNotNone(batched, said)
+                    self.assertEqual(batched[0], written, said)
+                    self.assertLess(batched[1], batched[0], said)
+
+    def batched(self, said):
+        """(messages, APPEND commands) the upload says went up many to a command, or None."""
+        found = re.search(r"(\d+) messages went up in (\d+) APPEND commands of many", said)
+        return (int(found.group(1)), int(found.group(2))) if found else None
 
     def test_under_a_folder_of_the_users_choice(self):
         self.start_dovecot()
@@ -388,6 +401,8 @@ class UploadedToDovecot(unittest.TestCase):
         self.assertEqual(code, 1, said)
         skipped = re.findall(r"^quillmend-cli: (.*?): skipped, refused by the server", said, re.M)
         self.assertEqual(len(skipped), 1, said)
+        # The refused batch went again one at a time; the rest stayed batched.
+        self.assertIsNotNone(self.batched(said), said)
         folders = self.server()
         uploaded = collections.Counter(m[2] for messages in folders.values() for m in messages)
         self.assertEqual(len(uploaded), len(self.small_eml) - 1)
@@ -428,6 +443,7 @@ class UploadedToDovecot(unittest.TestCase):
         self.assertIn("trying again in", said)
         self.assertEqual(process.returncode, 0, said)
         self.assert_each_once(self.server(), local)
+        self.assertIsNotNone(self.batched(said), said)
         code, said = self.upload(eudora, self.url(), timeout=BIG_LIMIT)
         self.assertEqual(code, 0, said)
         self.assertRegex(said, r"(?m)^all \d+ mailboxes +\d+ +\d+ +\d+ +0 +%d " % len(local))

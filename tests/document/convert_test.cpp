@@ -211,6 +211,36 @@ private:
   int FStop, FPercent = 0;
 };
 
+// What a progress window shows of the messages and bytes.
+class TCountsSeen : public TProgressObserver {
+public:
+  void Counts(std::uint64_t messages, std::uint64_t bytes, std::uint64_t totalBytes) override
+  {
+    EXPECT_GE(messages, FLast.Messages);
+    EXPECT_GE(bytes, FLast.Bytes);
+    FLast = {messages, bytes, totalBytes};
+    ++Calls;
+  }
+  struct {
+    std::uint64_t Messages = 0, Bytes = 0, Total = 0;
+  } FLast;
+  int Calls = 0;
+};
+
+TEST(Convert, ReportsMessagesAndBytesToItsObserver)
+{
+  const TTempDir dir;
+  const fs::path top = dir.Path() / "Eudora";
+  fs::create_directory(top);
+  MakeFolder(top);
+  TCountsSeen seen;
+  ASSERT_TRUE(ConvertMailFolder(top, TStoreKind::Maildir, dir.Path() / "Maildir", {}, &seen).Succeeded());
+  EXPECT_GE(seen.Calls, 2);  // the first message, and the end
+  EXPECT_EQ(seen.FLast.Messages, 18u);
+  EXPECT_GT(seen.FLast.Total, 0u);
+  EXPECT_EQ(seen.FLast.Bytes, seen.FLast.Total);
+}
+
 TEST(Convert, ARunCutShortThenRepeatedLeavesEveryMessageOnceInEachFormat)
 {
   for (const TStoreKind kind : {TStoreKind::Maildir, TStoreKind::MboxTree, TStoreKind::EmlTree}) {

@@ -212,5 +212,34 @@ TEST(ImapHeader, ValueOfAField)
   EXPECT_EQ(HeaderValue("X-Quillmend-Id: last", "X-Quillmend-Id"), "last");
 }
 
+TEST(ImapBatch, EachMessagesHeadOfOneAppend)
+{
+  struct TCase {
+    std::vector<std::string> Flags;
+    std::optional<std::int64_t> Received;
+    std::size_t Size;
+    const char* Head;
+  };
+  const TCase cases[] = {
+      {{}, std::nullopt, 0, " () {0+}\r\n"},
+      {{"\\Seen", "$Forwarded"}, 984558413, 1234, " (\\Seen $Forwarded) \"14-Mar-2001 08:26:53 +0000\" {1234+}\r\n"},
+      {{"\\Answered"}, 0, 7, " (\\Answered) \"01-Jan-1970 00:00:00 +0000\" {7+}\r\n"},
+      // Leap day, and a time before 1970 (Eudora's clocks were sometimes unset).
+      {{}, 951782400, 1, " () \"29-Feb-2000 00:00:00 +0000\" {1+}\r\n"},
+      {{}, -1, 1, " () \"31-Dec-1969 23:59:59 +0000\" {1+}\r\n"},
+      {{}, 4102444799, 1, " () \"31-Dec-2099 23:59:59 +0000\" {1+}\r\n"},
+  };
+  for (const TCase& c : cases)
+    EXPECT_EQ(AppendItemHead(c.Flags, c.Received, c.Size), c.Head) << c.Head;
+}
+
+TEST(ImapBatch, FullAtTheCountOrTheBytes)
+{
+  EXPECT_FALSE(BatchFull(0, 0));
+  EXPECT_FALSE(BatchFull(kBatchMessages - 1, kBatchBytes - 1));
+  EXPECT_TRUE(BatchFull(kBatchMessages, 10));
+  EXPECT_TRUE(BatchFull(1, kBatchBytes));
+}
+
 }  // namespace
 }  // namespace quillmend

@@ -213,6 +213,25 @@ TEST(MboxTree, AppendsToAFileWithoutTouchingItAndSaysTheStateOnce)
             "Status: in the body\n\n");
 }
 
+// A run killed while it appended left part of a message and the mark of where it began: the next
+// takes that part back (and nothing before it) before it writes the message whole, once.
+TEST(MboxTree, WhatAKilledRunLeftHalfWrittenIsTakenBack)
+{
+  const TTempDir dir;
+  const std::string theirs = "From someone Mon Dec 13 18:45:29 2010\nSubject: theirs\n\nbody\n\n";
+  dir.Write("Inbox", theirs + "From MAILER-DAEMON Mon Dec 13 18:45:29 2010\nX-Quillmend-Id: aa\nSubj");
+  dir.Write(".Inbox.quillmend-append", std::to_string(theirs.size()));
+  TMboxTree store(dir.Path(), 0600);
+  store.Add(Message("aa", Folder({{"In", TFolderUse::Inbox}})),
+            Bytes(std::string(kIdField) + ": aa\nSubject: ours\n\nwhole\n"));
+  EXPECT_EQ(store.Commit().Written, 1u);
+  const std::string file = ReadFile(dir.Path() / "Inbox");
+  EXPECT_EQ(file.substr(0, theirs.size()), theirs);
+  EXPECT_EQ(file.find("Subj\n"), std::string::npos) << file;
+  EXPECT_EQ(TMboxFile::HeaderValues(dir.Path() / "Inbox", kIdField), std::vector<std::string>{"aa"});
+  EXPECT_FALSE(fs::exists(dir.Path() / ".Inbox.quillmend-append"));
+}
+
 TEST(EmlTree, NamedByArrivalAndIdOnceEach)
 {
   const TTempDir dir;
