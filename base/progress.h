@@ -2,6 +2,8 @@
 // How long work reports to whoever shows it, and how it is told to stop. Work never pumps events:
 // the window runs it on a thread of its own and listens, the command-line tool draws a bar.
 
+#include "base/text.h"
+
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -24,19 +26,6 @@ public:
   // times a second at most, and once more at the end.
   virtual void Counts(std::uint64_t /*messages*/, std::uint64_t /*bytes*/, std::uint64_t /*totalBytes*/) {}
 };
-
-// 12345 -> "12,345"
-inline std::string GroupedNumber(std::uint64_t n)
-{
-  const std::string digits = std::to_string(n);
-  std::string text;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0)
-      text += ',';
-    text += digits[i];
-  }
-  return text;
-}
 
 // "12,345 messages  310 msg/s  4.1 MB/s  2 min left" after seconds of work (MB of 10^6 bytes). No
 // rates in the first second, where they would jump about; no time left once all is read.

@@ -75,4 +75,12 @@ bool IsUtf8BeyondAscii(std::string_view bytes)
   return beyond;
 }
 
+std::string GroupedNumber(std::uint64_t value)
+{
+  std::string digits = std::to_string(value);
+  for (std::size_t at = digits.size(); at > 3; at -= 3)
+    digits.insert(at - 3, 1, ',');
+  return digits;
+}
+
 }  // namespace quillmend

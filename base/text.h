@@ -1,6 +1,7 @@
 #pragma once
 // UTF-8 as every part of the program reads it.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,9 @@ namespace quillmend {
 // One code point taken from the front of non-empty text, or nothing (text unchanged) when it does not
 // start with valid UTF-8.
 std::optional<char32_t> NextCodePoint(std::string_view& text);
+
+// 1194 -> "1,194"
+std::string GroupedNumber(std::uint64_t value);
 
 // Appends code point cp (a valid one) to out as UTF-8.
 void AppendUtf8(std::string& out, char32_t cp);

@@ -343,14 +343,6 @@ std::string_view StateWords(TMessageState state) { return Text(state).Words; }
 
 std::string_view StateName(TMessageState state) { return Text(state).Name; }
 
-std::string GroupedNumber(std::uint64_t value)
-{
-  std::string digits = std::to_string(value);
-  for (std::size_t at = digits.size(); at > 3; at -= 3)
-    digits.insert(at - 3, 1, ',');
-  return digits;
-}
-
 std::vector<TIndexEntry> ReadWindowsIndex(const fs::path& toc, std::int64_t mailboxSize)
 {
   const TIndexFile file(toc, mailboxSize);

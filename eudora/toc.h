@@ -4,6 +4,7 @@
 // ever read, each file opened for one use, and every size and offset in it is checked before use:
 // a damaged index is reported and the mailbox is shown as if it had none.
 
+#include "base/text.h"
 #include "mail/Globals.h"
 
 #include <cstddef>
@@ -141,7 +142,5 @@ inline TIndexJoin JoinIndex(const std::filesystem::path& mailbox, const TEmailAr
   return JoinIndex(ReadIndexFor(mailbox), emails);
 }
 
-// 1194 -> "1,194"
-std::string GroupedNumber(std::uint64_t value);
 
 }  // namespace quillmend
