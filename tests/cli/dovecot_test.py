@@ -131,6 +131,62 @@ def fetched(data):
 
 
 @unittest.skipIf(dovecot_binary() is None, "Dovecot is not installed (apt-get install dovecot-imapd)")
+def dovecot_account():
+    """Who Dovecot serves the mail as: the user running the test, or nobody for root (Dovecot serves
+    no mail as root)."""
+    return pwd.getpwnam(UNPRIVILEGED) if os.getuid() == 0 else pwd.getpwuid(os.getuid())
+
+
+def hand_over(top, account):
+    """Gives top and everything below it to account, and lets Dovecot's own users through it."""
+    if os.getuid() == 0:
+        for folder, dirs, files in os.walk(top):
+            for name in [folder] + [os.path.join(folder, n) for n in dirs + files]:
+                os.lchown(name, account.pw_uid, account.pw_gid)
+    os.chmod(top, 0o755)
+
+
+def launch(test, top, config, port, account, logs):
+    """Starts Dovecot with config in a session of its own, as account, and waits until it listens on
+    port; its output goes to top/dovecot.out. The process."""
+    def unprivileged():
+        if os.getuid() == 0:
+            os.setgroups([])
+            os.setgid(account.pw_gid)
+            os.setuid(account.pw_uid)
+
+    output = open(os.path.join(top, "dovecot.out"), "ab")
+    test.addCleanup(output.close)
+    process = subprocess.Popen([dovecot_binary(), "-F", "-c", config], stdout=output, stderr=subprocess.STDOUT,
+                               preexec_fn=unprivileged, start_new_session=True)
+    deadline = time.monotonic() + START
+    while True:
+        test.assertIsNone(process.poll(), "Dovecot ended at start:\n" + logs())
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return process
+        except OSError:
+            test.assertLess(time.monotonic(), deadline, "Dovecot did not listen:\n" + logs())
+            time.sleep(0.05)
+
+
+def stop(process):
+    """Dovecot's master ends its services on SIGTERM; what is left of its session is killed."""
+    if process is None or process.returncode is not None:
+        return
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait(timeout=15)
+    try:
+        os.killpg(process.pid, signal.SIGKILL)  # the session started for it alone
+    except ProcessLookupError:
+        pass
+
+
 class ServedByDovecot(unittest.TestCase):
     def setUp(self):
         self.top = tempfile.mkdtemp(prefix="quillmend-dovecot-")
@@ -145,14 +201,7 @@ class ServedByDovecot(unittest.TestCase):
         self.start_dovecot()
 
     def start_dovecot(self):
-        if os.getuid() == 0:
-            account = pwd.getpwnam(UNPRIVILEGED)
-            for folder, dirs, files in os.walk(self.top):
-                for name in [folder] + [os.path.join(folder, n) for n in dirs + files]:
-                    os.lchown(name, account.pw_uid, account.pw_gid)
-        else:
-            account = pwd.getpwuid(os.getuid())
-        os.chmod(self.top, 0o755)
+        account = dovecot_account()
         self.port = free_port()
         config = os.path.join(self.top, "dovecot.conf")
         with open(config, "w") as f:
@@ -162,43 +211,9 @@ class ServedByDovecot(unittest.TestCase):
             f.write("%s:%s\n" % (USER, PASSWORD))
         os.makedirs(os.path.join(self.top, "home"))
         self.log = os.path.join(self.top, "dovecot.log")
-        for path in (config, os.path.join(self.top, "users"), os.path.join(self.top, "home")):
-            os.chown(path, account.pw_uid, account.pw_gid)
-
-        def unprivileged():
-            if os.getuid() == 0:
-                os.setgroups([])
-                os.setgid(account.pw_gid)
-                os.setuid(account.pw_uid)
-
-        output = open(os.path.join(self.top, "dovecot.out"), "wb")
-        self.addCleanup(output.close)
-        self.dovecot = subprocess.Popen([dovecot_binary(), "-F", "-c", config], stdout=output,
-                                        stderr=subprocess.STDOUT, preexec_fn=unprivileged, start_new_session=True)
-        self.addCleanup(self.stop_dovecot)
-        deadline = time.monotonic() + START
-        while True:
-            self.assertIsNone(self.dovecot.poll(), "Dovecot ended at start:\n" + self.logs())
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                break
-            except OSError:
-                self.assertLess(time.monotonic(), deadline, "Dovecot did not listen:\n" + self.logs())
-                time.sleep(0.05)
-
-    def stop_dovecot(self):
-        """Dovecot's master ends its services on SIGTERM; what is left of its session is killed."""
-        if self.dovecot.poll() is None:
-            self.dovecot.send_signal(signal.SIGTERM)
-            try:
-                self.dovecot.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                self.dovecot.kill()
-                self.dovecot.wait(timeout=15)
-        try:
-            os.killpg(self.dovecot.pid, signal.SIGKILL)  # the session started for it alone
-        except ProcessLookupError:
-            pass
+        hand_over(self.top, account)
+        self.dovecot = launch(self, self.top, config, self.port, account, self.logs)
+        self.addCleanup(stop, self.dovecot)
 
     def logs(self):
         text = []

@@ -13,11 +13,9 @@ import glob
 import grp
 import imaplib
 import os
-import pwd
 import re
 import shutil
 import signal
-import socket
 import ssl
 import subprocess
 import sys
@@ -35,9 +33,7 @@ CLI = None
 LIMIT = 120  # seconds an upload of the small folder may take
 BIG_LIMIT = 300  # and of the large one
 CUT_SCALE = 12 << 20  # bytes of mailboxes in the folder whose upload is cut short
-START = 30  # seconds Dovecot may take to listen
 USER, PASSWORD = "tester", "quillmend-secret"
-UNPRIVILEGED = "nobody"
 # Where the server keeps Sent, Trash and Junk: other names than Eudora's, so that only the special use
 # can lead there.
 SPECIAL = {"Sent": "Sent Messages", "Trash": "Deleted Messages", "Junk": "Spam"}
@@ -177,10 +173,7 @@ class UploadedToDovecot(unittest.TestCase):
     # -- the server --------------------------------------------------------------------------------
 
     def start_dovecot(self, max_mail_size=None):
-        if os.getuid() == 0:
-            account = pwd.getpwnam(UNPRIVILEGED)
-        else:
-            account = pwd.getpwuid(os.getuid())
+        account = dovecot_test.dovecot_account()
         if self.dovecot is None:
             self.port, self.tls_port = dovecot_test.free_port(), dovecot_test.free_port()
             for name in ("mail", "home"):
@@ -195,49 +188,13 @@ class UploadedToDovecot(unittest.TestCase):
                                       tls_port=self.tls_port, plugins=plugins, plugin=plugin))
             with open(os.path.join(self.top, "users"), "w") as f:
                 f.write("%s:%s\n" % (USER, PASSWORD))
-            if os.getuid() == 0:
-                for folder, dirs, files in os.walk(self.top):
-                    for name in [folder] + [os.path.join(folder, n) for n in dirs + files]:
-                        os.lchown(name, account.pw_uid, account.pw_gid)
-            os.chmod(self.top, 0o755)
+            dovecot_test.hand_over(self.top, account)
             self.addCleanup(self.stop_dovecot)
-
-        def unprivileged():
-            if os.getuid() == 0:
-                os.setgroups([])
-                os.setgid(account.pw_gid)
-                os.setuid(account.pw_uid)
-
-        output = open(os.path.join(self.top, "dovecot.out"), "ab")
-        self.addCleanup(output.close)
-        self.dovecot = subprocess.Popen([dovecot_test.dovecot_binary(), "-F", "-c",
-                                         os.path.join(self.top, "dovecot.conf")],
-                                        stdout=output, stderr=subprocess.STDOUT, preexec_fn=unprivileged,
-                                        start_new_session=True)
-        deadline = time.monotonic() + START
-        while True:
-            self.assertIsNone(self.dovecot.poll(), "Dovecot ended at start:\n" + self.logs())
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                break
-            except OSError:
-                self.assertLess(time.monotonic(), deadline, "Dovecot did not listen:\n" + self.logs())
-                time.sleep(0.05)
+        self.dovecot = dovecot_test.launch(self, self.top, os.path.join(self.top, "dovecot.conf"), self.port,
+                                           account, self.logs)
 
     def stop_dovecot(self):
-        if self.dovecot is None or self.dovecot.returncode is not None:
-            return
-        if self.dovecot.poll() is None:
-            self.dovecot.send_signal(signal.SIGTERM)
-            try:
-                self.dovecot.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                self.dovecot.kill()
-                self.dovecot.wait(timeout=15)
-        try:
-            os.killpg(self.dovecot.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
+        dovecot_test.stop(self.dovecot)
 
     def logs(self):
         path = os.path.join(self.top, "dovecot.log")
