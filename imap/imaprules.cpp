@@ -1,5 +1,7 @@
 #include "imap/imaprules.h"
 
+#include "mime/maildate.h"
+
 #include "base/ascii.h"
 #include "outputs/imapnames.h"
 #include "outputs/mailstore.h"
@@ -264,28 +266,8 @@ std::string AppendItemHead(const std::vector<std::string>& flags, std::optional<
   for (std::size_t i = 0; i < flags.size(); ++i)
     head += (i ? " " : "") + flags[i];
   head += ")";
-  if (received) {
-    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    // Days since 1970 to a civil date (H. Hinnant's algorithm): gmtime_r is not in every C library built for.
-    const std::int64_t seconds = *received;
-    const std::int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
-    const std::int64_t of = seconds - days * 86400;
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t year = yoe + era * 400 + (month <= 2);
-    char date[48];
-    std::snprintf(date, sizeof date, " \"%02d-%s-%04d %02d:%02d:%02d +0000\"", static_cast<int>(day), months[month - 1],
-                  static_cast<int>(year), static_cast<int>(of / 3600), static_cast<int>(of / 60 % 60),
-                  static_cast<int>(of % 60));
-    head += date;
-  }
+  if (received)
+    head += " \"" + ImapDateTime(*received) + "\"";
   return head + " {" + std::to_string(size) + "+}\r\n";
 }
 

@@ -176,6 +176,15 @@ std::string SeparatorTime(std::int64_t instant)
          " " + std::to_string(t.Year);
 }
 
+std::string ImapDateTime(std::int64_t instant)
+{
+  const TCivil t = CivilOf(instant);
+  char text[40];
+  std::snprintf(text, sizeof text, "%02d-%s-%04d %02d:%02d:%02d +0000", t.Day, kMonths[t.Month - 1], t.Year, t.Hour,
+                t.Minute, t.Second);
+  return text;
+}
+
 std::string CompactTime(std::int64_t instant)
 {
   const TCivil t = CivilOf(instant);

@@ -21,6 +21,9 @@ std::string MailDate(std::int64_t instant, int zoneMinutes = 0);
 // instant as an mbox separator line gives it, in UTC: "Mon Dec 13 18:45:29 2010".
 std::string SeparatorTime(std::int64_t instant);
 
+// instant in UTC as IMAP's date-time (an APPEND's internal date): "14-Mar-2001 08:26:53 +0000".
+std::string ImapDateTime(std::int64_t instant);
+
 // instant in UTC for a file name that sorts by time: "20101213-184529".
 std::string CompactTime(std::int64_t instant);
 
