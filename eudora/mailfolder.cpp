@@ -127,8 +127,6 @@ public:
 
   void Windows(const fs::path& folder, const std::vector<std::string>& path, int depth)
   {
-    if (!Enter(folder, depth))
-      return;
     const std::optional<TListing> read = List(folder, depth);
     if (!read)
       return;
@@ -159,8 +157,6 @@ public:
 
   void Mac(const fs::path& folder, const std::vector<std::string>& path, int depth)
   {
-    if (!Enter(folder, depth))
-      return;
     const std::optional<TListing> read = List(folder, depth);
     if (!read)
       return;
@@ -183,8 +179,11 @@ public:
 
 private:
   // A folder below the top that cannot be read is said and skipped; the top itself is an error.
+  // Also a folder seen before (a link that loops) or too deep is skipped.
   std::optional<TListing> List(const fs::path& folder, int depth)
   {
+    if (!Enter(folder, depth))
+      return std::nullopt;
     try {
       return TListing(folder);
     } catch (const TFileError& e) {

@@ -77,6 +77,15 @@ void MakeFolder(const fs::path& top)
   std::ofstream(top / "eudora.ini", std::ios::binary) << "[Settings]\r\nLabelText2=Work & Play\r\n";
 }
 
+// The folder above in dir/Eudora, so that outputs can go beside it.
+fs::path MakeFolderIn(const TTempDir& dir)
+{
+  const fs::path top = dir.Path() / "Eudora";
+  fs::create_directory(top);
+  MakeFolder(top);
+  return top;
+}
+
 struct TStored {
   std::string Folder;  // the Maildir folder's directory
   std::string Flags;   // the letters after ":2,"
@@ -108,9 +117,7 @@ std::map<std::string, TStored> ReadMaildir(const fs::path& root)
 TEST(Convert, StatesLabelsDatesAndDeletedMailIntoMaildir)
 {
   const TTempDir dir;
-  const fs::path top = dir.Path() / "Eudora";
-  fs::create_directory(top);
-  MakeFolder(top);
+  const fs::path top = MakeFolderIn(dir);
   const TConvertReport report = ConvertMailFolder(top, TStoreKind::Maildir, dir.Path() / "Maildir", {});
   ASSERT_TRUE(report.Succeeded());
   ASSERT_EQ(report.Mailboxes.size(), 3u);
@@ -151,9 +158,7 @@ TEST(Convert, StatesLabelsDatesAndDeletedMailIntoMaildir)
 TEST(Convert, DeletedMailBesideTheLiveOrLeftOutAndOnceWhateverTheChoiceBefore)
 {
   const TTempDir dir;
-  const fs::path top = dir.Path() / "Eudora";
-  fs::create_directory(top);
-  MakeFolder(top);
+  const fs::path top = MakeFolderIn(dir);
   TConvertOptions same;
   same.Deleted = TDeletedMail::Same;
   ASSERT_TRUE(ConvertMailFolder(top, TStoreKind::Maildir, dir.Path() / "same", same).Succeeded());
@@ -230,9 +235,7 @@ public:
 TEST(Convert, ReportsMessagesAndBytesToItsObserver)
 {
   const TTempDir dir;
-  const fs::path top = dir.Path() / "Eudora";
-  fs::create_directory(top);
-  MakeFolder(top);
+  const fs::path top = MakeFolderIn(dir);
   TCountsSeen seen;
   ASSERT_TRUE(ConvertMailFolder(top, TStoreKind::Maildir, dir.Path() / "Maildir", {}, &seen).Succeeded());
   EXPECT_GE(seen.Calls, 2);  // the first message, and the end
@@ -245,9 +248,7 @@ TEST(Convert, ARunCutShortThenRepeatedLeavesEveryMessageOnceInEachFormat)
 {
   for (const TStoreKind kind : {TStoreKind::Maildir, TStoreKind::MboxTree, TStoreKind::EmlTree}) {
     const TTempDir dir;
-    const fs::path top = dir.Path() / "Eudora", target = dir.Path() / "out";
-    fs::create_directory(top);
-    MakeFolder(top);
+    const fs::path top = MakeFolderIn(dir), target = dir.Path() / "out";
     TStopAt stop(30);
     const TConvertReport cut = ConvertMailFolder(top, kind, target, {}, &stop);
     EXPECT_TRUE(cut.Cancelled);
