@@ -94,6 +94,28 @@ const std::vector<TCommandEntry>& Commands()
         {"attachments", "DIR", "look for attachment and image files in DIR too (may be given more than once)"},
         {"dry-run", nullptr, "read everything and print the table, write nothing"}},
        RunConvert},
+      {"carve",
+       "SOURCE [FOLDER | --mbox FILE]",
+       1,
+       2,
+       "Searches the raw bytes of SOURCE (a disk or partition device, a raw dd image, an EnCase\n"
+       ".E01 image, or any file) for Eudora messages wherever they stand, also in the space that\n"
+       "compacting a mailbox or emptying Trash freed. Lists each distinct message once: its offset,\n"
+       "length, whether it is complete or was cut, its copies and where each lies (a file of the\n"
+       "volume, or free space). With FOLDER writes them as export does, a cut one as\n"
+       "RecoveredEmail<N>.incomplete.eml. SOURCE is only read. Overwritten clusters are gone: make an\n"
+       "image first (dd, ddrescue) and search the image."
+#ifndef QUILLMEND_HAVE_TSK
+       "\nThis build reads no file systems (built without The Sleuth Kit): every place is unknown."
+#endif
+       ,
+       {{"format", "table|tsv|json", "how to list the messages (table by default)"},
+        {"lost-only", nullptr, "only the messages that no live mailbox file on SOURCE holds"},
+        {"overwrite", nullptr, "replace files of the same name"},
+        {"rebuild", nullptr, "write standard MIME messages that mail programs open whole"},
+        {"mbox", "FILE", "write the rebuilt messages into one mbox file FILE (- for standard output)"},
+        {"attachments", "DIR", "look for attachment and image files in DIR too (may be given more than once)"}},
+       RunCarve},
       {"find",
        "[ROOT...]",
        0,

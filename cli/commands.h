@@ -132,5 +132,6 @@ int RunShow(const TCommand& command, const TArgs& args);
 int RunExport(const TCommand& command, const TArgs& args);
 int RunFind(const TCommand& command, const TArgs& args);
 int RunConvert(const TCommand& command, const TArgs& args);
+int RunCarve(const TCommand& command, const TArgs& args);
 
 }  // namespace quillmend::cli

@@ -52,11 +52,14 @@ TExportReport Feed(TMessageSink& sink, const std::vector<std::size_t>& indexes, 
   return report;
 }
 
-// The message of a record as the mailbox holds it now: fewer bytes when it ends earlier.
-std::string ReadMessage(TRangeReader& reader, const TEmail& email)
+// The message of a record as its source holds it now: fewer bytes when it ends earlier.
+std::string ReadMessage(const TExportSource& source, const TEmail& email)
 {
   const TByteRange range = MessageRange(email);
-  return ReadRange(reader, range, static_cast<std::size_t>(range.Length()));
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(range.Length()));
+  source.Read(range, [&](std::string_view piece) { bytes.append(piece); });
+  return bytes;
 }
 
 void Add(TRebuildReport& report, TRebuildCounts&& counts, const std::string& fileName)
@@ -89,6 +92,23 @@ void CheckScanned(const TReadOnlyFile& file, const TFileIdentity* scanned, const
     ExpectRecordsInPlace(file, *scanned, emails, indexes);
 }
 
+// The mailbox open as file, read through reader, as the source of an export: attachments looked for
+// beside it, files made no more open than it, it and its index never replaced.
+TExportSource FileSource(const TReadOnlyFile& file, TRangeReader& reader)
+{
+  TExportSource source;
+  source.Read = [&reader](TByteRange range, const std::function<void(std::string_view)>& sink) {
+    return reader.Read(range, [&](std::string_view piece) {
+      sink(piece);
+      return true;
+    });
+  };
+  source.PartsFolder = file.Path().parent_path();
+  source.Mode = OutputMode(file.Path());
+  source.Kept = Kept(file);
+  return source;
+}
+
 }  // namespace
 
 std::string ExportFileName(std::size_t index) { return "RecoveredEmail" + std::to_string(index) + ".eml"; }
@@ -105,26 +125,20 @@ TExportReport ExportMessages(const fs::path& mailbox, const TEmailArray& emails,
   const TReadOnlyFile file(mailbox);
   CheckScanned(file, scanned, emails, indexes);
   TRangeReader reader(file);
-  const auto read = [&](TByteRange range, const std::function<void(std::string_view)>& sink) {
-    return reader.Read(range, [&](std::string_view piece) {
-      sink(piece);
-      return true;
-    });
-  };
-  return ExportMessages(read, OutputMode(mailbox), emails, indexes, folder, observer, existing, Kept(file));
+  return ExportMessages(FileSource(file, reader), emails, indexes, folder, observer, existing);
 }
 
-TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TEmailArray& emails,
+TExportReport ExportMessages(const TExportSource& source, const TEmailArray& emails,
                              const std::vector<std::size_t>& indexes, const fs::path& folder,
-                             TProgressObserver* observer, TExisting existing, TKeptFiles kept)
+                             TProgressObserver* observer, TExisting existing)
 {
-  TEmlFolder sink(folder, mode, existing, std::move(kept));
+  TEmlFolder sink(folder, source.Mode, existing, source.Kept);
   std::string replaced;
   return Feed(sink, indexes, observer, [&](std::size_t index) {
-    return sink.Add(Outgoing(ExportFileName(index)), [&](const TByteSink& out) {
+    return sink.Add(Outgoing(source.FileName(index)), [&](const TByteSink& out) {
       const TByteRange range = MessageRange(emails.at(index));
       TFlagWordReplacer replacer;
-      const std::int64_t got = read(range, [&](std::string_view piece) {
+      const std::int64_t got = source.Read(range, [&](std::string_view piece) {
         replaced.clear();
         replacer.Feed(piece, replaced);
         out(replaced);
@@ -143,21 +157,30 @@ TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& email
                                const TFileIdentity* scanned)
 {
   CheckIndexes(mailbox, emails, indexes);
-  std::optional<TReadOnlyFile> file;
-  std::optional<TRangeReader> reader;
-  if (!indexes.empty()) {
-    file.emplace(mailbox);
-    CheckScanned(*file, scanned, emails, indexes);
-    reader.emplace(*file);
+  if (indexes.empty()) {
+    TExportSource nothing;
+    nothing.Mode = OutputMode(mailbox);
+    nothing.PartsFolder = mailbox.parent_path();
+    return RebuildMessages(nothing, emails, indexes, folder, options, observer, existing);
   }
-  TEmlFolder sink(folder, OutputMode(mailbox), existing, file ? Kept(*file) : TKeptFiles());
-  const TPartFinder finder(mailbox.parent_path(), options.AttachmentsFolders);
+  const TReadOnlyFile file(mailbox);
+  CheckScanned(file, scanned, emails, indexes);
+  TRangeReader reader(file);
+  return RebuildMessages(FileSource(file, reader), emails, indexes, folder, options, observer, existing);
+}
+
+TRebuildReport RebuildMessages(const TExportSource& source, const TEmailArray& emails,
+                               const std::vector<std::size_t>& indexes, const fs::path& folder,
+                               const TRebuildOptions& options, TProgressObserver* observer, TExisting existing)
+{
+  TEmlFolder sink(folder, source.Mode, existing, source.Kept);
+  const TPartFinder finder(source.PartsFolder, options.AttachmentsFolders);
   std::map<std::string, TRebuildCounts> joined;
   TRebuildReport report;
   static_cast<TExportReport&>(report) = Feed(sink, indexes, observer, [&](std::size_t index) {
-    const std::string name = ExportFileName(index);
+    const std::string name = source.FileName(index);
     return sink.Add(Outgoing(name), [&](const TByteSink& out) {
-      const std::string stored = ReadMessage(*reader, emails.at(index));
+      const std::string stored = ReadMessage(source, emails.at(index));
       const TByteRange range = MessageRange(emails.at(index));
       if (stored.empty())
         return TMessageBytes{0, range.Length()};
@@ -169,7 +192,7 @@ TRebuildReport RebuildMessages(const fs::path& mailbox, const TEmailArray& email
   for (const TExportFailure& failure : report.Failed)
     joined.erase(failure.FileName);
   for (const std::size_t index : indexes)
-    if (auto counts = joined.extract(ExportFileName(index)))
+    if (auto counts = joined.extract(source.FileName(index)))
       Add(report, std::move(counts.mapped()), counts.key());
   return report;
 }
@@ -179,20 +202,29 @@ std::vector<TMissingPart> MissingParts(const fs::path& mailbox, const TEmailArra
                                        TProgressObserver* observer, const TFileIdentity* scanned)
 {
   CheckIndexes(mailbox, emails, indexes);
-  TProgressSession session(observer);
-  TProgressFeed feed(observer);
-  std::vector<TMissingPart> missing;
-  if (indexes.empty())
-    return missing;
+  if (indexes.empty()) {
+    TProgressSession session(observer);
+    return {};
+  }
   const TReadOnlyFile file(mailbox);
   CheckScanned(file, scanned, emails, indexes);
   TRangeReader reader(file);
-  const TPartFinder finder(mailbox.parent_path(), options.AttachmentsFolders);
+  return MissingParts(FileSource(file, reader), emails, indexes, options, observer);
+}
+
+std::vector<TMissingPart> MissingParts(const TExportSource& source, const TEmailArray& emails,
+                                       const std::vector<std::size_t>& indexes, const TRebuildOptions& options,
+                                       TProgressObserver* observer)
+{
+  TProgressSession session(observer);
+  TProgressFeed feed(observer);
+  std::vector<TMissingPart> missing;
+  const TPartFinder finder(source.PartsFolder, options.AttachmentsFolders);
   for (std::size_t done = 0; done < indexes.size(); ++done) {
     const std::size_t index = indexes[done];
-    const std::string stored = ReadMessage(reader, emails.at(index));
+    const std::string stored = ReadMessage(source, emails.at(index));
     for (TMissingPart& part : LookForParts(stored, HeaderLength(emails.at(index)), finder).Missing) {
-      part.FileName = ExportFileName(index);
+      part.FileName = source.FileName(index);
       missing.push_back(std::move(part));
     }
     feed.Progress(static_cast<int>((done + 1) * 100 / indexes.size()));
@@ -204,18 +236,17 @@ std::vector<TMissingPart> MissingParts(const fs::path& mailbox, const TEmailArra
 namespace {
 
 // ExportMbox into sink, which names its output fileName.
-TRebuildReport MboxInto(TMboxFile& sink, const std::string& fileName, const TReadOnlyFile& file,
+TRebuildReport MboxInto(TMboxFile& sink, const std::string& fileName, const TExportSource& source,
                         const TEmailArray& emails, const std::vector<std::size_t>& indexes,
                         const TRebuildOptions& options, TProgressObserver* observer)
 {
-  const TPartFinder finder(file.Path().parent_path(), options.AttachmentsFolders);
-  TRangeReader reader(file);
+  const TPartFinder finder(source.PartsFolder, options.AttachmentsFolders);
   std::vector<TExportFailure> leftOut;
   std::vector<TRebuildCounts> joined;
   TExportReport written = Feed(sink, indexes, observer, [&](std::size_t index) {
     std::string stored;
     try {
-      stored = ReadMessage(reader, emails.at(index));
+      stored = ReadMessage(source, emails.at(index));
     } catch (const TFileError& e) {  // the mailbox cannot be read: nor can the file be whole
       const std::string reason = e.what();
       return sink.Add(Outgoing("message " + std::to_string(index)),
@@ -248,8 +279,8 @@ TRebuildReport ExportMbox(const fs::path& mailbox, const TEmailArray& emails, co
   CheckIndexes(mailbox, emails, indexes);
   const TReadOnlyFile file(mailbox);
   CheckScanned(file, scanned, emails, indexes);
-  TMboxFile sink(target, OutputMode(mailbox), existing, Kept(file));
-  return MboxInto(sink, PathText(target.filename()), file, emails, indexes, options, observer);
+  TRangeReader reader(file);
+  return ExportMbox(FileSource(file, reader), emails, indexes, target, options, observer, existing);
 }
 
 TRebuildReport ExportMbox(const fs::path& mailbox, const TEmailArray& emails, const std::vector<std::size_t>& indexes,
@@ -259,8 +290,24 @@ TRebuildReport ExportMbox(const fs::path& mailbox, const TEmailArray& emails, co
   CheckIndexes(mailbox, emails, indexes);
   const TReadOnlyFile file(mailbox);
   CheckScanned(file, scanned, emails, indexes);
+  TRangeReader reader(file);
+  return ExportMbox(FileSource(file, reader), emails, indexes, out, options, observer);
+}
+
+TRebuildReport ExportMbox(const TExportSource& source, const TEmailArray& emails,
+                          const std::vector<std::size_t>& indexes, const fs::path& target,
+                          const TRebuildOptions& options, TProgressObserver* observer, TExisting existing)
+{
+  TMboxFile sink(target, source.Mode, existing, source.Kept);
+  return MboxInto(sink, PathText(target.filename()), source, emails, indexes, options, observer);
+}
+
+TRebuildReport ExportMbox(const TExportSource& source, const TEmailArray& emails,
+                          const std::vector<std::size_t>& indexes, const TByteSink& out, const TRebuildOptions& options,
+                          TProgressObserver* observer)
+{
   TMboxFile sink(out);
-  return MboxInto(sink, TMboxFile::kStandardOutput, file, emails, indexes, options, observer);
+  return MboxInto(sink, TMboxFile::kStandardOutput, source, emails, indexes, options, observer);
 }
 
 }  // namespace quillmend

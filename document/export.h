@@ -41,12 +41,21 @@ TExportReport ExportMessages(const std::filesystem::path& mailbox, const TEmailA
 // now ends. Throws TFileError when the mailbox cannot be read.
 using TMessageReader = std::function<std::int64_t(TByteRange range, const std::function<void(std::string_view)>& sink)>;
 
-// ExportMessages with the bytes coming from read, the files made with the permission bits mode
-// (less the umask) and never in the place of kept: the seam through which tests make reading fail
-// part way.
-TExportReport ExportMessages(const TMessageReader& read, unsigned mode, const TEmailArray& emails,
+// Where the messages of an export come from when not from a mailbox file scanned: the bytes of a
+// record's range, the folder beside which attachments and images are looked for, the permission
+// bits of the files made (less the umask), the files no output may take the place of, and the file
+// name of each record. A carved disk is one; tests make reading fail part way through it.
+struct TExportSource {
+  TMessageReader Read;
+  std::filesystem::path PartsFolder;
+  unsigned Mode = 0600;
+  TKeptFiles Kept;
+  std::function<std::string(std::size_t index)> FileName = ExportFileName;
+};
+
+TExportReport ExportMessages(const TExportSource& source, const TEmailArray& emails,
                              const std::vector<std::size_t>& indexes, const std::filesystem::path& folder,
-                             TProgressObserver* observer, TExisting existing, TKeptFiles kept = {});
+                             TProgressObserver* observer, TExisting existing);
 
 struct TRebuildReport : TExportReport {
   std::size_t Attachments = 0;  // attachment files joined
@@ -81,5 +90,21 @@ std::vector<TMissingPart> MissingParts(const std::filesystem::path& mailbox, con
 TRebuildReport ExportMbox(const std::filesystem::path& mailbox, const TEmailArray& emails,
                           const std::vector<std::size_t>& indexes, const TByteSink& out, const TRebuildOptions& options,
                           TProgressObserver* observer = nullptr, const TFileIdentity* scanned = nullptr);
+
+// RebuildMessages and ExportMbox (to a file, or onto out) with the messages from source.
+TRebuildReport RebuildMessages(const TExportSource& source, const TEmailArray& emails,
+                               const std::vector<std::size_t>& indexes, const std::filesystem::path& folder,
+                               const TRebuildOptions& options, TProgressObserver* observer, TExisting existing);
+TRebuildReport ExportMbox(const TExportSource& source, const TEmailArray& emails,
+                          const std::vector<std::size_t>& indexes, const std::filesystem::path& file,
+                          const TRebuildOptions& options, TProgressObserver* observer, TExisting existing);
+TRebuildReport ExportMbox(const TExportSource& source, const TEmailArray& emails,
+                          const std::vector<std::size_t>& indexes, const TByteSink& out, const TRebuildOptions& options,
+                          TProgressObserver* observer);
+
+// MissingParts with the messages from source.
+std::vector<TMissingPart> MissingParts(const TExportSource& source, const TEmailArray& emails,
+                                       const std::vector<std::size_t>& indexes, const TRebuildOptions& options,
+                                       TProgressObserver* observer);
 
 }  // namespace quillmend

@@ -5,7 +5,7 @@ _quillmend_cli()
   local cur prev words cword
   _init_completion || return
 
-  local commands="list show export convert find"
+  local commands="list show export convert carve find"
   if [[ $cword -eq 1 ]]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
     return
@@ -17,6 +17,7 @@ _quillmend_cli()
     show) options="--raw" ;;
     export) options="--keyword --messages --not-in-index --overwrite --rebuild --mbox --attachments" ;;
     convert) options="--maildir --mbox-tree --eml-tree --imap --deleted --attachments --dry-run --imap-ca-file --allow-plaintext --oauth2-token-command" ;;
+    carve) options="--format --lost-only --overwrite --rebuild --mbox --attachments" ;;
     find) options="--null -0" ;;
     *) return ;;
   esac

@@ -8,10 +8,12 @@ set -euo pipefail
 # mail back with its own mail parser; neomutt shows the rebuilt mail as a mail program does; Dovecot
 # serves a converted Maildir back over IMAP, and takes uploads. libssl-dev: SHA-256 from libcrypto, and
 # the check of an IMAP server's certificate. libetpan-dev: the IMAP client (libsasl2-modules for its
-# AUTHENTICATE PLAIN); openssl makes the test servers' certificates.
+# AUTHENTICATE PLAIN); openssl makes the test servers' certificates. libewf-dev and libtsk-dev: carving
+# reads EnCase images and places what it finds on the disk's file systems; dosfstools, mtools,
+# e2fsprogs and ewf-tools make the disk images its tests carve.
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libssl-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev locales python3 neomutt dovecot-imapd
-          libetpan-dev libsasl2-modules openssl)
+          libetpan-dev libsasl2-modules openssl libewf-dev libtsk-dev dosfstools mtools e2fsprogs ewf-tools)
 read -r -a extra <<<"${QUILLMEND_EXTRA_PACKAGES:-}"
 
 missing() {

@@ -299,7 +299,10 @@ TEST_F(ExportTest, AReadErrorFailsThatFileAndTheReportStillComes)
       return true;
     });
   };
-  const TExportReport report = ExportMessages(read, 0666, emails, {0, 1, 2}, out, nullptr, TExisting::Keep);
+  TExportSource source;
+  source.Read = read;
+  source.Mode = 0666;
+  const TExportReport report = ExportMessages(source, emails, {0, 1, 2}, out, nullptr, TExisting::Keep);
   EXPECT_EQ(report.Written, 2u);
   ASSERT_EQ(report.Failed.size(), 1u);
   EXPECT_EQ(report.Failed[0].FileName, "RecoveredEmail1.eml");

@@ -1,0 +1,74 @@
+#include "carve/source.h"
+
+#include "base/readfile.h"
+#include "base/system.h"
+#include "carve/ewfsource.h"
+
+#include <array>
+#include <cstring>
+
+namespace quillmend {
+
+namespace {
+
+class TRawSource : public TCarveSource {
+public:
+  explicit TRawSource(const std::filesystem::path& path) : FFile(path), FSize(FFile.Size()) {}
+  const std::filesystem::path& Path() const override { return FFile.Path(); }
+  std::int64_t Size() const override { return FSize; }
+  std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const override
+  {
+    if (offset >= FSize)
+      return 0;
+    count = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(count), FSize - offset));
+    return FFile.ReadAt(offset, buffer, count);
+  }
+  std::string Kind() const override { return "raw"; }
+
+private:
+  TReadOnlyFile FFile;
+  std::int64_t FSize;
+};
+
+// The first bytes of an EnCase (EWF) segment file.
+constexpr std::array<char, 8> kEwfSignature = {'E', 'V', 'F', '\x09', '\x0d', '\x0a', '\xff', '\x00'};
+
+bool IsDevice(const std::filesystem::path& path)
+{
+  std::error_code error;
+  return std::filesystem::is_block_file(path, error) || std::filesystem::is_character_file(path, error) ||
+         path.generic_string().starts_with("//./");  // \\.\PhysicalDrive0 on Windows
+}
+
+std::unique_ptr<TCarveSource> OpenRaw(const std::filesystem::path& path)
+{
+  try {
+    return std::make_unique<TRawSource>(path);
+  } catch (const TFileError& error) {
+    // A disk device is readable by its owner group or root only, on purpose.
+    if (IsDevice(path))
+      throw TFileError(std::string(error.what()) +
+                       ". Make an image of it first (dd or ddrescue) and search the image, or run with the rights "
+                       "to read the device");
+    throw;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<TCarveSource> OpenCarveSource(const std::filesystem::path& path)
+{
+  std::unique_ptr<TCarveSource> raw = OpenRaw(path);
+  std::array<char, kEwfSignature.size()> head{};
+  if (raw->ReadAt(0, head.data(), head.size()) == head.size() && head == kEwfSignature) {
+    if (!CarveReadsEwf())
+      throw TFileError(FileErrorMessage("Cannot read image", path,
+                                        "It is an EnCase image, which this build cannot read; convert it to a raw "
+                                        "image with ewfexport"));
+    raw.reset();
+    return OpenEwfSource(path);
+  }
+  return raw;
+}
+
+}  // namespace quillmend

@@ -1,0 +1,33 @@
+#pragma once
+// The bytes a carve reads: a disk, a partition, a raw or EnCase image, or any file. Always opened
+// read-only; a source is never written.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace quillmend {
+
+class TCarveSource {
+public:
+  virtual ~TCarveSource() = default;
+  virtual const std::filesystem::path& Path() const = 0;
+  virtual std::int64_t Size() const = 0;
+  // Reads up to count bytes at offset, fewer only where the source ends; safe from several threads
+  // at once. Throws TFileError naming the source.
+  virtual std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const = 0;
+  // "raw" or "EnCase (E01)": what the front ends say they read.
+  virtual std::string Kind() const = 0;
+};
+
+// The source at path: an EnCase image (by its signature) through libewf where the build has it,
+// anything else byte for byte. Throws TFileError naming the path and the system's reason, and for a
+// device it may not read the usual remedy.
+std::unique_ptr<TCarveSource> OpenCarveSource(const std::filesystem::path& path);
+
+// Whether this build reads EnCase images.
+bool CarveReadsEwf();
+
+}  // namespace quillmend

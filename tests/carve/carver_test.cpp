@@ -1,0 +1,164 @@
+// The carver on bytes laid out as a disk holds them: messages in sectors, freed mail cut by other
+// files, zeros after a mailbox's end, copies, and text that only looks like mail.
+
+#include "carve/carver.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace quillmend {
+namespace {
+
+class TMemorySource : public TCarveSource {
+public:
+  explicit TMemorySource(std::string bytes) : FBytes(std::move(bytes)) {}
+  const std::filesystem::path& Path() const override { return FPath; }
+  std::int64_t Size() const override { return static_cast<std::int64_t>(FBytes.size()); }
+  std::string Kind() const override { return "memory"; }
+  std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const override
+  {
+    if (offset >= Size())
+      return 0;
+    const std::size_t n = std::min(count, FBytes.size() - static_cast<std::size_t>(offset));
+    std::memcpy(buffer, FBytes.data() + offset, n);
+    return n;
+  }
+
+private:
+  std::filesystem::path FPath = "memory";
+  std::string FBytes;
+};
+
+const std::string kSeparator = "From ???@??? Mon Dec 13 18:45:29 2010\r\n";
+
+std::string Message(const std::string& subject, const std::string& body, const std::string& end = "\r\n")
+{
+  std::string text = kSeparator + "From: a@example.org" + end + "Subject: " + subject + end + end + body;
+  if (end != "\r\n")
+    text.replace(kSeparator.size() - 2, 2, end);
+  return text;
+}
+
+// bytes padded with pad up to the next sector boundary.
+std::string Padded(std::string bytes, char pad)
+{
+  bytes.append((kSectorSize - bytes.size() % kSectorSize) % kSectorSize, pad);
+  return bytes;
+}
+
+std::string Body(std::size_t lines) 
+{
+  std::string body;
+  for (std::size_t k = 0; k < lines; ++k)
+    body += "line " + std::to_string(k) + " of the body\r\n";
+  return body;
+}
+
+struct TExpected {
+  std::int64_t Offset, Length;
+  bool Complete;
+  std::size_t Copies = 1;
+};
+
+struct TCase {
+  const char* Name;
+  std::string Disk;
+  std::vector<TExpected> Messages;
+};
+
+std::vector<TCase> Cases()
+{
+  const std::string a = Message("first", Body(3));
+  const std::string b = Message("second", Body(4));
+  const std::string letters = Message("8-bit", "Gr\xfc\xdf" "e\tund\x0c\r\n\x1b$B$3$s$K$A$O\x1b(B\r\n");
+  const std::string big = Message("long", Body(100));  // several sectors
+  // A freed message whose cluster run ends at a sector boundary inside it, followed by another file.
+  const std::string cutText = big.substr(0, 1024 - 10) + "\r\n" + std::string(8, 'x');
+  std::string binary(kSectorSize, '\0');
+  for (std::size_t k = 0; k < binary.size(); ++k)
+    binary[k] = static_cast<char>((k * 7919) % 256);
+  std::string lfText;
+  while (lfText.size() < static_cast<std::size_t>(kSectorSize))
+    lfText += "a line of another file's text\n";
+  lfText.resize(kSectorSize);
+  const std::int64_t bigCut = static_cast<std::int64_t>(cutText.rfind("\r\n") + 2);
+  return {
+      {"TwoMessagesInARow", a + b, {{0, static_cast<std::int64_t>(a.size()), true}, {static_cast<std::int64_t>(a.size()), static_cast<std::int64_t>(b.size()), true}}},
+      {"ZerosAfterTheLastMessageEndIt", Padded(a, '\0') + std::string(kSectorSize, '\0'), {{0, static_cast<std::int64_t>(a.size()), true}}},
+      {"EightBitLettersEscapesTabsAndFormFeedsAreText", Padded(letters, '\0'), {{0, static_cast<std::int64_t>(letters.size()), true}}},
+      {"BinaryAtASectorBoundaryCutsTheMessage", cutText + binary, {{0, bigCut, false}}},
+      {"AnotherFilesTextAtASectorBoundaryCutsTheMessage", cutText + lfText + std::string(kSectorSize, '\0'), {{0, bigCut, false}}},
+      {"ATailWithoutItsSeparatorIsNoMessage", Padded(big.substr(300), '\0') + Padded(a, '\0'),
+       {{static_cast<std::int64_t>(Padded(big.substr(300), '\0').size()), static_cast<std::int64_t>(a.size()), true}}},
+      {"ASeparatorWithoutAHeaderIsNoMessage", Padded(kSeparator + "\r\nno header here\r\n", '\0'), {}},
+      {"ASeparatorInTheMiddleOfALineIsNoMessage", Padded("text From ???@??? Mon Dec 13 18:45:29 2010\r\nFrom: x\r\n\r\n", '\0'), {}},
+      {"AnUndatedSeparatorIsNoMessage", Padded("From ???@??? yesterday\r\nFrom: x\r\n\r\nbody\r\n", '\0'), {}},
+      {"AMessageStartingASectorInTheMiddleOfALineCutsTheOneBefore",
+       cutText.substr(0, 1024) + Padded(a, '\0'), {{0, bigCut, false}, {1024, static_cast<std::int64_t>(a.size()), true}}},
+      {"IdenticalCopiesCountOnce", Padded(a, '\0') + Padded(b, '\0') + Padded(a, '\0'),
+       {{0, static_cast<std::int64_t>(a.size()), true, 2}, {kSectorSize, static_cast<std::int64_t>(b.size()), true}}},
+      {"MacLineEnds", Padded(Message("mac", "one\rtwo\r", "\r"), '\0'), {{0, static_cast<std::int64_t>(Message("mac", "one\rtwo\r", "\r").size()), true}}},
+      {"RunningUpToTheEndOfADiskIsCut", Padded(a, ' ').substr(0, kSectorSize - 2) + "\r\n", {{0, kSectorSize, false}}},
+      {"TheEndOfAFileEndsItsLastMessage", a, {{0, static_cast<std::int64_t>(a.size()), true}}},
+  };
+}
+
+class CarverCases : public ::testing::TestWithParam<TCase> {};
+
+TEST_P(CarverCases, FindsWhatTheDiskHolds)
+{
+  const TCase& c = GetParam();
+  for (const unsigned threads : {1u, 2u}) {
+    const TMemorySource source(c.Disk);
+    const TCarveResult result = Carve(source, nullptr, threads);
+    ASSERT_EQ(result.Emails.size(), c.Messages.size()) << c.Name;
+    for (std::size_t k = 0; k < c.Messages.size(); ++k) {
+      const TEmail& e = result.Emails[k];
+      EXPECT_EQ(e.StartOffset, c.Messages[k].Offset) << c.Name << " message " << k;
+      EXPECT_EQ(e.EndOffset - e.StartOffset, c.Messages[k].Length) << c.Name << " message " << k;
+      EXPECT_EQ(result.Messages[k].Complete, c.Messages[k].Complete) << c.Name << " message " << k;
+      EXPECT_EQ(result.Messages[k].Copies.size(), c.Messages[k].Copies) << c.Name << " message " << k;
+      EXPECT_EQ(result.Messages[k].Copies.front(), e.StartOffset);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Disks, CarverCases, ::testing::ValuesIn(Cases()),
+                         [](const auto& param) { return std::string(param.param.Name); });
+
+TEST(Carver, KeepsTheHeaderValuesForTheList)
+{
+  const TMemorySource source(Message("hello there", Body(2)));
+  const TCarveResult result = Carve(source);
+  ASSERT_EQ(result.Emails.size(), 1u);
+  EXPECT_EQ(result.Emails[0].Subject(), " hello there");  // as the scan keeps it
+  EXPECT_EQ(result.Emails[0].From(), " a@example.org");
+  EXPECT_GT(result.Emails[0].BodyOffset, 0);
+}
+
+TEST(SeparatorLine, TakesOnlyTheDateTheClientWrites)
+{
+  const struct {
+    const char* Line;
+    std::size_t Length;
+  } cases[] = {
+      {"From ???@??? Mon Dec 13 18:45:29 2010\r\nX", 39},
+      {"From ???@??? Mon Dec  3 18:45:29 2010\nX", 38},
+      {"From ???@??? Mon Dec 13 18:45:29 2010\rX", 38},
+      {"From ???@??? Mon Dec 13 18:45:29 2010 \r\n", 0},
+      {"From ???@??? Xyz Dec 13 18:45:29 2010\r\n", 0},
+      {"From ???@??? Mon Dek 13 18:45:29 2010\r\n", 0},
+      {"From ???@??? Mon Dec 13 18:4:29 2010\r\nX", 0},
+      {"From someone Mon Dec 13 18:45:29 2010\r\n", 0},
+      {"From ???@??? Mon Dec 13 18:45:29 2010", 0},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(SeparatorLineLength(c.Line), c.Length) << c.Line;
+}
+
+}  // namespace
+}  // namespace quillmend
