@@ -65,6 +65,8 @@ void TEmailListModel::CheckRecords(const std::function<bool(std::size_t record)>
 QString TEmailListModel::Text(int row, int column) const
 {
   const std::size_t record = RecordIndex(row);
+  if (FDisk && column == Status)
+    return QString::fromStdString(FDisk->StateText(record) + ", " + FDisk->WhereText(record));
   return QString::fromStdString(
       CellText((*FEmails)[record], record, State(row), ListColumn(column), FCodePage, TNulDisplay::VisibleSymbol));
 }

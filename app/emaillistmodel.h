@@ -3,6 +3,7 @@
 // check mark; the texts are decoded from the record when the view asks, so a mailbox of hundreds of
 // thousands of messages lists at once.
 
+#include "document/carveddisk.h"
 #include "document/listorder.h"
 #include "eudora/toc.h"
 #include "mail/Globals.h"
@@ -37,6 +38,9 @@ public:
   // EndRebuild. Records beyond it show "No index".
   void SetStates(std::shared_ptr<const std::vector<TMessageState>> states);
   TMessageState State(int row) const;
+  // The carved disk the records came from, or none; set between BeginRebuild and EndRebuild. Its
+  // records show, in the Status column, whether they are complete or cut and where they lie.
+  void SetDisk(std::shared_ptr<const TCarvedDisk> disk) { FDisk = std::move(disk); }
 
   const TEmailArray& Emails() const { return *FEmails; }
   const std::vector<TMessageState>& States() const { return *FStates; }
@@ -65,6 +69,7 @@ private:
   std::vector<TRow> FRows;
   std::shared_ptr<const std::vector<TMessageState>> FStates = std::make_shared<const std::vector<TMessageState>>();
   TCodePage FCodePage = TCodePage::Windows;
+  std::shared_ptr<const TCarvedDisk> FDisk;
 };
 
 // The list's order. Sorts only when told to, never on its own: rows keep their place when checked,

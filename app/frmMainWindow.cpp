@@ -35,6 +35,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
+#include <QStyle>
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolButton>
@@ -89,6 +90,8 @@ std::vector<std::filesystem::path> DroppedFiles(const QMimeData* data)
 
 // A file node's mailbox, exactly as the core named it: the shown text is only for people.
 constexpr int kPathRole = Qt::UserRole;
+// A node that is a disk or an image to search for mail, not a mailbox.
+constexpr int kDiskRole = Qt::UserRole + 1;
 
 // heading, then a line for each of the first kFailuresListed items.
 template <class T, class Line>
@@ -313,6 +316,7 @@ void TfrmMain::BuildControls()
                        QKeySequence(Qt::CTRL | Qt::Key_M));
   fileMenu->addSeparator();
   mnuConvertFolder = item(fileMenu, "mnuConvertFolder", QStringLiteral("Convert Whole Mail Folder..."), QKeySequence());
+  mnuSearchDisk = item(fileMenu, "mnuSearchDisk", QStringLiteral("Search Disk or Disk Image..."), QKeySequence());
   fileMenu->addSeparator();
   Exit1 = item(fileMenu, "Exit1", QStringLiteral("Exit"), QKeySequence::Quit);
   mnuSelectAll = new QAction(QStringLiteral("Quick Select All"), this);
@@ -361,6 +365,7 @@ void TfrmMain::BuildControls()
   connect(mnuDeselectAll, &QAction::triggered, this, command(&TfrmMain::sbDeselectAllClick));
   connect(mnuExportMbox, &QAction::triggered, this, command(&TfrmMain::mnuExportMboxClick));
   connect(mnuConvertFolder, &QAction::triggered, this, command(&TfrmMain::mnuConvertFolderClick));
+  connect(mnuSearchDisk, &QAction::triggered, this, command(&TfrmMain::mnuSearchDiskClick));
 }
 
 QMenu* TfrmMain::ViewMenu()
@@ -427,7 +432,8 @@ void TfrmMain::ShowIndexSummary()
 {
   if (FMailbox.Path().empty())
     return;
-  const QString line = QString::fromStdString(FMailbox.Index().Text());
+  const QString line =
+      QString::fromStdString(FMailbox.Disk() ? FMailbox.Disk()->Summary() : FMailbox.Index().Text());
   lblIndex->setText(line);
   // Every node of this mailbox, under Auto Scan and under Added alike.
   for (QTreeWidgetItem* root : {FAutoScanNode, FAddedNode})
@@ -513,12 +519,15 @@ void TfrmMain::ShowApplicationError(const QString& message)
   FUi->ShowMessage(TMessageKind::Error, QCoreApplication::applicationName(), WithFullStop(message));
 }
 
-QTreeWidgetItem* TfrmMain::AddFileNode(QTreeWidgetItem* root, const std::filesystem::path& path)
+QTreeWidgetItem* TfrmMain::AddFileNode(QTreeWidgetItem* root, const std::filesystem::path& path, bool disk)
 {
   auto* node = new QTreeWidgetItem(root, {QDir::toNativeSeparators(PathToQString(path))});
   node->setData(0, kPathRole, QVariant::fromValue(path));
-  node->setIcon(0, AppIcon("mailbox"));
-  node->setToolTip(0, NodeTip(path, {}));
+  node->setData(0, kDiskRole, disk);
+  node->setIcon(0, disk ? style()->standardIcon(QStyle::SP_DriveHDIcon) : AppIcon("mailbox"));
+  node->setToolTip(0, disk ? QStringLiteral("Disk or disk image, searched for mail: ") +
+                                 QDir::toNativeSeparators(PathToQString(path))
+                           : NodeTip(path, {}));
   return node;
 }
 
@@ -585,6 +594,7 @@ void TfrmMain::ShowMailbox(TKeep keep)
   FSortProxy->Unsort();
   FModel->BeginRebuild(FMailbox.SharedEmails(), FMailbox.CodePage());
   FModel->SetStates(FMailbox.SharedStates());
+  FModel->SetDisk(FMailbox.Disk());
   for (const std::size_t index : FMailbox.Rows())
     FModel->AddEmailItem(index);
   FModel->EndRebuild();
@@ -603,6 +613,26 @@ void TfrmMain::LoadMailFile(const std::filesystem::path& path)
     return;
   StartMailboxJob(Document(path, FMailbox.Keyword()),
                   [](TMailbox& mailbox, TProgressObserver& observer) { mailbox.Load(&observer); });
+}
+
+void TfrmMain::SearchDisk(const std::filesystem::path& path)
+{
+  if (path.empty() || Busy())
+    return;
+  StartMailboxJob(Document(path, FMailbox.Keyword()),
+                  [](TMailbox& mailbox, TProgressObserver& observer) { mailbox.SearchDisk(&observer); });
+}
+
+void TfrmMain::mnuSearchDiskClick()
+{
+  const QString chosen = FUi->AskDiskSource(ListDisks());
+  if (chosen.isEmpty())
+    return;
+  const std::filesystem::path path = QStringToPath(chosen);
+  QTreeWidgetItem* node = AddFileNode(FAddedNode, path, true);
+  tvFiles->expandRecursively(tvFiles->indexFromItem(FAddedNode));
+  tvFiles->setCurrentItem(node);
+  SearchDisk(path);
 }
 
 void TfrmMain::sbOpenDbxClick()
@@ -654,8 +684,13 @@ void TfrmMain::mnuAboutClick()
 void TfrmMain::tvFilesClick()
 {
   const QTreeWidgetItem* node = tvFiles->currentItem();
-  if (node && node->parent())
-    LoadMailFile(node->data(0, kPathRole).value<std::filesystem::path>());
+  if (node && node->parent()) {
+    const auto path = node->data(0, kPathRole).value<std::filesystem::path>();
+    if (node->data(0, kDiskRole).toBool())
+      SearchDisk(path);
+    else
+      LoadMailFile(path);
+  }
 }
 
 void TfrmMain::sbAutoScanClick()

@@ -64,6 +64,8 @@ public:
   // holding the keyword while the filter is on). An empty path does nothing. When the scan or the
   // filter fails or is cancelled, the mailbox shown before stays, and a failure is shown.
   void LoadMailFile(const std::filesystem::path& path);
+  // Searches the disk, partition or image at path for mail (carving) and lists what it finds.
+  void SearchDisk(const std::filesystem::path& path);
 
   // Adds each of paths under "Added Mail Files" and loads the first: the files named on the command
   // line, or dropped on the window.
@@ -102,7 +104,8 @@ private:
   void Run(const std::function<void()>& command);
   void ShowError(std::exception_ptr error);
   void ShowApplicationError(const QString& message);
-  QTreeWidgetItem* AddFileNode(QTreeWidgetItem* root, const std::filesystem::path& path);
+  // disk: the node is a disk or image to search, not a mailbox.
+  QTreeWidgetItem* AddFileNode(QTreeWidgetItem* root, const std::filesystem::path& path, bool disk = false);
   // Runs work on the job thread with the main window disabled; done follows on this thread.
   void StartJob(std::function<void(TProgressObserver&)> work, std::function<void(std::exception_ptr)> done);
   // Runs a scan or a filter that makes a new document; it is shown when the work succeeds.
@@ -146,6 +149,7 @@ private:
   void mnuExportRebuiltClick();
   void mnuExportMboxClick();
   void mnuConvertFolderClick();
+  void mnuSearchDiskClick();
   void sbSelectAllClick();
   void sbDeselectAllClick();
   void btnApplyFilterClick();
@@ -197,6 +201,7 @@ private:
   QAction* mnuExportRebuilt;
   QAction* mnuExportMbox;
   QAction* mnuConvertFolder;
+  QAction* mnuSearchDisk;
   QAction* Exit1;
   QAction* mnuHelp;
   QAction* mnuAbout;

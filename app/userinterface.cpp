@@ -1,10 +1,13 @@
 #include "app/userinterface.h"
 
 #include "app/frmConvert.h"
+#include "app/qttext.h"
 #include "app/shell/BrowseForFolderU.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLocale>
 #include <QMessageBox>
 
 namespace quillmend {
@@ -19,6 +22,30 @@ void TDesktopInterface::ShowMessage(TMessageKind kind, const QString& title, con
 QString TDesktopInterface::GetOpenFileName(const QString& title, const QString& filter, const QString& folder)
 {
   return QFileDialog::getOpenFileName(FOwner, title, folder, filter);
+}
+
+QString TDesktopInterface::AskDiskSource(const std::vector<TDisk>& disks)
+{
+  const QString image = QStringLiteral("A disk image file (raw, dd, EnCase .E01)...");
+  QStringList items{image};
+  for (const TDisk& disk : disks) {
+    QString item = PathToQString(disk.Device);
+    if (disk.Size > 0)
+      item += QStringLiteral("  ") + QLocale().formattedDataSize(disk.Size);
+    if (!disk.Description.empty())
+      item += QStringLiteral("  ") + QString::fromStdString(disk.Description);
+    items << item;
+  }
+  bool chosen = false;
+  const QString item = QInputDialog::getItem(FOwner, QStringLiteral("Search Disk or Disk Image"),
+                                             QStringLiteral("Search for mail in (an image is safer than the disk):"),
+                                             items, 0, false, &chosen);
+  if (!chosen)
+    return {};
+  if (item == image)
+    return GetOpenFileName(QStringLiteral("Open Disk Image"),
+                           QStringLiteral("Disk Images (*.img *.dd *.raw *.bin *.E01 *.e01);;All Files (*)"), {});
+  return PathToQString(disks[static_cast<std::size_t>(items.indexOf(item) - 1)].Device);
 }
 
 QString TDesktopInterface::GetSaveFileName(const QString& title, const QString& filter, const QString& folder)

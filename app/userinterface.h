@@ -3,6 +3,7 @@
 // pickers, and the browser. The program uses the desktop's; tests preset their own answers, so no
 // test ever waits on a modal dialog.
 
+#include "discovery/disks.h"
 #include "document/convert.h"
 #include "imap/imapurl.h"
 
@@ -59,6 +60,9 @@ public:
   virtual bool OpenUrl(const QUrl& url) = 0;
   // The conversion the user settled on, starting from proposed; none when cancelled.
   virtual std::optional<TConvertRequest> AskConvert(const TConvertRequest& proposed) = 0;
+  // The disk, partition or disk image file to search for mail: one of disks, or an image chosen from
+  // the file system; empty when cancelled.
+  virtual QString AskDiskSource(const std::vector<TDisk>& disks) = 0;
   // A modal table: heads over rows, the first column naming each row, and notes under it.
   virtual void ShowTable(const QString& title, const QStringList& heads, const QList<QStringList>& rows,
                          const QString& notes) = 0;
@@ -73,6 +77,7 @@ public:
   QString BrowseForFolder(const QString& prompt, const QString& initialFolder, bool allowNewFolder) override;
   bool OpenUrl(const QUrl& url) override;
   std::optional<TConvertRequest> AskConvert(const TConvertRequest& proposed) override;
+  QString AskDiskSource(const std::vector<TDisk>& disks) override;
   void ShowTable(const QString& title, const QStringList& heads, const QList<QStringList>& rows,
                  const QString& notes) override;
 

@@ -7,6 +7,7 @@
 
 #include "base/progress.h"
 #include "base/readfile.h"
+#include "document/carveddisk.h"
 #include "document/export.h"
 #include "eudora/rebuild.h"
 #include "eudora/toc.h"
@@ -43,6 +44,13 @@ public:
   // applied to the new records. An index that is missing or damaged never fails the load: its
   // reason is in Index(). Throws TFileError, TCancelled.
   void Load(TProgressObserver* observer = nullptr);
+
+  // Reads the path as a disk, a partition or a disk image instead (TCarvedDisk): its records are the
+  // messages carved from it, each once, and there is no index. Reading, filter and exports then go to
+  // the carved disk. Throws TFileError, TCancelled.
+  void SearchDisk(TProgressObserver* observer = nullptr);
+  // The carved disk the records came from; null for a mailbox scanned.
+  const std::shared_ptr<const TCarvedDisk>& Disk() const { return FDisk; }
 
   // How many threads the scan and the filter may take: 0, the default, one for each core.
   void SetThreads(unsigned threads) { FThreads = threads; }
@@ -129,6 +137,7 @@ public:
 private:
   std::vector<std::size_t> Matches(const std::string& keyword, const TEmailArray& emails, const TFileIdentity& identity,
                                    TCodePage page, TProgressObserver* observer) const;
+  std::int64_t Read(std::size_t record, TByteRange range, const std::function<bool(std::string_view)>& sink) const;
 
   std::filesystem::path FPath;
   std::shared_ptr<const TEmailArray> FEmails = std::make_shared<const TEmailArray>();
@@ -143,6 +152,7 @@ private:
   std::vector<std::size_t> FMatched;  // the keyword filter's rows, before the index's
   bool FOnlyNotInIndex = false;
   unsigned FThreads = 0;
+  std::shared_ptr<const TCarvedDisk> FDisk;
   void SetRows(std::vector<std::size_t> matched);
 };
 

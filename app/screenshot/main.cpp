@@ -30,6 +30,7 @@ public:
   {
     return std::nullopt;
   }
+  QString AskDiskSource(const std::vector<quillmend::TDisk>&) override { return {}; }
   void ShowTable(const QString&, const QStringList&, const QList<QStringList>&, const QString&) override {}
   bool Failed = false;
 

@@ -59,6 +59,7 @@ public:
   QString BrowseForFolder(const QString&, const QString&, bool) override { return {}; }
   bool OpenUrl(const QUrl&) override { return false; }
   std::optional<quillmend::TConvertRequest> AskConvert(const quillmend::TConvertRequest&) override { return std::nullopt; }
+  QString AskDiskSource(const std::vector<quillmend::TDisk>&) override { return {}; }
   void ShowTable(const QString&, const QStringList&, const QList<QStringList>&, const QString&) override {}
 };
 

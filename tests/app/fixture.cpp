@@ -57,6 +57,17 @@ bool TFakeInterface::OpenUrl(const QUrl& url)
   return OpenUrlResult;
 }
 
+QString TFakeInterface::AskDiskSource(const std::vector<TDisk>& disks)
+{
+  Asked << QStringLiteral("Search Disk or Disk Image");
+  DisksOffered = disks;
+  if (DiskAnswers.empty())
+    return {};
+  QString answer = DiskAnswers.front();
+  DiskAnswers.pop_front();
+  return answer;
+}
+
 std::optional<TConvertRequest> TFakeInterface::AskConvert(const TConvertRequest& proposed)
 {
   Asked << QStringLiteral("Convert Whole Mail Folder");

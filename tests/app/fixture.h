@@ -41,6 +41,7 @@ public:
   QString BrowseForFolder(const QString& prompt, const QString& initialFolder, bool allowNewFolder) override;
   bool OpenUrl(const QUrl& url) override;
   std::optional<TConvertRequest> AskConvert(const TConvertRequest& proposed) override;
+  QString AskDiskSource(const std::vector<TDisk>& disks) override;
   void ShowTable(const QString& title, const QStringList& heads, const QList<QStringList>& rows,
                  const QString& notes) override;
 
@@ -57,10 +58,12 @@ public:
   std::deque<QString> SaveAnswers;
   bool OpenUrlResult = true;
   std::deque<std::optional<TConvertRequest>> ConvertAnswers;
+  std::deque<QString> DiskAnswers;
 
   std::vector<TMessage> Messages;
   std::vector<QUrl> OpenedUrls;
   std::vector<TConvertRequest> ProposedConversions;
+  std::vector<TDisk> DisksOffered;
   std::vector<TTable> Tables;
   QStringList Asked;  // every dialog's title or prompt, in order
   QString OpenFilter;
