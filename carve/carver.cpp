@@ -2,16 +2,23 @@
 
 #include "base/parallel.h"
 #include "base/sha256.h"
+#include "base/system.h"
 #include "mail/emailparser.h"
 
 #include <algorithm>
+#include <bit>
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <map>
+#include <unordered_map>
 #include <mutex>
 #include <optional>
+#include <memory>
 #include <string>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#  include <emmintrin.h>
+#endif
 
 namespace quillmend {
 
@@ -19,18 +26,18 @@ namespace {
 
 constexpr std::string_view kSeparator = TEmailParser::kMessageStart;
 constexpr std::int64_t kPiece = std::int64_t{64} << 20;  // a thread's share at a time: sector-aligned
-constexpr std::size_t kBlock = std::size_t{4} << 20;     // one read
+// One read: small enough that what it copies is still in the cache when the scan reads it.
+constexpr std::size_t kBlock = std::size_t{256} << 10;
 
 enum class TEnds { CrLf, Cr, Lf };
 
-// Bytes mail text never holds; TAB, LF, FF, CR and ESC (ISO-2022-JP) it does, and every 8-bit byte.
-constexpr auto kNotText = [] {
-  std::array<bool, 256> table{};
-  for (int c = 0; c < 0x20; ++c)
-    table[c] = c != '\t' && c != '\n' && c != '\f' && c != '\r' && c != 0x1B;
-  table[0x7F] = true;
-  return table;
-}();
+// Whether a header line may set one of the four values the list shows: only those lines, and the
+// first, are taken apart.
+bool NamesAShownField(std::string_view line)
+{
+  const char first = static_cast<char>(line.front() | 0x20);
+  return first == 'f' || first == 't' || first == 's' || first == 'd';
+}
 
 bool Digits(std::string_view text) { return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }); }
 
@@ -70,44 +77,108 @@ std::size_t SeparatorLineLength(std::string_view text)
 
 namespace {
 
+// The offset in text of the first separator ("From ???@??? ") at or after from, or npos. Most of a disk
+// is not mail: the pair "Fr" is looked for sixteen places at a time, and only there the rest.
+std::size_t FindSeparator(std::string_view text, std::size_t from)
+{
+  const std::size_t size = text.size();
+  if (size < kSeparator.size())
+    return std::string_view::npos;
+  const std::size_t last = size - kSeparator.size();  // the last place a separator can start
+#if defined(__SSE2__) || defined(_M_X64)
+  const __m128i f = _mm_set1_epi8('F'), r = _mm_set1_epi8('r');
+  for (; from + 17 <= size && from <= last; from += 16) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from + 1));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, f), _mm_cmpeq_epi8(next, r))));
+    for (; mask; mask &= mask - 1) {
+      const std::size_t at = from + static_cast<std::size_t>(std::countr_zero(mask));
+      if (at <= last && text.compare(at, kSeparator.size(), kSeparator) == 0)
+        return at;
+    }
+  }
+#endif
+  for (; from <= last; ++from)
+    if (text[from] == 'F' && text.compare(from, kSeparator.size(), kSeparator) == 0)
+      return from;
+  return std::string_view::npos;
+}
+
+// A thread's memory for its window, kept from piece to piece: fresh pages for every piece would cost
+// more than the reading.
+struct TBuffer {
+  std::unique_ptr<char[]> Data;
+  std::size_t Capacity = 0;
+};
+TBuffer& ThreadBuffer()
+{
+  thread_local TBuffer buffer;
+  return buffer;
+}
+
 // A stretch of the source held in memory: read onwards in blocks, dropped behind as the scan moves.
 class TWindow {
 public:
-  TWindow(const TCarveSource& source, std::int64_t start) : FSource(source), FStart(start) {}
+  TWindow(const TCarveSource& source, std::int64_t start) : FSource(source), FStart(start), FBuffer(ThreadBuffer()) {}
 
   std::int64_t Start() const { return FStart; }
-  std::int64_t End() const { return FStart + static_cast<std::int64_t>(FBytes.size()); }
+  std::int64_t End() const { return FStart + static_cast<std::int64_t>(FUsed); }
   // Loads bytes up to until, or to the source's end; returns End().
   std::int64_t Extend(std::int64_t until)
   {
     while (End() < until && End() < FSource.Size()) {
-      const std::size_t had = FBytes.size();
-      FBytes.resize(had + kBlock);
-      const std::size_t got = FSource.ReadAt(End() - static_cast<std::int64_t>(kBlock), FBytes.data() + had, kBlock);
-      FBytes.resize(had + got);
+      if (FBuffer.Capacity - FUsed < kBlock) {
+        const std::size_t capacity = std::max(2 * FBuffer.Capacity, FUsed + kBlock);
+        auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+        std::memcpy(grown.get(), FBuffer.Data.get(), FUsed);
+        FBuffer = {std::move(grown), capacity};
+      }
+      const std::size_t got = FSource.ReadAt(End(), FBuffer.Data.get() + FUsed, kBlock);
+      FUsed += got;
       if (got == 0)
         break;
     }
     return End();
   }
+  // Forgets the bytes before offset; what stays moves to the front.
   void DropBefore(std::int64_t offset)
   {
-    if (offset - FStart >= static_cast<std::int64_t>(kBlock)) {
-      FBytes.erase(0, static_cast<std::size_t>(offset - FStart));
-      FStart = offset;
-    }
+    const auto drop = static_cast<std::size_t>(std::clamp<std::int64_t>(offset - FStart, 0, static_cast<std::int64_t>(FUsed)));
+    std::memmove(FBuffer.Data.get(), FBuffer.Data.get() + drop, FUsed - drop);
+    FUsed -= drop;
+    FStart += static_cast<std::int64_t>(drop);
   }
   std::string_view View(std::int64_t from, std::int64_t to) const
   {
-    return std::string_view(FBytes).substr(static_cast<std::size_t>(from - FStart), static_cast<std::size_t>(to - from));
+    return {FBuffer.Data.get() + (from - FStart), static_cast<std::size_t>(to - from)};
   }
-  char At(std::int64_t offset) const { return FBytes[static_cast<std::size_t>(offset - FStart)]; }
+  char At(std::int64_t offset) const { return FBuffer.Data[static_cast<std::size_t>(offset - FStart)]; }
 
 private:
   const TCarveSource& FSource;
   std::int64_t FStart;
-  std::string FBytes;
+  TBuffer& FBuffer;
+  std::size_t FUsed = 0;
 };
+
+// The first byte at or after from, before to, that is a control (below 0x20, or DEL): sixteen bytes
+// at a time where the machine can, since text is nearly all printable and this is the carve's inner loop.
+std::size_t NextControl(std::string_view text, std::size_t from)
+{
+  const std::size_t to = text.size();
+#if defined(__SSE2__) || defined(_M_X64)
+  const __m128i below = _mm_set1_epi8(0x1F), del = _mm_set1_epi8(0x7F);
+  for (; from + 16 <= to; from += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
+    const __m128i control = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(bytes, below), bytes), _mm_cmpeq_epi8(bytes, del));
+    if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(control)))
+      return from + static_cast<std::size_t>(std::countr_zero(mask));
+  }
+#endif
+  while (from < to && static_cast<unsigned char>(text[from]) >= 0x20 && text[from] != 0x7F)
+    ++from;
+  return from;
+}
 
 struct TFound {
   TEmail Email;
@@ -136,7 +207,7 @@ std::optional<TFound> Measure(TWindow& window, std::int64_t start, std::int64_t 
   // One whole line [from, to) with its end [to, next).
   const auto line = [&](std::int64_t from, std::int64_t to, std::int64_t next) {
     const std::string_view text = window.View(from, to);
-    if (text.substr(0, kSeparator.size()) == kSeparator &&
+    if (!text.empty() && text.front() == 'F' && text.substr(0, kSeparator.size()) == kSeparator &&
         SeparatorLineLength(window.View(from, std::min(window.End(), from + 64))) != 0) {
       complete = anyField;
       return;
@@ -145,7 +216,7 @@ std::optional<TFound> Measure(TWindow& window, std::int64_t start, std::int64_t 
       if (text.empty()) {
         inHeader = false;
         body = from;
-      } else if (text.front() != ' ' && text.front() != '\t') {
+      } else if (text.front() != ' ' && text.front() != '\t' && (!anyField || NamesAShownField(text))) {
         std::string withEnd(text);
         withEnd += "\r\n";
         const TRPCField field = TEmailParser::SplitHeaderLine(withEnd);
@@ -185,21 +256,18 @@ std::optional<TFound> Measure(TWindow& window, std::int64_t start, std::int64_t 
       complete = false;  // another message begins a sector in the middle of a line: this one was cut
       break;
     }
-    // The sector's text up to its first byte that no mail holds.
+    // The sector's controls: the first that no mail holds ends its text; the line ends are the
+    // message's own or another file's.
     const std::string_view sector = window.View(at, sectorEnd);
-    std::size_t text = 0;
-    while (text < sector.size() && !kNotText[static_cast<unsigned char>(sector[text])])
-      ++text;
-    if (boundary && text == 0) {
-      complete = false;
-      break;
-    }
-    // Line ends: the message's own, and others (another file's text).
-    std::size_t own = 0, other = 0;
-    for (std::size_t k = 0; k < text; ++k) {
+    std::size_t text = sector.size(), own = 0, other = 0;
+    for (std::size_t k = NextControl(sector, 0); k < sector.size(); k = NextControl(sector, k + 1)) {
       const char c = sector[k];
-      if (c != '\r' && c != '\n')
+      if (c == '\t' || c == '\f' || c == 0x1B)
         continue;
+      if (c != '\r' && c != '\n') {
+        text = k;
+        break;
+      }
       const std::int64_t offset = at + static_cast<std::int64_t>(k);
       const char before = offset > window.Start() ? window.At(offset - 1) : '\0';
       const char after = offset + 1 < window.End() ? window.At(offset + 1) : '\0';
@@ -207,13 +275,17 @@ std::optional<TFound> Measure(TWindow& window, std::int64_t start, std::int64_t 
       const bool mine = ends == TEnds::CrLf ? crlf : (ends == TEnds::Cr ? c == '\r' || crlf : c == '\n');
       (mine ? own : other) += 1;
     }
+    if (boundary && text == 0) {
+      complete = false;
+      break;
+    }
     if (boundary && own == 0 && other >= 2) {
       complete = false;
       break;
     }
     // The whole lines the sector ends (its first byte may be the LF of a CR LF already taken).
-    for (std::size_t k = static_cast<std::size_t>(std::max<std::int64_t>(0, lineStart - at)); k < text && !complete;
-         ++k) {
+    for (std::size_t k = NextControl(sector, static_cast<std::size_t>(std::max<std::int64_t>(0, lineStart - at)));
+         k < text && !complete; k = NextControl(sector, k + 1)) {
       const char c = sector[k];
       const std::int64_t offset = at + static_cast<std::int64_t>(k);
       std::int64_t next = -1;
@@ -272,10 +344,14 @@ void CarvePiece(const TCarveSource& source, std::int64_t begin, std::int64_t end
   std::int64_t cursor = begin;
   std::int64_t reported = begin;
   while (cursor < end && !stop.load(std::memory_order_relaxed)) {
-    const std::int64_t loaded = window.Extend(std::min(end, cursor + static_cast<std::int64_t>(kBlock)) +
-                                              static_cast<std::int64_t>(kSeparator.size()));
+    // A refill when the bytes left cannot hold a separator line: only those few bytes move.
+    if (window.End() - cursor < 64 && window.End() < size) {
+      window.DropBefore(cursor - 1);  // the byte before: is it a line end?
+      window.Extend(cursor + static_cast<std::int64_t>(kBlock));
+    }
+    const std::int64_t loaded = window.End();
     const std::string_view bytes = window.View(cursor, loaded);
-    const std::size_t hit = bytes.find(kSeparator);
+    const std::size_t hit = FindSeparator(bytes, 0);
     if (hit == std::string_view::npos || cursor + static_cast<std::int64_t>(hit) >= end) {
       // Nothing starts here: on past what was loaded, less a separator that may straddle its end.
       const bool all = loaded >= std::min(size, end + static_cast<std::int64_t>(kSeparator.size()));
@@ -293,7 +369,6 @@ void CarvePiece(const TCarveSource& source, std::int64_t begin, std::int64_t end
         cursor = at + 1;
       }
     }
-    window.DropBefore(std::min(cursor, end) - 1);
     const std::int64_t passed = std::min(cursor, end);
     done.fetch_add(passed - reported, std::memory_order_relaxed);
     reported = passed;
@@ -312,7 +387,7 @@ TCarveResult Carve(const TCarveSource& source, TProgressObserver* observer, unsi
   std::atomic<std::size_t> messages{0};
   auto lastCounts = std::chrono::steady_clock::now();
   RunPieces(
-      pieces, threads, observer,
+      pieces, threads == 0 ? UsableCores() : threads, observer,
       [&](std::size_t k, const std::atomic<bool>& stop) {
         const std::int64_t begin = static_cast<std::int64_t>(k) * kPiece;
         CarvePiece(source, begin, std::min(size, begin + kPiece), found[k], done, stop);
@@ -331,7 +406,16 @@ TCarveResult Carve(const TCarveSource& source, TProgressObserver* observer, unsi
 
   // Identical copies once, at the first; a copy that is whole makes the message whole.
   TCarveResult result;
-  std::map<TSha256Digest, std::size_t> first;
+  // A digest is its own good hash: its first eight bytes.
+  struct THash {
+    std::size_t operator()(const TSha256Digest& digest) const
+    {
+      std::size_t hash = 0;
+      std::memcpy(&hash, digest.data(), sizeof hash);
+      return hash;
+    }
+  };
+  std::unordered_map<TSha256Digest, std::size_t, THash> first;
   for (std::vector<TFound>& piece : found) {
     for (TFound& copy : piece) {
       ++result.CopiesFound;

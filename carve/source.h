@@ -2,8 +2,10 @@
 // The bytes a carve reads: a disk, a partition, a raw or EnCase image, or any file. Always opened
 // read-only; a source is never written.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -20,6 +22,28 @@ public:
   virtual std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const = 0;
   // "raw" or "EnCase (E01)": what the front ends say they read.
   virtual std::string Kind() const = 0;
+};
+
+// Bytes held in memory as a source: what the tests and the fuzzer carve.
+class TMemorySource : public TCarveSource {
+public:
+  explicit TMemorySource(std::string bytes) : FBytes(std::move(bytes)) {}
+  const std::filesystem::path& Path() const override { return FPath; }
+  std::int64_t Size() const override { return static_cast<std::int64_t>(FBytes.size()); }
+  std::string Kind() const override { return "memory"; }
+  std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const override
+  {
+    if (offset >= Size())
+      return 0;
+    const std::size_t n = std::min(count, FBytes.size() - static_cast<std::size_t>(offset));
+    std::memcpy(buffer, FBytes.data() + offset, n);
+    return n;
+  }
+  const std::string& Bytes() const { return FBytes; }
+
+private:
+  std::filesystem::path FPath = "memory";
+  std::string FBytes;
 };
 
 // The source at path: an EnCase image (by its signature) through libewf where the build has it,

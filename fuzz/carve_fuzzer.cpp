@@ -15,31 +15,6 @@
 
 using namespace quillmend;
 
-namespace {
-
-class TMemorySource : public TCarveSource {
-public:
-  explicit TMemorySource(std::string bytes) : FBytes(std::move(bytes)) {}
-  const std::filesystem::path& Path() const override { return FPath; }
-  std::int64_t Size() const override { return static_cast<std::int64_t>(FBytes.size()); }
-  std::string Kind() const override { return "memory"; }
-  std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const override
-  {
-    if (offset >= Size())
-      return 0;
-    const std::size_t n = std::min(count, FBytes.size() - static_cast<std::size_t>(offset));
-    std::memcpy(buffer, FBytes.data() + offset, n);
-    return n;
-  }
-  const std::string& Bytes() const { return FBytes; }
-
-private:
-  std::filesystem::path FPath = "fuzz";
-  std::string FBytes;
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
   const std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -13,26 +13,6 @@
 namespace quillmend {
 namespace {
 
-class TMemorySource : public TCarveSource {
-public:
-  explicit TMemorySource(std::string bytes) : FBytes(std::move(bytes)) {}
-  const std::filesystem::path& Path() const override { return FPath; }
-  std::int64_t Size() const override { return static_cast<std::int64_t>(FBytes.size()); }
-  std::string Kind() const override { return "memory"; }
-  std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const override
-  {
-    if (offset >= Size())
-      return 0;
-    const std::size_t n = std::min(count, FBytes.size() - static_cast<std::size_t>(offset));
-    std::memcpy(buffer, FBytes.data() + offset, n);
-    return n;
-  }
-
-private:
-  std::filesystem::path FPath = "memory";
-  std::string FBytes;
-};
-
 const std::string kSeparator = "From ???@??? Mon Dec 13 18:45:29 2010\r\n";
 
 std::string Message(const std::string& subject, const std::string& body, const std::string& end = "\r\n")
