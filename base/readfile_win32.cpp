@@ -2,6 +2,8 @@
 
 #include "base/win32.h"
 
+#include <winioctl.h>
+
 #include <cerrno>
 #include <system_error>
 
@@ -33,9 +35,14 @@ TReadOnlyFile::~TReadOnlyFile() { CloseHandle(FFile); }
 std::int64_t TReadOnlyFile::Size() const
 {
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(FFile, &size))
-    throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
-  return size.QuadPart;
+  if (GetFileSizeEx(FFile, &size))
+    return size.QuadPart;
+  // A disk device (\\.\PhysicalDrive0) has no file size: its length is asked of the disk.
+  GET_LENGTH_INFORMATION length{};
+  DWORD returned = 0;
+  if (DeviceIoControl(FFile, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &returned, nullptr))
+    return length.Length.QuadPart;
+  throw TFileError(FileErrorMessage("Cannot read file", FPath, LastSystemError()));
 }
 
 TFileIdentity TReadOnlyFile::Identity() const

@@ -13,7 +13,7 @@ namespace {
 
 class TRawSource : public TCarveSource {
 public:
-  explicit TRawSource(const std::filesystem::path& path) : FFile(path), FSize(FFile.Size()) {}
+  TRawSource(const std::filesystem::path& path, bool device) : FFile(path), FSize(FFile.Size()), FDevice(device) {}
   const std::filesystem::path& Path() const override { return FFile.Path(); }
   std::int64_t Size() const override { return FSize; }
   std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const override
@@ -21,13 +21,28 @@ public:
     if (offset >= FSize)
       return 0;
     count = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(count), FSize - offset));
-    return FFile.ReadAt(offset, buffer, count);
+    if (!FDevice)
+      return FFile.ReadAt(offset, buffer, count);
+    // A disk device reads whole sectors only (Windows refuses anything else): the sectors around
+    // the bytes asked for, and those bytes copied out.
+    const std::int64_t first = offset / kDeviceSector * kDeviceSector;
+    const std::int64_t last = std::min(FSize, (offset + static_cast<std::int64_t>(count) + kDeviceSector - 1) /
+                                                  kDeviceSector * kDeviceSector);
+    std::string sectors(static_cast<std::size_t>(last - first), '\0');
+    const std::size_t got = FFile.ReadAt(first, sectors.data(), sectors.size());
+    const auto skip = static_cast<std::size_t>(offset - first);
+    const std::size_t copied = got > skip ? std::min(count, got - skip) : 0;
+    std::memcpy(buffer, sectors.data() + skip, copied);
+    return copied;
   }
-  std::string Kind() const override { return "raw"; }
+  std::string Kind() const override { return FDevice ? "device" : "raw"; }
 
 private:
+  // Disks have 512- or 4096-byte sectors; 4096 serves both.
+  static constexpr std::int64_t kDeviceSector = 4096;
   TReadOnlyFile FFile;
   std::int64_t FSize;
+  bool FDevice;
 };
 
 // The first bytes of an EnCase (EWF) segment file.
@@ -43,7 +58,7 @@ bool IsDevice(const std::filesystem::path& path)
 std::unique_ptr<TCarveSource> OpenRaw(const std::filesystem::path& path)
 {
   try {
-    return std::make_unique<TRawSource>(path);
+    return std::make_unique<TRawSource>(path, IsDevice(path));
   } catch (const TFileError& error) {
     // A disk device is readable by its owner group or root only, on purpose.
     if (IsDevice(path))
