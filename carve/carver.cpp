@@ -130,7 +130,8 @@ public:
       if (FBuffer.Capacity - FUsed < kBlock) {
         const std::size_t capacity = std::max(2 * FBuffer.Capacity, FUsed + kBlock);
         auto grown = std::make_unique_for_overwrite<char[]>(capacity);
-        std::memcpy(grown.get(), FBuffer.Data.get(), FUsed);
+        if (FUsed > 0)
+          std::memcpy(grown.get(), FBuffer.Data.get(), FUsed);
         FBuffer = {std::move(grown), capacity};
       }
       const std::size_t got = FSource.ReadAt(End(), FBuffer.Data.get() + FUsed, kBlock);
@@ -144,6 +145,8 @@ public:
   void DropBefore(std::int64_t offset)
   {
     const auto drop = static_cast<std::size_t>(std::clamp<std::int64_t>(offset - FStart, 0, static_cast<std::int64_t>(FUsed)));
+    if (drop == 0)
+      return;
     std::memmove(FBuffer.Data.get(), FBuffer.Data.get() + drop, FUsed - drop);
     FUsed -= drop;
     FStart += static_cast<std::int64_t>(drop);
@@ -207,11 +210,6 @@ std::optional<TFound> Measure(TWindow& window, std::int64_t start, std::int64_t 
   // One whole line [from, to) with its end [to, next).
   const auto line = [&](std::int64_t from, std::int64_t to, std::int64_t next) {
     const std::string_view text = window.View(from, to);
-    if (!text.empty() && text.front() == 'F' && text.substr(0, kSeparator.size()) == kSeparator &&
-        SeparatorLineLength(window.View(from, std::min(window.End(), from + 64))) != 0) {
-      complete = anyField;
-      return;
-    }
     if (inHeader) {
       if (text.empty()) {
         inHeader = false;
@@ -236,7 +234,14 @@ std::optional<TFound> Measure(TWindow& window, std::int64_t start, std::int64_t 
     lastLineEnd = next;
     lineStart = next;
   };
+  // Whether a message starts at a line start: it ends the one before.
+  const auto startsMessage = [&](std::int64_t at) {
+    return window.At(at) == 'F' && SeparatorLineLength(window.View(at, std::min(window.End(), at + 64))) != 0;
+  };
 
+  window.Extend(lineStart + 64);
+  if (lineStart < window.End() && startsMessage(lineStart))
+    return std::nullopt;  // a separator line right after another: no header block
   std::int64_t at = lineStart;
   while (!complete) {
     const std::int64_t sectorEnd = std::min(sourceSize, (at / kSectorSize + 1) * kSectorSize);
@@ -310,6 +315,8 @@ std::optional<TFound> Measure(TWindow& window, std::int64_t start, std::int64_t 
       line(lineStart, offset, next);
       if (next > offset + 1)
         ++k;
+      if (!complete && next < window.End() && startsMessage(next))
+        complete = anyField;
     }
     if (complete)
       break;
