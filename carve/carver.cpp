@@ -351,10 +351,14 @@ void CarvePiece(const TCarveSource& source, std::int64_t begin, std::int64_t end
   std::int64_t cursor = begin;
   std::int64_t reported = begin;
   while (cursor < end && !stop.load(std::memory_order_relaxed)) {
-    // A refill when the bytes left cannot hold a separator line: only those few bytes move.
+    // A refill when the bytes left cannot hold a separator line: only those few bytes move. Messages
+    // read ahead for themselves, so what they passed is dropped too, a few blocks at a time, and the
+    // window stays the size of a few reads.
     if (window.End() - cursor < 64 && window.End() < size) {
       window.DropBefore(cursor - 1);  // the byte before: is it a line end?
       window.Extend(cursor + static_cast<std::int64_t>(kBlock));
+    } else if (cursor - window.Start() > 4 * static_cast<std::int64_t>(kBlock)) {
+      window.DropBefore(cursor - 1);
     }
     const std::int64_t loaded = window.End();
     const std::string_view bytes = window.View(cursor, loaded);
