@@ -103,8 +103,10 @@ std::string ImapUrlText(const TImapAccount& account)
   std::string text = account.Security == TImapSecurity::Tls ? "imaps://" : "imap://";
   text += account.User + "@";
   text += account.Host.find(':') != std::string::npos ? "[" + account.Host + "]" : account.Host;
-  if (account.Port != (account.Security == TImapSecurity::Tls ? 993 : 143))
-    text += ":" + std::to_string(account.Port);
+  if (account.Port != (account.Security == TImapSecurity::Tls ? 993 : 143)) {
+    text += ':';
+    text += std::to_string(account.Port);
+  }
   for (const std::string& folder : account.Prefix)
     text += "/" + folder;
   return text;

@@ -100,3 +100,39 @@ build/release/cli/quillmend-cli list "$mailbox" >"$work/native.txt"
 cmp -s "$work/wine.txt" "$work/native.txt" ||
   fail "quillmend-cli.exe under Wine lists $mailbox otherwise than the Linux build"
 echo "quillmend-cli.exe from $(basename "$zip") lists $mailbox as the Linux build does"
+
+window=$(echo "$work"/zip/*/bin/quillmend.exe)
+if [ ! -f "$window" ]; then
+  echo "package-check: the zip holds no window, there is no Qt for Windows here (scripts/build-qt-windows.sh)"
+  exit 0
+fi
+bin=$(dirname "$window")
+for file in help.html platforms/qwindows.dll platforms/qoffscreen.dll styles/qwindowsvistastyle.dll \
+            imageformats/qjpeg.dll imageformats/qgif.dll imageformats/qico.dll; do
+  [ -f "$bin/$file" ] || fail "the zip lacks bin/$file beside quillmend.exe"
+done
+# Every Qt DLL that a program or plugin of the zip imports is in it, and none of the compiler's
+# runtime is asked for: it is linked into each.
+for module in "$bin"/*.exe "$bin"/*.dll "$bin"/*/*.dll; do
+  while read -r dll; do
+    case "${dll,,}" in
+      libstdc++* | libgcc* | libwinpthread*) fail "$(basename "$module") imports $dll, the mingw runtime" ;;
+      qt6*) [ -f "$bin/$dll" ] || fail "$(basename "$module") imports $dll, which the zip lacks" ;;
+    esac
+  done < <(x86_64-w64-mingw32-objdump -p "$module" | sed -n 's/^[[:space:]]*DLL Name: //p')
+done
+# The window as unpacked, with nothing pointing Wine elsewhere: it finds its DLLs, its platform
+# plugins and its help page in the zip's own folder. Once offscreen, once with the windows plugin on
+# Wine's display-less driver. Wine hands a QT_ variable on only as WINEQT_; its desktop process stays
+# off, as in the tests (it would hold the output open). --version is no check here: without a
+# console Qt answers it in a message box.
+window_run() {  # platform
+  (cd "$work" && env -u WINEPATH -u DISPLAY -u WAYLAND_DISPLAY LC_ALL=C.UTF-8 WINEDEBUG=-all WINEPREFIX="$work/wine" \
+    WINEQT_QPA_PLATFORM="$1" WINEDLLOVERRIDES=explorer.exe=d timeout 120 "$wine" "$window" --self-test) 2>&1 |
+    tee "$work/window-$1.txt" || true
+  grep -q "window shown, help page found" "$work/window-$1.txt" ||
+    fail "quillmend.exe from $(basename "$zip") did not show its window ($1) or find its help page under Wine"
+}
+window_run offscreen
+window_run windows
+echo "quillmend.exe from $(basename "$zip") runs under Wine with the Qt it ships"

@@ -3,6 +3,8 @@
 # and runs the tests under Wine in a private prefix that is removed afterwards, those of the code
 # page again under a Polish and a Russian locale (code pages 1250 and 1251). Without the cross
 # compiler or Wine it says so and succeeds: CI installs both (QUILLMEND_EXTRA_PACKAGES in .ci/run).
+# With a Qt for Windows (scripts/build-qt-windows.sh, or QUILLMEND_WINDOWS_QT naming one) the window
+# and its tests are built and run too, offscreen; without one they are left out, as it says.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +16,15 @@ if ! command -v "$compiler" >/dev/null || [ -z "$wine" ]; then
 fi
 wineserver="$(dirname "$wine")/wineserver64"
 [ -x "$wineserver" ] || wineserver="$(dirname "$wine")/wineserver"
+
+# Building Qt takes half an hour and more: this never starts it, and uses only a finished one.
+export QUILLMEND_WINDOWS_QT=${QUILLMEND_WINDOWS_QT-$(scripts/build-qt-windows.sh --path 2>/dev/null || true)}
+if [ -n "$QUILLMEND_WINDOWS_QT" ] && [ -f "$QUILLMEND_WINDOWS_QT/lib/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake" ]; then
+  window="the window's tests too, with Qt from $QUILLMEND_WINDOWS_QT"
+else
+  window="the window left out: no Qt for Windows (scripts/build-qt-windows.sh builds it)"
+fi
+echo "test-windows: $window"
 
 jobs=$(nproc 2>/dev/null || echo 2)
 start=$SECONDS
@@ -64,6 +75,7 @@ finished=$SECONDS
 
 echo
 echo "== Windows (mingw-w64, Wine $("$wine" --version 2>/dev/null || echo '?')) =="
+echo "$window"
 printf '%s' "$summary"
 echo "build $((built - start)) s, Wine prefix $((booted - built)) s, tests $((finished - booted)) s"
 if [ "$status" -ne 0 ]; then

@@ -8,6 +8,7 @@
 #include "app/wait/waitfrm.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -113,7 +114,7 @@ TEST_F(TWindowJobs, TheProgressWindowRepaintsWhileTheScanWorksAndCancelKeepsTheM
   EXPECT_TRUE(Window->Busy());
 
   CancelFrom(progress);
-  EXPECT_EQ(Window->FileName(), ToQString(InMbx));
+  EXPECT_EQ(Window->FileName(), QDir::toNativeSeparators(ToQString(InMbx)));
   EXPECT_EQ(RowCount(), 5);
   EXPECT_TRUE(Window->isEnabled());
   EXPECT_TRUE(Ui.Messages.empty());

@@ -239,8 +239,12 @@ TEST(PreviewText, AMailboxThatShrankSinceItsScanIsRefused)
 // a link out of the folder or a file of 2 GiB shows the placeholder, and the window goes on at once.
 TEST_F(TPreviewPane, ImagesTheMailNamesButMayNotHaveShowThePlaceholderAndNothingHangs)
 {
-  const std::vector<std::pair<std::string, std::string>> images = {
-      {"../../../../dev/zero", "zero"}, {"pipe.gif", "pipe"}, {"link.gif", "link"}, {"big.gif", "big"}};
+  const std::vector<std::pair<std::string, std::string>> images = {{"../../../../dev/zero", "zero"},
+#ifndef _WIN32
+                                                                   {"pipe.gif", "pipe"},
+                                                                   {"link.gif", "link"},
+#endif
+                                                                   {"big.gif", "big"}};
   std::string body = "<x-html>\r\n<html><body>";
   for (const auto& [name, id] : images)
     body += "<img src=\"cid:" + id + "\">";
@@ -253,8 +257,10 @@ TEST_F(TPreviewPane, ImagesTheMailNamesButMayNotHaveShowThePlaceholderAndNothing
   std::filesystem::create_directories(Temp.Path() / "Eudora" / "Embedded");
   const std::filesystem::path mailbox =
       Temp.Write("Eudora/In.mbx", "From ???@??? Mon Dec 13 18:45:29 2010\r\nSubject: images\r\n\r\n" + body);
+#ifndef _WIN32  // no FIFOs on Windows, and a link needs a privilege there
   ASSERT_EQ(::mkfifo((Temp.Path() / "Eudora" / "Embedded" / "pipe.gif").c_str(), 0600), 0);
   std::filesystem::create_symlink(Temp.Write("secret.gif", "GIF89a"), Temp.Path() / "Eudora" / "Embedded" / "link.gif");
+#endif
   {
     std::ofstream big(Temp.Path() / "Eudora" / "Embedded" / "big.gif", std::ios::binary);
     big.seekp((std::int64_t{2} << 30) - 1);
