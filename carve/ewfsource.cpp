@@ -62,7 +62,7 @@ public:
 
   const std::filesystem::path& Path() const override { return FPath; }
   std::int64_t Size() const override { return FSize; }
-  std::string Kind() const override { return "EnCase (E01)"; }
+  std::string Kind() const override { return kEwfKind; }
   std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const override
   {
     if (offset >= FSize)

@@ -12,6 +12,8 @@
 
 namespace quillmend {
 
+inline constexpr const char* kEwfKind = "EnCase (E01)";
+
 class TCarveSource {
 public:
   virtual ~TCarveSource() = default;
@@ -20,7 +22,7 @@ public:
   // Reads up to count bytes at offset, fewer only where the source ends; safe from several threads
   // at once. Throws TFileError naming the source.
   virtual std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const = 0;
-  // "raw" or "EnCase (E01)": what the front ends say they read.
+  // "raw", "device" or kEwfKind: what the front ends say they read.
   virtual std::string Kind() const = 0;
 };
 

@@ -23,10 +23,9 @@ struct TCopyPlaces {
   std::vector<bool> Lost;
 };
 
-// Reads the file systems of the source at path (opened read-only; raw, EnCase or a device) and
+// Reads the file systems of source (opened again, read-only, as the kind it is: raw or EnCase) and
 // places carved's copies on them. Never throws for a source it cannot read: the notice says why.
 // Throws TCancelled.
-TCopyPlaces LocateCopies(const std::filesystem::path& source, const TCarveResult& carved,
-                         TProgressObserver* observer = nullptr);
+TCopyPlaces LocateCopies(const TCarveSource& source, const TCarveResult& carved, TProgressObserver* observer = nullptr);
 
 }  // namespace quillmend

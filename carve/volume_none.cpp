@@ -3,7 +3,7 @@
 
 namespace quillmend {
 
-TCopyPlaces LocateCopies(const std::filesystem::path&, const TCarveResult& carved, TProgressObserver*)
+TCopyPlaces LocateCopies(const TCarveSource&, const TCarveResult& carved, TProgressObserver*)
 {
   TCopyPlaces places;
   places.Notice = "this build reads no file systems (built without The Sleuth Kit): where each message lies is unknown";

@@ -90,7 +90,8 @@ TSK_WALK_RET_ENUM Visit(TSK_FS_FILE* file, const char* parent, void* data)
   if (!file->name || !file->meta || file->meta->type != TSK_FS_META_TYPE_REG ||
       !(file->name->flags & TSK_FS_NAME_FLAG_ALLOC))
     return TSK_WALK_CONT;
-  const std::string path = "/" + std::string(parent ? parent : "") + file->name->name;
+  std::string path(1, '/');
+  path.append(parent ? parent : "").append(file->name->name);
   bool holds = false;
   const TSK_FS_ATTR* attr = tsk_fs_file_attr_get(file);
   if (attr && (attr->flags & TSK_FS_ATTR_NONRES)) {
@@ -120,7 +121,7 @@ TSK_WALK_RET_ENUM Visit(TSK_FS_FILE* file, const char* parent, void* data)
 
 }  // namespace
 
-TCopyPlaces LocateCopies(const std::filesystem::path& source, const TCarveResult& carved, TProgressObserver* observer)
+TCopyPlaces LocateCopies(const TCarveSource& source, const TCarveResult& carved, TProgressObserver* observer)
 {
   TCopyPlaces places;
   places.Files.resize(carved.Messages.size());
@@ -133,11 +134,13 @@ TCopyPlaces LocateCopies(const std::filesystem::path& source, const TCarveResult
   }
   std::sort(copies.begin(), copies.end());
 
-  const std::string name = PathText(source);
-  const std::unique_ptr<TSK_IMG_INFO, TImageClose> image(
-      tsk_img_open_utf8_sing(source.string().c_str(), TSK_IMG_TYPE_DETECT, 0));
+  const std::string name = QuotedPath(source.Path());
+  // Opened as the kind already known: no guessing among the other formats The Sleuth Kit reads.
+  const TSK_IMG_TYPE_ENUM type = source.Kind() == kEwfKind ? TSK_IMG_TYPE_EWF_EWF : TSK_IMG_TYPE_RAW;
+  const std::unique_ptr<TSK_IMG_INFO, TImageClose> image(tsk_img_open_utf8_sing(source.Path().string().c_str(), type, 0));
   if (!image) {
-    places.Notice = "no file system read on \"" + name + "\": " + TskReason() + "; where each message lies is unknown";
+    places.Notice.append("no file system read on ").append(name).append(": ").append(TskReason());
+    places.Notice.append("; where each message lies is unknown");
     return places;
   }
   // The volumes: each allocated partition of a partition table, or the whole source.
@@ -160,7 +163,10 @@ TCopyPlaces LocateCopies(const std::filesystem::path& source, const TCarveResult
       tsk_error_reset();
       continue;
     }
-    read.push_back(tsk_fs_type_toname(fs->ftype) + (start ? " at " + std::to_string(start) : std::string()));
+    std::string kind = tsk_fs_type_toname(fs->ftype);
+    if (start)
+      kind.append(" at ").append(std::to_string(start));
+    read.push_back(std::move(kind));
     TWalk walk;
     walk.Fs = fs.get();
     walk.Copies = &copies;
@@ -184,7 +190,8 @@ TCopyPlaces LocateCopies(const std::filesystem::path& source, const TCarveResult
     }
   }
   if (read.empty()) {
-    places.Notice = "no file system found on \"" + name + "\" that The Sleuth Kit reads; where each message lies is unknown";
+    places.Notice.append("no file system found on ").append(name);
+    places.Notice.append(" that The Sleuth Kit reads; where each message lies is unknown");
     return places;
   }
   places.Known = true;

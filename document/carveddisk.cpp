@@ -14,7 +14,7 @@ TCarvedDisk TCarvedDisk::Search(const std::filesystem::path& source, TProgressOb
   TCarvedDisk disk;
   disk.FSource = OpenCarveSource(source);
   disk.FFound = Carve(*disk.FSource, observer, threads);
-  disk.FPlaces = LocateCopies(source, disk.FFound, observer);
+  disk.FPlaces = LocateCopies(*disk.FSource, disk.FFound, observer);
   return disk;
 }
 

@@ -17,7 +17,7 @@ fi
 wineserver="$(dirname "$wine")/wineserver64"
 [ -x "$wineserver" ] || wineserver="$(dirname "$wine")/wineserver"
 
-# Building Qt takes half an hour and more: this never starts it, and uses only a finished one.
+# Building Qt takes a quarter of an hour and more: this never starts it, and uses only a finished one.
 export QUILLMEND_WINDOWS_QT=${QUILLMEND_WINDOWS_QT-$(scripts/build-qt-windows.sh --path 2>/dev/null || true)}
 if [ -n "$QUILLMEND_WINDOWS_QT" ] && [ -f "$QUILLMEND_WINDOWS_QT/lib/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake" ]; then
   window="the window's tests too, with Qt from $QUILLMEND_WINDOWS_QT"

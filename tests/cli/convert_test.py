@@ -266,8 +266,11 @@ def anything_written(fmt, top):
                 return True
             if fmt == "eml" and name.endswith(".eml"):
                 return True
-            if fmt == "mbox" and not name.endswith(".msf") and os.path.getsize(os.path.join(folder, name)):
-                return True
+            try:
+                if fmt == "mbox" and not name.endswith(".msf") and os.path.getsize(os.path.join(folder, name)):
+                    return True
+            except FileNotFoundError:  # a temporary file gone between the listing and the look
+                continue
     return False
 
 
