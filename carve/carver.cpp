@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstring>
 #include <unordered_map>
-#include <mutex>
 #include <optional>
 #include <memory>
 #include <string>

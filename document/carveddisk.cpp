@@ -15,6 +15,7 @@ TCarvedDisk TCarvedDisk::Search(const std::filesystem::path& source, TProgressOb
   disk.FSource = OpenCarveSource(source);
   disk.FFound = Carve(*disk.FSource, observer, threads);
   disk.FPlaces = LocateCopies(*disk.FSource, disk.FFound, observer);
+  disk.FEmails = std::make_shared<const TEmailArray>(std::move(disk.FFound.Emails));
   return disk;
 }
 
@@ -95,33 +96,33 @@ TExportSource TCarvedDisk::ExportSource() const
 std::vector<TMissingPart> TCarvedDisk::MissingParts(const std::vector<std::size_t>& records,
                                                     const TRebuildOptions& options, TProgressObserver* observer) const
 {
-  return quillmend::MissingParts(ExportSource(), FFound.Emails, records, options, observer);
+  return quillmend::MissingParts(ExportSource(), *FEmails, records, options, observer);
 }
 
 TExportReport TCarvedDisk::Export(const std::vector<std::size_t>& records, const std::filesystem::path& folder,
                                   TExisting existing, TProgressObserver* observer) const
 {
-  return ExportMessages(ExportSource(), FFound.Emails, records, folder, observer, existing);
+  return ExportMessages(ExportSource(), *FEmails, records, folder, observer, existing);
 }
 
 TRebuildReport TCarvedDisk::ExportRebuilt(const std::vector<std::size_t>& records, const std::filesystem::path& folder,
                                           const TRebuildOptions& options, TExisting existing,
                                           TProgressObserver* observer) const
 {
-  return RebuildMessages(ExportSource(), FFound.Emails, records, folder, options, observer, existing);
+  return RebuildMessages(ExportSource(), *FEmails, records, folder, options, observer, existing);
 }
 
 TRebuildReport TCarvedDisk::ExportMbox(const std::vector<std::size_t>& records, const std::filesystem::path& file,
                                        const TRebuildOptions& options, TExisting existing,
                                        TProgressObserver* observer) const
 {
-  return quillmend::ExportMbox(ExportSource(), FFound.Emails, records, file, options, observer, existing);
+  return quillmend::ExportMbox(ExportSource(), *FEmails, records, file, options, observer, existing);
 }
 
 TRebuildReport TCarvedDisk::ExportMbox(const std::vector<std::size_t>& records, const TByteSink& out,
                                        const TRebuildOptions& options, TProgressObserver* observer) const
 {
-  return quillmend::ExportMbox(ExportSource(), FFound.Emails, records, out, options, observer);
+  return quillmend::ExportMbox(ExportSource(), *FEmails, records, out, options, observer);
 }
 
 }  // namespace quillmend

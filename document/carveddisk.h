@@ -24,7 +24,9 @@ public:
                             unsigned threads = 0);
 
   const TCarveSource& Source() const { return *FSource; }
-  const TEmailArray& Emails() const { return FFound.Emails; }
+  const TEmailArray& Emails() const { return *FEmails; }
+  // The records, shared: a mailbox document showing the disk holds no copy of them.
+  const std::shared_ptr<const TEmailArray>& SharedEmails() const { return FEmails; }
   const std::vector<TCarvedMessage>& Messages() const { return FFound.Messages; }
   std::int64_t CopiesFound() const { return FFound.CopiesFound; }
   const TCopyPlaces& Places() const { return FPlaces; }
@@ -71,7 +73,8 @@ private:
   TExportSource ExportSource() const;
 
   std::shared_ptr<const TCarveSource> FSource;
-  TCarveResult FFound;
+  TCarveResult FFound;  // its Emails moved into FEmails
+  std::shared_ptr<const TEmailArray> FEmails;
   TCopyPlaces FPlaces;
 };
 

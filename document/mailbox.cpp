@@ -53,7 +53,7 @@ void TMailbox::SearchDisk(TProgressObserver* observer)
   try {
     std::vector<std::size_t> rows =
         FKeyword ? Matches(*FKeyword, disk->Emails(), {}, TCodePage::Windows, observer) : AllRows(disk->Emails().size());
-    FEmails = std::make_shared<const TEmailArray>(disk->Emails());
+    FEmails = disk->SharedEmails();
     FIdentity = {};
     FCodePage = TCodePage::Windows;
     FStates = std::make_shared<const std::vector<TMessageState>>(FEmails->size(), TMessageState::NoIndex);
