@@ -16,9 +16,7 @@ std::string HexOf(const std::array<std::uint8_t, 32>& digest)
 
 std::string Sha256Hex(std::string_view bytes)
 {
-  TSha256 hash;
-  hash.Update(bytes);
-  return HexOf(hash.Final());
+  return HexOf(Sha256Of(bytes));
 }
 
 }  // namespace quillmend

@@ -26,6 +26,9 @@ private:
   std::unique_ptr<TState> FState;
 };
 
+// The digest of bytes at once: for many short inputs, with nothing to set up for each.
+std::array<std::uint8_t, 32> Sha256Of(std::string_view bytes);
+
 // The digest of bytes in lower-case hex, 64 digits.
 std::string Sha256Hex(std::string_view bytes);
 std::string HexOf(const std::array<std::uint8_t, 32>& digest);

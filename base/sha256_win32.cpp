@@ -58,4 +58,11 @@ std::array<std::uint8_t, 32> TSha256::Final()
   return digest;
 }
 
+std::array<std::uint8_t, 32> Sha256Of(std::string_view bytes)
+{
+  TSha256 hash;
+  hash.Update(bytes);
+  return hash.Final();
+}
+
 }  // namespace quillmend

@@ -475,37 +475,54 @@ TLineEnds TEmailParser::DetectLineEnds(const TReadOnlyFile& file)
   }
 }
 
+std::size_t TEmailParser::FieldNameEnd(std::string_view line)
+{
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos || colon == 0 || line[0] == ' ' || colon + 1 >= line.size() || line[colon + 1] != ' ')
+    return std::string_view::npos;
+  for (std::size_t k = 0; k < colon; ++k) {
+    const auto b = static_cast<unsigned char>(line[k]);
+    if (b < 0x21 || b > 0x7E)
+      return std::string_view::npos;
+  }
+  return colon;
+}
+
+std::optional<THeader> TEmailParser::ShownHeader(std::string_view name)
+{
+  const auto is = [name](std::string_view upper) {
+    return name.size() == upper.size() &&
+           std::equal(name.begin(), name.end(), upper.begin(), [](char c, char u) { return AsciiUpper(c) == u; });
+  };
+  if (is("FROM"))
+    return THeader::From;
+  if (is("TO"))
+    return THeader::To;
+  if (is("SUBJECT"))
+    return THeader::Subject;
+  if (is("DATE"))
+    return THeader::Date;
+  return std::nullopt;
+}
+
 TRPCField TEmailParser::SplitHeaderLine(std::string_view line)
 {
   TRPCField field;
-  const std::int64_t length = static_cast<std::int64_t>(line.size());
-  const std::int64_t colon = FindChar(line, ':', 1);
-  if (colon < 2 || line[0] == ' ' || colon + 1 > length || line[colon] != ' ')
+  const std::size_t colon = FieldNameEnd(line);
+  if (colon == std::string_view::npos)
     return field;
-  for (std::int64_t k = 0; k < colon - 1; ++k) {
-    const auto b = static_cast<unsigned char>(line[k]);
-    if (b < 0x21 || b > 0x7E || b == ':')
-      return field;
-  }
+  const auto length = static_cast<std::int64_t>(line.size());
+  const auto at = static_cast<std::int64_t>(colon);
   field.IsField = true;
-  field.Name = CopyFrom(line, 1, colon - 1);
-  field.Value = CopyFrom(line, colon + 1, length - colon - 2);
+  field.Name = CopyFrom(line, 1, at);
+  field.Value = CopyFrom(line, at + 2, length - at - 3);
   return field;
 }
 
 TEmail TEmailParser::SetHeaderField(const TRPCField& field, TEmail email)
 {
-  std::string name = field.Name;
-  for (char& c : name)
-    c = AsciiUpper(c);
-  if (name == "FROM")
-    email.SetHeader(THeader::From, field.Value);
-  else if (name == "TO")
-    email.SetHeader(THeader::To, field.Value);
-  else if (name == "SUBJECT")
-    email.SetHeader(THeader::Subject, field.Value);
-  else if (name == "DATE")
-    email.SetHeader(THeader::Date, field.Value);
+  if (const std::optional<THeader> shown = ShownHeader(field.Name))
+    email.SetHeader(*shown, field.Value);
   return email;
 }
 

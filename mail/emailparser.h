@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,14 @@ public:
 
   // line ends with CR LF, exactly as read from the mailbox.
   static TRPCField SplitHeaderLine(std::string_view line);
+
+  // The index of the colon ending a header line's field name (printable characters, then ": "), or
+  // npos when the line is no field; the rule SplitHeaderLine splits by. The line may come with or
+  // without its line end: the answer is the same.
+  static std::size_t FieldNameEnd(std::string_view line);
+
+  // Which of the four shown values a field of this name sets, in any letter case.
+  static std::optional<THeader> ShownHeader(std::string_view name);
 
   // Copy of email with From, To, Subject or Date replaced when the field's name is one of them.
   static TEmail SetHeaderField(const TRPCField& field, TEmail email);

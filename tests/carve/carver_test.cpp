@@ -38,6 +38,13 @@ std::string Body(std::size_t lines)
   return body;
 }
 
+// A message of exactly length bytes, its last line ended by end.
+std::string Sized(std::size_t length, const std::string& end)
+{
+  std::string text = Message("sized", "");
+  return text + std::string(length - text.size() - end.size(), 'x') + end;
+}
+
 struct TExpected {
   std::int64_t Offset, Length;
   bool Complete;
@@ -84,6 +91,13 @@ std::vector<TCase> Cases()
       {"MacLineEnds", Padded(Message("mac", "one\rtwo\r", "\r"), '\0'), {{0, static_cast<std::int64_t>(Message("mac", "one\rtwo\r", "\r").size()), true}}},
       {"RunningUpToTheEndOfADiskIsCut", Padded(a, ' ').substr(0, kSectorSize - 2) + "\r\n", {{0, kSectorSize, false}}},
       {"TheEndOfAFileEndsItsLastMessage", a, {{0, static_cast<std::int64_t>(a.size()), true}}},
+      // A line end on a sector's last byte (or across its end): the next sector's first bytes start a message.
+      {"ASeparatorAfterACrLfAcrossASectorEndEndsTheMessage", Sized(kSectorSize + 1, "\r\n") + Padded(a, '\0'),
+       {{0, kSectorSize + 1, true}, {kSectorSize + 1, static_cast<std::int64_t>(a.size()), true}}},
+      {"ASeparatorAfterABareLineEndOnASectorsLastByteEndsTheMessage", Sized(kSectorSize, "\n") + Padded(a, '\0'),
+       {{0, kSectorSize, true}, {kSectorSize, static_cast<std::int64_t>(a.size()), true}}},
+      {"MacLineEndOnASectorsLastByte", Sized(kSectorSize, "\r") + Padded(Message("mac", "one\r", "\r"), '\0'),
+       {{0, kSectorSize, true}, {kSectorSize, static_cast<std::int64_t>(Message("mac", "one\r", "\r").size()), true}}},
   };
 }
 
