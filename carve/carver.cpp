@@ -549,7 +549,9 @@ TCarveResult Carve(const TCarveSource& source, TProgressObserver* observer, unsi
   });
   std::vector<std::size_t> firstCopy(copies.size());  // of each copy, the first with its bytes
   for (std::size_t k = 0; k < keys.size(); ++k)
-    firstCopy[keys[k].Copy] = k > 0 && digest(keys[k - 1]) == digest(keys[k]) ? firstCopy[keys[k - 1].Copy] : keys[k].Copy;
+    firstCopy[keys[k].Copy] = k > 0 && keys[k - 1].Prefix == keys[k].Prefix && digest(keys[k - 1]) == digest(keys[k])
+                                  ? firstCopy[keys[k - 1].Copy]
+                                  : keys[k].Copy;
 
   TCarveResult result;
   result.CopiesFound = static_cast<std::int64_t>(copies.size());
