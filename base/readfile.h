@@ -63,8 +63,34 @@ public:
   std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const;
 
 private:
+  friend class TFileMapping;
   std::filesystem::path FPath;
   TNativeFile FFile;
+};
+
+// A regular file's bytes mapped into memory, so that one pass over a large file reads the system's
+// cache in place instead of copying it out. Only where the system reports a failed read of mapped
+// bytes as an error (Linux's MADV_POPULATE_READ) rather than by ending the process: elsewhere, and for
+// a device, Bytes() is empty and the caller reads with ReadAt.
+class TFileMapping {
+public:
+  explicit TFileMapping(const TReadOnlyFile& file);
+  ~TFileMapping();
+  TFileMapping(const TFileMapping&) = delete;
+  TFileMapping& operator=(const TFileMapping&) = delete;
+
+  // The whole file as it was when mapped; a stretch of it is read only after Load.
+  std::string_view Bytes() const { return {FData, FSize}; }
+  // Reads [offset, offset + count) in. Throws TFileError naming the file and the system's reason (a
+  // read error, a file cut shorter since it was mapped).
+  void Load(std::int64_t offset, std::size_t count) const;
+  // Gives the pages of [offset, offset + count) back: a file read once is not kept in this process.
+  void Release(std::int64_t offset, std::size_t count) const;
+
+private:
+  std::filesystem::path FPath;
+  const char* FData = nullptr;
+  std::size_t FSize = 0;
 };
 
 // Reads a file onwards from an offset in blocks, one block ahead of its caller on a thread of its

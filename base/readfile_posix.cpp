@@ -1,10 +1,13 @@
 #include "base/readfile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <system_error>
 
 namespace quillmend {
@@ -64,6 +67,63 @@ TFileIdentity TReadOnlyFile::Identity() const
   identity.Modified =
       static_cast<std::int64_t>(modified.tv_sec) * 1000000000 + static_cast<std::int64_t>(modified.tv_nsec);
   return identity;
+}
+
+namespace {
+
+const auto kPage = static_cast<std::int64_t>(::sysconf(_SC_PAGESIZE));
+
+}  // namespace
+
+TFileMapping::TFileMapping(const TReadOnlyFile& file) : FPath(file.Path())
+{
+#ifdef MADV_POPULATE_READ
+  const std::int64_t size = file.Size();
+  if (!file.IsRegular() || size <= 0 || static_cast<std::uint64_t>(size) > SIZE_MAX)
+    return;
+  void* data = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_SHARED, file.FFile, 0);
+  if (data == MAP_FAILED)
+    return;
+  // A system too old to report a failed read of mapped bytes (EINVAL here) would end the process
+  // instead: such a file is read as any other.
+  if (::madvise(data, std::min<std::size_t>(static_cast<std::size_t>(size), 1), MADV_POPULATE_READ) != 0 && errno == EINVAL) {
+    ::munmap(data, static_cast<std::size_t>(size));
+    return;
+  }
+  FData = static_cast<const char*>(data);
+  FSize = static_cast<std::size_t>(size);
+#else
+  (void)file;
+#endif
+}
+
+TFileMapping::~TFileMapping()
+{
+  if (FData)
+    ::munmap(const_cast<char*>(FData), FSize);
+}
+
+void TFileMapping::Load(std::int64_t offset, std::size_t count) const
+{
+#ifdef MADV_POPULATE_READ
+  const std::int64_t first = offset / kPage * kPage;  // the page holding offset
+  if (count > 0 && ::madvise(const_cast<char*>(FData) + first, static_cast<std::size_t>(offset - first) + count, MADV_POPULATE_READ) != 0)
+    throw TFileError(FileErrorMessage("Cannot read file", FPath,
+                                      errno == EFAULT ? "It was cut shorter while it was read" : LastSystemError()));
+#else
+  (void)offset, (void)count;
+#endif
+}
+
+void TFileMapping::Release(std::int64_t offset, std::size_t count) const
+{
+  // The page holding offset on, less the page the stretch ends in, whose later bytes may still be
+  // read; another reader of these pages finds them again in the system's cache. A failure costs
+  // memory, not bytes: nothing to report.
+  const std::int64_t first = offset / kPage * kPage;
+  const std::int64_t last = (offset + static_cast<std::int64_t>(count)) / kPage * kPage;
+  if (FData && last > first)
+    ::madvise(const_cast<char*>(FData) + first, static_cast<std::size_t>(last - first), MADV_DONTNEED);
 }
 
 }  // namespace quillmend

@@ -59,4 +59,10 @@ TFileIdentity TReadOnlyFile::Identity() const
   return identity;
 }
 
+// Windows reports a failed read of mapped bytes only as an exception: files are read, never mapped.
+TFileMapping::TFileMapping(const TReadOnlyFile& file) : FPath(file.Path()) {}
+TFileMapping::~TFileMapping() = default;
+void TFileMapping::Load(std::int64_t, std::size_t) const {}
+void TFileMapping::Release(std::int64_t, std::size_t) const {}
+
 }  // namespace quillmend

@@ -119,9 +119,21 @@ TBuffer& ThreadBuffer()
 }
 
 // A stretch of the source held in memory: read onwards in blocks, dropped behind as the scan moves.
+// A source that holds its bytes in place (a mapped image) is loaded and released in the same blocks
+// instead of copied: reading the system's cache in place halves what reading costs.
 class TWindow {
 public:
-  TWindow(const TCarveSource& source, std::int64_t start) : FSource(source), FStart(start), FBuffer(ThreadBuffer()) {}
+  TWindow(const TCarveSource& source, std::int64_t start)
+      : FSource(source), FInPlace(source.Bytes()), FStart(start), FBuffer(ThreadBuffer())
+  {
+  }
+  ~TWindow()
+  {
+    if (!FInPlace.empty())
+      FSource.Release(FReleased, static_cast<std::size_t>(End() - FReleased));
+  }
+  TWindow(const TWindow&) = delete;
+  TWindow& operator=(const TWindow&) = delete;
 
   std::int64_t Start() const { return FStart; }
   std::int64_t End() const { return FStart + static_cast<std::int64_t>(FUsed); }
@@ -129,6 +141,12 @@ public:
   std::int64_t Extend(std::int64_t until)
   {
     while (End() < until && End() < FSource.Size()) {
+      if (!FInPlace.empty()) {
+        const auto count = static_cast<std::size_t>(std::min<std::int64_t>(kBlock, FSource.Size() - End()));
+        FSource.Load(End(), count);
+        FUsed += count;
+        continue;
+      }
       if (FBuffer.Capacity - FUsed < kBlock) {
         const std::size_t capacity = std::max(2 * FBuffer.Capacity, FUsed + kBlock);
         auto grown = std::make_unique_for_overwrite<char[]>(capacity);
@@ -149,19 +167,31 @@ public:
     const auto drop = static_cast<std::size_t>(std::clamp<std::int64_t>(offset - FStart, 0, static_cast<std::int64_t>(FUsed)));
     if (drop == 0)
       return;
-    std::memmove(FBuffer.Data.get(), FBuffer.Data.get() + drop, FUsed - drop);
+    if (FInPlace.empty())
+      std::memmove(FBuffer.Data.get(), FBuffer.Data.get() + drop, FUsed - drop);
     FUsed -= drop;
     FStart += static_cast<std::int64_t>(drop);
+    // Given back in large stretches: each release makes every core forget its view of those pages.
+    if (!FInPlace.empty() && FStart - FReleased >= kRelease) {
+      FSource.Release(FReleased, static_cast<std::size_t>(FStart - FReleased));
+      FReleased = FStart;
+    }
   }
-  std::string_view View(std::int64_t from, std::int64_t to) const
-  {
-    return {FBuffer.Data.get() + (from - FStart), static_cast<std::size_t>(to - from)};
-  }
-  char At(std::int64_t offset) const { return FBuffer.Data[static_cast<std::size_t>(offset - FStart)]; }
+  std::string_view View(std::int64_t from, std::int64_t to) const { return {Data(from), static_cast<std::size_t>(to - from)}; }
+  char At(std::int64_t offset) const { return *Data(offset); }
 
 private:
+  const char* Data(std::int64_t offset) const
+  {
+    return FInPlace.empty() ? FBuffer.Data.get() + (offset - FStart) : FInPlace.data() + offset;
+  }
+
+  static constexpr std::int64_t kRelease = std::int64_t{16} << 20;
+
   const TCarveSource& FSource;
+  const std::string_view FInPlace;
   std::int64_t FStart;
+  std::int64_t FReleased = FStart;  // in place: the bytes before it are given back
   TBuffer& FBuffer;
   std::size_t FUsed = 0;
 };

@@ -13,7 +13,17 @@ namespace {
 
 class TRawSource : public TCarveSource {
 public:
-  TRawSource(const std::filesystem::path& path, bool device) : FFile(path), FSize(FFile.Size()), FDevice(device) {}
+  TRawSource(const std::filesystem::path& path, bool device)
+      : FFile(path), FSize(FFile.Size()), FDevice(device), FMapping(FFile)
+  {
+  }
+  std::string_view Bytes() const override
+  {
+    // The size when opened: a file that grew since is searched as it was.
+    return FMapping.Bytes().substr(0, static_cast<std::size_t>(FSize));
+  }
+  void Load(std::int64_t offset, std::size_t count) const override { FMapping.Load(offset, count); }
+  void Release(std::int64_t offset, std::size_t count) const override { FMapping.Release(offset, count); }
   const std::filesystem::path& Path() const override { return FFile.Path(); }
   std::int64_t Size() const override { return FSize; }
   std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const override
@@ -43,6 +53,7 @@ private:
   TReadOnlyFile FFile;
   std::int64_t FSize;
   bool FDevice;
+  TFileMapping FMapping;  // empty for a device, and where the system maps no file
 };
 
 // The first bytes of an EnCase (EWF) segment file.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace quillmend {
 
@@ -24,12 +25,21 @@ public:
   virtual std::size_t ReadAt(std::int64_t offset, char* buffer, std::size_t count) const = 0;
   // "raw", "device" or kEwfKind: what the front ends say they read.
   virtual std::string Kind() const = 0;
+
+  // The source's bytes where they can be read in place (a raw image mapped into memory), empty where
+  // they are read with ReadAt. A stretch of them is read only after Load, and Released after use.
+  virtual std::string_view Bytes() const { return {}; }
+  // Throws TFileError naming the source when the bytes cannot be read.
+  virtual void Load(std::int64_t /*offset*/, std::size_t /*count*/) const {}
+  virtual void Release(std::int64_t /*offset*/, std::size_t /*count*/) const {}
 };
 
-// Bytes held in memory as a source: what the tests and the fuzzer carve.
+// Bytes held in memory as a source: what the tests and the fuzzer carve, in place or read as from a
+// file.
 class TMemorySource : public TCarveSource {
 public:
-  explicit TMemorySource(std::string bytes) : FBytes(std::move(bytes)) {}
+  explicit TMemorySource(std::string bytes, bool inPlace = false) : FBytes(std::move(bytes)), FInPlace(inPlace) {}
+  std::string_view Bytes() const override { return FInPlace ? std::string_view(FBytes) : std::string_view(); }
   const std::filesystem::path& Path() const override { return FPath; }
   std::int64_t Size() const override { return static_cast<std::int64_t>(FBytes.size()); }
   std::string Kind() const override { return "memory"; }
@@ -41,11 +51,11 @@ public:
     std::memcpy(buffer, FBytes.data() + offset, n);
     return n;
   }
-  const std::string& Bytes() const { return FBytes; }
 
 private:
   std::filesystem::path FPath = "memory";
   std::string FBytes;
+  bool FInPlace;
 };
 
 // The source at path: an EnCase image (by its signature) through libewf where the build has it,

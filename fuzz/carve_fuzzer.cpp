@@ -19,10 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   fuzz::TInputRandom random(input);
-  std::string disk(static_cast<std::size_t>(random.Next() % 700), ' ');
-  disk.append(input);
-  const TMemorySource source(std::move(disk));
-  const std::string& bytes = source.Bytes();
+  std::string bytes(static_cast<std::size_t>(random.Next() % 700), ' ');
+  bytes.append(input);
+  const TMemorySource source(bytes, random.Next() % 2 == 0);  // read in place, or as from a file
   const TCarveResult result = Carve(source, nullptr, 1);
   FUZZ_CHECK(result.Emails.size() == result.Messages.size());
   std::vector<std::pair<std::int64_t, std::int64_t>> copies;  // every copy: start, end

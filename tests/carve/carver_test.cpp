@@ -1,13 +1,18 @@
 // The carver on bytes laid out as a disk holds them: messages in sectors, freed mail cut by other
 // files, zeros after a mailbox's end, copies, and text that only looks like mail.
 
+#include "base/system.h"
 #include "carve/carver.h"
+#include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quillmend {
@@ -106,8 +111,9 @@ class CarverCases : public ::testing::TestWithParam<TCase> {};
 TEST_P(CarverCases, FindsWhatTheDiskHolds)
 {
   const TCase& c = GetParam();
-  for (const unsigned threads : {1u, 2u}) {
-    const TMemorySource source(c.Disk);
+  for (const auto& [threads, inPlace] : {std::pair{1u, false}, std::pair{2u, false}, std::pair{1u, true}, std::pair{2u, true}}) {
+    SCOPED_TRACE(testing::Message() << threads << " threads, " << (inPlace ? "in place" : "read"));
+    const TMemorySource source(c.Disk, inPlace);
     const TCarveResult result = Carve(source, nullptr, threads);
     ASSERT_EQ(result.Emails.size(), c.Messages.size()) << c.Name;
     for (std::size_t k = 0; k < c.Messages.size(); ++k) {
@@ -132,6 +138,26 @@ TEST(Carver, KeepsTheHeaderValuesForTheList)
   EXPECT_EQ(result.Emails[0].Subject(), " hello there");  // as the scan keeps it
   EXPECT_EQ(result.Emails[0].From(), " a@example.org");
   EXPECT_GT(result.Emails[0].BodyOffset, 0);
+}
+
+// An image read in place that is cut shorter meanwhile is an error naming it, not the end of the process.
+TEST(Carver, AnImageCutShorterWhileSearchedIsAnErrorNamingIt)
+{
+  const test::TTempDir dir;
+  std::string disk;
+  while (disk.size() < (std::size_t{4} << 20))
+    disk += Padded(Message("many", Body(20)), '\0');
+  const std::filesystem::path path = dir.Write("disk.img", disk);
+  const std::unique_ptr<TCarveSource> source = OpenCarveSource(path);
+  if (source->Bytes().empty())
+    GTEST_SKIP() << "this system reads images, it does not map them";
+  std::filesystem::resize_file(path, 4096);
+  try {
+    Carve(*source, nullptr, 1);
+    ADD_FAILURE() << "no error";
+  } catch (const TFileError& error) {
+    EXPECT_NE(std::string(error.what()).find("disk.img"), std::string::npos) << error.what();
+  }
 }
 
 TEST(SeparatorLine, TakesOnlyTheDateTheClientWrites)
