@@ -71,7 +71,9 @@ private:
 // A regular file's bytes mapped into memory, so that one pass over a large file reads the system's
 // cache in place instead of copying it out. Only where the system reports a failed read of mapped
 // bytes as an error (Linux's MADV_POPULATE_READ) rather than by ending the process: elsewhere, and for
-// a device, Bytes() is empty and the caller reads with ReadAt.
+// a device, Bytes() is empty and the caller reads with ReadAt. A file cut shorter in the instant
+// between a Load and the reading still ends the process: map files no one writes, as disk images,
+// never a mailbox a mail client may be compacting.
 class TFileMapping {
 public:
   explicit TFileMapping(const TReadOnlyFile& file);
