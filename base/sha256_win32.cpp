@@ -17,24 +17,32 @@ void Check(NTSTATUS status, const char* what)
     throw std::runtime_error(std::string("SHA-256 failed in CNG: ") + what);
 }
 
+// The provider, opened once for the process and shared by its threads: opening one is slow (Windows
+// looks the algorithm up and loads it), and a carve hashes hundreds of thousands of messages.
+BCRYPT_ALG_HANDLE Sha256Provider()
+{
+  static const BCRYPT_ALG_HANDLE provider = [] {
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    Check(BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0), "open");
+    return opened;
+  }();
+  return provider;
+}
+
 }  // namespace
 
 struct TSha256::TState {
-  BCRYPT_ALG_HANDLE Algorithm = nullptr;
   BCRYPT_HASH_HANDLE Hash = nullptr;
   ~TState()
   {
     if (Hash)
       BCryptDestroyHash(Hash);
-    if (Algorithm)
-      BCryptCloseAlgorithmProvider(Algorithm, 0);
   }
 };
 
 TSha256::TSha256() : FState(std::make_unique<TState>())
 {
-  Check(BCryptOpenAlgorithmProvider(&FState->Algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0), "open");
-  Check(BCryptCreateHash(FState->Algorithm, &FState->Hash, nullptr, 0, nullptr, 0, 0), "create");
+  Check(BCryptCreateHash(Sha256Provider(), &FState->Hash, nullptr, 0, nullptr, 0, 0), "create");
 }
 
 TSha256::~TSha256() = default;
