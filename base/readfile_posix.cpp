@@ -109,7 +109,8 @@ void TFileMapping::Load(std::int64_t offset, std::size_t count) const
   const std::int64_t first = offset / kPage * kPage;  // the page holding offset
   if (count > 0 && ::madvise(const_cast<char*>(FData) + first, static_cast<std::size_t>(offset - first) + count, MADV_POPULATE_READ) != 0)
     throw TFileError(FileErrorMessage("Cannot read file", FPath,
-                                      errno == EFAULT ? "It was cut shorter while it was read" : LastSystemError()));
+                                      errno == EFAULT ? "It could not be read, or was cut shorter while it was read"
+                                                      : LastSystemError()));
 #else
   (void)offset, (void)count;
 #endif
@@ -118,8 +119,7 @@ void TFileMapping::Load(std::int64_t offset, std::size_t count) const
 void TFileMapping::Release(std::int64_t offset, std::size_t count) const
 {
   // The page holding offset on, less the page the stretch ends in, whose later bytes may still be
-  // read; another reader of these pages finds them again in the system's cache. A failure costs
-  // memory, not bytes: nothing to report.
+  // read. A failure costs memory, not bytes: nothing to report.
   const std::int64_t first = offset / kPage * kPage;
   const std::int64_t last = (offset + static_cast<std::int64_t>(count)) / kPage * kPage;
   if (FData && last > first)

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <optional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #if defined(__SSE2__) || defined(_M_X64)
@@ -23,7 +24,7 @@ namespace quillmend {
 namespace {
 
 constexpr std::string_view kSeparator = TEmailParser::kMessageStart;
-constexpr std::int64_t kPiece = std::int64_t{64} << 20;  // a thread's share at a time: sector-aligned
+constexpr std::int64_t kPiece = std::int64_t{16} << 20;  // a thread's share at a time: sector-aligned
 // One read: small enough that what it copies is still in the cache when the scan reads it.
 constexpr std::size_t kBlock = std::size_t{256} << 10;
 
@@ -120,20 +121,13 @@ TBuffer& ThreadBuffer()
 
 // A stretch of the source held in memory: read onwards in blocks, dropped behind as the scan moves.
 // A source that holds its bytes in place (a mapped image) is loaded in the same blocks instead of
-// copied out of the system's cache: a third less work for the reading.
+// copied out of the system's cache: a third less work for the reading. (Carve gives those pages back.)
 class TWindow {
 public:
   TWindow(const TCarveSource& source, std::int64_t start)
       : FSource(source), FInPlace(source.Bytes()), FStart(start), FBuffer(ThreadBuffer())
   {
   }
-  ~TWindow()
-  {
-    if (!FInPlace.empty())
-      FSource.Release(FReleased, static_cast<std::size_t>(End() - FReleased));
-  }
-  TWindow(const TWindow&) = delete;
-  TWindow& operator=(const TWindow&) = delete;
 
   std::int64_t Start() const { return FStart; }
   std::int64_t End() const { return FStart + static_cast<std::int64_t>(FUsed); }
@@ -171,11 +165,6 @@ public:
       std::memmove(FBuffer.Data.get(), FBuffer.Data.get() + drop, FUsed - drop);
     FUsed -= drop;
     FStart += static_cast<std::int64_t>(drop);
-    // Given back in large stretches: each release makes every core forget its view of those pages.
-    if (!FInPlace.empty() && FStart - FReleased >= kRelease) {
-      FSource.Release(FReleased, static_cast<std::size_t>(FStart - FReleased));
-      FReleased = FStart;
-    }
   }
   std::string_view View(std::int64_t from, std::int64_t to) const { return {Data(from), static_cast<std::size_t>(to - from)}; }
   char At(std::int64_t offset) const { return *Data(offset); }
@@ -186,12 +175,9 @@ private:
     return FInPlace.empty() ? FBuffer.Data.get() + (offset - FStart) : FInPlace.data() + offset;
   }
 
-  static constexpr std::int64_t kRelease = std::int64_t{16} << 20;
-
   const TCarveSource& FSource;
   const std::string_view FInPlace;
   std::int64_t FStart;
-  std::int64_t FReleased = FStart;  // in place: the bytes before it are given back
   TBuffer& FBuffer;
   std::size_t FUsed = 0;
 };
@@ -535,12 +521,34 @@ TCarveResult Carve(const TCarveSource& source, TProgressObserver* observer, unsi
   std::atomic<std::int64_t> done{0};
   std::atomic<std::size_t> messages{0};
   auto lastCounts = std::chrono::steady_clock::now();
+  // Read in place, a piece's pages are given back once no thread can come to them again: when every
+  // piece before it is done too (their last messages may run on into it), less the page the next
+  // piece starts reading in. A window giving back what it passed would take pages from under another
+  // thread's message, which would then read them without Load.
+  std::mutex doneMutex;
+  std::vector<bool> pieceDone(pieces);
+  std::size_t piecesReleased = 0;
+  std::int64_t releasedTo = 0;
+  const auto pieceFinished = [&](std::size_t k) {
+    if (source.Bytes().empty())
+      return;
+    const std::lock_guard lock(doneMutex);
+    pieceDone[k] = true;
+    while (piecesReleased < pieces && pieceDone[piecesReleased])
+      ++piecesReleased;
+    const std::int64_t to = std::min(size, static_cast<std::int64_t>(piecesReleased) * kPiece) - 1;
+    if (to > releasedTo) {
+      source.Release(releasedTo, static_cast<std::size_t>(to - releasedTo));
+      releasedTo = to;
+    }
+  };
   RunPieces(
       pieces, threads == 0 ? UsableCores() : threads, observer,
       [&](std::size_t k, const std::atomic<bool>& stop) {
         const std::int64_t begin = static_cast<std::int64_t>(k) * kPiece;
         CarvePiece(source, begin, std::min(size, begin + kPiece), found[k], done, stop);
         messages.fetch_add(found[k].size(), std::memory_order_relaxed);
+        pieceFinished(k);
       },
       [&] {
         const auto now = std::chrono::steady_clock::now();

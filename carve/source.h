@@ -27,7 +27,8 @@ public:
   virtual std::string Kind() const = 0;
 
   // The source's bytes where they can be read in place (a raw image mapped into memory), empty where
-  // they are read with ReadAt. A stretch of them is read only after Load, and Released after use.
+  // they are read with ReadAt. A stretch of them is read only after Load, and Released when no thread
+  // will read it again (whole pages inside the stretch; a reader after that would not have Loaded).
   virtual std::string_view Bytes() const { return {}; }
   // Throws TFileError naming the source when the bytes cannot be read.
   virtual void Load(std::int64_t /*offset*/, std::size_t /*count*/) const {}

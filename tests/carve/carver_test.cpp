@@ -7,10 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#  include <sys/mman.h>
+#  include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -159,6 +165,68 @@ TEST(Carver, AnImageCutShorterWhileSearchedIsAnErrorNamingIt)
     EXPECT_NE(std::string(error.what()).find("disk.img"), std::string::npos) << error.what();
   }
 }
+
+#ifndef _WIN32
+// A source read in place whose pages may be read only between a Load and a Release of them: reading
+// any other ends the test with a fault, as reading a page given back without loading it again could
+// end the program where the disk holding the image fails.
+class TGuardedSource : public TCarveSource {
+public:
+  explicit TGuardedSource(const std::string& bytes)
+      : FSize(bytes.size()), FMapped((bytes.size() + Page() - 1) / Page() * Page()),
+        FData(static_cast<char*>(::mmap(nullptr, FMapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)))
+  {
+    std::memcpy(FData, bytes.data(), bytes.size());
+    ::mprotect(FData, FMapped, PROT_NONE);
+  }
+  ~TGuardedSource() override { ::munmap(FData, FMapped); }
+  const std::filesystem::path& Path() const override { return FPath; }
+  std::int64_t Size() const override { return static_cast<std::int64_t>(FSize); }
+  std::string Kind() const override { return "guarded"; }
+  std::size_t ReadAt(std::int64_t, char*, std::size_t) const override { throw std::logic_error("read in place only"); }
+  std::string_view Bytes() const override { return {FData, FSize}; }
+  void Load(std::int64_t offset, std::size_t count) const override
+  {
+    const std::size_t first = static_cast<std::size_t>(offset) / Page() * Page();
+    ::mprotect(FData + first, static_cast<std::size_t>(offset) + count - first, PROT_READ);
+  }
+  void Release(std::int64_t offset, std::size_t count) const override  // the whole pages TFileMapping gives back
+  {
+    const std::size_t first = static_cast<std::size_t>(offset) / Page() * Page();
+    const std::size_t last = (static_cast<std::size_t>(offset) + count) / Page() * Page();
+    if (last > first)
+      ::mprotect(FData + first, last - first, PROT_NONE);
+  }
+
+private:
+  static std::size_t Page() { return static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)); }
+  std::filesystem::path FPath = "guarded";
+  std::size_t FSize, FMapped;
+  char* FData;
+};
+
+// Read in place on two threads, a disk of several pieces with a long message running from one piece
+// into the next: every byte read was loaded and not yet given back, and the carve finds what reading
+// the same bytes finds.
+TEST(Carver, ReadsInPlaceOnlyWhatIsLoadedAndNotGivenBack)
+{
+  const std::string small = Padded(Message("small", Body(3)), '\0');
+  std::string disk;
+  while (disk.size() < (std::size_t{16} << 20) - 4096)
+    disk += small;
+  disk += Message("long", Body(200000));  // some 6 MiB, into the second piece of 16 MiB
+  while (disk.size() < (std::size_t{40} << 20))
+    disk += Padded(Message("after", Body(5)), '\0');
+  for (int run = 0; run < 5; ++run) {
+    const TGuardedSource guarded(disk);
+    const TCarveResult inPlace = Carve(guarded, nullptr, 2);
+    const TCarveResult read = Carve(TMemorySource(disk), nullptr, 2);
+    EXPECT_EQ(inPlace.Emails, read.Emails);
+    EXPECT_EQ(inPlace.Messages, read.Messages);
+    EXPECT_EQ(inPlace.Emails.size(), 3u);  // the small, the long, the after: identical copies once
+  }
+}
+#endif
 
 TEST(SeparatorLine, TakesOnlyTheDateTheClientWrites)
 {
