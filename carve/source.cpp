@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 
 namespace quillmend {
 
@@ -38,11 +39,12 @@ public:
     const std::int64_t first = offset / kDeviceSector * kDeviceSector;
     const std::int64_t last = std::min(FSize, (offset + static_cast<std::int64_t>(count) + kDeviceSector - 1) /
                                                   kDeviceSector * kDeviceSector);
-    std::string sectors(static_cast<std::size_t>(last - first), '\0');
-    const std::size_t got = FFile.ReadAt(first, sectors.data(), sectors.size());
+    const auto size = static_cast<std::size_t>(last - first);
+    const auto sectors = std::make_unique_for_overwrite<char[]>(size);
+    const std::size_t got = FFile.ReadAt(first, sectors.get(), size);
     const auto skip = static_cast<std::size_t>(offset - first);
     const std::size_t copied = got > skip ? std::min(count, got - skip) : 0;
-    std::memcpy(buffer, sectors.data() + skip, copied);
+    std::memcpy(buffer, sectors.get() + skip, copied);
     return copied;
   }
   std::string Kind() const override { return FDevice ? "device" : "raw"; }
